@@ -1,0 +1,40 @@
+#pragma once
+
+#include <exception>
+#include <string>
+
+namespace vmk {
+
+// Root of every failure the program reports to the user. The message is what
+// the exception box shows.
+class Exception : public std::exception {
+public:
+    explicit Exception(std::string message) : message_(std::move(message)) {}
+    const char* what() const noexcept override { return message_.c_str(); }
+    const std::string& Message() const noexcept { return message_; }
+
+private:
+    std::string message_;
+};
+
+#define VMK_EXCEPTION_KIND(Name, Base)                  \
+    class Name : public Base {                          \
+    public:                                             \
+        using Base::Base;                               \
+    }
+
+VMK_EXCEPTION_KIND(EListError, Exception);        // list index out of range
+VMK_EXCEPTION_KIND(EStreamError, Exception);      // stream failures
+VMK_EXCEPTION_KIND(EFOpenError, EStreamError);    // a file cannot be opened
+VMK_EXCEPTION_KIND(EFCreateError, EStreamError);  // a file cannot be created
+VMK_EXCEPTION_KIND(EReadError, EStreamError);     // fewer bytes than asked for
+VMK_EXCEPTION_KIND(EWriteError, EStreamError);    // fewer bytes written than given
+VMK_EXCEPTION_KIND(EOutOfMemory, Exception);
+VMK_EXCEPTION_KIND(EConvertError, Exception);
+VMK_EXCEPTION_KIND(ERegistryException, Exception);
+// Raised to cancel an operation quietly; handlers treat it as "stop, say nothing".
+VMK_EXCEPTION_KIND(EAbort, Exception);
+
+#undef VMK_EXCEPTION_KIND
+
+}  // namespace vmk

@@ -1,0 +1,122 @@
+#include "core/FileUtils.h"
+
+#include <cerrno>
+#include <clocale>
+#include <climits>
+#include <cwchar>
+#include <cwctype>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vmk {
+
+std::string ExtractFileExt(const std::string& path) {
+    const auto dot = path.rfind('.');
+    const auto slash = path.rfind('/');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
+    return path.substr(dot);
+}
+
+std::string ExtractFileName(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string ExtractFilePath(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+std::string ExtractFileDrive(const std::string&) { return {}; }
+
+namespace {
+
+// Decodes one UTF-8 sequence at text[i]; returns its length, or 0 when it is malformed.
+size_t DecodeUtf8(const std::string& text, size_t i, char32_t& out) {
+    const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char c = byte(i);
+    size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+    if (len == 0 || i + len > text.size()) return 0;
+    char32_t value = len == 1 ? c : len == 2 ? (c & 0x1Fu) : len == 3 ? (c & 0x0Fu) : (c & 0x07u);
+    for (size_t k = 1; k < len; ++k) {
+        if ((byte(i + k) & 0xC0) != 0x80) return 0;
+        value = (value << 6) | (byte(i + k) & 0x3Fu);
+    }
+    out = value;
+    return len;
+}
+
+void EncodeUtf8(char32_t v, std::string& out) {
+    if (v < 0x80) {
+        out += static_cast<char>(v);
+    } else if (v < 0x800) {
+        out += static_cast<char>(0xC0 | (v >> 6));
+        out += static_cast<char>(0x80 | (v & 0x3F));
+    } else if (v < 0x10000) {
+        out += static_cast<char>(0xE0 | (v >> 12));
+        out += static_cast<char>(0x80 | ((v >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (v & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (v >> 18));
+        out += static_cast<char>(0x80 | ((v >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((v >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (v & 0x3F));
+    }
+}
+
+}  // namespace
+
+std::string LowerCase(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size();) {
+        char32_t c = 0;
+        const size_t len = DecodeUtf8(text, i, c);
+        if (len == 0) {  // not UTF-8: keep the byte as it is
+            out += text[i++];
+            continue;
+        }
+        if (c < 0x80) {
+            out += static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+        } else {
+            EncodeUtf8(static_cast<char32_t>(std::towlower(static_cast<wint_t>(c))), out);
+        }
+        i += len;
+    }
+    return out;
+}
+
+std::string IntToStr(long long value) { return std::to_string(value); }
+
+bool FileExists(const std::string& path) {
+    struct stat info {};
+    return !path.empty() && stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+}
+
+bool DirectoryExists(const std::string& path) {
+    struct stat info {};
+    return !path.empty() && stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool DeleteFile(const std::string& path) { return unlink(path.c_str()) == 0; }
+
+bool ForceDirectories(const std::string& path) {
+    std::string dir = path;
+    while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+    if (dir.empty()) return false;
+    if (DirectoryExists(dir)) return true;
+    const std::string parent = ExtractFilePath(dir);
+    if (!parent.empty() && parent != dir && !ForceDirectories(parent)) return false;
+    return mkdir(dir.c_str(), 0777) == 0 || (errno == EEXIST && DirectoryExists(dir));
+}
+
+std::string ApplicationExeName() {
+    char buffer[PATH_MAX];
+    const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    if (n <= 0) return {};
+    return std::string(buffer, static_cast<size_t>(n));
+}
+
+std::string ApplicationFolder() { return ExtractFilePath(ApplicationExeName()); }
+
+}  // namespace vmk

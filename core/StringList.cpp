@@ -1,0 +1,47 @@
+#include "core/StringList.h"
+
+#include "core/Exception.h"
+
+namespace vmk {
+
+void TStringList::CheckIndex(int index, int limit) const {
+    if (index < 0 || index >= limit)
+        throw EListError("List index out of bounds (" + std::to_string(index) + ")");
+}
+
+const std::string& TStringList::Get(int index) const {
+    CheckIndex(index, GetCount());
+    return items_[static_cast<size_t>(index)];
+}
+
+void TStringList::Put(int index, std::string text) {
+    CheckIndex(index, GetCount());
+    items_[static_cast<size_t>(index)] = std::move(text);
+}
+
+int TStringList::Add(std::string text) {
+    items_.push_back(std::move(text));
+    return GetCount() - 1;
+}
+
+void TStringList::AddStrings(const std::vector<std::string>& texts) {
+    items_.insert(items_.end(), texts.begin(), texts.end());
+}
+
+void TStringList::Insert(int index, std::string text) {
+    CheckIndex(index, GetCount() + 1);
+    items_.insert(items_.begin() + index, std::move(text));
+}
+
+void TStringList::Delete(int index) {
+    CheckIndex(index, GetCount());
+    items_.erase(items_.begin() + index);
+}
+
+int TStringList::IndexOf(const std::string& text) const noexcept {
+    for (size_t i = 0; i < items_.size(); ++i)
+        if (items_[i] == text) return static_cast<int>(i);
+    return -1;
+}
+
+}  // namespace vmk

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace vmk {
+
+// Plain ordered list of texts: unsorted, duplicates kept.
+class TStringList {
+public:
+    int GetCount() const noexcept { return static_cast<int>(items_.size()); }
+    const std::string& Get(int index) const;
+    const std::string& operator[](int index) const { return Get(index); }
+    void Put(int index, std::string text);
+
+    int Add(std::string text);
+    void AddStrings(const std::vector<std::string>& texts);
+    void Insert(int index, std::string text);
+    void Delete(int index);
+    void Clear() noexcept { items_.clear(); }
+    int IndexOf(const std::string& text) const noexcept;
+
+    const std::vector<std::string>& Items() const noexcept { return items_; }
+
+private:
+    void CheckIndex(int index, int limit) const;
+    std::vector<std::string> items_;
+};
+
+}  // namespace vmk
