@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "core/FileUtils.h"
 #include "imaging/BmpCodec.h"
@@ -10,6 +11,16 @@
 namespace vmk {
 
 using detail::Raster;
+
+namespace {
+
+// Only palette targets need the colour-to-index search.
+std::optional<detail::PaletteMatcher> MatcherFor(const Raster& target) {
+    if (!detail::IsPaletteFormat(target.format)) return std::nullopt;
+    return std::optional<detail::PaletteMatcher>(std::in_place, target.palette);
+}
+
+}  // namespace
 
 // ---- TGraphic
 
@@ -135,10 +146,10 @@ void TBitmap::SetPixelFormat(TPixelFormat format) {
     }
     detail::AllocateRaster(*next, image_->width, image_->height, format);
     std::vector<TColor> row(static_cast<size_t>(image_->width));
-    detail::PaletteMatcher matcher(next->palette);
+    auto matcher = MatcherFor(*next);
     for (int y = 0; y < image_->height; ++y) {
         detail::RowToColors(*image_, y, 0, image_->width, row.data());
-        detail::ColorsToRow(*next, y, 0, image_->width, row.data(), nullptr, &matcher);
+        detail::ColorsToRow(*next, y, 0, image_->width, row.data(), nullptr, matcher ? &*matcher : nullptr);
     }
     image_ = std::move(next);
     Changed();
@@ -297,13 +308,13 @@ void TCanvas::Draw(int x, int y, TGraphic& graphic) {
     } else {
         std::vector<TColor> colors(static_cast<size_t>(s.width));
         std::vector<uint8_t> skip(keyed ? static_cast<size_t>(s.width) : 0);
-        detail::PaletteMatcher matcher(dst.palette);
+        auto matcher = MatcherFor(dst);
         for (int j = 0; j < s.height; ++j) {
             detail::RowToColors(src, s.srcY + j, s.srcX, s.width, colors.data());
             if (keyed)
                 for (int i = 0; i < s.width; ++i) skip[static_cast<size_t>(i)] = colors[static_cast<size_t>(i)] == key;
             detail::ColorsToRow(dst, s.dstY + j, s.dstX, s.width, colors.data(), keyed ? skip.data() : nullptr,
-                                &matcher);
+                                matcher ? &*matcher : nullptr);
         }
     }
     owner_.Changed();
@@ -330,7 +341,7 @@ void TCanvas::StretchDraw(const TRect& rect, TGraphic& graphic) {
     Raster& dst = *owner_.image_;
     const bool keyed = bitmap->GetTransparent();
     const TColor key = bitmap->GetTransparentColor() & 0xFFFFFF;
-    detail::PaletteMatcher matcher(dst.palette);
+    auto matcher = MatcherFor(dst);
     std::vector<TColor> line(static_cast<size_t>(src.width));
     std::vector<TColor> colors(static_cast<size_t>(s.width));
     std::vector<uint8_t> skip(static_cast<size_t>(s.width));
@@ -349,7 +360,8 @@ void TCanvas::StretchDraw(const TRect& rect, TGraphic& graphic) {
             colors[i] = line[static_cast<size_t>(columns[i])];
             skip[i] = keyed && colors[i] == key;
         }
-        detail::ColorsToRow(dst, s.dstY + j, s.dstX, s.width, colors.data(), skip.data(), &matcher);
+        detail::ColorsToRow(dst, s.dstY + j, s.dstX, s.width, colors.data(), skip.data(),
+                            matcher ? &*matcher : nullptr);
     }
     owner_.Changed();
 }
@@ -359,8 +371,8 @@ TColor TCanvas::GetPixel(int x, int y) const { return owner_.GetPixelColor(x, y)
 void TCanvas::SetPixel(int x, int y, TColor color) {
     if (x < 0 || y < 0 || x >= owner_.image_->width || y >= owner_.image_->height) return;
     owner_.Unshare();
-    detail::PaletteMatcher matcher(owner_.image_->palette);
-    detail::ColorsToRow(*owner_.image_, y, x, 1, &color, nullptr, &matcher);
+    auto matcher = MatcherFor(*owner_.image_);
+    detail::ColorsToRow(*owner_.image_, y, x, 1, &color, nullptr, matcher ? &*matcher : nullptr);
     owner_.Changed();
 }
 
