@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <optional>
 
 #include "core/FileUtils.h"
@@ -241,20 +242,21 @@ void TBitmap::Unshare() {
 namespace {
 
 struct Span {
-    int srcX, srcY, dstX, dstY, width, height;
+    int64_t srcX, srcY;  // wide: in a stretch they count in the (possibly huge) target rectangle
+    int dstX, dstY, width, height;
 };
 
 // Clips the source rectangle placed at (x, y) to the target; false when nothing is left.
-bool ClipSpan(int x, int y, int srcWidth, int srcHeight, int dstWidth, int dstHeight, Span& span) {
+bool ClipSpan(int64_t x, int64_t y, int64_t srcWidth, int64_t srcHeight, int dstWidth, int dstHeight, Span& span) {
     const int64_t left = std::max<int64_t>(x, 0);
     const int64_t top = std::max<int64_t>(y, 0);
-    const int64_t right = std::min<int64_t>(int64_t{x} + srcWidth, dstWidth);
-    const int64_t bottom = std::min<int64_t>(int64_t{y} + srcHeight, dstHeight);
+    const int64_t right = std::min<int64_t>(x + srcWidth, dstWidth);
+    const int64_t bottom = std::min<int64_t>(y + srcHeight, dstHeight);
     if (right <= left || bottom <= top) return false;
     span.dstX = static_cast<int>(left);
     span.dstY = static_cast<int>(top);
-    span.srcX = static_cast<int>(left - x);
-    span.srcY = static_cast<int>(top - y);
+    span.srcX = left - x;
+    span.srcY = top - y;
     span.width = static_cast<int>(right - left);
     span.height = static_cast<int>(bottom - top);
     return true;
@@ -266,7 +268,7 @@ void CopyDirect(const Raster& src, Raster& dst, const Span& s, bool keyed, TColo
     const size_t rowBytes = static_cast<size_t>(s.width) * Bytes;
     const auto kb = GetBValue(key), kg = GetGValue(key), kr = GetRValue(key);
     for (int j = 0; j < s.height; ++j) {
-        const uint8_t* sp = src.Row(s.srcY + j) + static_cast<size_t>(s.srcX) * Bytes;
+        const uint8_t* sp = src.Row(static_cast<int>(s.srcY + j)) + static_cast<size_t>(s.srcX) * Bytes;
         uint8_t* dp = dst.Row(s.dstY + j) + static_cast<size_t>(s.dstX) * Bytes;
         if (!keyed) {
             std::memcpy(dp, sp, rowBytes);
@@ -287,7 +289,11 @@ void CopyDirect(const Raster& src, Raster& dst, const Span& s, bool keyed, TColo
 void TCanvas::Draw(int x, int y, TGraphic& graphic) {
     auto* bitmap = dynamic_cast<TBitmap*>(&graphic);
     if (!bitmap) {
-        graphic.Draw(*this, TRect{x, y, x + graphic.GetWidth(), y + graphic.GetHeight()});
+        // Far-off corners saturate rather than wrap round.
+        auto far = [](int from, int size) {
+            return static_cast<int>(std::min<int64_t>(int64_t{from} + size, std::numeric_limits<int>::max()));
+        };
+        graphic.Draw(*this, TRect{x, y, far(x, graphic.GetWidth()), far(y, graphic.GetHeight())});
         return;
     }
     // Hold the source raster first: drawing a bitmap onto itself (or onto a copy
@@ -310,7 +316,7 @@ void TCanvas::Draw(int x, int y, TGraphic& graphic) {
         std::vector<uint8_t> skip(keyed ? static_cast<size_t>(s.width) : 0);
         auto matcher = MatcherFor(dst);
         for (int j = 0; j < s.height; ++j) {
-            detail::RowToColors(src, s.srcY + j, s.srcX, s.width, colors.data());
+            detail::RowToColors(src, static_cast<int>(s.srcY + j), static_cast<int>(s.srcX), s.width, colors.data());
             if (keyed)
                 for (int i = 0; i < s.width; ++i) skip[static_cast<size_t>(i)] = colors[static_cast<size_t>(i)] == key;
             detail::ColorsToRow(dst, s.dstY + j, s.dstX, s.width, colors.data(), keyed ? skip.data() : nullptr,
@@ -326,16 +332,19 @@ void TCanvas::StretchDraw(const TRect& rect, TGraphic& graphic) {
         graphic.Draw(*this, rect);
         return;
     }
-    if (rect.Width() <= 0 || rect.Height() <= 0) return;
+    // In 64 bits: a rectangle spanning most of the int range must not overflow.
+    const int64_t rectWidth = int64_t{rect.Right} - rect.Left;
+    const int64_t rectHeight = int64_t{rect.Bottom} - rect.Top;
+    if (rectWidth <= 0 || rectHeight <= 0) return;
     const std::shared_ptr<const TBitmap::Image> srcImage = bitmap->image_;
     const Raster& src = *srcImage;
     if (src.width == 0 || src.height == 0) return;
-    if (rect.Width() == src.width && rect.Height() == src.height) {
+    if (rectWidth == src.width && rectHeight == src.height) {
         Draw(rect.Left, rect.Top, graphic);
         return;
     }
     Span s{};
-    if (!ClipSpan(rect.Left, rect.Top, rect.Width(), rect.Height(), owner_.image_->width, owner_.image_->height, s))
+    if (!ClipSpan(rect.Left, rect.Top, rectWidth, rectHeight, owner_.image_->width, owner_.image_->height, s))
         return;
     owner_.Unshare();
     Raster& dst = *owner_.image_;
@@ -348,10 +357,10 @@ void TCanvas::StretchDraw(const TRect& rect, TGraphic& graphic) {
     std::vector<int> columns(static_cast<size_t>(s.width));
     for (int i = 0; i < s.width; ++i)
         columns[static_cast<size_t>(i)] =
-            static_cast<int>(int64_t{s.srcX + i} * src.width / rect.Width());
+            static_cast<int>((s.srcX + i) * src.width / rectWidth);
     int loadedRow = -1;
     for (int j = 0; j < s.height; ++j) {
-        const int sy = static_cast<int>(int64_t{s.srcY + j} * src.height / rect.Height());
+        const int sy = static_cast<int>((s.srcY + j) * src.height / rectHeight);
         if (sy != loadedRow) {
             detail::RowToColors(src, sy, 0, src.width, line.data());
             loadedRow = sy;
