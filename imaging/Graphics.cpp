@@ -209,10 +209,12 @@ void TBitmap::SetTransparentColor(TColor color) {
 }
 
 void TBitmap::LoadFromStream(TStream& stream) {
+    Progress(TProgressStage::psStarting, 0, false, TRect{}, "Reading");
     auto next = std::make_shared<Image>();
     bmp::ReadBmp(stream, *next);
     image_ = std::move(next);
     transparentMode_ = TTransparentMode::tmAuto;
+    Progress(TProgressStage::psEnding, 100, true, TRect{0, 0, image_->width, image_->height}, "Reading");
     Changed();
 }
 
