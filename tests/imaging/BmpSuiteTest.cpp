@@ -180,7 +180,7 @@ TEST(BmpSuite, DamagedFilesNeverCrash) {
         };
         for (size_t cut = 0; cut < bytes.size(); cut += cut < 80 ? 1 : 97)
             tryLoad(std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(cut)));
-        for (size_t at = 0; at < std::min<size_t>(bytes.size(), 1100); at += at < 80 ? 1 : 13)
+        for (size_t at = 0; at < bytes.size(); at += at < 80 ? 1 : 13)
             for (uint8_t v : {uint8_t{0x00}, uint8_t{0x7F}, uint8_t{0x80}, uint8_t{0xFF}}) {
                 std::vector<uint8_t> damaged = bytes;
                 damaged[at] = v;
