@@ -11,6 +11,7 @@ namespace vmk {
 namespace {
 
 constexpr size_t kStreamBufferSize = 4096;
+constexpr int kMaxScans = 1000;
 
 uint64_t SteadyTicks() {
     const auto now = std::chrono::steady_clock::now().time_since_epoch();
@@ -54,6 +55,15 @@ bool DeliverProgress(TGraphic& owner, uint8_t percent, bool redrawNow, const TRe
         context.Park(std::current_exception());
         return false;
     }
+}
+
+bool ParkTooManyScans(CodecContext& context) noexcept {
+    try {
+        throw EJPEG("JPEG image has too many scans");
+    } catch (...) {
+        context.Park(std::current_exception());
+    }
+    return false;
 }
 
 // --- source ----------------------------------------------------------------
@@ -170,6 +180,14 @@ uint64_t CodecTickCount() { return tickSource(); }
 void ReportCodecProgress(j_common_ptr codec) {
     auto* progress = reinterpret_cast<CodecProgress*>(codec->progress);
     if (progress == nullptr || progress->owner == nullptr) return;
+    // A few hundred bytes can declare thousands of progressive scans, each a pass
+    // over the whole picture; real files have a dozen or so.
+    if (codec->is_decompressor &&
+        reinterpret_cast<j_decompress_ptr>(codec)->input_scan_number > kMaxScans) {
+        CodecContext& context = ContextOf(codec);
+        ParkTooManyScans(context);
+        context.LeaveCodec();
+    }
     const uint64_t now = CodecTickCount();
     if (now - progress->lastTime < 500) return;
     const uint64_t previous = progress->lastTime;
