@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <set>
+#include <cstdio>
 
 #include "imaging/Jpeg.h"
 #include "JpegTestFiles.h"
@@ -451,6 +451,30 @@ TEST_F(JpegImageTest, CancellingFromProgress) {
     SetCodecTickSource(nullptr);
     fresh.SaveToStream(out);
     EXPECT_GT(out.GetSize(), 0);
+}
+
+TEST_F(JpegImageTest, PictureHolderLoadsAndCopiesJpegFiles) {
+    RegisterJpegFormat(24);
+    const std::string path = ::testing::TempDir() + "vmk_jpeg_holder.JPG";
+    {
+        TBitmap bitmap;
+        testing::MakePatternBitmap(bitmap, 48, 36);
+        TJPEGImage image;
+        image.Assign(bitmap);
+        image.SaveToFile(path);
+    }
+    TPicture picture;
+    picture.LoadFromFile(path);
+    ASSERT_NE(dynamic_cast<TJPEGImage*>(picture.GetGraphic()), nullptr);
+    EXPECT_EQ(picture.GetWidth(), 48);
+    TPicture copy;
+    copy.Assign(picture.GetGraphic());
+    EXPECT_TRUE(copy.GetGraphic()->Equals(*picture.GetGraphic()));
+    TBitmap& bitmap = picture.GetBitmap();
+    EXPECT_EQ(bitmap.Height(), 36);
+    ExpectPattern(bitmap, 16);
+    std::remove(path.c_str());
+    UnregisterJpegFormat();
 }
 
 TEST_F(JpegImageTest, RegistersBothExtensions) {
