@@ -61,6 +61,20 @@ TEST(JpegCodec, HeaderErrorKeepsTheBytes) {
     EXPECT_EQ(changes, 0);
 }
 
+TEST(JpegCodec, ColourSpacesWeCannotShowAreRefused) {
+    TJPEGImage image;
+    TMemoryStream stream;
+    testing::FillStream(stream, MakeJpeg({.width = 16, .height = 16, .twoComponents = true}));
+    image.LoadFromStream(stream);
+    EXPECT_EQ(image.GetWidth(), 16);
+    try {
+        image.ToBitmap();
+        FAIL() << "no exception";
+    } catch (const EJPEG& e) {
+        EXPECT_EQ(e.Message(), CodeMessage(JERR_CONVERSION_NOTIMPL));
+    }
+}
+
 TEST(JpegCodec, RefusesHugePicturesBeforeAllocating) {
     auto bytes = MakeJpeg({.width = 16, .height = 16});
     for (size_t i = 0; i + 8 < bytes.size(); ++i) {

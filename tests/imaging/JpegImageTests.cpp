@@ -118,6 +118,8 @@ TEST_F(JpegImageTest, DecodesEveryVariantItWasGiven) {
         {"restart markers", {.width = 67, .height = 45, .restartRows = 1}, false},
         {"odd size", {.width = 1, .height = 1}, false},
         {"CMYK", {.cmyk = true}, false},
+        {"YCCK", {.cmyk = true, .ycck = true}, false},
+        {"progressive CMYK", {.layout = Layout::Progressive, .cmyk = true}, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

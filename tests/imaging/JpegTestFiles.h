@@ -23,6 +23,8 @@ struct JpegSpec {
     Layout layout = Layout::Baseline;
     bool gray = false;
     bool cmyk = false;           // written with an Adobe marker, inks inverted as Photoshop does
+    bool ycck = false;           // with cmyk: stored as YCCK
+    bool twoComponents = false;  // a colour space nobody can show
     int hSampling = 2;           // luma sampling: 2x2 is 4:2:0, 2x1 4:2:2, 1x1 4:4:4
     int vSampling = 2;
     int restartRows = 0;         // restart interval in MCU rows
@@ -46,11 +48,12 @@ inline std::vector<uint8_t> MakeJpeg(const JpegSpec& spec) {
     jpeg_mem_dest(&c, &buffer, &size);
     c.image_width = static_cast<JDIMENSION>(spec.width);
     c.image_height = static_cast<JDIMENSION>(spec.height);
-    c.input_components = spec.gray ? 1 : spec.cmyk ? 4 : 3;
-    c.in_color_space = spec.gray ? JCS_GRAYSCALE : spec.cmyk ? JCS_CMYK : JCS_RGB;
+    c.input_components = spec.twoComponents ? 2 : spec.gray ? 1 : spec.cmyk ? 4 : 3;
+    c.in_color_space = spec.twoComponents ? JCS_UNKNOWN : spec.gray ? JCS_GRAYSCALE : spec.cmyk ? JCS_CMYK : JCS_RGB;
     jpeg_set_defaults(&c);
+    if (spec.cmyk && spec.ycck) jpeg_set_colorspace(&c, JCS_YCCK);
     jpeg_set_quality(&c, spec.quality, TRUE);
-    if (!spec.gray && !spec.cmyk) {
+    if (!spec.gray && !spec.cmyk && !spec.twoComponents) {
         c.comp_info[0].h_samp_factor = spec.hSampling;
         c.comp_info[0].v_samp_factor = spec.vSampling;
     }
@@ -65,7 +68,10 @@ inline std::vector<uint8_t> MakeJpeg(const JpegSpec& spec) {
             const TColor colour = PatternColor(x, y, spec.width, spec.height);
             const int r = GetRValue(colour), g = GetGValue(colour), b = GetBValue(colour);
             JSAMPLE* p = row.data() + x * c.input_components;
-            if (spec.gray) {
+            if (spec.twoComponents) {
+                p[0] = static_cast<JSAMPLE>(r);
+                p[1] = static_cast<JSAMPLE>(g);
+            } else if (spec.gray) {
                 p[0] = static_cast<JSAMPLE>((r * 77 + g * 150 + b * 29) >> 8);
             } else if (spec.cmyk) {
                 // Inverted inks: 255 = none. k full "none", c/m/y = the colour itself.
