@@ -514,7 +514,8 @@ void TJPEGImage::SaveToStream(TStream& stream) {
     // A cancelled encode leaves no bytes; writing nothing would pass for success.
     if (!data_->JpegBytes) throw EAbort("Operation aborted");
     TMemoryStream& bytes = *data_->JpegBytes;
-    if (bytes.GetSize() > 0) stream.Write(bytes.Memory(), bytes.GetSize());
+    // A short write (a full disk) must fail, not leave a cut file behind.
+    stream.WriteBuffer(bytes.Memory(), bytes.GetSize());
 }
 
 void TJPEGImage::WriteData(TStream& stream) {

@@ -204,6 +204,12 @@ TEST_F(JpegImageTest, ShowPassesGivesTheSamePictureAsOneGo) {
         ASSERT_EQ(a.Height(), b.Height());
         ExpectPattern(b, 24);
     }
+    TJPEGImage gray;
+    gray.SetShowPasses(true);
+    Load(gray, MakeJpeg({.layout = Layout::Progressive, .gray = true}));
+    TBitmap& bitmap = gray.ToBitmap();
+    EXPECT_EQ(bitmap.GetPixelFormat(), TPixelFormat::pf8bit);
+    EXPECT_NEAR(GetRValue(bitmap.GetPixelColor(8, 8)), (220 * 77 + 20 * 150 + 20 * 29) >> 8, 8);
 }
 
 TEST_F(JpegImageTest, ReducedSizeComesFromTheCodec) {
@@ -258,6 +264,21 @@ TEST_F(JpegImageTest, EncodingReadsThirtyTwoBitRowsAsTheyAre) {
     a.Assign(bitmap24);
     b.Assign(bitmap32);
     EXPECT_EQ(Save(a), Save(b));
+}
+
+TEST_F(JpegImageTest, ShortWriteWhileSavingFails) {
+    class FullDisk : public TMemoryStream {
+    public:
+        int64_t Write(const void* buffer, int64_t count) override {
+            return TMemoryStream::Write(buffer, count / 2);
+        }
+    };
+    TBitmap bitmap;
+    testing::MakePatternBitmap(bitmap, 16, 16);
+    TJPEGImage image;
+    image.Assign(bitmap);
+    FullDisk out;
+    EXPECT_THROW(image.SaveToStream(out), EWriteError);
 }
 
 TEST_F(JpegImageTest, QualityIsClampedByTheCodec) {
