@@ -40,8 +40,10 @@ TEST(TPicture, FailedLoadKeepsThePreviousPicture) {
     const std::string dir = TempDir();
     TBitmap b;
     b.SetSize(3, 2);
+    b.SaveToFile(dir + "good.BMP");
     TPicture p;
-    p.Assign(&b);
+    p.LoadFromFile(dir + "good.BMP");
+    ASSERT_NE(dynamic_cast<TBitmap*>(p.GetGraphic()), nullptr);
     WriteText(dir + "broken.bmp", "not a bitmap");
     EXPECT_THROW(p.LoadFromFile(dir + "broken.bmp"), Exception);
     EXPECT_THROW(p.LoadFromFile(dir + "missing.bmp"), EFOpenError);
