@@ -249,6 +249,9 @@ void CodecContext::CreateDecompress() {
     created_ = true;  // jpeg_destroy copes with a half-made object
     Run([this] { jpeg_CreateDecompress(&d_, JPEG_LIB_VERSION, sizeof(d_)); });
     d_.client_data = this;
+    // All memory counts as available (JPEGMEM in the environment would limit
+    // it), so libjpeg never asks for the backing store it does not have.
+    d_.mem->max_memory_to_use = 0;
     if (hasProgress_) d_.progress = &progress_.pub;
 }
 
@@ -258,6 +261,7 @@ void CodecContext::CreateCompress() {
     created_ = true;
     Run([this] { jpeg_CreateCompress(&c_, JPEG_LIB_VERSION, sizeof(c_)); });
     c_.client_data = this;
+    c_.mem->max_memory_to_use = 0;
     if (hasProgress_) c_.progress = &progress_.pub;
 }
 

@@ -43,6 +43,7 @@ inline std::vector<uint8_t> MakeJpeg(const JpegSpec& spec) {
     jpeg_error_mgr errors{};
     c.err = jpeg_std_error(&errors);
     jpeg_create_compress(&c);
+    c.mem->max_memory_to_use = 0;  // whatever JPEGMEM says
     unsigned char* buffer = nullptr;
     unsigned long size = 0;
     jpeg_mem_dest(&c, &buffer, &size);
