@@ -228,6 +228,8 @@ TEST_F(JpegImageTest, EncodesOnceAndSavesIdenticalBytes) {
     TJPEGImage image;
     image.Assign(bitmap);
     image.SetSaveQuality(75);
+    ProgressLog log;
+    log.Attach(image);
 
     TMemoryStream persisted;
     image.WriteData(persisted);
@@ -238,6 +240,9 @@ TEST_F(JpegImageTest, EncodesOnceAndSavesIdenticalBytes) {
     ASSERT_GT(first.size(), 100u);
     EXPECT_EQ(first, second);
     EXPECT_EQ(image.GetSharedData()->ImageWidth, 40);
+    EXPECT_EQ(log.Count(TProgressStage::psStarting), 1);  // encoded once
+    EXPECT_EQ(log.Count(TProgressStage::psRunning), 0);
+    EXPECT_EQ(log.percents.back(), 100);
 
     persisted.Clear();
     image.WriteData(persisted);
