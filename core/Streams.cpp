@@ -92,20 +92,23 @@ void TMemoryStream::SaveToFile(const std::string& path) {
 
 // ---- TFileStream
 
-TFileStream::TFileStream(const std::string& path, TFileMode mode) : path_(path) {
+TFileStream::TFileStream(const std::string& path, TFileMode mode) : TFileStream(path, mode, path) {}
+
+TFileStream::TFileStream(const std::string& path, TFileMode mode, const std::string& shownPath)
+    : path_(path), shown_(shownPath) {
     const char* how = mode == TFileMode::OpenRead ? "rb" : mode == TFileMode::Create ? "wb" : "r+b";
     file_ = std::fopen(path.c_str(), how);
     if (!file_) {
         const std::string why = std::strerror(errno);
         if (mode == TFileMode::Create)
-            throw EFCreateError("Cannot create file \"" + path + "\". " + why);
-        throw EFOpenError("Cannot open file \"" + path + "\". " + why);
+            throw EFCreateError("Cannot create file \"" + shownPath + "\". " + why);
+        throw EFOpenError("Cannot open file \"" + shownPath + "\". " + why);
     }
     struct stat info {};
     if (fstat(fileno(file_), &info) == 0 && S_ISDIR(info.st_mode)) {
         std::fclose(file_);
         file_ = nullptr;
-        throw EFOpenError("Cannot open file \"" + path + "\". It is a folder.");
+        throw EFOpenError("Cannot open file \"" + shownPath + "\". It is a folder.");
     }
 }
 
@@ -119,7 +122,7 @@ void TFileStream::Close() {
     ok = fsync(fileno(file_)) == 0 && ok;
     ok = std::fclose(file_) == 0 && ok;
     file_ = nullptr;
-    if (!ok) throw EWriteError("Cannot write file \"" + path_ + "\". " + std::strerror(errno));
+    if (!ok) throw EWriteError("Cannot write file \"" + shown_ + "\". " + std::strerror(errno));
 }
 
 int64_t TFileStream::Read(void* buffer, int64_t count) {
@@ -148,7 +151,7 @@ std::string TSafeFileStream::MakeTempPath(const std::string& target) {
 }
 
 TSafeFileStream::TSafeFileStream(const std::string& target)
-    : TFileStream(MakeTempPath(target), TFileMode::Create), target_(target), temp_(Path()) {
+    : TFileStream(MakeTempPath(target), TFileMode::Create, target), target_(target), temp_(Path()) {
     // The target must be a file we may replace; a folder in its place is an error now,
     // not after the bytes are written.
     struct stat info {};

@@ -64,11 +64,15 @@ public:
     const std::string& Path() const noexcept { return path_; }
 
 protected:
+    // Opens path but names shownPath in its messages (a temporary file stands
+    // in for the file the user asked for).
+    TFileStream(const std::string& path, TFileMode mode, const std::string& shownPath);
     // Flushes and closes; throws EWriteError when the data did not reach the disk.
     void Close();
 
 private:
     std::string path_;
+    std::string shown_;
     std::FILE* file_ = nullptr;
 };
 
