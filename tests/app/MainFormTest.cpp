@@ -325,6 +325,16 @@ TEST_F(MainFormTest, EnterPressesTheDefaultButtonOfTheShownPage) {
     EXPECT_EQ(processes, 1);
 }
 
+TEST(Program, ModulesRegisterTheJpegFormatAndTakeItBack) {
+    InitializeModules();
+    EXPECT_FALSE(TPicture::FileFormatDescription("jpg").empty());
+    EXPECT_FALSE(TPicture::FileFormatDescription("jpeg").empty());
+    EXPECT_FALSE(TPicture::FileFormatDescription("bmp").empty());
+    FinalizeModules();
+    EXPECT_TRUE(TPicture::FileFormatDescription("jpg").empty());
+    EXPECT_FALSE(TPicture::FileFormatDescription("bmp").empty());
+}
+
 TEST(Program, StartsInOrderAndEndsWithZero) {
     auto scripted = std::make_unique<TScriptedModal>();
     TScriptedModal* modal = scripted.get();
