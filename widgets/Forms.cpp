@@ -187,8 +187,11 @@ bool TForm::HandleEvent(QObject* target, QEvent* event) {
             break;
         case QEvent::Close: {
             auto* ce = static_cast<QCloseEvent*>(event);
+            // A handler that fails (settings that cannot be written) is shown,
+            // and the window closes all the same: otherwise a lasting failure
+            // would keep the user from ever closing it.
             TCloseAction action = TCloseAction::caHide;
-            if (OnClose && !Dispatch([&] { OnClose(this, action); })) action = TCloseAction::caNone;
+            if (OnClose) Dispatch([&] { OnClose(this, action); });
             if (action == TCloseAction::caNone) {
                 ce->ignore();
                 return true;
