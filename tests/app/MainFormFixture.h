@@ -50,6 +50,16 @@ protected:
         return path.string();
     }
 
+    // A real bitmap file with the given name in the scratch folder (the cover
+    // handlers load what the cover path names).
+    std::string Bitmap(const std::string& name) {
+        const auto path = scratch / name;
+        std::filesystem::create_directories(path.parent_path());
+        std::filesystem::copy_file(VMK_TESTDATA "/bmpsuite/g/pal1.bmp", path,
+                                   std::filesystem::copy_options::overwrite_existing);
+        return path.string();
+    }
+
     std::filesystem::path scratch;
     vmk::TScriptedModal* modal = nullptr;
     std::unique_ptr<vmk::TMainForm> form;

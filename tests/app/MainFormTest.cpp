@@ -243,7 +243,7 @@ protected:
 
 TEST_F(ProcessEnabling, NeedsFilesAndAnExistingBitmapCover) {
     ShowAt(600, 400);
-    const std::string cover = Touch("cover.bmp");
+    const std::string cover = Bitmap("cover.bmp");
     form->CoverFile->SetText(cover);
     Open(3);
     EXPECT_FALSE(form->Process->GetEnabled()) << "no files yet";
@@ -259,7 +259,7 @@ TEST_F(ProcessEnabling, TestsTheLowerCasedExtension) {
     for (const char* name : {"upper.BMP", "mixed.Bmp", "dir.x/plain.bmp"}) {
         SCOPED_TRACE(name);
         Open(0);
-        form->CoverFile->SetText(Touch(name));
+        form->CoverFile->SetText(Bitmap(name));
         Open(3);
         EXPECT_TRUE(form->Process->GetEnabled());
     }
@@ -284,7 +284,7 @@ TEST_F(ProcessEnabling, RefusesEverythingElse) {
 
 TEST_F(ProcessEnabling, OnlyEnteringTheProcessPageRetests) {
     ShowAt(600, 400);
-    form->CoverFile->SetText(Touch("cover.bmp"));
+    form->CoverFile->SetText(Bitmap("cover.bmp"));
     Open(3);
     ASSERT_FALSE(form->Process->GetEnabled());
     // Adding files elsewhere, and every other page, leaves the state alone.
@@ -317,7 +317,7 @@ TEST_F(MainFormTest, EnterPressesTheDefaultButtonOfTheShownPage) {
     form->Tabs->SelectByUser(3);  // Process is disabled: no files
     EXPECT_FALSE(form->ClickDefaultButton());
     FilePaths().Add("/x.jpg");
-    form->CoverFile->SetText(Touch("c.bmp"));
+    form->CoverFile->SetText(Bitmap("c.bmp"));
     form->Tabs->SelectByUser(0);
     form->Tabs->SelectByUser(3);
     EXPECT_TRUE(form->ClickDefaultButton());
