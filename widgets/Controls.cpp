@@ -1,0 +1,263 @@
+#include "widgets/Controls.h"
+
+#include <QEvent>
+#include <QFontDatabase>
+#include <QMouseEvent>
+#include <QWidget>
+#include <algorithm>
+#include <functional>
+
+#include "widgets/Forms.h"
+#include "widgets/QtSupport.h"
+
+namespace vmk {
+
+QString CaptionToQ(const std::string& caption) {
+    QString text = ToQ(caption);
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    return text;
+}
+
+namespace {
+// The first face of the list the system has. MS Sans Serif is rare outside
+// Windows; the others come close to its widths, so the laid-out texts fit.
+QString FaceFor(const std::string& wanted) {
+    const QStringList installed = QFontDatabase::families();
+    const QStringList candidates = {ToQ(wanted), QStringLiteral("Microsoft Sans Serif"),
+                                    QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
+                                    QStringLiteral("DejaVu Sans Condensed")};
+    for (const QString& face : candidates)
+        if (installed.contains(face, Qt::CaseInsensitive)) return face;
+    return QString();
+}
+}  // namespace
+
+QFont ToQFont(const TFont& font) {
+    QFont f;
+    static const QString defaultFace = FaceFor("MS Sans Serif");
+    const QString face = font.Name == "MS Sans Serif" ? defaultFace : FaceFor(font.Name);
+    if (!face.isEmpty()) f.setFamily(face);
+    f.setStyleHint(QFont::SansSerif);
+    f.setPixelSize(font.Height > 0 ? font.Height : 11);
+    f.setBold(font.Bold);
+    return f;
+}
+
+TShiftState ShiftFromQt(unsigned modifiers, unsigned buttons) {
+    TShiftState s = 0;
+    if (modifiers & Qt::ShiftModifier) s |= ssShift;
+    if (modifiers & Qt::AltModifier) s |= ssAlt;
+    if (modifiers & Qt::ControlModifier) s |= ssCtrl;
+    if (buttons & Qt::LeftButton) s |= ssLeft;
+    if (buttons & Qt::RightButton) s |= ssRight;
+    if (buttons & Qt::MiddleButton) s |= ssMiddle;
+    return s;
+}
+
+// Watches the Qt events of one control's widgets and hands them to the control.
+// Lives as a child of the widget, so it knows when Qt frees the widget.
+class TControlHook : public QObject {
+public:
+    TControlHook(TControl* owner, QWidget* widget) : QObject(widget), owner_(owner) {}
+    ~TControlHook() override {
+        if (owner_) owner_->widget_ = nullptr;
+    }
+    void Detach() { owner_ = nullptr; }
+    // Events stop reaching the control (its widget is about to go).
+    void Silence() { silent_ = true; }
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        return owner_ && !silent_ ? owner_->HandleEvent(watched, event) : false;
+    }
+
+private:
+    TControl* owner_;
+    bool silent_ = false;
+};
+
+
+
+TControl::TControl(TComponent* owner, QWidget* widget)
+    : TComponent(owner), widget_(widget), hook_(new TControlHook(this, widget)) {
+    widget_->installEventFilter(hook_);
+    widget_->setMouseTracking(true);
+    // Mouse events belong to the control under the pointer alone, never also
+    // to the panel behind it (a move over the cover preview must not reach the
+    // panel's handler, which would take the crosshair away at once).
+    widget_->setAttribute(Qt::WA_NoMousePropagation);
+    widget_->setFont(ToQFont(font_));
+    SyncBoundsFromWidget();
+}
+
+TControl::~TControl() {
+    // What this control owns goes first, each child taking its own widget along.
+    DestroyComponents();
+    if (parent_) {
+        auto& list = parent_->controls_;
+        list.erase(std::remove(list.begin(), list.end(), this), list.end());
+    }
+    if (widget_) {
+        hook_->Detach();
+        // Nothing of ours may run while Qt takes the widget apart.
+        widget_->blockSignals(true);
+        for (QObject* child : widget_->findChildren<QObject*>()) child->blockSignals(true);
+        delete widget_;
+        widget_ = nullptr;
+    }
+}
+
+void TControl::SetLeft(int value) { SetBounds(value, GetTop(), GetWidth(), GetHeight()); }
+void TControl::SetTop(int value) { SetBounds(GetLeft(), value, GetWidth(), GetHeight()); }
+void TControl::SetWidth(int value) { SetBounds(GetLeft(), GetTop(), value, GetHeight()); }
+void TControl::SetHeight(int value) { SetBounds(GetLeft(), GetTop(), GetWidth(), value); }
+
+void TControl::SetBounds(int left, int top, int width, int height) {
+    left_ = left;
+    top_ = top;
+    width_ = std::max(width, 0);
+    height_ = std::max(height, 0);
+    ApplyBounds();
+}
+
+void TControl::ApplyBounds() {
+    if (widget_) widget_->setGeometry(left_, top_, width_, height_);
+}
+
+void TControl::SyncBoundsFromWidget() {
+    if (!widget_) return;
+    left_ = widget_->x();
+    top_ = widget_->y();
+    width_ = widget_->width();
+    height_ = widget_->height();
+}
+
+bool TControl::GetVisible() const {
+    if (widget_ && widget_->isWindow()) return widget_->isVisible();
+    return visible_;
+}
+
+void TControl::SetVisible(bool value) {
+    visible_ = value;
+    if (widget_) widget_->setVisible(value);
+}
+
+bool TControl::IsShowing() const { return widget_ && widget_->isVisible(); }
+
+void TControl::SetEnabled(bool value) {
+    enabled_ = value;
+    if (widget_) widget_->setEnabled(value);
+}
+
+void TControl::SetHint(const std::string& value) {
+    hint_ = value;
+    if (widget_) widget_->setToolTip(showHint_ ? ToQ(hint_) : QString());
+}
+
+void TControl::SetShowHint(bool value) {
+    showHint_ = value;
+    SetHint(hint_);
+}
+
+void TControl::SetTabOrder(int value) { tabOrder_ = value; }
+
+void TControl::SetFont(const TFont& font) {
+    font_ = font;
+    if (widget_) widget_->setFont(ToQFont(font_));
+    FontChanged();
+}
+
+void TControl::FontChanged() {}
+
+void TControl::SetParent(TWinControl* parent) {
+    if (parent_ == parent) return;
+    if (parent_) {
+        auto& list = parent_->controls_;
+        list.erase(std::remove(list.begin(), list.end(), this), list.end());
+    }
+    parent_ = parent;
+    if (!widget_) return;
+    if (parent) {
+        parent->controls_.push_back(this);
+        widget_->setParent(parent->ClientWidget());
+    } else {
+        widget_->setParent(nullptr);
+    }
+    widget_->setVisible(visible_);
+}
+
+void TControl::Update() {
+    if (widget_) widget_->repaint();
+}
+
+void TControl::Invalidate() {
+    if (widget_) widget_->update();
+}
+
+void TControl::WatchChild(QWidget* child) {
+    child->installEventFilter(hook_);
+    child->setMouseTracking(true);
+    child->setAttribute(Qt::WA_NoMousePropagation);
+}
+
+bool TControl::HandleEvent(QObject* target, QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (type != QEvent::MouseMove && type != QEvent::MouseButtonRelease &&
+        type != QEvent::MouseButtonPress)
+        return false;
+    auto* me = static_cast<QMouseEvent*>(event);
+    QPoint p = me->position().toPoint();
+    if (auto* w = qobject_cast<QWidget*>(target); w && w != widget_ && widget_)
+        p = w->mapTo(widget_, p);
+    const TShiftState shift = ShiftFromQt(me->modifiers().toInt(), me->buttons().toInt());
+    if (type == QEvent::MouseMove) {
+        if (OnMouseMove) Dispatch([&] { OnMouseMove(this, shift, p.x(), p.y()); });
+        return false;
+    }
+    TMouseButton button = TMouseButton::mbLeft;
+    if (me->button() == Qt::RightButton) button = TMouseButton::mbRight;
+    else if (me->button() == Qt::MiddleButton) button = TMouseButton::mbMiddle;
+    const TMouseEvent& handler = type == QEvent::MouseButtonRelease ? OnMouseUp : OnMouseDown;
+    if (handler) Dispatch([&] { handler(this, button, shift, p.x(), p.y()); });
+    return false;
+}
+
+TWinControl::TWinControl(TComponent* owner, QWidget* widget) : TControl(owner, widget) {}
+
+TWinControl::~TWinControl() {
+    // What this control owns goes first, each child taking its own widget along.
+    DestroyComponents();
+    // Children still alive (owned elsewhere) lose their widgets with ours:
+    // nothing of theirs may run while Qt takes them apart.
+    std::function<void(const std::vector<TControl*>&)> silence = [&](const std::vector<TControl*>& list) {
+        for (TControl* c : list) {
+            if (c->widget_) c->hook_->Silence();
+            if (auto* win = dynamic_cast<TWinControl*>(c)) silence(win->controls_);
+        }
+    };
+    silence(controls_);
+    for (TControl* child : controls_) child->parent_ = nullptr;
+}
+
+void TWinControl::SetFocus() {
+    if (QWidget* w = GetWidget()) w->setFocus(Qt::OtherFocusReason);
+}
+
+bool TWinControl::Focused() const {
+    QWidget* w = GetWidget();
+    return w && (w->hasFocus() || (w->focusProxy() && w->focusProxy()->hasFocus()));
+}
+
+bool TWinControl::CanFocus() const { return IsShowing() && GetEnabled(); }
+
+void TWinControl::ApplyTabOrder() {
+    std::vector<TControl*> ordered;
+    for (TControl* c : controls_)
+        if (c->GetTabOrder() >= 0 && c->GetWidget()) ordered.push_back(c);
+    std::stable_sort(ordered.begin(), ordered.end(),
+                     [](TControl* a, TControl* b) { return a->GetTabOrder() < b->GetTabOrder(); });
+    for (size_t i = 1; i < ordered.size(); ++i)
+        QWidget::setTabOrder(ordered[i - 1]->GetWidget(), ordered[i]->GetWidget());
+    for (TControl* c : controls_)
+        if (auto* win = dynamic_cast<TWinControl*>(c)) win->ApplyTabOrder();
+}
+
+}  // namespace vmk
