@@ -74,6 +74,33 @@ TEST_F(FileListTest, PreviewFollowsTheLowerCasedExtension) {
     EXPECT_EQ(form_->PreviewFiles->GetCanvas().GetPixel(1, 6), RGBColor(40, 50, 60));
 }
 
+TEST_F(FileListTest, JpegLinesPreviewAsJpegPictures) {
+    const std::string upper = MakeJpeg("shot.JPG", 16, 8, RGBColor(200, 40, 40));
+    const std::string longExt = MakeJpeg("shot.Jpeg", 9, 17, RGBColor(40, 200, 40));
+    Add({upper, longExt});
+
+    form_->FilesList->SelectByUser(0);
+    EXPECT_FALSE(modal_->HasBox());
+    ASSERT_NE(Shown(), nullptr);
+    EXPECT_STREQ(Shown()->ClassName(), "TJPEGImage");
+    EXPECT_EQ(form_->PreviewFiles->GetWidth(), 16);
+    EXPECT_EQ(form_->PreviewFiles->GetHeight(), 8);
+
+    form_->FilesList->SelectByUser(1);
+    EXPECT_FALSE(modal_->HasBox());
+    EXPECT_STREQ(Shown()->ClassName(), "TJPEGImage");
+    EXPECT_EQ(form_->PreviewFiles->GetPicture().GetWidth(), 9);
+    EXPECT_EQ(form_->PreviewFiles->GetPicture().GetHeight(), 17);
+
+    // A damaged JPEG fails its load and leaves the picture shown.
+    const std::string bad = MakeFile("bad.jpg", "\xFF\xD8\xFF not really");
+    Add({bad});
+    TGraphic* before = Shown();
+    form_->FilesList->SelectByUser(2);
+    EXPECT_FALSE(TakeError().empty());
+    EXPECT_EQ(Shown(), before);
+}
+
 TEST_F(FileListTest, RefusedExtensionsShowTheirOwnSpellingAndKeepThePreview) {
     const std::string good = MakeBmp("good.bmp", 3, 3, clBlack);
     // Real bitmaps under other names: the name decides, not the content.

@@ -22,6 +22,7 @@
 #include "app/MainForm.h"
 #include "app/Program.h"
 #include "imaging/Graphics.h"
+#include "imaging/Jpeg.h"
 #include "widgets/Dialogs.h"
 #include "widgets/Forms.h"
 #include "widgets/Keys.h"
@@ -51,6 +52,8 @@ protected:
         Application->Initialize();
         Application->SetTitle(kApplicationTitle);
         InitializeModules();
+        // The JPEG format, unless start-up registered it already.
+        if (TPicture::FileFormatDescription("jpg").empty()) RegisterJpegFormat();
     }
 
     void SetUp() override {
@@ -94,6 +97,19 @@ protected:
     }
     std::string MakeBmp(const std::string& name, int w, int h, TColor colour) {
         return MakeBmp(name, w, h, [colour](int, int) { return colour; });
+    }
+    // A JPEG of w x h in one colour.
+    std::string MakeJpeg(const std::string& name, int w, int h, TColor colour) {
+        TBitmap bmp;
+        bmp.SetPixelFormat(TPixelFormat::pf24bit);
+        bmp.SetSize(w, h);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) bmp.GetCanvas().SetPixel(x, y, colour);
+        TJPEGImage jpeg;
+        jpeg.Assign(bmp);
+        const std::string path = Path(name);
+        jpeg.SaveToFile(path);
+        return path;
     }
     std::string MakeFile(const std::string& name, const std::string& bytes) {
         const std::string path = Path(name);
