@@ -74,6 +74,10 @@ TControl::TControl(TComponent* owner, QWidget* widget)
     : TComponent(owner), widget_(widget), hook_(new TControlHook(this, widget)) {
     widget_->installEventFilter(hook_);
     widget_->setMouseTracking(true);
+    // Mouse events belong to the control under the pointer alone, never also
+    // to the panel behind it (a move over the cover preview must not reach the
+    // panel's handler, which would take the crosshair away at once).
+    widget_->setAttribute(Qt::WA_NoMousePropagation);
     widget_->setFont(ToQFont(font_));
     SyncBoundsFromWidget();
 }
@@ -183,6 +187,7 @@ void TControl::Invalidate() {
 void TControl::WatchChild(QWidget* child) {
     child->installEventFilter(hook_);
     child->setMouseTracking(true);
+    child->setAttribute(Qt::WA_NoMousePropagation);
 }
 
 bool TControl::HandleEvent(QObject* target, QEvent* event) {
