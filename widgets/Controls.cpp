@@ -5,6 +5,7 @@
 #include <QMouseEvent>
 #include <QWidget>
 #include <algorithm>
+#include <functional>
 
 #include "widgets/Forms.h"
 #include "widgets/QtSupport.h"
@@ -62,13 +63,18 @@ public:
         if (owner_) owner_->widget_ = nullptr;
     }
     void Detach() { owner_ = nullptr; }
+    // Events stop reaching the control (its widget is about to go).
+    void Silence() { silent_ = true; }
     bool eventFilter(QObject* watched, QEvent* event) override {
-        return owner_ ? owner_->HandleEvent(watched, event) : false;
+        return owner_ && !silent_ ? owner_->HandleEvent(watched, event) : false;
     }
 
 private:
     TControl* owner_;
+    bool silent_ = false;
 };
+
+
 
 TControl::TControl(TComponent* owner, QWidget* widget)
     : TComponent(owner), widget_(widget), hook_(new TControlHook(this, widget)) {
@@ -83,6 +89,8 @@ TControl::TControl(TComponent* owner, QWidget* widget)
 }
 
 TControl::~TControl() {
+    // What this control owns goes first, each child taking its own widget along.
+    DestroyComponents();
     if (parent_) {
         auto& list = parent_->controls_;
         list.erase(std::remove(list.begin(), list.end(), this), list.end());
@@ -215,6 +223,17 @@ bool TControl::HandleEvent(QObject* target, QEvent* event) {
 TWinControl::TWinControl(TComponent* owner, QWidget* widget) : TControl(owner, widget) {}
 
 TWinControl::~TWinControl() {
+    // What this control owns goes first, each child taking its own widget along.
+    DestroyComponents();
+    // Children still alive (owned elsewhere) lose their widgets with ours:
+    // nothing of theirs may run while Qt takes them apart.
+    std::function<void(const std::vector<TControl*>&)> silence = [&](const std::vector<TControl*>& list) {
+        for (TControl* c : list) {
+            if (c->widget_) c->hook_->Silence();
+            if (auto* win = dynamic_cast<TWinControl*>(c)) silence(win->controls_);
+        }
+    };
+    silence(controls_);
     for (TControl* child : controls_) child->parent_ = nullptr;
 }
 
