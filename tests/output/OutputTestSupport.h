@@ -158,6 +158,17 @@ inline std::vector<uint8_t> EncodeJpeg(TBitmap& bitmap, int quality) {
     return s.Bytes();
 }
 
+inline Pic DecodeJpegBytes(const std::vector<uint8_t>& bytes) {
+    TMemoryStream s;
+    s.WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
+    s.SetPosition(0);
+    TJPEGImage j;
+    j.LoadFromStream(s);
+    Pic out = std::make_unique<TBitmap>();
+    out->Assign(j);
+    return out;
+}
+
 inline void SaveJpeg(TBitmap& bitmap, const std::string& path, int quality = 90) {
     TJPEGImage j;
     j.Assign(bitmap);
