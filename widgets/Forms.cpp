@@ -134,7 +134,6 @@ void TForm::SetIconResource(const std::string& path) {
 void TForm::ShowWindow() {
     if (QWidget* w = GetWidget()) {
         w->show();
-        w->raise();
         w->activateWindow();
     }
 }

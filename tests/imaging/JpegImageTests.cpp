@@ -228,6 +228,8 @@ TEST_F(JpegImageTest, EncodesOnceAndSavesIdenticalBytes) {
     TJPEGImage image;
     image.Assign(bitmap);
     image.SetSaveQuality(75);
+    ProgressLog log;
+    log.Attach(image);
 
     TMemoryStream persisted;
     image.WriteData(persisted);
@@ -238,6 +240,9 @@ TEST_F(JpegImageTest, EncodesOnceAndSavesIdenticalBytes) {
     ASSERT_GT(first.size(), 100u);
     EXPECT_EQ(first, second);
     EXPECT_EQ(image.GetSharedData()->ImageWidth, 40);
+    EXPECT_EQ(log.Count(TProgressStage::psStarting), 1);  // encoded once
+    EXPECT_EQ(log.Count(TProgressStage::psRunning), 0);
+    EXPECT_EQ(log.percents.back(), 100);
 
     persisted.Clear();
     image.WriteData(persisted);
@@ -478,6 +483,8 @@ TEST_F(JpegImageTest, CancellingFromProgress) {
 
 TEST_F(JpegImageTest, PictureHolderLoadsAndCopiesJpegFiles) {
     RegisterJpegFormat(24);
+    EXPECT_EQ(TPicture::FileFormatDescription("jpg"), "JPEG Image File");
+    EXPECT_EQ(TPicture::FileFormatDescription("jpeg"), "JPEG Image File");
     const std::string path = ::testing::TempDir() + "vmk_jpeg_holder.JPG";
     {
         TBitmap bitmap;
@@ -497,13 +504,6 @@ TEST_F(JpegImageTest, PictureHolderLoadsAndCopiesJpegFiles) {
     EXPECT_EQ(bitmap.Height(), 36);
     ExpectPattern(bitmap, 16);
     std::remove(path.c_str());
-    UnregisterJpegFormat();
-}
-
-TEST_F(JpegImageTest, RegistersBothExtensions) {
-    RegisterJpegFormat(24);
-    EXPECT_EQ(TPicture::FileFormatDescription("jpg"), "JPEG Image File");
-    EXPECT_EQ(TPicture::FileFormatDescription("jpeg"), "JPEG Image File");
     UnregisterJpegFormat();
     EXPECT_EQ(TPicture::FileFormatDescription("jpg"), "");
 }
