@@ -3,6 +3,7 @@
 
 #include "app/MainForm.h"
 #include "core/FileUtils.h"
+#include "inputs/SpinEditKeys.h"
 #include "output/Compose.h"
 #include "output/FormSettings.h"
 
@@ -65,6 +66,8 @@ void TMainForm::JPGQualityChange(TObject*) {
 }
 
 void TMainForm::JPGQualityKeyDown(TObject*, uint16_t& Key, TShiftState) {
+    // A refused key's character must not reach the text while the key is down.
+    JPGQuality->SetReadOnly(!SpinEditKeyAllowed(Key));
     const bool hasText = !JPGQuality->GetText().empty();
     if (Key == kPageUp && hasText) JPGQuality->SetValue(AddClamped(JPGQuality->GetValue(), 10));
     if (Key == kPageDown && hasText) JPGQuality->SetValue(AddClamped(JPGQuality->GetValue(), -10));
