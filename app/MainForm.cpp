@@ -1,7 +1,12 @@
 #include "app/MainForm.h"
 
+#include <QtGlobal>
+
 #include "app/Settings.h"
 #include "core/FileUtils.h"
+
+// The icon lives in a static library, whose resources must be registered by hand.
+static void RegisterResources() { Q_INIT_RESOURCE(vellumark); }
 
 namespace vmk {
 
@@ -34,6 +39,7 @@ TStringList& FilePaths() { return gFilePaths; }
 
 TMainForm::TMainForm(TComponent* owner) : TForm(owner) {
     SetCaption("Vellumark");
+    RegisterResources();
     SetIconResource(":/vellumark.png");
     SetOuterSize(600, 400);
     SetMinOuterSize(350, 400);

@@ -2,22 +2,19 @@
 
 #include "app/MainForm.h"
 #include "core/Exception.h"
+#include "imaging/Jpeg.h"
 #include "widgets/Forms.h"
 
 namespace vmk {
 
 void InitializeModules() {
     // The file-path list exists already (static initialisation, MainForm.cpp).
-    // JPEG: register the format for "jpeg" and "jpg" and fix the default output
-    // depth from the screen's colour depth:
-    //   RegisterJpegFormat();
-    //   TJPEGImage::DisplayDefaults(Screen->GetColorDepth());
-    // (call site kept here until the JPEG picture class is in.)
+    // JPEG: the default output depth follows the screen's colour depth, then
+    // the class is registered for "jpeg" and "jpg".
+    RegisterJpegFormat(Screen->GetColorDepth());
 }
 
-void FinalizeModules() {
-    // JPEG: UnregisterJpegFormat() here once the JPEG picture class is in.
-}
+void FinalizeModules() { UnregisterJpegFormat(); }
 
 int RunProgram(const std::function<void()>& run) {
     try {

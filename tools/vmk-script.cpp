@@ -169,10 +169,13 @@ private:
         return *c;
     }
 
-    // A user can act only on a control that is shown and enabled.
-    void Usable(TControl& c) {
-        if (!c.IsShowing()) Fail(1, c.GetName() + " is hidden");
-        if (!c.GetWidget()->isEnabled()) Fail(1, c.GetName() + " is disabled");
+    // A user clicks only a control that is shown and enabled. Text and keys
+    // need an enabled control only, so a script may fill a field of another
+    // page without opening it first.
+    void Usable(TControl& c, bool mustBeShown = true) {
+        if (mustBeShown && !c.IsShowing()) Fail(1, c.GetName() + " is hidden");
+        if (!c.GetWidget()->isEnabled())
+            Fail(1, c.GetName() + " is disabled");
     }
 
     void Execute(const std::vector<std::string>& w) {
@@ -203,7 +206,7 @@ private:
         if (cmd == "text") {
             Need(w, 3, 3);
             auto& e = FindAs<TCustomEdit>(w[1], "an edit");
-            Usable(e);
+            Usable(e, false);
             QLineEdit* le = e.GetLineEdit();
             // As a paste: one change, which a read-only box refuses.
             if (!le->isReadOnly()) {
@@ -215,7 +218,7 @@ private:
         if (cmd == "type") {
             Need(w, 3, 3);
             auto& e = FindAs<TCustomEdit>(w[1], "an edit");
-            Usable(e);
+            Usable(e, false);
             e.GetLineEdit()->end(false);
             for (char32_t ch : QString::fromStdString(w[2]).toUcs4()) TypeChar(e, ch);
             return;
@@ -223,7 +226,7 @@ private:
         if (cmd == "key") {
             Need(w, 3, 3);
             auto& c = FindAs<TControl>(w[1], "a control");
-            Usable(c);
+            Usable(c, false);
             uint16_t vk = 0;
             if (!VirtualKeyFromName(w[2], vk)) Fail(2, "unknown key " + w[2]);
             TQtKeyStroke stroke;
@@ -236,7 +239,7 @@ private:
         if (cmd == "select") {
             Need(w, 3, 3);
             auto& l = FindAs<TListBox>(w[1], "a list box");
-            Usable(l);
+            Usable(l, false);
             const int index = ParseInt(w[2]);
             if (index < 0 || index >= l.GetCount()) Fail(1, "no line " + w[2] + " in " + w[1]);
             l.SelectByUser(index);

@@ -5,6 +5,7 @@
 #include <QMouseEvent>
 #include <QWidget>
 #include <algorithm>
+#include <functional>
 
 #include "widgets/Forms.h"
 #include "widgets/QtSupport.h"
@@ -62,23 +63,34 @@ public:
         if (owner_) owner_->widget_ = nullptr;
     }
     void Detach() { owner_ = nullptr; }
+    // Events stop reaching the control (its widget is about to go).
+    void Silence() { silent_ = true; }
     bool eventFilter(QObject* watched, QEvent* event) override {
-        return owner_ ? owner_->HandleEvent(watched, event) : false;
+        return owner_ && !silent_ ? owner_->HandleEvent(watched, event) : false;
     }
 
 private:
     TControl* owner_;
+    bool silent_ = false;
 };
+
+
 
 TControl::TControl(TComponent* owner, QWidget* widget)
     : TComponent(owner), widget_(widget), hook_(new TControlHook(this, widget)) {
     widget_->installEventFilter(hook_);
     widget_->setMouseTracking(true);
+    // Mouse events belong to the control under the pointer alone, never also
+    // to the panel behind it (a move over the cover preview must not reach the
+    // panel's handler, which would take the crosshair away at once).
+    widget_->setAttribute(Qt::WA_NoMousePropagation);
     widget_->setFont(ToQFont(font_));
     SyncBoundsFromWidget();
 }
 
 TControl::~TControl() {
+    // What this control owns goes first, each child taking its own widget along.
+    DestroyComponents();
     if (parent_) {
         auto& list = parent_->controls_;
         list.erase(std::remove(list.begin(), list.end(), this), list.end());
@@ -183,6 +195,7 @@ void TControl::Invalidate() {
 void TControl::WatchChild(QWidget* child) {
     child->installEventFilter(hook_);
     child->setMouseTracking(true);
+    child->setAttribute(Qt::WA_NoMousePropagation);
 }
 
 bool TControl::HandleEvent(QObject* target, QEvent* event) {
@@ -210,6 +223,17 @@ bool TControl::HandleEvent(QObject* target, QEvent* event) {
 TWinControl::TWinControl(TComponent* owner, QWidget* widget) : TControl(owner, widget) {}
 
 TWinControl::~TWinControl() {
+    // What this control owns goes first, each child taking its own widget along.
+    DestroyComponents();
+    // Children still alive (owned elsewhere) lose their widgets with ours:
+    // nothing of theirs may run while Qt takes them apart.
+    std::function<void(const std::vector<TControl*>&)> silence = [&](const std::vector<TControl*>& list) {
+        for (TControl* c : list) {
+            if (c->widget_) c->hook_->Silence();
+            if (auto* win = dynamic_cast<TWinControl*>(c)) silence(win->controls_);
+        }
+    };
+    silence(controls_);
     for (TControl* child : controls_) child->parent_ = nullptr;
 }
 

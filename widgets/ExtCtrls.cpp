@@ -170,15 +170,14 @@ void TImage::PictureChanged() {
 }
 
 void TImage::RefreshAll() {
+    // Pictures report their changes; this catches only a picture swapped in
+    // without a word. The screen form is rebuilt only when something changed,
+    // since decoding a large JPEG on every event would stall the window.
     for (TImage* image : LiveImages()) {
-        Cache& c = *image->cache_;
+        const Cache& c = *image->cache_;
         if (c.graphic != image->picture_->GetGraphic() || c.width != image->picture_->GetWidth() ||
-            c.height != image->picture_->GetHeight()) {
+            c.height != image->picture_->GetHeight())
             image->PictureChanged();
-        } else {
-            c.dirty = true;
-            image->Invalidate();
-        }
     }
 }
 

@@ -65,10 +65,10 @@ public:
     void SetTransparent(bool value);
 
     // Drops the cached screen form of the picture and repaints; the image does
-    // this itself when its picture changes, and after every dispatched event.
+    // this itself whenever its picture reports a change.
     void PictureChanged();
-    // PictureChanged for every image; the dispatch calls it after each event,
-    // since a handler may change a picture's pixels without telling the image.
+    // PictureChanged for every image whose picture was replaced unannounced;
+    // the dispatch calls it after each event.
     static void RefreshAll();
 
     // Paints the picture as shown on screen: for widgets/ and tests.

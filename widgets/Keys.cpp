@@ -23,7 +23,12 @@ constexpr KeyPair kKeys[] = {
     {Qt::Key_Up, VK_UP},           {Qt::Key_Right, VK_RIGHT},   {Qt::Key_Down, VK_DOWN},
     {Qt::Key_Insert, VK_INSERT},   {Qt::Key_Delete, VK_DELETE}, {Qt::Key_Plus, VK_OEM_PLUS},
     {Qt::Key_Equal, VK_OEM_PLUS},  {Qt::Key_Comma, VK_OEM_COMMA}, {Qt::Key_Minus, VK_OEM_MINUS},
-    {Qt::Key_Underscore, VK_OEM_MINUS}, {Qt::Key_Period, VK_OEM_PERIOD},
+    {Qt::Key_Underscore, VK_OEM_MINUS}, {Qt::Key_Period, VK_OEM_PERIOD}, {Qt::Key_Greater, VK_OEM_PERIOD},
+    {Qt::Key_Less, VK_OEM_COMMA},  {Qt::Key_Semicolon, 0xBA},   {Qt::Key_Colon, 0xBA},
+    {Qt::Key_Slash, 0xBF},         {Qt::Key_Question, 0xBF},    {Qt::Key_QuoteLeft, 0xC0},
+    {Qt::Key_AsciiTilde, 0xC0},    {Qt::Key_BracketLeft, 0xDB}, {Qt::Key_BraceLeft, 0xDB},
+    {Qt::Key_Backslash, 0xDC},     {Qt::Key_Bar, 0xDC},         {Qt::Key_BracketRight, 0xDD},
+    {Qt::Key_BraceRight, 0xDD},    {Qt::Key_Apostrophe, 0xDE},  {Qt::Key_QuoteDbl, 0xDE},
 };
 
 // Shifted digits on a US keyboard still press the digit key.

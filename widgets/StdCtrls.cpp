@@ -128,10 +128,10 @@ TCustomEdit::TCustomEdit(TComponent* owner, QWidget* widget)
     });
 }
 
-std::string TCustomEdit::GetText() const { return edit_ ? FromQ(edit_->text()) : lastText_; }
+std::string TCustomEdit::GetText() const { return GetLineEdit() ? FromQ(edit_->text()) : lastText_; }
 
 void TCustomEdit::SetText(const std::string& value) {
-    if (!edit_ || value == GetText()) return;
+    if (!GetLineEdit() || value == GetText()) return;
     settingText_ = true;
     edit_->setText(ToQ(value));
     settingText_ = false;
@@ -148,18 +148,18 @@ void TCustomEdit::TextEdited() {
     });
 }
 
-bool TCustomEdit::GetReadOnly() const { return edit_ && edit_->isReadOnly(); }
+bool TCustomEdit::GetReadOnly() const { return GetLineEdit() && edit_->isReadOnly(); }
 
 void TCustomEdit::SetReadOnly(bool value) {
-    if (edit_) edit_->setReadOnly(value);
+    if (GetLineEdit()) edit_->setReadOnly(value);
 }
 
 void TCustomEdit::SelectAll() {
-    if (edit_) edit_->selectAll();
+    if (GetLineEdit()) edit_->selectAll();
 }
 
 bool TCustomEdit::HandleEvent(QObject* target, QEvent* event) {
-    if (target == edit_ && (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease)) {
+    if (GetLineEdit() && target == edit_ && (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease)) {
         auto* ke = static_cast<QKeyEvent*>(event);
         const uint16_t vk = VirtualKeyFromQt(ke->key(), ke->modifiers().toInt());
         const TShiftState shift = ShiftFromQt(ke->modifiers().toInt(), 0);

@@ -24,7 +24,7 @@ public:
     bool GetDefault() const { return default_; }
     void SetDefault(bool value);
 
-    // A user's click: runs OnClick through the event dispatch when enabled.
+    // A user's click: runs OnClick through the event dispatch.
     void Click();
 
     TNotifyEvent OnClick;
@@ -53,7 +53,7 @@ public:
     bool GetChecked() const { return checked_; }
     virtual void SetChecked(bool value) = 0;
 
-    // A user's click (mouse or space bar), when enabled.
+    // A user's click (mouse or space bar), through the event dispatch.
     virtual void Click() = 0;
 
     TNotifyEvent OnClick;
@@ -106,7 +106,7 @@ public:
     TKeyEvent OnKeyUp;
 
     // The Qt line edit that holds the text; for widgets/, tools and tests.
-    QLineEdit* GetLineEdit() const { return edit_; }
+    QLineEdit* GetLineEdit() const { return GetWidget() ? edit_ : nullptr; }
 
 protected:
     // widget is the line edit itself or holds one.

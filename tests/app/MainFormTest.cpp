@@ -2,6 +2,7 @@
 // button's enabling, through the real window.
 
 #include <QApplication>
+#include <QIcon>
 #include <QWidget>
 #include <functional>
 
@@ -122,6 +123,11 @@ TEST_F(MainFormTest, EveryControlIsWhereTheLayoutPutsIt) {
 
 TEST_F(MainFormTest, ControlsCarryTheirSettings) {
     EXPECT_EQ(form->GetCaption(), "Vellumark");
+    EXPECT_EQ(form->GetWidget()->windowTitle().toStdString(), "Vellumark");
+    const QIcon icon = form->GetWidget()->windowIcon();
+    ASSERT_FALSE(icon.isNull());
+    EXPECT_EQ(icon.availableSizes().value(0), QSize(32, 32));
+    EXPECT_EQ(form->GetWidget()->minimumSize(), QSize(350, 400));
     EXPECT_EQ(form->PreviewFiles->GetHint(), "Preview of selected");
     EXPECT_TRUE(form->PreviewFiles->GetShowHint());
     EXPECT_TRUE(form->PreviewFiles->GetAutoSize());
@@ -317,6 +323,16 @@ TEST_F(MainFormTest, EnterPressesTheDefaultButtonOfTheShownPage) {
     EXPECT_TRUE(form->ClickDefaultButton());
     EXPECT_EQ(updates, 1);
     EXPECT_EQ(processes, 1);
+}
+
+TEST(Program, ModulesRegisterTheJpegFormatAndTakeItBack) {
+    InitializeModules();
+    EXPECT_FALSE(TPicture::FileFormatDescription("jpg").empty());
+    EXPECT_FALSE(TPicture::FileFormatDescription("jpeg").empty());
+    EXPECT_FALSE(TPicture::FileFormatDescription("bmp").empty());
+    FinalizeModules();
+    EXPECT_TRUE(TPicture::FileFormatDescription("jpg").empty());
+    EXPECT_FALSE(TPicture::FileFormatDescription("bmp").empty());
 }
 
 TEST(Program, StartsInOrderAndEndsWithZero) {

@@ -5,6 +5,7 @@
 #include <QEventLoop>
 #include <QTimer>
 #include <QListWidget>
+#include <QMouseEvent>
 #include <QRadioButton>
 #include <vector>
 
@@ -219,4 +220,33 @@ TEST_F(EventRule, ComponentsAreFoundByName) {
     EXPECT_EQ(form->FindComponent("Open"), button);
     EXPECT_EQ(form->FindComponent("OpenFiles"), dialog);
     EXPECT_EQ(form->FindComponent("Nope"), nullptr);
+}
+
+TEST_F(EventRule, MouseEventsReachOnlyTheControlUnderThePointer) {
+    auto* panel = Make<TPanel>("Panel");
+    panel->SetBounds(0, 0, 200, 200);
+    auto* label = Make<TLabel>("Label", panel);
+    label->SetBounds(10, 20, 50, 13);
+    auto* spin = Make<TCSpinEdit>("Spin", panel);
+    spin->SetBounds(10, 40, 60, 22);
+    std::vector<std::string> moves;
+    for (TControl* c : std::initializer_list<TControl*>{panel, label, spin})
+        c->OnMouseMove = [&moves](TObject* s, TShiftState, int x, int y) {
+            moves.push_back(static_cast<TComponent*>(s)->GetName() + " " + std::to_string(x) + "," +
+                            std::to_string(y));
+        };
+    int ups = 0;
+    label->OnMouseUp = [&](TObject*, TMouseButton button, TShiftState, int, int) {
+        EXPECT_EQ(button, TMouseButton::mbRight);
+        ++ups;
+    };
+    QMouseEvent move(QEvent::MouseMove, QPointF(3, 4), QPointF(3, 4), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(label->GetWidget(), &move);
+    QCoreApplication::sendEvent(spin->GetLineEdit(), &move);
+    QMouseEvent up(QEvent::MouseButtonRelease, QPointF(3, 4), QPointF(3, 4), Qt::RightButton, Qt::NoButton,
+                   Qt::NoModifier);
+    QCoreApplication::sendEvent(label->GetWidget(), &up);
+    // The spin edit reports in its own coordinates, whichever part was hit.
+    EXPECT_EQ(moves, (std::vector<std::string>{"Label 3,4", "Spin 3,4"}));
+    EXPECT_EQ(ups, 1);
 }

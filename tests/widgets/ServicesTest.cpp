@@ -5,6 +5,7 @@
 #include <QWidget>
 
 #include "core/Exception.h"
+#include "imaging/Jpeg.h"
 #include "tests/widgets/WidgetFixture.h"
 
 using namespace vmk;
@@ -171,4 +172,24 @@ TEST_F(Services, AutoSizedImageTakesThePicturesSize) {
     image->SetWidth(50);
     Dispatch([] {});
     EXPECT_EQ(image->GetWidth(), 50);
+}
+
+TEST_F(Services, ImageShowsAJpegPictureDecoded) {
+    TBitmap bitmap;
+    bitmap.SetPixelFormat(TPixelFormat::pf24bit);
+    bitmap.SetSize(16, 16);
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x) bitmap.GetCanvas().SetPixel(x, y, 0x0000FF);
+    TJPEGImage jpeg;
+    jpeg.Assign(bitmap);
+    auto* image = Make<TImage>("Image");
+    image->SetBounds(0, 0, 20, 20);
+    image->GetPicture().Assign(&jpeg);
+    ASSERT_STREQ(image->GetPicture().GetGraphic()->ClassName(), "TJPEGImage");
+    const QColor shown = image->GetWidget()->grab().toImage().pixelColor(8, 8);
+    EXPECT_GT(shown.red(), 230);
+    EXPECT_LT(shown.green(), 25);
+    EXPECT_LT(shown.blue(), 25);
+    // Showing it left the holder's picture as it was.
+    EXPECT_STREQ(image->GetPicture().GetGraphic()->ClassName(), "TJPEGImage");
 }
