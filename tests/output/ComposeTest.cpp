@@ -119,3 +119,23 @@ TEST(Compose, DrawCoverMatchesTheModel) {
             ExpectSamePixels(working, *Expected(*picture, *cover, at.X, at.Y, transparent, trans));
         }
 }
+
+// A trial that cannot write its file fails and leaves the picture as it was.
+TEST(Compose, TrialInAFolderThatCannotBeWritten) {
+    char pattern[] = "/tmp/vmk-trial-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string dir = std::string(pattern) + "/";
+    std::ofstream(dir + "blocker") << "a file in the way";
+    Pic picture = MakeGradient(16, 8);
+    TBitmap working;
+    working.Assign(*picture);
+    EXPECT_THROW(JpegTrial(working, 50, dir + "blocker/"), Exception);
+    ExpectSamePixels(working, *picture);
+    EXPECT_EQ(Listing(dir), std::vector<std::string>{"blocker"});
+
+    JpegTrial(working, 50, dir);
+    EXPECT_EQ(Listing(dir), std::vector<std::string>{"blocker"});
+    EXPECT_EQ(ReadBytes(dir + "blocker").size(), 17u);
+    EXPECT_GT(MeanError(working, *picture), 0.0);
+    fs::remove_all(dir);
+}
