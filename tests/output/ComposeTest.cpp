@@ -64,14 +64,6 @@ TEST(Compose, CoverPlacement) {
     EXPECT_EQ(at(TCoverPlace::Other, 10, 10, 3, 3), (TCoverPosition{-2147483647 - 1, 2147483647}));
 }
 
-TEST(Compose, WriteFormatAgreesWithTheName) {
-    EXPECT_EQ(WriteFormatFor(TSaveAs::BMP, "/a.jpg"), TWriteFormat::Bmp);
-    EXPECT_EQ(WriteFormatFor(TSaveAs::JPG, "/a.bmp"), TWriteFormat::Jpeg);
-    EXPECT_EQ(WriteFormatFor(TSaveAs::AsIs, "/a.BMP"), TWriteFormat::Bmp);
-    EXPECT_EQ(WriteFormatFor(TSaveAs::AsIs, "/a.Jpeg"), TWriteFormat::Jpeg);
-    EXPECT_EQ(WriteFormatFor(TSaveAs::AsIs, "/a.jpg"), TWriteFormat::Jpeg);
-}
-
 TEST(Compose, JpegQualityStaysInOneByteRange) {
     EXPECT_EQ(JpegQuality(85), 85);
     EXPECT_EQ(JpegQuality(0), 1);
@@ -88,36 +80,6 @@ TEST(Compose, TrialFileNameSkipsTakenNames) {
     std::ofstream(dir + "Test1.jpg") << "x";
     EXPECT_EQ(FreeTrialFileName(dir), dir + "Test2.jpg");
     fs::remove_all(dir);
-}
-
-// Drawing at every place, with and without transparency, against the plain
-// model of what a draw must give.
-TEST(Compose, DrawCoverMatchesTheModel) {
-    const std::vector<TColor> colours = {RGBColor(10, 20, 30), RGBColor(200, 100, 0), clWhite, clBlack};
-    const TColor trans = RGBColor(255, 0, 255);
-    const Pic picture = MakePicture(TPixelFormat::pf24bit, 13, 9, colours);
-    Pic cover = MakeCover(5, 4, trans, {RGBColor(0, 255, 0), RGBColor(0, 0, 255)});
-    struct Case {
-        TCoverPlace place;
-        int left, top;
-    } cases[] = {{TCoverPlace::LT, 0, 0},     {TCoverPlace::LB, 0, 0},    {TCoverPlace::RT, 0, 0},
-                 {TCoverPlace::RB, 0, 0},     {TCoverPlace::Other, -3, 7}, {TCoverPlace::Other, 13, 0},
-                 {TCoverPlace::Other, 4, -4}, {TCoverPlace::None, 5, 5}};
-    for (bool transparent : {true, false})
-        for (const Case& c : cases) {
-            SCOPED_TRACE(static_cast<int>(c.place) * 1000 + c.left * 10 + c.top);
-            TCoverSettings s;
-            s.Place = c.place;
-            s.Left = c.left;
-            s.Top = c.top;
-            s.Transparent = transparent;
-            ApplyCoverTransparency(*cover, s);
-            TBitmap working;
-            working.Assign(*picture);
-            DrawCover(working, *cover, s);
-            const TCoverPosition at = CoverPlacement(s, 13, 9, 5, 4);
-            ExpectSamePixels(working, *Expected(*picture, *cover, at.X, at.Y, transparent, trans));
-        }
 }
 
 // A trial that cannot write its file fails and leaves the picture as it was.
