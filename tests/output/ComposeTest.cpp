@@ -101,3 +101,20 @@ TEST(Compose, TrialInAFolderThatCannotBeWritten) {
     EXPECT_GT(MeanError(working, *picture), 0.0);
     fs::remove_all(dir);
 }
+
+// Offsets at the ends of the integer range draw nothing and touch nothing else.
+TEST(Compose, ExtremeOffsetsDrawNothing) {
+    Pic picture = MakeGradient(12, 9);
+    Pic cover = MakeCover(5, 4, clBlack, {clWhite});
+    TCoverSettings s;
+    s.Place = TCoverPlace::Other;
+    for (int left : {INT32_MIN, -5, 12, INT32_MAX - 2})
+        for (int top : {INT32_MIN, 9, INT32_MAX}) {
+            s.Left = left;
+            s.Top = top;
+            TBitmap working;
+            working.Assign(*picture);
+            DrawCover(working, *cover, s);
+            ExpectSamePixels(working, *picture);
+        }
+}
