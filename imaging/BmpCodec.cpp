@@ -350,24 +350,27 @@ void ReadBmp(TStream& stream, Raster& raster) {
     if (h.offBits < kFileHeaderSize + hs) Refuse("the pixel data offset points into the header");
     if (h.offBits > available) Refuse("the pixel data offset lies beyond the end of the file");
 
+    const int64_t dataSize = available - h.offBits;
+    const bool rle = h.compression == kRle4 || h.compression == kRle8;
+    const int64_t need = int64_t{fileRows.stride} * h.height;
+    // Checked before allocating, so a short file cannot make us reserve a huge raster.
+    if (!rle && dataSize < need)
+        Refuse("the file is truncated (" + std::to_string(need) + " bytes of pixels expected, " +
+               std::to_string(dataSize) + " present)");
+
     bool direct = false;
     Raster out;
     if (!entries.empty()) out.palette = detail::MakePalette(std::move(entries));
     detail::AllocateRaster(out, static_cast<int>(h.width), static_cast<int>(h.height), FormatFor(h, direct));
-    const int64_t dataSize = available - h.offBits;
     stream.SetPosition(start + h.offBits);
 
-    if (h.compression == kRle4 || h.compression == kRle8) {
+    if (rle) {
         // Generous bound on what a sane encoder produces for this size.
         const int64_t bound = 4 * h.width * h.height + 4 * h.height + 1024;
         std::vector<uint8_t> data(static_cast<size_t>(std::min(dataSize, bound)));
         ReadExactly(stream, data.data(), data.size());
         DecodeRle(h, data.data(), data.size(), out);
     } else {
-        const int64_t need = int64_t{fileRows.stride} * h.height;
-        if (dataSize < need)
-            Refuse("the file is truncated (" + std::to_string(need) + " bytes of pixels expected, " +
-                   std::to_string(dataSize) + " present)");
         std::vector<uint8_t> line(direct ? 0 : static_cast<size_t>(fileRows.stride));
         for (int64_t i = 0; i < h.height; ++i) {
             const int y = static_cast<int>(h.topDown ? i : h.height - 1 - i);

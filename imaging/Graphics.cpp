@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
+#include <optional>
 
 #include "core/FileUtils.h"
 #include "imaging/BmpCodec.h"
@@ -10,6 +12,16 @@
 namespace vmk {
 
 using detail::Raster;
+
+namespace {
+
+// Only palette targets need the colour-to-index search.
+std::optional<detail::PaletteMatcher> MatcherFor(const Raster& target) {
+    if (!detail::IsPaletteFormat(target.format)) return std::nullopt;
+    return std::optional<detail::PaletteMatcher>(std::in_place, target.palette);
+}
+
+}  // namespace
 
 // ---- TGraphic
 
@@ -135,10 +147,10 @@ void TBitmap::SetPixelFormat(TPixelFormat format) {
     }
     detail::AllocateRaster(*next, image_->width, image_->height, format);
     std::vector<TColor> row(static_cast<size_t>(image_->width));
-    detail::PaletteMatcher matcher(next->palette);
+    auto matcher = MatcherFor(*next);
     for (int y = 0; y < image_->height; ++y) {
         detail::RowToColors(*image_, y, 0, image_->width, row.data());
-        detail::ColorsToRow(*next, y, 0, image_->width, row.data(), nullptr, &matcher);
+        detail::ColorsToRow(*next, y, 0, image_->width, row.data(), nullptr, matcher ? &*matcher : nullptr);
     }
     image_ = std::move(next);
     Changed();
@@ -197,10 +209,12 @@ void TBitmap::SetTransparentColor(TColor color) {
 }
 
 void TBitmap::LoadFromStream(TStream& stream) {
+    Progress(TProgressStage::psStarting, 0, false, TRect{}, "Reading");
     auto next = std::make_shared<Image>();
     bmp::ReadBmp(stream, *next);
     image_ = std::move(next);
     transparentMode_ = TTransparentMode::tmAuto;
+    Progress(TProgressStage::psEnding, 100, true, TRect{0, 0, image_->width, image_->height}, "Reading");
     Changed();
 }
 
@@ -230,20 +244,21 @@ void TBitmap::Unshare() {
 namespace {
 
 struct Span {
-    int srcX, srcY, dstX, dstY, width, height;
+    int64_t srcX, srcY;  // wide: in a stretch they count in the (possibly huge) target rectangle
+    int dstX, dstY, width, height;
 };
 
 // Clips the source rectangle placed at (x, y) to the target; false when nothing is left.
-bool ClipSpan(int x, int y, int srcWidth, int srcHeight, int dstWidth, int dstHeight, Span& span) {
+bool ClipSpan(int64_t x, int64_t y, int64_t srcWidth, int64_t srcHeight, int dstWidth, int dstHeight, Span& span) {
     const int64_t left = std::max<int64_t>(x, 0);
     const int64_t top = std::max<int64_t>(y, 0);
-    const int64_t right = std::min<int64_t>(int64_t{x} + srcWidth, dstWidth);
-    const int64_t bottom = std::min<int64_t>(int64_t{y} + srcHeight, dstHeight);
+    const int64_t right = std::min<int64_t>(x + srcWidth, dstWidth);
+    const int64_t bottom = std::min<int64_t>(y + srcHeight, dstHeight);
     if (right <= left || bottom <= top) return false;
     span.dstX = static_cast<int>(left);
     span.dstY = static_cast<int>(top);
-    span.srcX = static_cast<int>(left - x);
-    span.srcY = static_cast<int>(top - y);
+    span.srcX = left - x;
+    span.srcY = top - y;
     span.width = static_cast<int>(right - left);
     span.height = static_cast<int>(bottom - top);
     return true;
@@ -255,7 +270,7 @@ void CopyDirect(const Raster& src, Raster& dst, const Span& s, bool keyed, TColo
     const size_t rowBytes = static_cast<size_t>(s.width) * Bytes;
     const auto kb = GetBValue(key), kg = GetGValue(key), kr = GetRValue(key);
     for (int j = 0; j < s.height; ++j) {
-        const uint8_t* sp = src.Row(s.srcY + j) + static_cast<size_t>(s.srcX) * Bytes;
+        const uint8_t* sp = src.Row(static_cast<int>(s.srcY + j)) + static_cast<size_t>(s.srcX) * Bytes;
         uint8_t* dp = dst.Row(s.dstY + j) + static_cast<size_t>(s.dstX) * Bytes;
         if (!keyed) {
             std::memcpy(dp, sp, rowBytes);
@@ -276,7 +291,11 @@ void CopyDirect(const Raster& src, Raster& dst, const Span& s, bool keyed, TColo
 void TCanvas::Draw(int x, int y, TGraphic& graphic) {
     auto* bitmap = dynamic_cast<TBitmap*>(&graphic);
     if (!bitmap) {
-        graphic.Draw(*this, TRect{x, y, x + graphic.GetWidth(), y + graphic.GetHeight()});
+        // Far-off corners saturate rather than wrap round.
+        auto far = [](int from, int size) {
+            return static_cast<int>(std::min<int64_t>(int64_t{from} + size, std::numeric_limits<int>::max()));
+        };
+        graphic.Draw(*this, TRect{x, y, far(x, graphic.GetWidth()), far(y, graphic.GetHeight())});
         return;
     }
     // Hold the source raster first: drawing a bitmap onto itself (or onto a copy
@@ -297,13 +316,13 @@ void TCanvas::Draw(int x, int y, TGraphic& graphic) {
     } else {
         std::vector<TColor> colors(static_cast<size_t>(s.width));
         std::vector<uint8_t> skip(keyed ? static_cast<size_t>(s.width) : 0);
-        detail::PaletteMatcher matcher(dst.palette);
+        auto matcher = MatcherFor(dst);
         for (int j = 0; j < s.height; ++j) {
-            detail::RowToColors(src, s.srcY + j, s.srcX, s.width, colors.data());
+            detail::RowToColors(src, static_cast<int>(s.srcY + j), static_cast<int>(s.srcX), s.width, colors.data());
             if (keyed)
                 for (int i = 0; i < s.width; ++i) skip[static_cast<size_t>(i)] = colors[static_cast<size_t>(i)] == key;
             detail::ColorsToRow(dst, s.dstY + j, s.dstX, s.width, colors.data(), keyed ? skip.data() : nullptr,
-                                &matcher);
+                                matcher ? &*matcher : nullptr);
         }
     }
     owner_.Changed();
@@ -315,32 +334,35 @@ void TCanvas::StretchDraw(const TRect& rect, TGraphic& graphic) {
         graphic.Draw(*this, rect);
         return;
     }
-    if (rect.Width() <= 0 || rect.Height() <= 0) return;
+    // In 64 bits: a rectangle spanning most of the int range must not overflow.
+    const int64_t rectWidth = int64_t{rect.Right} - rect.Left;
+    const int64_t rectHeight = int64_t{rect.Bottom} - rect.Top;
+    if (rectWidth <= 0 || rectHeight <= 0) return;
     const std::shared_ptr<const TBitmap::Image> srcImage = bitmap->image_;
     const Raster& src = *srcImage;
     if (src.width == 0 || src.height == 0) return;
-    if (rect.Width() == src.width && rect.Height() == src.height) {
+    if (rectWidth == src.width && rectHeight == src.height) {
         Draw(rect.Left, rect.Top, graphic);
         return;
     }
     Span s{};
-    if (!ClipSpan(rect.Left, rect.Top, rect.Width(), rect.Height(), owner_.image_->width, owner_.image_->height, s))
+    if (!ClipSpan(rect.Left, rect.Top, rectWidth, rectHeight, owner_.image_->width, owner_.image_->height, s))
         return;
     owner_.Unshare();
     Raster& dst = *owner_.image_;
     const bool keyed = bitmap->GetTransparent();
     const TColor key = bitmap->GetTransparentColor() & 0xFFFFFF;
-    detail::PaletteMatcher matcher(dst.palette);
+    auto matcher = MatcherFor(dst);
     std::vector<TColor> line(static_cast<size_t>(src.width));
     std::vector<TColor> colors(static_cast<size_t>(s.width));
     std::vector<uint8_t> skip(static_cast<size_t>(s.width));
     std::vector<int> columns(static_cast<size_t>(s.width));
     for (int i = 0; i < s.width; ++i)
         columns[static_cast<size_t>(i)] =
-            static_cast<int>(int64_t{s.srcX + i} * src.width / rect.Width());
+            static_cast<int>((s.srcX + i) * src.width / rectWidth);
     int loadedRow = -1;
     for (int j = 0; j < s.height; ++j) {
-        const int sy = static_cast<int>(int64_t{s.srcY + j} * src.height / rect.Height());
+        const int sy = static_cast<int>((s.srcY + j) * src.height / rectHeight);
         if (sy != loadedRow) {
             detail::RowToColors(src, sy, 0, src.width, line.data());
             loadedRow = sy;
@@ -349,7 +371,8 @@ void TCanvas::StretchDraw(const TRect& rect, TGraphic& graphic) {
             colors[i] = line[static_cast<size_t>(columns[i])];
             skip[i] = keyed && colors[i] == key;
         }
-        detail::ColorsToRow(dst, s.dstY + j, s.dstX, s.width, colors.data(), skip.data(), &matcher);
+        detail::ColorsToRow(dst, s.dstY + j, s.dstX, s.width, colors.data(), skip.data(),
+                            matcher ? &*matcher : nullptr);
     }
     owner_.Changed();
 }
@@ -359,8 +382,8 @@ TColor TCanvas::GetPixel(int x, int y) const { return owner_.GetPixelColor(x, y)
 void TCanvas::SetPixel(int x, int y, TColor color) {
     if (x < 0 || y < 0 || x >= owner_.image_->width || y >= owner_.image_->height) return;
     owner_.Unshare();
-    detail::PaletteMatcher matcher(owner_.image_->palette);
-    detail::ColorsToRow(*owner_.image_, y, x, 1, &color, nullptr, &matcher);
+    auto matcher = MatcherFor(*owner_.image_);
+    detail::ColorsToRow(*owner_.image_, y, x, 1, &color, nullptr, matcher ? &*matcher : nullptr);
     owner_.Changed();
 }
 

@@ -193,59 +193,77 @@ void RowToColors(const Raster& raster, int y, int x0, int count, TColor* out) {
     }
 }
 
+namespace {
+
+// Calls put(x, colour) for each pixel not skipped; the format switch stays out of the loop.
+template <class Put>
+void EachPixel(int x0, int count, const TColor* colors, const uint8_t* skip, Put put) {
+    if (!skip) {
+        for (int i = 0; i < count; ++i) put(x0 + i, colors[i]);
+        return;
+    }
+    for (int i = 0; i < count; ++i)
+        if (!skip[i]) put(x0 + i, colors[i]);
+}
+
+}  // namespace
+
 void ColorsToRow(Raster& raster, int y, int x0, int count, const TColor* colors, const uint8_t* skip,
                  PaletteMatcher* matcher) {
     uint8_t* row = raster.Row(y);
-    for (int i = 0; i < count; ++i) {
-        if (skip && skip[i]) continue;
-        const TColor c = colors[i];
-        const int x = x0 + i;
-        switch (raster.format) {
-        case TPixelFormat::pf1bit: {
+    switch (raster.format) {
+    case TPixelFormat::pf1bit:
+        EachPixel(x0, count, colors, skip, [&](int x, TColor c) {
             const unsigned bit = 0x80u >> (x & 7);
             if (matcher->Nearest(c))
                 row[x >> 3] = static_cast<uint8_t>(row[x >> 3] | bit);
             else
                 row[x >> 3] = static_cast<uint8_t>(row[x >> 3] & ~bit);
-            break;
-        }
-        case TPixelFormat::pf4bit: {
+        });
+        break;
+    case TPixelFormat::pf4bit:
+        EachPixel(x0, count, colors, skip, [&](int x, TColor c) {
             const unsigned index = matcher->Nearest(c) & 0x0Fu;
             uint8_t& b = row[x >> 1];
             b = (x & 1) ? static_cast<uint8_t>((b & 0xF0u) | index) : static_cast<uint8_t>((b & 0x0Fu) | (index << 4));
-            break;
-        }
-        case TPixelFormat::pf8bit: row[x] = matcher->Nearest(c); break;
-        case TPixelFormat::pf15bit: {
+        });
+        break;
+    case TPixelFormat::pf8bit:
+        EachPixel(x0, count, colors, skip, [&](int x, TColor c) { row[x] = matcher->Nearest(c); });
+        break;
+    case TPixelFormat::pf15bit:
+        EachPixel(x0, count, colors, skip, [&](int x, TColor c) {
             const unsigned v = (unsigned{GetRValue(c)} >> 3 << 10) | (unsigned{GetGValue(c)} >> 3 << 5) |
                                (unsigned{GetBValue(c)} >> 3);
             row[2 * x] = static_cast<uint8_t>(v);
             row[2 * x + 1] = static_cast<uint8_t>(v >> 8);
-            break;
-        }
-        case TPixelFormat::pf16bit: {
+        });
+        break;
+    case TPixelFormat::pf16bit:
+        EachPixel(x0, count, colors, skip, [&](int x, TColor c) {
             const unsigned v = (unsigned{GetRValue(c)} >> 3 << 11) | (unsigned{GetGValue(c)} >> 2 << 5) |
                                (unsigned{GetBValue(c)} >> 3);
             row[2 * x] = static_cast<uint8_t>(v);
             row[2 * x + 1] = static_cast<uint8_t>(v >> 8);
-            break;
-        }
-        case TPixelFormat::pf32bit: {
+        });
+        break;
+    case TPixelFormat::pf32bit:
+        EachPixel(x0, count, colors, skip, [&](int x, TColor c) {
             uint8_t* p = row + 4 * x;
             p[0] = GetBValue(c);
             p[1] = GetGValue(c);
             p[2] = GetRValue(c);
             p[3] = 0;
-            break;
-        }
-        default: {
+        });
+        break;
+    default:
+        EachPixel(x0, count, colors, skip, [&](int x, TColor c) {
             uint8_t* p = row + 3 * x;
             p[0] = GetBValue(c);
             p[1] = GetGValue(c);
             p[2] = GetRValue(c);
-            break;
-        }
-        }
+        });
+        break;
     }
 }
 

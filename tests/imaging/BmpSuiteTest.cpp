@@ -153,3 +153,40 @@ TEST(BmpSuite, PickedFormatsKeepWhatTheFileHolds) {
         EXPECT_EQ(b.GetTransparentMode(), TTransparentMode::tmAuto);
     }
 }
+
+// Cut and corrupted copies of real files: each either loads or is refused with
+// our exception; the sanitizer build catches any stray read or write.
+TEST(BmpSuite, DamagedFilesNeverCrash) {
+    const char* files[] = {"g/pal1.bmp",    "g/pal4rle.bmp",     "g/pal8rle.bmp", "g/pal8os2.bmp",
+                           "g/rgb16-565.bmp", "q/rgba32h56.bmp", "q/pal8os2v2-16.bmp", "q/pal2.bmp"};
+    int refused = 0, loaded = 0;
+    for (const char* file : files) {
+        TMemoryStream original;
+        original.LoadFromFile(kSuite + file);
+        const std::vector<uint8_t> bytes = original.Bytes();
+        auto tryLoad = [&](const std::vector<uint8_t>& data) {
+            TMemoryStream s;
+            s.WriteBuffer(data.data(), static_cast<int64_t>(data.size()));
+            s.SetPosition(0);
+            TBitmap b;
+            try {
+                b.LoadFromStream(s);
+                for (int y = 0; y < b.Height(); y += 7)
+                    for (int x = 0; x < b.Width(); x += 7) (void)b.GetPixelColor(x, y);
+                ++loaded;
+            } catch (const Exception&) {
+                ++refused;
+            }
+        };
+        for (size_t cut = 0; cut < bytes.size(); cut += cut < 80 ? 1 : 97)
+            tryLoad(std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(cut)));
+        for (size_t at = 0; at < std::min<size_t>(bytes.size(), 1100); at += at < 80 ? 1 : 13)
+            for (uint8_t v : {uint8_t{0x00}, uint8_t{0x7F}, uint8_t{0x80}, uint8_t{0xFF}}) {
+                std::vector<uint8_t> damaged = bytes;
+                damaged[at] = v;
+                tryLoad(damaged);
+            }
+    }
+    EXPECT_GT(refused, 100);
+    EXPECT_GT(loaded, 100);
+}

@@ -76,7 +76,15 @@ TEST(BmpWrite, KeepsPaletteIndexesAndLoadsFromMidStream) {
     b.SaveToStream(s);
     s.SetPosition(3);
     TBitmap back;
+    std::vector<TProgressStage> stages;
+    int changes = 0;
+    back.OnProgress = [&](TGraphic&, TProgressStage stage, uint8_t, bool, const TRect&, const std::string&) {
+        stages.push_back(stage);
+    };
+    back.OnChange = [&](TGraphic&) { ++changes; };
     back.LoadFromStream(s);
+    EXPECT_EQ(stages, (std::vector<TProgressStage>{TProgressStage::psStarting, TProgressStage::psEnding}));
+    EXPECT_EQ(changes, 1);
     EXPECT_EQ(back.GetPalette()->Entries.size(), 3u);
     EXPECT_EQ(back.GetScanline(0)[2], 2);
     EXPECT_EQ(back.GetScanline(1)[0], 1);

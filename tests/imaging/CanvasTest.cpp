@@ -136,6 +136,10 @@ TEST(TCanvasStretchDraw, NearestNeighbourAndClipping) {
     EXPECT_EQ(Dump(small), "RWK|WWK|KKK|");
     small.GetCanvas().StretchDraw(TRect{2, 2, 0, 0}, cover);  // inverted: nothing
     EXPECT_EQ(Dump(small), "RWK|WWK|KKK|");
+    // A rectangle wider than the int range is scaled without overflow: the target
+    // starts at its centre, where the cover's bottom-right pixel begins.
+    small.GetCanvas().StretchDraw(TRect{-2147483647, -2147483647, 2147483647, 2147483647}, cover);
+    EXPECT_EQ(Dump(small), "WWW|WWW|WWW|");
     cover.SetTransparent(true);
     cover.SetTransparentColor(R);
     TBitmap keyed;

@@ -1,0 +1,567 @@
+#include "imaging/Jpeg.h"
+
+#include <algorithm>
+#include <exception>
+#include <string>
+
+#include <jerror.h>
+
+namespace vmk {
+
+TJPEGOptions StartupOptions;
+
+namespace {
+
+int screenBitsPerPixel = 24;
+
+constexpr int kQuantizedColors = 236;
+// Rows handed to libjpeg per call; it returns at most its own row group anyway.
+constexpr int kRowBatch = 16;
+
+HPALETTE PaletteFromColorMap(const jpeg_decompress_struct& d) {
+    auto palette = std::make_shared<TLogPalette>();
+    const int count = std::clamp(d.actual_number_of_colors, 0, 256);
+    palette->Entries.resize(static_cast<size_t>(count));
+    const bool gray = d.out_color_components == 1;
+    for (int i = 0; i < count; ++i) {
+        TPaletteEntry& entry = palette->Entries[static_cast<size_t>(i)];
+        if (gray) {
+            entry.Red = entry.Green = entry.Blue = d.colormap[0][i];
+        } else {
+            // Colour-map rows follow the output order: blue, green, red.
+            entry.Blue = d.colormap[0][i];
+            entry.Green = d.colormap[1][i];
+            entry.Red = d.colormap[2][i];
+        }
+    }
+    return palette;
+}
+
+HPALETTE GrayPalette() {
+    auto palette = std::make_shared<TLogPalette>();
+    palette->Entries.resize(256);
+    for (int i = 0; i < 256; ++i) {
+        const auto level = static_cast<uint8_t>(i);
+        palette->Entries[static_cast<size_t>(i)] = TPaletteEntry{level, level, level, 0};
+    }
+    return palette;
+}
+
+}  // namespace
+
+void DisplayDefaults(int bitsPerPixel) {
+    screenBitsPerPixel = bitsPerPixel;
+    StartupOptions.OutputDepth =
+        bitsPerPixel <= 8 ? TJPEGOutputDepth::Depth8 : TJPEGOutputDepth::Depth24;
+}
+
+int ScreenBitsPerPixel() { return screenBitsPerPixel; }
+
+void RegisterJpegFormat(int bitsPerPixel) {
+    DisplayDefaults(bitsPerPixel);
+    auto factory = []() -> std::unique_ptr<TGraphic> { return std::make_unique<TJPEGImage>(); };
+    TPicture::RegisterFileFormat("jpeg", "JPEG Image File", "TJPEGImage", factory);
+    TPicture::RegisterFileFormat("jpg", "JPEG Image File", "TJPEGImage", factory);
+}
+
+void UnregisterJpegFormat() { TPicture::UnregisterGraphicClass("TJPEGImage"); }
+
+HPALETTE CreateHalftonePalette() {
+    static const HPALETTE halftone = [] {
+        auto palette = std::make_shared<TLogPalette>();
+        for (int r = 0; r < 6; ++r)
+            for (int g = 0; g < 6; ++g)
+                for (int b = 0; b < 6; ++b)
+                    palette->Entries.push_back(TPaletteEntry{static_cast<uint8_t>(r * 51),
+                                                             static_cast<uint8_t>(g * 51),
+                                                             static_cast<uint8_t>(b * 51), 0});
+        // Grays between the cube's own six, for smoother gray ramps.
+        for (int i = 1; i <= 20; ++i) {
+            int level = i * 255 / 21;
+            if (level % 51 == 0) ++level;
+            const auto v = static_cast<uint8_t>(level);
+            palette->Entries.push_back(TPaletteEntry{v, v, v, 0});
+        }
+        return HPALETTE(palette);
+    }();
+    return halftone;
+}
+
+// --- TJPEGImage ----------------------------------------------------------------
+
+TJPEGImage::TJPEGImage() : options_(StartupOptions) { ReplaceData(); }
+
+TJPEGImage::~TJPEGImage() = default;
+
+std::unique_ptr<TGraphic> TJPEGImage::NewInstance() const { return std::make_unique<TJPEGImage>(); }
+
+void TJPEGImage::ReplaceData() {
+    data_ = std::make_shared<TJPEGData>();
+    sizeStale_ = true;
+}
+
+void TJPEGImage::ReplaceBitmap() { decoded_ = std::make_unique<TBitmap>(); }
+
+void TJPEGImage::DropBitmap() { decoded_.reset(); }
+
+void TJPEGImage::Changed() { TGraphic::Changed(); }
+
+void TJPEGImage::SetReduceBy(TJPEGReduceBy value) {
+    if (value != options_.ReduceBy) sizeStale_ = true;
+    options_.ReduceBy = value;
+}
+
+bool TJPEGImage::GetEmpty() const {
+    if (data_->JpegBytes) return false;
+    return !decoded_ || decoded_->GetEmpty();
+}
+
+int TJPEGImage::GetWidth() {
+    if (decoded_) return decoded_->Width();
+    if (options_.ReduceBy == TJPEGReduceBy::ReduceNone) return data_->ImageWidth;
+    ComputeReducedSize();
+    return reducedWidth_;
+}
+
+int TJPEGImage::GetHeight() {
+    if (decoded_) return decoded_->Height();
+    if (options_.ReduceBy == TJPEGReduceBy::ReduceNone) return data_->ImageHeight;
+    ComputeReducedSize();
+    return reducedHeight_;
+}
+
+void TJPEGImage::SetWidth(int) {
+    throw EInvalidGraphicOperation("Cannot change the size of a JPEG image");
+}
+
+void TJPEGImage::SetHeight(int) {
+    throw EInvalidGraphicOperation("Cannot change the size of a JPEG image");
+}
+
+HPALETTE TJPEGImage::GetPalette() {
+    if (decoded_) return decoded_->GetPalette();
+    if (pendingPalette_) return pendingPalette_;
+    if (options_.OutputDepth == TJPEGOutputDepth::Depth24 && screenBitsPerPixel <= 8) {
+        pendingPalette_ = CreateHalftonePalette();
+        return pendingPalette_;
+    }
+    return nullptr;
+}
+
+void TJPEGImage::SetPalette(HPALETTE palette) {
+    if (palette == pendingPalette_) return;
+    bool dropped = false;
+    if (decoded_ && decoded_->GetPalette() != palette) {
+        DropBitmap();
+        dropped = true;
+    }
+    pendingPalette_ = std::move(palette);
+    if (dropped) {
+        SetPaletteModified(true);
+        Changed();
+    }
+}
+
+// --- loading ---------------------------------------------------------------------
+
+void TJPEGImage::LoadFromStream(TStream& stream) {
+    LoadJpegBytes(stream.GetSize() - stream.GetPosition(), stream);
+}
+
+void TJPEGImage::ReadData(TStream& stream) {
+    uint8_t length[4];
+    stream.ReadBuffer(length, 4);
+    const auto size = static_cast<int32_t>(static_cast<uint32_t>(length[0]) | (static_cast<uint32_t>(length[1]) << 8) |
+                                           (static_cast<uint32_t>(length[2]) << 16) |
+                                           (static_cast<uint32_t>(length[3]) << 24));
+    if (size < 0) throw EInvalidGraphic("Invalid JPEG data length");
+    LoadJpegBytes(size, stream);
+}
+
+void TJPEGImage::LoadJpegBytes(int64_t size, TStream& stream) {
+    ReplaceData();
+    DropBitmap();
+    // Never allocate for bytes the stream cannot deliver.
+    if (size < 0 || size > stream.GetSize() - stream.GetPosition()) throw EReadError("Stream read error");
+    auto bytes = std::make_unique<TMemoryStream>();
+    bytes->SetSize(size);
+    stream.ReadBuffer(bytes->Memory(), size);
+    data_->JpegBytes = std::move(bytes);
+
+    if (size > 0) {
+        TMemoryStream& source = *data_->JpegBytes;
+        source.SetPosition(0);
+        CodecContext context;
+        context.CreateDecompress();
+        jpeg_decompress_struct& d = context.D();
+        boolean multiScan = FALSE;
+        context.Run([&] {
+            context.InstallSource(source);
+            jpeg_read_header(&d, TRUE);
+            multiScan = jpeg_has_multiple_scans(&d);
+        });
+        CheckJpegSize(d.image_width, d.image_height);
+        data_->ImageWidth = static_cast<int>(d.image_width);
+        data_->ImageHeight = static_cast<int>(d.image_height);
+        data_->IsGray = d.jpeg_color_space == JCS_GRAYSCALE;
+        options_.MultiScan = multiScan != FALSE;
+    }
+    SetPaletteModified(true);
+    Changed();
+}
+
+// --- decoding --------------------------------------------------------------------
+
+void TJPEGImage::OpenDecoder(CodecContext& context) {
+    context.CreateDecompress();
+    TMemoryStream& source = *data_->JpegBytes;
+    source.SetPosition(0);
+    jpeg_decompress_struct& d = context.D();
+    context.Run([&] {
+        context.InstallSource(source);
+        jpeg_read_header(&d, TRUE);
+    });
+    CheckJpegSize(d.image_width, d.image_height);
+
+    d.scale_num = 1;
+    d.scale_denom = 1u << static_cast<unsigned>(options_.ReduceBy);
+    d.do_block_smoothing = options_.BlockSmoothing ? TRUE : FALSE;
+    const bool fourComponents = d.out_color_space == JCS_CMYK;
+    if (fourComponents) {
+        // libjpeg cannot turn CMYK into RGB itself: we take CMYK rows and convert.
+        d.quantize_colors = FALSE;
+    } else {
+        // Anything that is not gray comes out in our rows' blue, green, red order;
+        // a colour space libjpeg cannot convert fails here rather than overrunning.
+        if (options_.GrayOnly || d.out_color_space == JCS_GRAYSCALE)
+            d.out_color_space = JCS_GRAYSCALE;
+        else
+            d.out_color_space = JCS_EXT_BGR;
+        if (options_.OutputDepth == TJPEGOutputDepth::Depth8 || d.out_color_space == JCS_GRAYSCALE) {
+            d.quantize_colors = TRUE;
+            d.desired_number_of_colors = kQuantizedColors;
+        }
+    }
+    if (options_.DecodeSpeed == TJPEGDecodeSpeed::FavourSpeed) {
+        d.dct_method = JDCT_IFAST;
+        d.two_pass_quantize = FALSE;
+        d.dither_mode = JDITHER_ORDERED;
+    }
+    context.finalDctMethod = d.dct_method;
+    context.finalTwoPassQuantize = d.two_pass_quantize;
+    context.finalDitherMode = d.dither_mode;
+    if (options_.ShowPasses && jpeg_has_multiple_scans(&d)) {
+        d.enable_2pass_quant = d.two_pass_quantize;
+        d.dct_method = JDCT_IFAST;
+        d.two_pass_quantize = FALSE;
+        d.dither_mode = JDITHER_ORDERED;
+        d.buffered_image = TRUE;
+    }
+    context.Run([&] { jpeg_calc_output_dimensions(&d); });
+    CheckJpegSize(d.output_width, d.output_height);
+}
+
+void TJPEGImage::ComputeReducedSize() {
+    if (!sizeStale_) return;
+    if (!data_->JpegBytes || data_->JpegBytes->GetSize() == 0) {
+        reducedWidth_ = reducedHeight_ = 0;
+        sizeStale_ = false;
+        return;
+    }
+    CodecContext context;
+    OpenDecoder(context);
+    reducedWidth_ = static_cast<int>(context.D().output_width);
+    reducedHeight_ = static_cast<int>(context.D().output_height);
+    options_.MultiScan = jpeg_has_multiple_scans(&context.D()) != FALSE;
+    sizeStale_ = false;
+}
+
+TBitmap& TJPEGImage::ToBitmap() {
+    if (decoded_) return *decoded_;
+    decoded_ = std::make_unique<TBitmap>();
+    TBitmap& bitmap = *decoded_;
+    // A picture that never had bytes has nothing to decode: it stays empty.
+    if (!data_->JpegBytes) return bitmap;
+
+    CodecContext context(this);
+    std::exception_ptr failure;
+    bool cancelled = false;
+    try {
+        Decode(context, bitmap);
+    } catch (const EAbort&) {
+        cancelled = true;
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    context.Close();
+    Progress(TProgressStage::psEnding, failure || cancelled ? 0 : 100, GetPaletteModified(), TRect{},
+             std::string());
+    if (GetPaletteModified()) Changed();
+    if (failure) std::rethrow_exception(failure);
+    return bitmap;
+}
+
+void TJPEGImage::Decode(CodecContext& context, TBitmap& bitmap) {
+    bool paletteWanted = true;
+    OpenDecoder(context);
+    jpeg_decompress_struct& d = context.D();
+    const bool fourComponents = d.out_color_space == JCS_CMYK;
+    const bool toGray = fourComponents && options_.GrayOnly;
+    const bool eightBit = (!fourComponents && (options_.OutputDepth == TJPEGOutputDepth::Depth8 ||
+                                               d.out_color_space == JCS_GRAYSCALE)) ||
+                          toGray;
+
+    bitmap.FreeImage();
+    bitmap.SetPixelFormat(eightBit ? TPixelFormat::pf8bit : TPixelFormat::pf24bit);
+    Progress(TProgressStage::psStarting, 0, false, TRect{}, std::string());
+
+    if (pendingPalette_) {
+        if (options_.OutputDepth == TJPEGOutputDepth::Depth8 && d.quantize_colors) {
+            const HPALETTE palette = pendingPalette_;
+            const int count = static_cast<int>(std::min<size_t>(palette->Entries.size(), 256));
+            if (count > 0) {
+                context.Run([&] {
+                    JSAMPARRAY map = (*d.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&d), JPOOL_IMAGE,
+                                                            static_cast<JDIMENSION>(count), 3);
+                    for (int i = 0; i < count; ++i) {
+                        const TPaletteEntry& entry = palette->Entries[static_cast<size_t>(i)];
+                        map[0][i] = entry.Blue;
+                        map[1][i] = entry.Green;
+                        map[2][i] = entry.Red;
+                    }
+                    d.colormap = map;
+                    d.actual_number_of_colors = count;
+                });
+                bitmap.SetPalette(palette);
+                paletteWanted = false;
+            }
+        } else if (options_.OutputDepth == TJPEGOutputDepth::Depth24) {
+            pendingPalette_.reset();
+        }
+    }
+
+    context.Run([&] { jpeg_start_decompress(&d); });
+
+    // What libjpeg hands us per pixel must be exactly what a bitmap row holds.
+    const int expected = fourComponents ? 4 : (d.quantize_colors ? 1 : 3);
+    if (d.output_components != expected) throw EJPEG("JPEG error #" + std::to_string(JERR_CONVERSION_NOTIMPL));
+
+    bitmap.FreeImage();
+    bitmap.SetSize(static_cast<int>(d.output_width), static_cast<int>(d.output_height));
+    if (toGray) bitmap.SetPalette(GrayPalette());
+    uint8_t* const firstRow = bitmap.GetScanline(0);
+    const ptrdiff_t rowStep = bitmap.Height() > 1 ? bitmap.GetScanline(1) - firstRow : bitmap.GetStride();
+    const bool invertedInks = d.saw_Adobe_marker != FALSE;
+
+    JSAMPARRAY inkRow = nullptr;
+    if (fourComponents) {
+        context.Run([&] {
+            inkRow = (*d.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&d), JPOOL_IMAGE,
+                                            d.output_width * 4, 1);
+        });
+    }
+
+    // Stores output rows from the codec's current row until the pass ends.
+    auto storeRows = [&] {
+        context.Run([&] {
+            while (d.output_scanline < d.output_height) {
+                const JDIMENSION row = d.output_scanline;
+                JDIMENSION got;
+                if (fourComponents) {
+                    got = jpeg_read_scanlines(&d, inkRow, 1);
+                    if (got == 1)
+                        ConvertCmykRow(inkRow[0], firstRow + static_cast<ptrdiff_t>(row) * rowStep, d.output_width,
+                                       invertedInks, toGray);
+                } else {
+                    JSAMPROW rows[kRowBatch];
+                    const JDIMENSION count = std::min<JDIMENSION>(kRowBatch, d.output_height - row);
+                    for (JDIMENSION i = 0; i < count; ++i)
+                        rows[i] = firstRow + static_cast<ptrdiff_t>(row + i) * rowStep;
+                    got = jpeg_read_scanlines(&d, rows, count);
+                }
+                if (got == 0) break;  // cannot happen with a source that never suspends
+            }
+        });
+    };
+    auto takePalette = [&] {
+        if (d.colormap != nullptr && eightBit && paletteWanted) {
+            bitmap.SetPalette(PaletteFromColorMap(d));
+            SetPaletteModified(true);
+        }
+    };
+
+    if (d.buffered_image) {
+        // A hostile file may hold thousands of scans; show at most this many.
+        constexpr int kMaxShownPasses = 100;
+        int shown = 0;
+        for (;;) {
+            int status = 0;
+            context.Run([&] { status = jpeg_consume_input(&d); });
+            if (status == JPEG_REACHED_EOI || status == JPEG_SUSPENDED) break;
+            if (++shown > kMaxShownPasses) {
+                context.Run([&] {
+                    while (!jpeg_input_complete(&d))
+                        if (jpeg_consume_input(&d) == JPEG_SUSPENDED) break;
+                });
+                break;
+            }
+            context.Run([&] { jpeg_start_output(&d, d.input_scan_number); });
+            if (context.ProgressRecord().pub.completed_passes == 0) takePalette();
+            storeRows();
+            context.Run([&] { jpeg_finish_output(&d); });
+        }
+        d.dct_method = context.finalDctMethod;
+        d.dither_mode = context.finalDitherMode;
+        if (context.finalTwoPassQuantize) {
+            d.two_pass_quantize = TRUE;
+            d.colormap = nullptr;
+        }
+        context.Run([&] { jpeg_start_output(&d, d.input_scan_number); });
+    }
+    if (!d.buffered_image || context.finalTwoPassQuantize) takePalette();
+    storeRows();
+    context.Run([&] {
+        if (d.buffered_image) jpeg_finish_output(&d);
+        jpeg_finish_decompress(&d);
+    });
+
+    if (fourComponents && !toGray && options_.OutputDepth == TJPEGOutputDepth::Depth8)
+        bitmap.SetPixelFormat(TPixelFormat::pf8bit);
+}
+
+// --- encoding --------------------------------------------------------------------
+
+void TJPEGImage::EnsureCompressed() {
+    if (!data_->JpegBytes) EncodeBitmap();
+}
+
+bool TJPEGImage::EncodeBitmap() {
+    CodecContext context(this);
+    context.CreateCompress();
+    if (data_->JpegBytes) ReplaceData();
+    data_->JpegBytes = std::make_unique<TMemoryStream>();
+    TMemoryStream& target = *data_->JpegBytes;
+    context.Run([&] { context.InstallDestination(target); });
+    if (!decoded_ || decoded_->Width() == 0 || decoded_->Height() == 0) return true;
+
+    jpeg_compress_struct& c = context.C();
+    const int width = decoded_->Width();
+    const int height = decoded_->Height();
+    c.image_width = static_cast<JDIMENSION>(width);
+    c.image_height = static_cast<JDIMENSION>(height);
+    data_->ImageWidth = width;
+    data_->ImageHeight = height;
+
+    // Shares the raster: a 24- or 32-bit bitmap is read in place, never copied.
+    TBitmap rows;
+    rows.Assign(*decoded_);
+    if (rows.GetPixelFormat() == TPixelFormat::pf32bit) {
+        c.input_components = 4;
+        c.in_color_space = JCS_EXT_BGRX;
+    } else {
+        if (rows.GetPixelFormat() != TPixelFormat::pf24bit) rows.SetPixelFormat(TPixelFormat::pf24bit);
+        c.input_components = 3;
+        c.in_color_space = JCS_EXT_BGR;
+    }
+    const int quality = options_.SaveQuality;
+    const bool gray = options_.GrayOnly;
+    const bool progressive = options_.MultiScan;
+    context.Run([&] {
+        jpeg_set_defaults(&c);
+        jpeg_set_quality(&c, quality, TRUE);
+        if (gray) jpeg_set_colorspace(&c, JCS_GRAYSCALE);
+        if (progressive) jpeg_simple_progression(&c);
+    });
+    if (gray) data_->IsGray = true;
+
+    const TBitmap& source = rows;
+    const uint8_t* const firstRow = source.GetScanline(0);
+    const ptrdiff_t rowStep = height > 1 ? source.GetScanline(1) - firstRow : source.GetStride();
+
+    Progress(TProgressStage::psStarting, 0, false, TRect{}, std::string());
+    std::exception_ptr failure;
+    bool cancelled = false;
+    try {
+        context.Run([&] {
+            jpeg_start_compress(&c, TRUE);
+            while (c.next_scanline < c.image_height) {
+                JSAMPROW batch[kRowBatch];
+                const JDIMENSION row = c.next_scanline;
+                const JDIMENSION count = std::min<JDIMENSION>(kRowBatch, c.image_height - row);
+                for (JDIMENSION i = 0; i < count; ++i)
+                    // libjpeg only reads input rows; its API merely lacks const.
+                    batch[i] = const_cast<JSAMPROW>(firstRow + static_cast<ptrdiff_t>(row + i) * rowStep);
+                if (jpeg_write_scanlines(&c, batch, count) == 0) break;
+            }
+            jpeg_finish_compress(&c);
+        });
+    } catch (const EAbort&) {
+        cancelled = true;
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    context.Close();
+    if (cancelled || failure) ReplaceData();  // half-written bytes must never be saved later
+    Progress(TProgressStage::psEnding, failure || cancelled ? 0 : 100, false, TRect{}, std::string());
+    if (failure) std::rethrow_exception(failure);
+    return !cancelled;
+}
+
+// --- saving, copying -------------------------------------------------------------
+
+void TJPEGImage::SaveToStream(TStream& stream) {
+    EnsureCompressed();
+    // A cancelled encode leaves no bytes; writing nothing would pass for success.
+    if (!data_->JpegBytes) throw EAbort("Operation aborted");
+    TMemoryStream& bytes = *data_->JpegBytes;
+    // A short write (a full disk) must fail, not leave a cut file behind.
+    stream.WriteBuffer(bytes.Memory(), bytes.GetSize());
+}
+
+void TJPEGImage::WriteData(TStream& stream) {
+    const int64_t size = data_->JpegBytes ? data_->JpegBytes->GetSize() : 0;
+    if (size > INT32_MAX) throw EInvalidGraphic("JPEG data too large to store");
+    const auto length = static_cast<uint32_t>(size);
+    const uint8_t bytes[4] = {static_cast<uint8_t>(length), static_cast<uint8_t>(length >> 8),
+                              static_cast<uint8_t>(length >> 16), static_cast<uint8_t>(length >> 24)};
+    stream.WriteBuffer(bytes, 4);
+    if (size > 0) stream.WriteBuffer(data_->JpegBytes->Memory(), size);
+}
+
+void TJPEGImage::Draw(TCanvas& canvas, const TRect& rect) { canvas.StretchDraw(rect, ToBitmap()); }
+
+void TJPEGImage::Assign(TGraphic& source) {
+    if (auto* jpeg = dynamic_cast<TJPEGImage*>(&source)) {
+        if (jpeg == this) return;
+        data_ = jpeg->data_;
+        sizeStale_ = true;
+        if (jpeg->decoded_) {
+            ReplaceBitmap();
+            decoded_->Assign(*jpeg->decoded_);
+        } else {
+            DropBitmap();
+        }
+    } else if (auto* bitmap = dynamic_cast<TBitmap*>(&source)) {
+        ReplaceData();
+        ReplaceBitmap();
+        decoded_->Assign(*bitmap);
+    } else {
+        TGraphic::Assign(source);
+    }
+}
+
+void TJPEGImage::AssignTo(TGraphic& destination) {
+    if (auto* bitmap = dynamic_cast<TBitmap*>(&destination))
+        bitmap->Assign(ToBitmap());
+    else
+        TGraphic::AssignTo(destination);
+}
+
+bool TJPEGImage::Equals(TGraphic& other) {
+    auto* jpeg = dynamic_cast<TJPEGImage*>(&other);
+    if (jpeg == nullptr) return false;
+    if (data_->JpegBytes && jpeg->data_->JpegBytes) return TGraphic::Equals(other);
+    return data_ == jpeg->data_;
+}
+
+}  // namespace vmk

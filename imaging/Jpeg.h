@@ -1,0 +1,132 @@
+#pragma once
+
+// The JPEG picture: the file's bytes and a decoded bitmap, each made from the
+// other only when something needs it.
+
+#include <cstdint>
+#include <memory>
+
+#include "imaging/Graphics.h"
+#include "imaging/JpegCodec.h"
+
+namespace vmk {
+
+enum class TJPEGOutputDepth : uint8_t { Depth24 = 0, Depth8 = 1 };
+enum class TJPEGDecodeSpeed : uint8_t { FavourQuality = 0, FavourSpeed = 1 };
+enum class TJPEGReduceBy : uint8_t { ReduceNone = 0, ReduceHalf = 1, ReduceQuarter = 2, ReduceEighth = 3 };
+
+struct TJPEGOptions {
+    uint8_t SaveQuality = 90;  // 1..100; the codec takes 0 as 1 and above 100 as 100
+    bool GrayOnly = false;
+    TJPEGDecodeSpeed DecodeSpeed = TJPEGDecodeSpeed::FavourQuality;
+    TJPEGOutputDepth OutputDepth = TJPEGOutputDepth::Depth24;
+    bool ShowPasses = false;
+    bool MultiScan = false;
+    TJPEGReduceBy ReduceBy = TJPEGReduceBy::ReduceNone;
+    bool BlockSmoothing = true;
+};
+
+// Options every new TJPEGImage starts with.
+extern TJPEGOptions StartupOptions;
+
+// Fixes the default output depth from the screen's bits per pixel (times its
+// planes): 8 or fewer give Depth8. Runs once at start-up, before any picture.
+void DisplayDefaults(int screenBitsPerPixel);
+int ScreenBitsPerPixel();
+
+// Registers TJPEGImage for "jpeg" and "jpg" with the picture holder, after
+// DisplayDefaults; UnregisterJpegFormat removes it again.
+void RegisterJpegFormat(int screenBitsPerPixel = 24);
+void UnregisterJpegFormat();
+
+// A fixed halftone palette of 236 colours (a 6x6x6 cube and 20 grays).
+HPALETTE CreateHalftonePalette();
+
+// The bytes of one JPEG file, shared by every picture made from them.
+struct TJPEGData {
+    std::unique_ptr<TMemoryStream> JpegBytes;  // none until loaded or encoded
+    int ImageHeight = 0;
+    int ImageWidth = 0;
+    bool IsGray = false;
+};
+
+class TJPEGImage : public TGraphic {
+public:
+    TJPEGImage();
+    ~TJPEGImage() override;
+
+    std::unique_ptr<TGraphic> NewInstance() const override;
+    const char* ClassName() const override { return "TJPEGImage"; }
+
+    void Assign(TGraphic& source) override;
+    void AssignTo(TGraphic& destination) override;
+    bool Equals(TGraphic& other) override;
+
+    bool GetEmpty() const override;
+    int GetWidth() override;
+    int GetHeight() override;
+    // Always refused: a JPEG picture keeps its size.
+    void SetWidth(int width) override;
+    void SetHeight(int height) override;
+    HPALETTE GetPalette() override;
+    void SetPalette(HPALETTE palette) override;
+
+    void LoadFromStream(TStream& stream) override;
+    void SaveToStream(TStream& stream) override;
+    // Persisted form: a 4-byte little-endian length, then the JPEG file.
+    void ReadData(TStream& stream) override;
+    void WriteData(TStream& stream) override;
+
+    void Draw(TCanvas& canvas, const TRect& rect) override;
+
+    // The decoded picture, decoded on first use and kept.
+    TBitmap& ToBitmap();
+    // Encodes the bitmap into bytes when there are none yet.
+    void EnsureCompressed();
+
+    // What the picture holds now, without making anything.
+    const TBitmap* GetDecodedBitmap() const { return decoded_.get(); }
+    const std::shared_ptr<TJPEGData>& GetSharedData() const { return data_; }
+
+    uint8_t GetSaveQuality() const { return options_.SaveQuality; }
+    void SetSaveQuality(uint8_t value) { options_.SaveQuality = value; }
+    bool GetGrayOnly() const { return options_.GrayOnly; }
+    void SetGrayOnly(bool value) { options_.GrayOnly = value; }
+    TJPEGDecodeSpeed GetDecodeSpeed() const { return options_.DecodeSpeed; }
+    void SetDecodeSpeed(TJPEGDecodeSpeed value) { options_.DecodeSpeed = value; }
+    TJPEGOutputDepth GetOutputDepth() const { return options_.OutputDepth; }
+    void SetOutputDepth(TJPEGOutputDepth value) { options_.OutputDepth = value; }
+    bool GetShowPasses() const { return options_.ShowPasses; }
+    void SetShowPasses(bool value) { options_.ShowPasses = value; }
+    bool GetMultiScan() const { return options_.MultiScan; }
+    void SetMultiScan(bool value) { options_.MultiScan = value; }
+    TJPEGReduceBy GetReduceBy() const { return options_.ReduceBy; }
+    void SetReduceBy(TJPEGReduceBy value);
+    bool GetBlockSmoothing() const { return options_.BlockSmoothing; }
+    void SetBlockSmoothing(bool value) { options_.BlockSmoothing = value; }
+
+protected:
+    void Changed() override;
+
+private:
+    struct DecodeState;
+
+    void LoadJpegBytes(int64_t size, TStream& stream);
+    void OpenDecoder(CodecContext& context);
+    void Decode(CodecContext& context, TBitmap& bitmap);
+    bool EncodeBitmap();
+    void ComputeReducedSize();
+    void ReplaceData();
+    void ReplaceBitmap();
+    void DropBitmap();
+
+    std::shared_ptr<TJPEGData> data_;
+    std::unique_ptr<TBitmap> decoded_;
+    int reducedWidth_ = 0;
+    int reducedHeight_ = 0;
+    HPALETTE pendingPalette_;
+    TJPEGOptions options_;
+    bool sizeStale_ = false;
+};
+
+}  // namespace vmk

@@ -1,0 +1,349 @@
+#include "imaging/JpegCodec.h"
+
+#include <chrono>
+#include <cstring>
+#include <string>
+
+#include <jerror.h>
+
+namespace vmk {
+
+namespace {
+
+constexpr size_t kStreamBufferSize = 4096;
+constexpr int kMaxScans = 1000;
+
+uint64_t SteadyTicks() {
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    // +1 keeps 0 free to mean "no report yet" even right after boot.
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count()) + 1;
+}
+
+CodecTickSource tickSource = &SteadyTicks;
+
+CodecContext& ContextOf(j_common_ptr codec) {
+    return *reinterpret_cast<CodecErrorManager*>(codec->err)->context;
+}
+
+// --- error manager -------------------------------------------------------
+
+void CodecErrorExit(j_common_ptr codec) {
+    auto* errors = reinterpret_cast<CodecErrorManager*>(codec->err);
+    std::longjmp(errors->jump, 1);
+}
+
+// Warnings and traces are dropped: a damaged file decodes as far as it goes.
+void CodecEmitMessage(j_common_ptr, int) {}
+void CodecOutputMessage(j_common_ptr) {}
+void CodecFormatMessage(j_common_ptr, char* buffer) { buffer[0] = '\0'; }
+void CodecResetErrors(j_common_ptr codec) {
+    codec->err->num_warnings = 0;
+    codec->err->msg_code = 0;
+}
+
+// --- progress ------------------------------------------------------------
+
+// The callbacks below catch what our code throws and hand it back; the caller,
+// whose frame holds nothing with a destructor, then leaves libjpeg with it.
+bool DeliverProgress(TGraphic& owner, uint8_t percent, bool redrawNow, const TRect& rect,
+                     CodecContext& context) noexcept {
+    try {
+        if (owner.OnProgress)
+            owner.OnProgress(owner, TProgressStage::psRunning, percent, redrawNow, rect, std::string());
+        return true;
+    } catch (...) {
+        context.Park(std::current_exception());
+        return false;
+    }
+}
+
+bool ParkTooManyScans(CodecContext& context) noexcept {
+    try {
+        throw EJPEG("JPEG image has too many scans");
+    } catch (...) {
+        context.Park(std::current_exception());
+    }
+    return false;
+}
+
+// --- source ----------------------------------------------------------------
+
+struct StreamSource {
+    jpeg_source_mgr pub;  // must stay first
+    TStream* stream;
+    JOCTET* buffer;
+    boolean startOfFile;
+};
+
+bool ReadStream(TStream& stream, JOCTET* buffer, int64_t& count, CodecContext& context) noexcept {
+    try {
+        count = stream.Read(buffer, static_cast<int64_t>(kStreamBufferSize));
+        return true;
+    } catch (...) {
+        context.Park(std::current_exception());
+        return false;
+    }
+}
+
+void SourceInit(j_decompress_ptr codec) {
+    reinterpret_cast<StreamSource*>(codec->src)->startOfFile = TRUE;
+}
+
+boolean SourceFill(j_decompress_ptr codec) {
+    auto* source = reinterpret_cast<StreamSource*>(codec->src);
+    int64_t count = 0;
+    CodecContext& context = ContextOf(reinterpret_cast<j_common_ptr>(codec));
+    if (!ReadStream(*source->stream, source->buffer, count, context)) context.LeaveCodec();
+    if (count <= 0) {
+        if (source->startOfFile) ERREXIT(codec, JERR_INPUT_EMPTY);
+        WARNMS(codec, JWRN_JPEG_EOF);
+        // An end-of-image marker in place of the missing data.
+        source->buffer[0] = 0xFF;
+        source->buffer[1] = JPEG_EOI;
+        count = 2;
+    }
+    source->pub.next_input_byte = source->buffer;
+    source->pub.bytes_in_buffer = static_cast<size_t>(count);
+    source->startOfFile = FALSE;
+    return TRUE;
+}
+
+void SourceSkip(j_decompress_ptr codec, long count) {
+    if (count <= 0) return;
+    auto* source = reinterpret_cast<StreamSource*>(codec->src);
+    auto remaining = static_cast<size_t>(count);
+    while (remaining > source->pub.bytes_in_buffer) {
+        remaining -= source->pub.bytes_in_buffer;
+        SourceFill(codec);
+    }
+    source->pub.next_input_byte += remaining;
+    source->pub.bytes_in_buffer -= remaining;
+}
+
+void SourceTerm(j_decompress_ptr) {}
+
+// --- destination -------------------------------------------------------------
+
+struct StreamDestination {
+    jpeg_destination_mgr pub;  // must stay first
+    TStream* stream;
+    JOCTET* buffer;
+};
+
+bool WriteStream(TStream& stream, const JOCTET* buffer, size_t count, int64_t& written,
+                 CodecContext& context) noexcept {
+    try {
+        written = stream.Write(buffer, static_cast<int64_t>(count));
+        return true;
+    } catch (...) {
+        context.Park(std::current_exception());
+        return false;
+    }
+}
+
+void DestinationInit(j_compress_ptr codec) {
+    auto* destination = reinterpret_cast<StreamDestination*>(codec->dest);
+    destination->buffer = static_cast<JOCTET*>((*codec->mem->alloc_small)(
+        reinterpret_cast<j_common_ptr>(codec), JPOOL_IMAGE, kStreamBufferSize));
+    destination->pub.next_output_byte = destination->buffer;
+    destination->pub.free_in_buffer = kStreamBufferSize;
+}
+
+void FlushDestination(j_compress_ptr codec, size_t count) {
+    auto* destination = reinterpret_cast<StreamDestination*>(codec->dest);
+    int64_t written = 0;
+    CodecContext& context = ContextOf(reinterpret_cast<j_common_ptr>(codec));
+    if (!WriteStream(*destination->stream, destination->buffer, count, written, context))
+        context.LeaveCodec();
+    if (written != static_cast<int64_t>(count)) ERREXIT(codec, JERR_FILE_WRITE);
+}
+
+boolean DestinationEmpty(j_compress_ptr codec) {
+    auto* destination = reinterpret_cast<StreamDestination*>(codec->dest);
+    FlushDestination(codec, kStreamBufferSize);
+    destination->pub.next_output_byte = destination->buffer;
+    destination->pub.free_in_buffer = kStreamBufferSize;
+    return TRUE;
+}
+
+void DestinationTerm(j_compress_ptr codec) {
+    auto* destination = reinterpret_cast<StreamDestination*>(codec->dest);
+    const size_t count = kStreamBufferSize - destination->pub.free_in_buffer;
+    if (count > 0) FlushDestination(codec, count);
+}
+
+}  // namespace
+
+void SetCodecTickSource(CodecTickSource source) { tickSource = source ? source : &SteadyTicks; }
+uint64_t CodecTickCount() { return tickSource(); }
+
+void ReportCodecProgress(j_common_ptr codec) {
+    auto* progress = reinterpret_cast<CodecProgress*>(codec->progress);
+    if (progress == nullptr || progress->owner == nullptr) return;
+    // A few hundred bytes can declare thousands of progressive scans, each a pass
+    // over the whole picture; real files have a dozen or so.
+    if (codec->is_decompressor &&
+        reinterpret_cast<j_decompress_ptr>(codec)->input_scan_number > kMaxScans) {
+        CodecContext& context = ContextOf(codec);
+        ParkTooManyScans(context);
+        context.LeaveCodec();
+    }
+    const uint64_t now = CodecTickCount();
+    if (now - progress->lastTime < 500) return;
+    const uint64_t previous = progress->lastTime;
+    progress->lastTime = now;
+    if (previous == 0) return;  // the first call only starts the clock
+
+    TRect rect;
+    j_decompress_ptr decoder = nullptr;
+    if (codec->is_decompressor) {
+        decoder = reinterpret_cast<j_decompress_ptr>(codec);
+        rect.Top = static_cast<int>(progress->lastRow);
+        rect.Right = static_cast<int>(decoder->output_width);
+        rect.Bottom = static_cast<int>(decoder->output_scanline);
+        if (rect.Bottom < rect.Top) rect.Bottom = static_cast<int>(decoder->output_height);
+    }
+    const jpeg_progress_mgr& pub = progress->pub;
+    double done = pub.completed_passes;
+    if (pub.pass_limit > 0) done += static_cast<double>(pub.pass_counter) / static_cast<double>(pub.pass_limit);
+    double fraction = pub.total_passes > 0 ? done / pub.total_passes : 0.0;
+    if (fraction < 0.0) fraction = 0.0;
+    if (fraction > 1.0) fraction = 1.0;
+    const int percent = static_cast<int>(100.0 * fraction);
+    if (percent == progress->lastPercent) return;
+    progress->lastPercent = percent;
+    if (decoder != nullptr) progress->lastRow = decoder->output_scanline;
+
+    CodecContext& context = ContextOf(codec);
+    if (!DeliverProgress(*progress->owner, static_cast<uint8_t>(percent), rect.Bottom - rect.Top >= 4,
+                         rect, context))
+        context.LeaveCodec();
+}
+
+void CheckJpegSize(int64_t width, int64_t height) {
+    if (width <= 0 || height <= 0 || width > JPEG_MAX_DIMENSION || height > JPEG_MAX_DIMENSION ||
+        width * height > kMaxPixels) {
+        throw EJPEG("JPEG image too large to load: " + std::to_string(width) + " x " +
+                    std::to_string(height) + " pixels");
+    }
+}
+
+CodecContext::CodecContext(TGraphic* progressOwner) {
+    errors_.pub.error_exit = &CodecErrorExit;
+    errors_.pub.emit_message = &CodecEmitMessage;
+    errors_.pub.output_message = &CodecOutputMessage;
+    errors_.pub.format_message = &CodecFormatMessage;
+    errors_.pub.reset_error_mgr = &CodecResetErrors;
+    errors_.context = this;
+    progress_.pub.progress_monitor = &ReportCodecProgress;
+    progress_.owner = progressOwner;
+    progress_.lastPercent = -1;
+    hasProgress_ = progressOwner != nullptr;
+}
+
+CodecContext::~CodecContext() { Close(); }
+
+void CodecContext::CreateDecompress() {
+    isDecompress_ = true;
+    d_.err = &errors_.pub;
+    created_ = true;  // jpeg_destroy copes with a half-made object
+    Run([this] { jpeg_CreateDecompress(&d_, JPEG_LIB_VERSION, sizeof(d_)); });
+    d_.client_data = this;
+    // All memory counts as available (JPEGMEM in the environment would limit
+    // it), so libjpeg never asks for the backing store it does not have.
+    d_.mem->max_memory_to_use = 0;
+    if (hasProgress_) d_.progress = &progress_.pub;
+}
+
+void CodecContext::CreateCompress() {
+    isDecompress_ = false;
+    c_.err = &errors_.pub;
+    created_ = true;
+    Run([this] { jpeg_CreateCompress(&c_, JPEG_LIB_VERSION, sizeof(c_)); });
+    c_.client_data = this;
+    c_.mem->max_memory_to_use = 0;
+    if (hasProgress_) c_.progress = &progress_.pub;
+}
+
+void CodecContext::Close() noexcept {
+    if (!created_) return;
+    created_ = false;
+    if (isDecompress_)
+        jpeg_destroy(reinterpret_cast<j_common_ptr>(&d_));
+    else
+        jpeg_destroy(reinterpret_cast<j_common_ptr>(&c_));
+}
+
+void CodecContext::Park(std::exception_ptr pending) noexcept { pending_ = std::move(pending); }
+
+void CodecContext::LeaveCodec() noexcept { std::longjmp(errors_.jump, 1); }
+
+void CodecContext::Fail() {
+    if (pending_) {
+        std::exception_ptr pending = std::move(pending_);
+        pending_ = nullptr;
+        std::rethrow_exception(pending);
+    }
+    const int code = errors_.pub.msg_code;
+    if (code == JERR_OUT_OF_MEMORY) throw EOutOfMemory("Out of memory");
+    throw EJPEG("JPEG error #" + std::to_string(code));
+}
+
+void CodecContext::InstallSource(TStream& stream) {
+    if (d_.src == nullptr) {
+        auto* source = static_cast<StreamSource*>((*d_.mem->alloc_small)(
+            reinterpret_cast<j_common_ptr>(&d_), JPOOL_PERMANENT, sizeof(StreamSource)));
+        source->buffer = static_cast<JOCTET*>((*d_.mem->alloc_small)(
+            reinterpret_cast<j_common_ptr>(&d_), JPOOL_PERMANENT, kStreamBufferSize));
+        d_.src = &source->pub;
+    }
+    auto* source = reinterpret_cast<StreamSource*>(d_.src);
+    source->pub.init_source = &SourceInit;
+    source->pub.fill_input_buffer = &SourceFill;
+    source->pub.skip_input_data = &SourceSkip;
+    source->pub.resync_to_restart = &jpeg_resync_to_restart;
+    source->pub.term_source = &SourceTerm;
+    source->stream = &stream;
+    source->pub.bytes_in_buffer = 0;
+    source->pub.next_input_byte = nullptr;
+}
+
+void CodecContext::InstallDestination(TStream& stream) {
+    if (c_.dest == nullptr) {
+        auto* destination = static_cast<StreamDestination*>((*c_.mem->alloc_small)(
+            reinterpret_cast<j_common_ptr>(&c_), JPOOL_PERMANENT, sizeof(StreamDestination)));
+        destination->buffer = nullptr;
+        c_.dest = &destination->pub;
+    }
+    auto* destination = reinterpret_cast<StreamDestination*>(c_.dest);
+    destination->pub.init_destination = &DestinationInit;
+    destination->pub.empty_output_buffer = &DestinationEmpty;
+    destination->pub.term_destination = &DestinationTerm;
+    destination->stream = &stream;
+}
+
+void ConvertCmykRow(const JSAMPLE* source, uint8_t* target, JDIMENSION width, bool inverted,
+                    bool toGray) noexcept {
+    for (JDIMENSION x = 0; x < width; ++x, source += 4) {
+        unsigned c = source[0], m = source[1], y = source[2], k = source[3];
+        if (!inverted) {
+            c = 255 - c;
+            m = 255 - m;
+            y = 255 - y;
+            k = 255 - k;
+        }
+        // Now 255 means "no ink".
+        const auto r = static_cast<uint8_t>((c * k + 127) / 255);
+        const auto g = static_cast<uint8_t>((m * k + 127) / 255);
+        const auto b = static_cast<uint8_t>((y * k + 127) / 255);
+        if (toGray) {
+            *target++ = static_cast<uint8_t>((r * 77u + g * 150u + b * 29u + 128u) >> 8);
+        } else {
+            *target++ = b;
+            *target++ = g;
+            *target++ = r;
+        }
+    }
+}
+
+}  // namespace vmk

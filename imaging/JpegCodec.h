@@ -1,0 +1,124 @@
+#pragma once
+
+// Glue between libjpeg and our pictures and streams: one context per codec
+// operation, an error manager that turns codec errors into EJPEG, a progress
+// monitor, and a source and destination over TStream.
+//
+// libjpeg is C: nothing may unwind through its frames. Every libjpeg call runs
+// inside CodecContext::Run, whose setjmp frame holds no object with a
+// destructor; the error exit longjmps back there, and an exception raised by one
+// of our callbacks (a stream, a progress handler) is parked in the context and
+// rethrown once we are back in our own frame.
+
+#include <csetjmp>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <exception>
+
+#include <jpeglib.h>
+
+#include "imaging/Graphics.h"
+
+namespace vmk {
+
+// Every codec failure: "JPEG error #N" with the linked libjpeg's message code.
+class EJPEG : public EInvalidGraphic {
+public:
+    using EInvalidGraphic::EInvalidGraphic;
+};
+
+class CodecContext;
+
+// Millisecond tick count the progress monitor works with (a steady clock).
+// Tests may replace it; null restores the steady clock.
+using CodecTickSource = uint64_t (*)();
+void SetCodecTickSource(CodecTickSource source);
+uint64_t CodecTickCount();
+
+struct CodecErrorManager {
+    jpeg_error_mgr pub;  // must stay first: libjpeg sees only this part
+    std::jmp_buf jump;
+    CodecContext* context;
+};
+
+struct CodecProgress {
+    jpeg_progress_mgr pub;  // must stay first
+    TGraphic* owner;
+    int lastPercent;
+    uint64_t lastTime;  // 0 = no report yet
+    JDIMENSION lastRow;
+};
+
+// The monitor libjpeg calls; forwards to the owner's OnProgress at most every
+// 500 ms and only when the whole percent changes.
+void ReportCodecProgress(j_common_ptr codec);
+
+// Refuses a picture whose size we would not hold, before anything is allocated.
+void CheckJpegSize(int64_t width, int64_t height);
+
+class CodecContext {
+public:
+    // owner receives running progress reports; null for none.
+    explicit CodecContext(TGraphic* progressOwner = nullptr);
+    ~CodecContext();
+    CodecContext(const CodecContext&) = delete;
+    CodecContext& operator=(const CodecContext&) = delete;
+
+    void CreateDecompress();
+    void CreateCompress();
+    // Destroys the codec object; harmless when called twice.
+    void Close() noexcept;
+
+    // Runs a sequence of libjpeg calls. step must hold only trivially
+    // destructible locals and must not throw; a codec error or a parked
+    // callback exception is thrown from here, in our own frame.
+    template <class Step>
+    void Run(Step&& step) {
+        if (!Guard(errors_, step)) Fail();
+    }
+
+    // Installs the stream source (decompression) or destination (compression);
+    // call inside Run.
+    void InstallSource(TStream& stream);
+    void InstallDestination(TStream& stream);
+
+    jpeg_decompress_struct& D() { return d_; }
+    jpeg_compress_struct& C() { return c_; }
+    CodecProgress& ProgressRecord() { return progress_; }
+
+    // Final-pass settings kept by the decoder while passes are shown.
+    J_DCT_METHOD finalDctMethod = JDCT_ISLOW;
+    boolean finalTwoPassQuantize = FALSE;
+    J_DITHER_MODE finalDitherMode = JDITHER_FS;
+
+    // For callbacks: Park keeps what our code threw; LeaveCodec then jumps back
+    // to Run from a frame that holds nothing with a destructor.
+    void Park(std::exception_ptr pending) noexcept;
+    [[noreturn]] void LeaveCodec() noexcept;
+
+private:
+    template <class Step>
+    static bool Guard(CodecErrorManager& errors, Step& step) {
+        if (setjmp(errors.jump) != 0) return false;
+        step();
+        return true;
+    }
+    [[noreturn]] void Fail();
+
+    CodecErrorManager errors_{};
+    CodecProgress progress_{};
+    jpeg_decompress_struct d_{};
+    jpeg_compress_struct c_{};
+    bool hasProgress_ = false;
+    bool isDecompress_ = false;
+    bool created_ = false;
+    std::exception_ptr pending_;
+};
+
+// One decoded CMYK or YCCK-as-CMYK row (4 bytes a pixel) into blue, green, red
+// bytes, or into one gray byte a pixel. Adobe files store the inks inverted.
+void ConvertCmykRow(const JSAMPLE* source, uint8_t* target, JDIMENSION width, bool inverted,
+                    bool toGray) noexcept;
+
+}  // namespace vmk

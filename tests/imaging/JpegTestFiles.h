@@ -1,0 +1,126 @@
+#pragma once
+
+// JPEG files made on the spot with libjpeg, so every variant the tests need is
+// known exactly: what was written and what must come back.
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <jpeglib.h>
+
+#include "core/Streams.h"
+#include "imaging/Graphics.h"
+
+namespace vmk::testing {
+
+enum class Layout { Baseline, Progressive, Arithmetic };
+
+struct JpegSpec {
+    int width = 64;
+    int height = 48;
+    Layout layout = Layout::Baseline;
+    bool gray = false;
+    bool cmyk = false;           // written with an Adobe marker, inks inverted as Photoshop does
+    bool ycck = false;           // with cmyk: stored as YCCK
+    bool twoComponents = false;  // a colour space nobody can show
+    int hSampling = 2;           // luma sampling: 2x2 is 4:2:0, 2x1 4:2:2, 1x1 4:4:4
+    int vSampling = 2;
+    int restartRows = 0;         // restart interval in MCU rows
+    int quality = 95;
+};
+
+// Red left half, blue right half, a green band across the bottom quarter:
+// flat areas that survive compression within a few levels.
+inline TColor PatternColor(int x, int y, int width, int height) {
+    if (y >= height * 3 / 4) return RGBColor(0, 200, 0);
+    return x < width / 2 ? RGBColor(220, 20, 20) : RGBColor(20, 20, 220);
+}
+
+inline std::vector<uint8_t> MakeJpeg(const JpegSpec& spec) {
+    jpeg_compress_struct c{};
+    jpeg_error_mgr errors{};
+    c.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&c);
+    c.mem->max_memory_to_use = 0;  // whatever JPEGMEM says
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&c, &buffer, &size);
+    c.image_width = static_cast<JDIMENSION>(spec.width);
+    c.image_height = static_cast<JDIMENSION>(spec.height);
+    c.input_components = spec.twoComponents ? 2 : spec.gray ? 1 : spec.cmyk ? 4 : 3;
+    c.in_color_space = spec.twoComponents ? JCS_UNKNOWN : spec.gray ? JCS_GRAYSCALE : spec.cmyk ? JCS_CMYK : JCS_RGB;
+    jpeg_set_defaults(&c);
+    if (spec.cmyk && spec.ycck) jpeg_set_colorspace(&c, JCS_YCCK);
+    jpeg_set_quality(&c, spec.quality, TRUE);
+    if (!spec.gray && !spec.cmyk && !spec.twoComponents) {
+        c.comp_info[0].h_samp_factor = spec.hSampling;
+        c.comp_info[0].v_samp_factor = spec.vSampling;
+    }
+    if (spec.layout == Layout::Progressive) jpeg_simple_progression(&c);
+    if (spec.layout == Layout::Arithmetic) c.arith_code = TRUE;
+    c.restart_in_rows = spec.restartRows;
+    jpeg_start_compress(&c, TRUE);
+    std::vector<JSAMPLE> row(static_cast<size_t>(spec.width * c.input_components));
+    while (c.next_scanline < c.image_height) {
+        const int y = static_cast<int>(c.next_scanline);
+        for (int x = 0; x < spec.width; ++x) {
+            const TColor colour = PatternColor(x, y, spec.width, spec.height);
+            const int r = GetRValue(colour), g = GetGValue(colour), b = GetBValue(colour);
+            JSAMPLE* p = row.data() + x * c.input_components;
+            if (spec.twoComponents) {
+                p[0] = static_cast<JSAMPLE>(r);
+                p[1] = static_cast<JSAMPLE>(g);
+            } else if (spec.gray) {
+                p[0] = static_cast<JSAMPLE>((r * 77 + g * 150 + b * 29) >> 8);
+            } else if (spec.cmyk) {
+                // Inverted inks: 255 = none. k full "none", c/m/y = the colour itself.
+                p[0] = static_cast<JSAMPLE>(r);
+                p[1] = static_cast<JSAMPLE>(g);
+                p[2] = static_cast<JSAMPLE>(b);
+                p[3] = 255;
+            } else {
+                p[0] = static_cast<JSAMPLE>(r);
+                p[1] = static_cast<JSAMPLE>(g);
+                p[2] = static_cast<JSAMPLE>(b);
+            }
+        }
+        JSAMPROW rows[1] = {row.data()};
+        jpeg_write_scanlines(&c, rows, 1);
+    }
+    jpeg_finish_compress(&c);
+    std::vector<uint8_t> bytes(buffer, buffer + size);
+    jpeg_destroy_compress(&c);
+    std::free(buffer);
+    return bytes;
+}
+
+inline void FillStream(TMemoryStream& stream, const std::vector<uint8_t>& bytes) {
+    stream.Clear();
+    if (!bytes.empty()) stream.WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
+    stream.SetPosition(0);
+}
+
+// A 24-bit bitmap holding PatternColor.
+inline void MakePatternBitmap(TBitmap& bitmap, int width, int height) {
+    bitmap.SetPixelFormat(TPixelFormat::pf24bit);
+    bitmap.SetSize(width, height);
+    for (int y = 0; y < height; ++y) {
+        uint8_t* row = bitmap.GetScanline(y);
+        for (int x = 0; x < width; ++x) {
+            const TColor colour = PatternColor(x, y, width, height);
+            row[x * 3] = GetBValue(colour);
+            row[x * 3 + 1] = GetGValue(colour);
+            row[x * 3 + 2] = GetRValue(colour);
+        }
+    }
+}
+
+inline bool Near(TColor a, TColor b, int tolerance) {
+    auto close = [&](int u, int v) { return std::abs(u - v) <= tolerance; };
+    return close(GetRValue(a), GetRValue(b)) && close(GetGValue(a), GetGValue(b)) &&
+           close(GetBValue(a), GetBValue(b));
+}
+
+}  // namespace vmk::testing

@@ -1,0 +1,196 @@
+// The batch on "Files to Edit": the path list and both list boxes in step, the
+// preview and its refusals.
+
+#include <filesystem>
+
+#include "FormHarness.h"
+
+namespace vmk::test {
+namespace {
+
+class FileListTest : public FormTest {
+protected:
+    void Add(std::vector<std::string> paths) {
+        modal_->QueuePaths("OpenFiles", std::move(paths));
+        form_->Open->Click();
+    }
+    std::vector<std::string> Lines(TListBox& box) { return box.GetItems().ToVector(); }
+    // The three sequences agree line for line.
+    void ExpectInStep(const std::vector<std::string>& paths) {
+        EXPECT_EQ(FilePaths().Items(), paths);
+        std::vector<std::string> names;
+        for (const auto& p : paths) names.push_back(std::filesystem::path(p).filename().string());
+        EXPECT_EQ(Lines(*form_->FilesList), names);
+        EXPECT_EQ(Lines(*form_->FileListSave), names);
+    }
+    TGraphic* Shown() { return form_->PreviewFiles->GetPicture().GetGraphic(); }
+};
+
+TEST_F(FileListTest, AddingAppendsInDialogOrderAndKeepsDuplicates) {
+    const std::string a = MakeBmp("a.bmp", 2, 2, clWhite);
+    const std::string b = MakeBmp("b.bmp", 2, 2, clWhite);
+    const std::string c = MakeBmp("c.bmp", 2, 2, clWhite);
+
+    Add({b, a});
+    ExpectInStep({b, a});
+    // A second choice goes behind the first; the same file twice stands twice.
+    Add({a, c});
+    ExpectInStep({b, a, a, c});
+
+    // Cancelled: nothing changes.
+    modal_->QueueCancel("OpenFiles");
+    form_->Open->Click();
+    ExpectInStep({b, a, a, c});
+    EXPECT_EQ(modal_->ExecuteCount("OpenFiles"), 3);
+    EXPECT_FALSE(modal_->HasBox());
+}
+
+TEST_F(FileListTest, AnyExtensionJoinsTheBatch) {
+    const std::string gif = MakeFile("anim.gif", "GIF89a");
+    const std::string bare = MakeFile("README", "text");
+    Add({gif, bare});
+    ExpectInStep({gif, bare});
+    EXPECT_FALSE(modal_->HasBox());
+}
+
+TEST_F(FileListTest, PreviewFollowsTheLowerCasedExtension) {
+    const std::string upper = MakeBmp("wide.BMP", 5, 3, RGBColor(10, 20, 30));
+    const std::string mixed = MakeBmp("tall.Bmp", 2, 7, RGBColor(40, 50, 60));
+    Add({upper, mixed});
+
+    form_->FilesList->SelectByUser(0);
+    EXPECT_FALSE(modal_->HasBox());
+    ASSERT_NE(Shown(), nullptr);
+    EXPECT_EQ(form_->PreviewFiles->GetPicture().GetWidth(), 5);
+    EXPECT_EQ(form_->PreviewFiles->GetPicture().GetHeight(), 3);
+    // Shown at its natural size: the control takes the picture's size.
+    EXPECT_EQ(form_->PreviewFiles->GetWidth(), 5);
+    EXPECT_EQ(form_->PreviewFiles->GetHeight(), 3);
+    EXPECT_EQ(form_->PreviewFiles->GetCanvas().GetPixel(4, 2), RGBColor(10, 20, 30));
+
+    form_->FilesList->SelectByUser(1);
+    EXPECT_EQ(form_->PreviewFiles->GetPicture().GetWidth(), 2);
+    EXPECT_EQ(form_->PreviewFiles->GetPicture().GetHeight(), 7);
+    EXPECT_EQ(form_->PreviewFiles->GetCanvas().GetPixel(1, 6), RGBColor(40, 50, 60));
+}
+
+TEST_F(FileListTest, JpegLinesPreviewAsJpegPictures) {
+    const std::string upper = MakeJpeg("shot.JPG", 16, 8, RGBColor(200, 40, 40));
+    const std::string longExt = MakeJpeg("shot.Jpeg", 9, 17, RGBColor(40, 200, 40));
+    Add({upper, longExt});
+
+    form_->FilesList->SelectByUser(0);
+    EXPECT_FALSE(modal_->HasBox());
+    ASSERT_NE(Shown(), nullptr);
+    EXPECT_STREQ(Shown()->ClassName(), "TJPEGImage");
+    EXPECT_EQ(form_->PreviewFiles->GetWidth(), 16);
+    EXPECT_EQ(form_->PreviewFiles->GetHeight(), 8);
+
+    form_->FilesList->SelectByUser(1);
+    EXPECT_FALSE(modal_->HasBox());
+    EXPECT_STREQ(Shown()->ClassName(), "TJPEGImage");
+    EXPECT_EQ(form_->PreviewFiles->GetPicture().GetWidth(), 9);
+    EXPECT_EQ(form_->PreviewFiles->GetPicture().GetHeight(), 17);
+
+    // A damaged JPEG fails its load and leaves the picture shown.
+    const std::string bad = MakeFile("bad.jpg", "\xFF\xD8\xFF not really");
+    Add({bad});
+    TGraphic* before = Shown();
+    form_->FilesList->SelectByUser(2);
+    EXPECT_FALSE(TakeError().empty());
+    EXPECT_EQ(Shown(), before);
+}
+
+TEST_F(FileListTest, RefusedExtensionsShowTheirOwnSpellingAndKeepThePreview) {
+    const std::string good = MakeBmp("good.bmp", 3, 3, clBlack);
+    // Real bitmaps under other names: the name decides, not the content.
+    const std::string gif = MakeBmp("photo.GIF", 4, 4, clWhite);
+    const std::string jpe = MakeBmp("photo.jpe", 4, 4, clWhite);
+    const std::string none = MakeBmp("photo", 4, 4, clWhite);
+    const std::string dotted = MakeBmp("photo.bmp.old", 4, 4, clWhite);
+    Add({good, gif, jpe, none, dotted});
+
+    form_->FilesList->SelectByUser(0);
+    TGraphic* before = Shown();
+    ASSERT_NE(before, nullptr);
+
+    form_->FilesList->SelectByUser(1);
+    EXPECT_EQ(TakeMessage(), "Invalid File Extension: '.GIF'!");
+    form_->FilesList->SelectByUser(2);
+    EXPECT_EQ(TakeMessage(), "Invalid File Extension: '.jpe'!");
+    form_->FilesList->SelectByUser(3);
+    EXPECT_EQ(TakeMessage(), "Invalid File Extension: ''!");
+    form_->FilesList->SelectByUser(4);
+    EXPECT_EQ(TakeMessage(), "Invalid File Extension: '.old'!");
+    EXPECT_FALSE(modal_->HasBox());
+
+    EXPECT_EQ(Shown(), before);
+    EXPECT_EQ(form_->PreviewFiles->GetPicture().GetWidth(), 3);
+    ExpectInStep({good, gif, jpe, none, dotted});
+}
+
+TEST_F(FileListTest, DeleteRemovesTheSameLineEverywhereAndKeepsThePreview) {
+    const std::string a = MakeBmp("a.bmp", 2, 2, clWhite);
+    const std::string b = MakeBmp("b.bmp", 6, 4, RGBColor(1, 2, 3));
+    const std::string c = MakeBmp("c.bmp", 2, 2, clWhite);
+    Add({a, b, c});
+
+    form_->FilesList->SelectByUser(1);
+    // The other list's selection plays no part.
+    form_->FileListSave->SetItemIndex(2);
+    form_->Delete->Click();
+    EXPECT_FALSE(modal_->HasBox());
+    ExpectInStep({a, c});
+    EXPECT_EQ(form_->FilesList->GetItemIndex(), -1);
+    // The removed picture is still shown.
+    EXPECT_EQ(form_->PreviewFiles->GetPicture().GetWidth(), 6);
+    EXPECT_EQ(form_->PreviewFiles->GetCanvas().GetPixel(0, 0), RGBColor(1, 2, 3));
+
+    // Again at once: nothing is selected, the list refuses the index.
+    form_->Delete->Click();
+    EXPECT_EQ(TakeError(), "List index out of bounds (-1)");
+    ExpectInStep({a, c});
+}
+
+TEST_F(FileListTest, DeletingEveryLineLeavesAnEmptyBatch) {
+    const std::string a = MakeBmp("a.bmp", 2, 2, clWhite);
+    Add({a, a});
+    form_->FilesList->SelectByUser(1);
+    form_->Delete->Click();
+    form_->FilesList->SelectByUser(0);
+    form_->Delete->Click();
+    ExpectInStep({});
+    form_->Delete->Click();
+    EXPECT_NE(TakeError().find("out of bounds"), std::string::npos);
+    ExpectInStep({});
+}
+
+TEST_F(FileListTest, UnreadablePreviewReportsAndKeepsTheOldPicture) {
+    const std::string good = MakeBmp("good.bmp", 3, 5, clWhite);
+    const std::string gone = MakeBmp("gone.bmp", 2, 2, clWhite);
+    const std::string bad = MakeFile("bad.bmp", "BM this is no bitmap");
+    const std::string cut = Path("cut.bmp");
+    {
+        // A real bitmap cut short in its pixels.
+        const std::string whole = MakeBmp("whole.bmp", 40, 40, clBlack);
+        std::filesystem::copy_file(whole, cut);
+        std::filesystem::resize_file(cut, std::filesystem::file_size(cut) / 2);
+    }
+    Add({good, gone, bad, cut});
+    std::filesystem::remove(gone);
+
+    form_->FilesList->SelectByUser(0);
+    TGraphic* before = Shown();
+    for (int line : {1, 2, 3}) {
+        form_->FilesList->SelectByUser(line);
+        EXPECT_FALSE(TakeError().empty()) << line;
+        EXPECT_FALSE(modal_->HasBox());
+        EXPECT_EQ(Shown(), before) << line;
+        EXPECT_EQ(form_->PreviewFiles->GetPicture().GetWidth(), 3);
+        EXPECT_EQ(form_->PreviewFiles->GetPicture().GetHeight(), 5);
+    }
+    ExpectInStep({good, gone, bad, cut});
+}
+
+}  // namespace
+}  // namespace vmk::test
