@@ -146,7 +146,8 @@ void WriteResult(TBitmap& working, const std::string& path, TWriteFormat format,
 std::string FreeTrialFileName(const std::string& folder) {
     for (long long n = 0;; ++n) {
         std::string name = folder + "Test" + IntToStr(n) + ".jpg";
-        if (!FileExists(name)) return name;
+        // A folder of that name is taken too: the trial could not be written there.
+        if (!FileExists(name) && !DirectoryExists(name)) return name;
     }
 }
 

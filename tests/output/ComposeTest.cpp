@@ -77,7 +77,7 @@ TEST(Compose, TrialFileNameSkipsTakenNames) {
     const std::string dir = std::string(pattern) + "/";
     EXPECT_EQ(FreeTrialFileName(dir), dir + "Test0.jpg");
     std::ofstream(dir + "Test0.jpg") << "x";
-    std::ofstream(dir + "Test1.jpg") << "x";
+    fs::create_directory(dir + "Test1.jpg");
     EXPECT_EQ(FreeTrialFileName(dir), dir + "Test2.jpg");
     fs::remove_all(dir);
 }
