@@ -28,7 +28,9 @@ int RunProgram(const std::function<void()>& run) {
         } else {
             Application->Run();
         }
-    } catch (const Exception& e) {
+    } catch (const std::exception& e) {
+        // Any failure, not only ours: a failure is shown rather than ending the
+        // program without a word.
         Application->ShowException(e);
         Application->DestroyForms();
     }

@@ -14,8 +14,8 @@ void FinalizeModules();
 
 // Initialises the application, sets its title, creates the main window and
 // runs it (run, when given, stands in for the event loop; the main window
-// exists while it runs). A vmk::Exception that escapes is shown in the
-// exception box. Returns 0.
+// exists while it runs). A failure that escapes is shown in the exception box.
+// Returns 0.
 int RunProgram(const std::function<void()>& run = {});
 
 }  // namespace vmk

@@ -7,7 +7,6 @@
 
 #include "app/MainForm.h"
 #include "core/FileUtils.h"
-#include "inputs/SourceFiles.h"
 #include "inputs/SpinEditKeys.h"
 #include "widgets/Keys.h"
 
@@ -48,7 +47,7 @@ void TMainForm::BrowseClick(TObject*) {
     if (!OpenCover->Execute()) return;
     const std::string path = OpenCover->GetFileName();
     if (!IsBitmapName(path)) {
-        ShowMessage(InvalidExtensionMessage(ExtractFileExt(path)));
+        ShowMessage("Invalid File Extension: '" + ExtractFileExt(path) + "'!");
         return;
     }
     CoverFile->SetText(path);

@@ -6,18 +6,18 @@
 
 #include "app/MainForm.h"
 #include "core/FileUtils.h"
-#include "inputs/SourceFiles.h"
 
 namespace vmk {
 
-bool IsAcceptedSourceExt(const std::string& ext) {
+namespace {
+
+// The pictures the program reads: the same test as the run's.
+bool IsPictureExt(const std::string& ext) {
     const std::string lower = LowerCase(ext);
     return lower == ".bmp" || lower == ".jpg" || lower == ".jpeg";
 }
 
-std::string InvalidExtensionMessage(const std::string& ext) {
-    return "Invalid File Extension: '" + ext + "'!";
-}
+}  // namespace
 
 void TMainForm::OpenClick(TObject*) {
     if (!OpenFiles->Execute()) return;
@@ -43,11 +43,11 @@ void TMainForm::DeleteClick(TObject*) {
 void TMainForm::FilesListClick(TObject*) {
     const std::string path = FilePaths().Get(FilesList->GetItemIndex());
     const std::string ext = ExtractFileExt(path);
-    if (IsAcceptedSourceExt(ext)) {
+    if (IsPictureExt(ext)) {
         // A failed load leaves the picture shown before in place.
         PreviewFiles->GetPicture().LoadFromFile(path);
     } else {
-        ShowMessage(InvalidExtensionMessage(ext));
+        ShowMessage("Invalid File Extension: '" + ext + "'!");
     }
 }
 

@@ -96,10 +96,11 @@ private:
     TImage* owner_;
 };
 
-// The bitmap's pixels as a Qt image; with see-through on, its transparent
-// colour becomes fully transparent.
-QImage ToQImage(TBitmap& bitmap, bool seeThrough) {
-    const int w = bitmap.Width(), h = bitmap.Height();
+// The top-left part of the bitmap that can show, as a Qt image; with
+// see-through on, its transparent colour becomes fully transparent.
+QImage ToQImage(TBitmap& bitmap, bool seeThrough, int maxWidth, int maxHeight) {
+    const int w = std::min(bitmap.Width(), maxWidth), h = std::min(bitmap.Height(), maxHeight);
+    if (w <= 0 || h <= 0) return QImage();
     QImage out(w, h, QImage::Format_ARGB32);
     if (out.isNull()) return out;
     const TColor clear = bitmap.GetTransparentColor();
@@ -134,6 +135,8 @@ struct TImage::Cache {
     // The picture last seen, to notice a new one even when nobody said so.
     const TGraphic* graphic = nullptr;
     int width = -1, height = -1;
+    int shownWidth = -1, shownHeight = -1;  // the area the image was made for
+    std::unique_ptr<TBitmap> decoded;       // a picture of another kind, decoded once
 };
 
 TImage::TImage(TComponent* owner)
@@ -183,18 +186,28 @@ void TImage::RefreshAll() {
 
 void TImage::Paint(QWidget& target) {
     QPainter p(&target);
-    if (cache_->dirty) {
+    // No more than the control and its window can show: a large photo need
+    // not be converted whole.
+    const QWidget* window = target.window();
+    const int maxW = std::min(target.width(), window->width());
+    const int maxH = std::min(target.height(), window->height());
+    if (cache_->dirty || maxW != cache_->shownWidth || maxH != cache_->shownHeight) {
+        if (cache_->dirty) cache_->decoded.reset();
         cache_->dirty = false;
+        cache_->shownWidth = maxW;
+        cache_->shownHeight = maxH;
         cache_->image = QImage();
         TGraphic* graphic = picture_->GetGraphic();
         try {
             if (auto* bitmap = dynamic_cast<TBitmap*>(graphic)) {
-                if (!bitmap->GetEmpty()) cache_->image = ToQImage(*bitmap, transparent_);
+                if (!bitmap->GetEmpty()) cache_->image = ToQImage(*bitmap, transparent_, maxW, maxH);
             } else if (graphic && !graphic->GetEmpty()) {
-                TBitmap decoded;
-                decoded.Assign(*graphic);
-                decoded.SetTransparent(graphic->GetTransparent());
-                cache_->image = ToQImage(decoded, transparent_);
+                if (!cache_->decoded) {
+                    auto decoded = std::make_unique<TBitmap>();
+                    decoded->Assign(*graphic);
+                    cache_->decoded = std::move(decoded);
+                }
+                cache_->image = ToQImage(*cache_->decoded, transparent_, maxW, maxH);
             }
         } catch (const std::exception&) {
             // A picture that cannot be shown paints as empty; its load already

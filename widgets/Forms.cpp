@@ -9,7 +9,9 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStyleFactory>
+#include <QTimer>
 #include <QWidget>
+#include <QWindow>
 
 #include "core/Exception.h"
 #include "widgets/Dialogs.h"
@@ -97,6 +99,8 @@ QSize FrameExtra(const QWidget& w) {
 }  // namespace
 
 void TForm::SetOuterSize(int width, int height) {
+    outerWidth_ = width;
+    outerHeight_ = height;
     if (QWidget* w = GetWidget()) {
         const QSize extra = FrameExtra(*w);
         w->resize(width - extra.width(), height - extra.height());
@@ -104,6 +108,8 @@ void TForm::SetOuterSize(int width, int height) {
 }
 
 void TForm::SetMinOuterSize(int width, int height) {
+    minOuterWidth_ = width;
+    minOuterHeight_ = height;
     if (QWidget* w = GetWidget()) {
         const QSize extra = FrameExtra(*w);
         w->setMinimumSize(width - extra.width(), height - extra.height());
@@ -136,6 +142,17 @@ void TForm::ShowWindow() {
         w->show();
         w->activateWindow();
     }
+}
+
+void TForm::FitFrame() {
+    QWidget* w = GetWidget();
+    if (!w || !w->windowHandle()) return;
+    const QMargins m = w->windowHandle()->frameMargins();
+    const int fw = m.left() + m.right(), fh = m.top() + m.bottom();
+    if (fw <= 0 && fh <= 0) return;  // no frame (offscreen, or not known yet)
+    if (minOuterWidth_ > 0) w->setMinimumSize(minOuterWidth_ - fw, minOuterHeight_ - fh);
+    if (outerWidth_ > 0) w->resize(outerWidth_ - fw, outerHeight_ - fh);
+    CenterOnScreen();
 }
 
 void TForm::Close() {
@@ -185,10 +202,19 @@ bool TForm::HandleEvent(QObject* target, QEvent* event) {
         case QEvent::Move:
             SyncBoundsFromWidget();
             break;
+        case QEvent::Show:
+            if (!frameFitted_) {
+                frameFitted_ = true;
+                QTimer::singleShot(150, w, [this] { FitFrame(); });
+            }
+            break;
         case QEvent::Close: {
             auto* ce = static_cast<QCloseEvent*>(event);
+            // A handler that fails (settings that cannot be written) is shown,
+            // and the window closes all the same: otherwise a lasting failure
+            // would keep the user from ever closing it.
             TCloseAction action = TCloseAction::caHide;
-            if (OnClose && !Dispatch([&] { OnClose(this, action); })) action = TCloseAction::caNone;
+            if (OnClose) Dispatch([&] { OnClose(this, action); });
             if (action == TCloseAction::caNone) {
                 ce->ignore();
                 return true;

@@ -59,8 +59,12 @@ protected:
     bool HandleEvent(QObject* target, QEvent* event) override;
 
 private:
+    // Outer sizes are set before the window manager has framed the window;
+    // once it has, the client area is made to fit them.
+    void FitFrame();
     std::string caption_;
-    bool closing_ = false;
+    int outerWidth_ = 0, outerHeight_ = 0, minOuterWidth_ = 0, minOuterHeight_ = 0;
+    bool frameFitted_ = false;
 };
 
 enum TCursor : int { crDefault = 0, crArrow = -2, crCross = -3, crHourGlass = -11 };

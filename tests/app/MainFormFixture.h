@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <cstdlib>
+#include <unistd.h>
 #include <filesystem>
 #include <memory>
 #include <string>

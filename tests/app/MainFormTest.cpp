@@ -359,3 +359,34 @@ TEST(Program, StartsInOrderAndEndsWithZero) {
     EXPECT_FALSE(modal->HasBox());
     SetModalInterface(nullptr);
 }
+
+TEST(Program, AFailureDuringStartUpIsShownAndTheProgramEndsWithZero) {
+    auto scripted = std::make_unique<TScriptedModal>();
+    TScriptedModal* modal = scripted.get();
+    SetModalInterface(std::move(scripted));
+    const int code = RunProgram([] { throw std::runtime_error("out of memory"); });
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(MainForm, nullptr);
+    ASSERT_TRUE(modal->HasBox());
+    const auto box = modal->TakeBox();
+    EXPECT_EQ(box.kind, TScriptedModal::Box::Error);
+    EXPECT_EQ(box.caption, "Vellumark 1.0");
+    EXPECT_EQ(box.text, "out of memory");
+    SetModalInterface(nullptr);
+}
+
+TEST_F(MainFormTest, AFailingCloseHandlerIsShownAndTheWindowStillCloses) {
+    ShowAt(600, 400);
+    form->OnClose = [](TObject*, TCloseAction&) { throw ERegistryException("Failed to set data for 'CoverFile'"); };
+    form->Close();
+    EXPECT_FALSE(form->GetVisible());
+    ASSERT_TRUE(modal->HasBox());
+    EXPECT_EQ(modal->TakeBox().text, "Failed to set data for 'CoverFile'");
+}
+
+TEST_F(MainFormTest, CloseActionNoneKeepsTheWindow) {
+    ShowAt(600, 400);
+    form->OnClose = [](TObject*, TCloseAction& action) { action = TCloseAction::caNone; };
+    form->Close();
+    EXPECT_TRUE(form->GetVisible());
+}

@@ -367,7 +367,7 @@ TEST_F(CoverTest, CrosshairOnlyOverThePictureWhilePicking) {
 
 // The same through the window's own mouse events: a move over the preview must
 // reach the preview alone, not the panel under it as well.
-TEST_F(CoverTest, DISABLED_CrosshairFollowsRealPointerMoves) {
+TEST_F(CoverTest, CrosshairFollowsRealPointerMoves) {
     form_->CoverFile->SetText(MakeCover("c.bmp", 4, 3));
     PickingOn();
     MouseMove(*form_->PreviewCover, 0, 0);

@@ -193,3 +193,16 @@ TEST_F(Services, ImageShowsAJpegPictureDecoded) {
     // Showing it left the holder's picture as it was.
     EXPECT_STREQ(image->GetPicture().GetGraphic()->ClassName(), "TJPEGImage");
 }
+
+TEST_F(Services, ImageCutsOffWhatDoesNotFitAndShowsMoreWhenGrown) {
+    auto* image = Make<TImage>("Image");
+    image->SetBounds(0, 0, 2, 1);
+    FillPicture(*image);
+    QImage shot = image->GetWidget()->grab().toImage();
+    EXPECT_EQ(shot.size(), QSize(2, 1));
+    EXPECT_EQ(shot.pixelColor(1, 0), QColor(0, 255, 0));
+    image->SetBounds(0, 0, 3, 2);
+    shot = image->GetWidget()->grab().toImage();
+    EXPECT_EQ(shot.pixelColor(2, 1), QColor(0, 0, 0));
+    EXPECT_EQ(shot.pixelColor(2, 0), QColor(0, 0, 255));
+}

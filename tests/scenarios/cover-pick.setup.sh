@@ -1,0 +1,1 @@
+cover.setup.sh
