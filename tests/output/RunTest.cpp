@@ -72,8 +72,8 @@ INSTANTIATE_TEST_SUITE_P(
                   {RGBColor(9, 99, 199), RGBColor(77, 0, 0)}},
         DepthCase{TPixelFormat::pf32bit, {RGBColor(1, 2, 3), RGBColor(250, 128, 7), clWhite},
                   {RGBColor(9, 99, 199), RGBColor(77, 0, 0)}}),
-    [](const ::testing::TestParamInfo<DepthCase>& info) {
-        return std::to_string(BitsPerPixel(info.param.format)) + "bit";
+    [](const ::testing::TestParamInfo<DepthCase>& param) {
+        return std::to_string(BitsPerPixel(param.param.format)) + "bit";
     });
 
 // Each placement, offsets out of the picture and covers larger than it included.
