@@ -1,17 +1,80 @@
+#include <algorithm>
+#include <climits>
+
 #include "app/MainForm.h"
+#include "core/FileUtils.h"
+#include "inputs/SpinEditKeys.h"
+#include "output/Compose.h"
+#include "output/FormSettings.h"
 
 namespace vmk {
 
-void TMainForm::FileListSaveClick(TObject*) {}
+namespace {
 
-void TMainForm::UpdateClick(TObject*) {}
+constexpr uint16_t kPageUp = 0x21;
+constexpr uint16_t kPageDown = 0x22;
+constexpr uint16_t kEnd = 0x23;
+constexpr uint16_t kHome = 0x24;
 
-void TMainForm::BMPClick(TObject*) {}
+int AddClamped(int value, int delta) {
+    return static_cast<int>(std::clamp<long long>(static_cast<long long>(value) + delta, INT_MIN, INT_MAX));
+}
 
-void TMainForm::JPGQualityChange(TObject*) {}
+}  // namespace
 
-void TMainForm::JPGQualityKeyDown(TObject*, uint16_t&, TShiftState) {}
+void TMainForm::FileListSaveClick(TObject*) {
+    // A click on an empty list, or beside its lines, selects nothing to preview.
+    const int index = FileListSave->GetItemIndex();
+    if (index < 0) return;
+    const std::string source = FilePaths().Get(index);
+    if (!IsAcceptedExtension(source)) {
+        ShowMessage("Invalid file extension: '" + ExtractFileExt(source) + "'!");
+        return;
+    }
 
-void TMainForm::JPGQualityKeyUp(TObject*, uint16_t&, TShiftState) {}
+    TBitmap working;
+    TBitmap cover;
+    LoadSource(working, source);
+    const TCoverSettings coverSettings = CoverSettingsOf(*this);
+    PrepareCover(cover, coverSettings);  // read anew for every preview
+    DrawCover(working, cover, coverSettings);
+
+    const TOutputSettings output = OutputSettingsOf(*this);
+    // For JPEG the preview shows what a reader of the result will see, losses included.
+    if (WriteFormatFor(output.SaveAs, source) == TWriteFormat::Jpeg)
+        JpegTrial(working, output.Quality, ApplicationFolder());
+    PreviewSave->GetPicture().Assign(&working);
+}
+
+void TMainForm::UpdateClick(TObject* Sender) {
+    if (FileListSave->GetItemIndex() >= 0) FileListSaveClick(Sender);
+}
+
+void TMainForm::BMPClick(TObject*) {
+    // With AsIs, JPEG sources are still written at this quality.
+    const bool jpegPossible = !BMP->GetChecked();
+    Label1->SetEnabled(jpegPossible);
+    JPGQuality->SetEnabled(jpegPossible);
+}
+
+void TMainForm::JPGQualityChange(TObject*) {
+    if (JPGQuality->GetText().empty()) return;
+    // Each SetValue changes the text and runs this handler again, which then
+    // finds the value in range.
+    if (JPGQuality->GetValue() > JPGQuality->GetMaxValue()) JPGQuality->SetValue(JPGQuality->GetMaxValue());
+    if (JPGQuality->GetValue() < JPGQuality->GetMinValue()) JPGQuality->SetValue(JPGQuality->GetMinValue());
+}
+
+void TMainForm::JPGQualityKeyDown(TObject*, uint16_t& Key, TShiftState) {
+    // A refused key's character must not reach the text while the key is down.
+    JPGQuality->SetReadOnly(!SpinEditKeyAllowed(Key));
+    const bool hasText = !JPGQuality->GetText().empty();
+    if (Key == kPageUp && hasText) JPGQuality->SetValue(AddClamped(JPGQuality->GetValue(), 10));
+    if (Key == kPageDown && hasText) JPGQuality->SetValue(AddClamped(JPGQuality->GetValue(), -10));
+    if (Key == kEnd) JPGQuality->SetValue(JPGQuality->GetMaxValue());
+    if (Key == kHome) JPGQuality->SetValue(JPGQuality->GetMinValue());
+}
+
+void TMainForm::JPGQualityKeyUp(TObject*, uint16_t&, TShiftState) { JPGQuality->SetReadOnly(false); }
 
 }  // namespace vmk

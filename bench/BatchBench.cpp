@@ -1,0 +1,381 @@
+// Batch benchmark. Makes its own photo-like pictures and a cover, then times,
+// side by side in one process on the same files:
+//   run   - the real batch run, set up as a user would (Right Bottom, transparent
+//           with Auto Detect, output folder set), through the main window;
+//   floor - the least any program must do: bare libjpeg-turbo decode, a
+//           colour-keyed stamp of the cover, and the write (JPEG encode or BMP).
+// It prints the median time per picture of each and the ratio run / floor for
+// JPEG -> JPEG (quality 85), BMP -> BMP and JPEG -> BMP, and the peak memory of
+// the run above the idle program, in decoded pictures.
+//
+// usage: vmk-bench [pictures=8] [width=4000] [height=3000] [repeats=5]
+
+#include <QApplication>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <jpeglib.h>
+
+#include "app/MainForm.h"
+#include "app/Program.h"
+#include "core/FileUtils.h"
+#include "imaging/Graphics.h"
+#include "widgets/Dialogs.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Rgb {
+    std::vector<uint8_t> bgr;  // rows top first, 3 bytes a pixel, no padding
+    int width = 0, height = 0;
+};
+
+// A smooth random field with fine noise: compresses and decodes like a photo.
+Rgb MakePhoto(int width, int height, unsigned seed) {
+    std::mt19937 rng(seed);
+    const int gw = 41, gh = 31;
+    std::vector<float> grid(static_cast<size_t>(gw * gh * 3));
+    for (auto& v : grid) v = static_cast<float>(rng() % 256);
+    Rgb img;
+    img.width = width;
+    img.height = height;
+    img.bgr.resize(static_cast<size_t>(width) * static_cast<size_t>(height) * 3);
+    std::uniform_int_distribution<int> noise(-6, 6);
+    for (int y = 0; y < height; ++y) {
+        const float gy = static_cast<float>(y) * static_cast<float>(gh - 1) / static_cast<float>(height);
+        const int y0 = static_cast<int>(gy);
+        const float fy = gy - static_cast<float>(y0);
+        for (int x = 0; x < width; ++x) {
+            const float gx = static_cast<float>(x) * static_cast<float>(gw - 1) / static_cast<float>(width);
+            const int x0 = static_cast<int>(gx);
+            const float fx = gx - static_cast<float>(x0);
+            for (int c = 0; c < 3; ++c) {
+                const auto at = [&](int xx, int yy) { return grid[static_cast<size_t>((yy * gw + xx) * 3 + c)]; };
+                const float v = (at(x0, y0) * (1 - fx) + at(x0 + 1, y0) * fx) * (1 - fy) +
+                                (at(x0, y0 + 1) * (1 - fx) + at(x0 + 1, y0 + 1) * fx) * fy;
+                img.bgr[(static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)) * 3 +
+                        static_cast<size_t>(c)] =
+                    static_cast<uint8_t>(std::clamp(static_cast<int>(v) + noise(rng), 0, 255));
+            }
+        }
+    }
+    return img;
+}
+
+std::vector<uint8_t> ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteFile(const std::string& path, const uint8_t* data, size_t size) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f || std::fwrite(data, 1, size, f) != size) {
+        std::fprintf(stderr, "cannot write %s\n", path.c_str());
+        std::exit(1);
+    }
+    std::fclose(f);
+}
+
+std::vector<uint8_t> EncodeJpeg(const Rgb& img, int quality) {
+    jpeg_compress_struct cinfo{};
+    jpeg_error_mgr jerr{};
+    cinfo.err = jpeg_std_error(&jerr);
+    jpeg_create_compress(&cinfo);
+    unsigned char* out = nullptr;
+    unsigned long outSize = 0;
+    jpeg_mem_dest(&cinfo, &out, &outSize);
+    cinfo.image_width = static_cast<JDIMENSION>(img.width);
+    cinfo.image_height = static_cast<JDIMENSION>(img.height);
+    cinfo.input_components = 3;
+    cinfo.in_color_space = JCS_EXT_BGR;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, quality, TRUE);
+    jpeg_start_compress(&cinfo, TRUE);
+    const size_t stride = static_cast<size_t>(img.width) * 3;
+    while (cinfo.next_scanline < cinfo.image_height) {
+        JSAMPROW row = const_cast<JSAMPROW>(img.bgr.data() + cinfo.next_scanline * stride);
+        jpeg_write_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    std::vector<uint8_t> bytes(out, out + outSize);
+    jpeg_destroy_compress(&cinfo);
+    std::free(out);
+    return bytes;
+}
+
+Rgb DecodeJpeg(const std::vector<uint8_t>& bytes) {
+    jpeg_decompress_struct cinfo{};
+    jpeg_error_mgr jerr{};
+    cinfo.err = jpeg_std_error(&jerr);
+    jpeg_create_decompress(&cinfo);
+    jpeg_mem_src(&cinfo, bytes.data(), static_cast<unsigned long>(bytes.size()));
+    jpeg_read_header(&cinfo, TRUE);
+    cinfo.out_color_space = JCS_EXT_BGR;
+    jpeg_start_decompress(&cinfo);
+    Rgb img;
+    img.width = static_cast<int>(cinfo.output_width);
+    img.height = static_cast<int>(cinfo.output_height);
+    img.bgr.resize(static_cast<size_t>(img.width) * static_cast<size_t>(img.height) * 3);
+    const size_t stride = static_cast<size_t>(img.width) * 3;
+    while (cinfo.output_scanline < cinfo.output_height) {
+        JSAMPROW row = img.bgr.data() + cinfo.output_scanline * stride;
+        jpeg_read_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_decompress(&cinfo);
+    jpeg_destroy_decompress(&cinfo);
+    return img;
+}
+
+// Bottom-up 24-bit BMP, rows padded to 4 bytes.
+std::vector<uint8_t> EncodeBmp(const Rgb& img) {
+    const size_t rowBytes = (static_cast<size_t>(img.width) * 3 + 3) & ~size_t{3};
+    const size_t pixelBytes = rowBytes * static_cast<size_t>(img.height);
+    std::vector<uint8_t> out(54 + pixelBytes, 0);
+    const auto put32 = [&](size_t at, uint32_t v) {
+        for (int i = 0; i < 4; ++i) out[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
+    };
+    out[0] = 'B';
+    out[1] = 'M';
+    put32(2, static_cast<uint32_t>(out.size()));
+    put32(10, 54);
+    put32(14, 40);
+    put32(18, static_cast<uint32_t>(img.width));
+    put32(22, static_cast<uint32_t>(img.height));
+    out[26] = 1;
+    out[28] = 24;
+    put32(34, static_cast<uint32_t>(pixelBytes));
+    const size_t stride = static_cast<size_t>(img.width) * 3;
+    for (int y = 0; y < img.height; ++y)
+        std::memcpy(out.data() + 54 + rowBytes * static_cast<size_t>(img.height - 1 - y),
+                    img.bgr.data() + static_cast<size_t>(y) * stride, stride);
+    return out;
+}
+
+// Reads back a file EncodeBmp wrote (the floor's BMP reader knows its one layout).
+Rgb DecodeOwnBmp(const std::vector<uint8_t>& bytes) {
+    const auto get32 = [&](size_t at) {
+        uint32_t v = 0;
+        for (int i = 3; i >= 0; --i) v = (v << 8) | bytes[at + static_cast<size_t>(i)];
+        return v;
+    };
+    Rgb img;
+    img.width = static_cast<int>(get32(18));
+    img.height = static_cast<int>(get32(22));
+    const size_t rowBytes = (static_cast<size_t>(img.width) * 3 + 3) & ~size_t{3};
+    const size_t stride = static_cast<size_t>(img.width) * 3;
+    img.bgr.resize(stride * static_cast<size_t>(img.height));
+    for (int y = 0; y < img.height; ++y)
+        std::memcpy(img.bgr.data() + static_cast<size_t>(y) * stride,
+                    bytes.data() + get32(10) + rowBytes * static_cast<size_t>(img.height - 1 - y), stride);
+    return img;
+}
+
+// The cover: a white ground (its bottom-left pixel, so Auto Detect keys it out)
+// with coloured bars.
+Rgb MakeCover(int width, int height) {
+    Rgb img;
+    img.width = width;
+    img.height = height;
+    img.bgr.assign(static_cast<size_t>(width) * static_cast<size_t>(height) * 3, 255);
+    for (int y = 20; y < height - 20; ++y)
+        for (int x = 20; x < width - 20; ++x) {
+            if (((x / 25) + (y / 25)) % 3 == 0) continue;
+            uint8_t* p = img.bgr.data() + (static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)) * 3;
+            p[0] = static_cast<uint8_t>(x);
+            p[1] = 40;
+            p[2] = static_cast<uint8_t>(200 - y / 2);
+        }
+    return img;
+}
+
+// Right Bottom, keyed by the cover's bottom-left pixel.
+void Stamp(Rgb& picture, const Rgb& cover) {
+    const uint8_t* key = cover.bgr.data() + static_cast<size_t>(cover.height - 1) * static_cast<size_t>(cover.width) * 3;
+    const int x0 = picture.width - cover.width, y0 = picture.height - cover.height;
+    for (int y = std::max(0, -y0); y < cover.height && y0 + y < picture.height; ++y) {
+        const uint8_t* s = cover.bgr.data() + static_cast<size_t>(y) * static_cast<size_t>(cover.width) * 3;
+        uint8_t* d = picture.bgr.data() + (static_cast<size_t>(y0 + y) * static_cast<size_t>(picture.width)) * 3;
+        for (int x = std::max(0, -x0); x < cover.width && x0 + x < picture.width; ++x) {
+            const uint8_t* sp = s + static_cast<size_t>(x) * 3;
+            if (sp[0] == key[0] && sp[1] == key[1] && sp[2] == key[2]) continue;
+            std::memcpy(d + static_cast<size_t>(x0 + x) * 3, sp, 3);
+        }
+    }
+}
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+double Seconds(Clock::time_point since) {
+    return std::chrono::duration<double>(Clock::now() - since).count();
+}
+
+long ProcStatusKb(const char* field) {
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    const size_t len = std::strlen(field);
+    while (std::getline(in, line))
+        if (line.compare(0, len, field) == 0) return std::strtol(line.c_str() + len + 1, nullptr, 10);
+    return -1;
+}
+
+// Resets the peak resident size so VmHWM measures from here on.
+bool ResetPeak() {
+    std::ofstream out("/proc/self/clear_refs");
+    out << "5";
+    out.flush();
+    return static_cast<bool>(out);
+}
+
+enum class Kind { JpegToJpeg, BmpToBmp, JpegToBmp };
+
+struct Case {
+    Kind kind;
+    const char* label;
+    std::vector<std::string> sources;
+    std::string outDir;
+};
+
+// One pass of the floor over every source; seconds per picture.
+double FloorPass(const Case& c, const Rgb& cover) {
+    const auto start = Clock::now();
+    int index = 0;
+    for (const auto& src : c.sources) {
+        const std::vector<uint8_t> bytes = ReadFile(src);
+        Rgb pic = c.kind == Kind::BmpToBmp ? DecodeOwnBmp(bytes) : DecodeJpeg(bytes);
+        Stamp(pic, cover);
+        const std::vector<uint8_t> out = c.kind == Kind::JpegToJpeg ? EncodeJpeg(pic, 85) : EncodeBmp(pic);
+        WriteFile(c.outDir + "/floor" + std::to_string(index++) + (c.kind == Kind::JpegToJpeg ? ".jpg" : ".bmp"),
+                  out.data(), out.size());
+    }
+    return Seconds(start) / static_cast<double>(c.sources.size());
+}
+
+// One press of Process over every source; seconds per picture.
+double RunPass(const Case& c, const std::string& coverPath, vmk::TScriptedModal& modal) {
+    using namespace vmk;
+    TMainForm& form = *MainForm;
+    // Set up as the user would: the list through the open dialog, then the pages.
+    while (FilePaths().GetCount() > 0) {
+        form.FilesList->SetItemIndex(0);
+        form.DeleteClick(form.Delete);
+    }
+    modal.QueuePaths("OpenFiles", c.sources);
+    form.OpenClick(form.Open);
+    form.CoverFile->SetText(coverPath);
+    form.RB->SetChecked(true);
+    form.CoverTransparent->SetChecked(true);
+    form.AutoDetTrans->SetChecked(true);
+    (c.kind == Kind::JpegToJpeg ? form.JPG : form.BMP)->SetChecked(true);
+    form.JPGQuality->SetValue(85);
+    form.Path->SetText(c.outDir);
+    modal.ClearBoxes();
+    const auto start = Clock::now();
+    form.ProcessClick(form.Process);
+    const double perPicture = Seconds(start) / static_cast<double>(c.sources.size());
+    if (modal.Boxes().size() != 1 || modal.Boxes().front().kind != TScriptedModal::Box::Message) {
+        std::fprintf(stderr, "the run did not end with its closing message:\n");
+        for (const auto& box : modal.Boxes()) std::fprintf(stderr, "  %s\n", box.text.c_str());
+        std::exit(1);
+    }
+    return perPicture;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int count = argc > 1 ? std::atoi(argv[1]) : 8;
+    const int width = argc > 2 ? std::atoi(argv[2]) : 4000;
+    const int height = argc > 3 ? std::atoi(argv[3]) : 3000;
+    const int repeats = argc > 4 ? std::atoi(argv[4]) : 5;
+    if (count < 1 || width < 400 || height < 200 || repeats < 1) {
+        std::fprintf(stderr, "usage: vmk-bench [pictures>=1] [width>=400] [height>=200] [repeats>=1]\n");
+        return 2;
+    }
+
+    char dirTemplate[] = "/tmp/vmk-bench-XXXXXX";
+    const std::string dir = mkdtemp(dirTemplate);
+    setenv("VELLUMARK_REGISTRY", (dir + "/registry.reg").c_str(), 1);
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+
+    std::printf("making %d photo-like pictures of %d x %d in %s ...\n", count, width, height, dir.c_str());
+    std::fflush(stdout);
+    Case jj{Kind::JpegToJpeg, "JPEG -> JPEG q85", {}, dir + "/out-jj"};
+    Case bb{Kind::BmpToBmp, "BMP  -> BMP     ", {}, dir + "/out-bb"};
+    Case jb{Kind::JpegToBmp, "JPEG -> BMP     ", {}, dir + "/out-jb"};
+    for (int i = 0; i < count; ++i) {
+        const Rgb photo = MakePhoto(width, height, static_cast<unsigned>(1000 + i));
+        const std::vector<uint8_t> jpeg = EncodeJpeg(photo, 92);
+        const std::string base = dir + "/photo" + std::to_string(i);
+        WriteFile(base + ".jpg", jpeg.data(), jpeg.size());
+        const std::vector<uint8_t> bmp = EncodeBmp(photo);
+        WriteFile(base + ".bmp", bmp.data(), bmp.size());
+        jj.sources.push_back(base + ".jpg");
+        jb.sources.push_back(base + ".jpg");
+        bb.sources.push_back(base + ".bmp");
+    }
+    const Rgb cover = MakeCover(400, 200);
+    const std::string coverPath = dir + "/cover.bmp";
+    {
+        const std::vector<uint8_t> bmp = EncodeBmp(cover);
+        WriteFile(coverPath, bmp.data(), bmp.size());
+    }
+    for (const Case* c : {&jj, &bb, &jb}) vmk::ForceDirectories(c->outDir);
+
+    int qtArgc = 1;
+    QApplication platform(qtArgc, argv);
+    vmk::InitializeModules();
+    auto owned = std::make_unique<vmk::TScriptedModal>();
+    vmk::TScriptedModal& modal = *owned;
+    vmk::SetModalInterface(std::move(owned));
+
+    int status = 0;
+    vmk::RunProgram([&] {
+        // Warm-up: page in the code and the files once.
+        FloorPass(jj, cover);
+        RunPass(jj, coverPath, modal);
+
+        std::printf("\n%-18s %12s %12s %8s\n", "case", "run ms/pic", "floor ms/pic", "ratio");
+        for (Case* c : {&jj, &bb, &jb}) {
+            std::vector<double> run, floor;
+            for (int r = 0; r < repeats; ++r) {  // interleaved, so drift hits both alike
+                floor.push_back(FloorPass(*c, cover));
+                run.push_back(RunPass(*c, coverPath, modal));
+            }
+            const double mr = Median(run) * 1000, mf = Median(floor) * 1000;
+            std::printf("%-18s %12.1f %12.1f %8.3f\n", c->label, mr, mf, mr / mf);
+            std::fflush(stdout);
+        }
+
+        // Peak memory of one JPEG -> JPEG run above the idle program.
+        const long idle = ProcStatusKb("VmRSS:");
+        if (ResetPeak()) {
+            RunPass(jj, coverPath, modal);
+            const long peak = ProcStatusKb("VmHWM:");
+            const double decoded = static_cast<double>(width) * height * 3 / 1024.0;
+            std::printf("\npeak memory of the run above idle: %.1f MiB = %.2f decoded pictures\n",
+                        static_cast<double>(peak - idle) / 1024.0, static_cast<double>(peak - idle) / decoded);
+        } else {
+            std::printf("\npeak memory: /proc/self/clear_refs not writable here\n");
+            status = 0;
+        }
+    });
+    vmk::FinalizeModules();
+    std::string cleanup = "rm -rf '" + dir + "'";
+    if (std::system(cleanup.c_str()) != 0) std::fprintf(stderr, "could not remove %s\n", dir.c_str());
+    return status;
+}

@@ -1,0 +1,165 @@
+#include "output/Compose.h"
+
+#include <algorithm>
+#include <memory>
+
+#include "core/FileUtils.h"
+#include "imaging/Jpeg.h"
+
+namespace vmk {
+
+namespace {
+
+bool IsBmpExtension(const std::string& path) { return LowerCase(ExtractFileExt(path)) == ".bmp"; }
+
+// Deletes the trial file however the trial ends; a file that cannot be
+// deleted is left without a word.
+class TrialFile {
+public:
+    explicit TrialFile(std::string path) : path_(std::move(path)) {}
+    ~TrialFile() { DeleteFile(path_); }
+    TrialFile(const TrialFile&) = delete;
+    TrialFile& operator=(const TrialFile&) = delete;
+    const std::string& Path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+}  // namespace
+
+bool IsAcceptedExtension(const std::string& path) {
+    const std::string ext = LowerCase(ExtractFileExt(path));
+    return ext == ".bmp" || ext == ".jpg" || ext == ".jpeg";
+}
+
+void ApplyCoverTransparency(TBitmap& cover, const TCoverSettings& settings) {
+    if (settings.AutoDetTrans) {
+        cover.SetTransparentMode(TTransparentMode::tmAuto);
+    } else {
+        cover.SetTransparentMode(TTransparentMode::tmFixed);
+        cover.SetTransparentColor(settings.TransColor);
+    }
+    cover.SetTransparent(settings.Transparent);
+}
+
+void PrepareCover(TBitmap& cover, const TCoverSettings& settings) {
+    cover.LoadFromFile(settings.CoverFile);
+    ApplyCoverTransparency(cover, settings);
+}
+
+void LoadSource(TBitmap& working, const std::string& path) {
+    if (IsBmpExtension(path)) {
+        working.LoadFromFile(path);
+    } else {
+        // The reader goes as soon as its picture is ours; the working bitmap
+        // then holds the decoded rows on its own.
+        auto reader = std::make_unique<TJPEGImage>();
+        reader->LoadFromFile(path);
+        working.Assign(*reader);
+    }
+    working.SetTransparent(false);
+}
+
+TCoverPosition CoverPlacement(const TCoverSettings& settings, int pictureW, int pictureH,
+                              int coverW, int coverH) {
+    // Sizes are never negative, so the differences fit an int; the 64-bit
+    // arithmetic only keeps that true whatever a caller hands in.
+    const auto diff = [](int a, int b) {
+        const int64_t d = int64_t{a} - int64_t{b};
+        return static_cast<int>(std::clamp<int64_t>(d, INT32_MIN, INT32_MAX));
+    };
+    switch (settings.Place) {
+    case TCoverPlace::LT:
+        return {0, 0};
+    case TCoverPlace::LB:
+        return {0, diff(pictureH, coverH)};
+    case TCoverPlace::RT:
+        return {diff(pictureW, coverW), 0};
+    case TCoverPlace::RB:
+        return {diff(pictureW, coverW), diff(pictureH, coverH)};
+    case TCoverPlace::Other:
+        return {settings.Left, settings.Top};
+    case TCoverPlace::None:
+        break;
+    }
+    return {0, 0};
+}
+
+void DrawCover(TBitmap& working, TBitmap& cover, const TCoverSettings& settings) {
+    const TCoverPosition at =
+        CoverPlacement(settings, working.Width(), working.Height(), cover.Width(), cover.Height());
+    working.GetCanvas().Draw(at.X, at.Y, cover);
+}
+
+TWriteFormat WriteFormatFor(TSaveAs saveAs, const std::string& sourcePath) {
+    if (saveAs == TSaveAs::BMP) return TWriteFormat::Bmp;
+    if (saveAs == TSaveAs::AsIs && IsBmpExtension(sourcePath)) return TWriteFormat::Bmp;
+    return TWriteFormat::Jpeg;
+}
+
+std::string OutputFolder(const std::string& pathText, const std::string& sourcePath,
+                         const std::string& appFolder) {
+    std::string folder;
+    if (pathText.empty())
+        folder = ExtractFilePath(sourcePath);
+    else if (pathText.back() == '/')
+        folder = pathText;
+    else
+        folder = pathText + "/";
+    // No drives here: an absolute folder stays as it is, a relative one lies
+    // in the program's own folder.
+    if (ExtractFileDrive(folder).empty() && (folder.empty() || folder.front() != '/'))
+        folder = appFolder + folder;
+    return folder;
+}
+
+std::string OutputFileName(const std::string& sourcePath, const TOutputSettings& settings) {
+    const std::string name = ExtractFileName(sourcePath);
+    const std::string ext = ExtractFileExt(name);
+    const std::string base = name.substr(0, name.size() - ext.size());
+    std::string result = settings.Prefix ? settings.FileFix + base : base + settings.FileFix;
+    switch (settings.SaveAs) {
+    case TSaveAs::BMP:
+        return result + ".bmp";
+    case TSaveAs::JPG:
+        return result + ".jpg";
+    case TSaveAs::AsIs:
+        break;
+    }
+    return result + ext;
+}
+
+uint8_t JpegQuality(int value) { return static_cast<uint8_t>(std::clamp(value, 1, 100)); }
+
+void WriteResult(TBitmap& working, const std::string& path, TWriteFormat format, int quality) {
+    if (format == TWriteFormat::Bmp) {
+        working.SaveToFile(path);
+        return;
+    }
+    auto writer = std::make_unique<TJPEGImage>();
+    writer->Assign(working);
+    writer->SetSaveQuality(JpegQuality(quality));
+    writer->SaveToFile(path);
+}
+
+std::string FreeTrialFileName(const std::string& folder) {
+    for (long long n = 0;; ++n) {
+        std::string name = folder + "Test" + IntToStr(n) + ".jpg";
+        // A folder of that name is taken too: the trial could not be written there.
+        if (!FileExists(name) && !DirectoryExists(name)) return name;
+    }
+}
+
+void JpegTrial(TBitmap& working, int quality, const std::string& folder) {
+    auto trial = std::make_unique<TJPEGImage>();
+    trial->Assign(working);
+    trial->SetSaveQuality(JpegQuality(quality));
+    const std::string path = FreeTrialFileName(folder);
+    trial->SaveToFile(path);
+    TrialFile file(path);  // written: from here on it is removed however we leave
+    trial->LoadFromFile(path);
+    working.Assign(*trial);
+}
+
+}  // namespace vmk

@@ -1,0 +1,97 @@
+#pragma once
+
+// The composing steps that the batch run and the save preview share: which
+// sources we take, how the cover is prepared and placed, how a source becomes
+// the working bitmap, where and in which format a result is written. No
+// widgets here: the handlers read the controls into the settings below, so
+// tests and benchmarks can drive the same steps.
+
+#include <cstdint>
+#include <string>
+
+#include "imaging/Graphics.h"
+
+namespace vmk {
+
+// Which position button is checked; None when no button is (the cover then
+// goes to the top-left corner).
+enum class TCoverPlace { None, LT, LB, RT, RB, Other };
+
+struct TCoverSettings {
+    std::string CoverFile;
+    bool AutoDetTrans = true;
+    TColor TransColor = clWhite;
+    bool Transparent = false;
+    TCoverPlace Place = TCoverPlace::None;
+    int Left = 0;  // the offset used with TCoverPlace::Other, taken as it stands
+    int Top = 0;
+};
+
+// Which of BMP, JPG and AsIs is checked.
+enum class TSaveAs { BMP, JPG, AsIs };
+// The format a result is actually written in.
+enum class TWriteFormat { Bmp, Jpeg };
+
+struct TOutputSettings {
+    std::string Path;  // the output folder as typed; empty: beside each source
+    bool Prefix = true;
+    std::string FileFix;
+    TSaveAs SaveAs = TSaveAs::BMP;
+    int Quality = 85;
+};
+
+struct TCoverPosition {
+    int X = 0;
+    int Y = 0;
+    bool operator==(const TCoverPosition&) const = default;
+};
+
+// True when the path's extension, lower-cased, is ".bmp", ".jpg" or ".jpeg".
+bool IsAcceptedExtension(const std::string& path);
+
+// Loads the cover file and gives the cover bitmap its transparency.
+void PrepareCover(TBitmap& cover, const TCoverSettings& settings);
+// The transparency part alone: automatic or fixed colour, then on or off.
+void ApplyCoverTransparency(TBitmap& cover, const TCoverSettings& settings);
+
+// Replaces the working bitmap with the source picture (chosen by its
+// extension, which must pass IsAcceptedExtension) and switches its own
+// transparency off. The source file is read whole before this returns.
+void LoadSource(TBitmap& working, const std::string& path);
+
+// Top-left corner of the cover on a picture of pictureW x pictureH, for a cover
+// of coverW x coverH. Signed: a cover larger than the picture gives a negative
+// corner; offsets are used unchecked.
+TCoverPosition CoverPlacement(const TCoverSettings& settings, int pictureW, int pictureH,
+                              int coverW, int coverH);
+
+// Draws the prepared cover onto the working bitmap at its place.
+void DrawCover(TBitmap& working, TBitmap& cover, const TCoverSettings& settings);
+
+// BMP for BMP, and for AsIs with a ".bmp" source; JPEG otherwise.
+TWriteFormat WriteFormatFor(TSaveAs saveAs, const std::string& sourcePath);
+
+// The folder a source's result goes to, ending in "/": beside the source when
+// the path text is empty; otherwise the text (a "/" added when it lacks one), a
+// relative text taken inside appFolder.
+std::string OutputFolder(const std::string& pathText, const std::string& sourcePath,
+                         const std::string& appFolder);
+// Fix text and base name, then ".bmp", ".jpg" or the source's own extension.
+std::string OutputFileName(const std::string& sourcePath, const TOutputSettings& settings);
+
+// The JPEG writer's quality for a spin-edit value: one byte, within 1 to 100.
+uint8_t JpegQuality(int value);
+
+// Writes the working bitmap to path as BMP, or as JPEG at the quality. The file
+// is replaced whole or not at all.
+void WriteResult(TBitmap& working, const std::string& path, TWriteFormat format, int quality);
+
+// The JPEG trial of the save preview: compresses the working bitmap at the
+// quality into "Test" + n + ".jpg" in folder (the first free n), reads it back
+// into the working bitmap and deletes the file, also when reading it back fails.
+void JpegTrial(TBitmap& working, int quality, const std::string& folder);
+
+// The first "Test" + n + ".jpg" in folder that does not exist.
+std::string FreeTrialFileName(const std::string& folder);
+
+}  // namespace vmk

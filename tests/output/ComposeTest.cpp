@@ -1,0 +1,120 @@
+// The composing steps on their own: names, folders, places, formats.
+
+#include "OutputTestSupport.h"
+
+using namespace vmk;
+using namespace vmk::test;
+
+TEST(Compose, ExtensionTest) {
+    for (const char* ok : {"/p/a.bmp", "/p/a.BMP", "/p/a.JPG", "/p/a.Jpeg", "/p/x.y.jpg", "a.jpeg"})
+        EXPECT_TRUE(IsAcceptedExtension(ok)) << ok;
+    for (const char* bad : {"/p/a.jpe", "/p/a.png", "/p/a.tif", "/p/a", "/p.jpg/a", "/p/a.bmp.txt", "/p/.bmpx"})
+        EXPECT_FALSE(IsAcceptedExtension(bad)) << bad;
+}
+
+TEST(Compose, OutputFolder) {
+    const std::string app = "/opt/vmk/";
+    EXPECT_EQ(OutputFolder("", "/pics/a.jpg", app), "/pics/");
+    EXPECT_EQ(OutputFolder("/out", "/pics/a.jpg", app), "/out/");
+    EXPECT_EQ(OutputFolder("/out/", "/pics/a.jpg", app), "/out/");
+    EXPECT_EQ(OutputFolder("out", "/pics/a.jpg", app), "/opt/vmk/out/");
+    EXPECT_EQ(OutputFolder("out/sub/", "/pics/a.jpg", app), "/opt/vmk/out/sub/");
+    // Taken exactly as typed, blanks included.
+    EXPECT_EQ(OutputFolder(" out ", "/pics/a.jpg", app), "/opt/vmk/ out /");
+    EXPECT_EQ(OutputFolder("/", "/pics/a.jpg", app), "/");
+}
+
+TEST(Compose, OutputFileName) {
+    TOutputSettings s;
+    s.FileFix = "VMK_";
+    s.Prefix = true;
+    s.SaveAs = TSaveAs::JPG;
+    EXPECT_EQ(OutputFileName("/pics/Beach.JPG", s), "VMK_Beach.jpg");
+    s.Prefix = false;
+    s.SaveAs = TSaveAs::AsIs;
+    EXPECT_EQ(OutputFileName("/pics/Beach.JPG", s), "BeachVMK_.JPG");
+    EXPECT_EQ(OutputFileName("/pics/Photo.JPEG", s), "PhotoVMK_.JPEG");
+    EXPECT_EQ(OutputFileName("/pics/x.BMP", s), "xVMK_.BMP");
+    s.FileFix = "_x";
+    s.SaveAs = TSaveAs::BMP;
+    EXPECT_EQ(OutputFileName("/pics/Beach.jpg", s), "Beach_x.bmp");
+    EXPECT_EQ(OutputFileName("/pics/a.b.jpg", s), "a.b_x.bmp");
+    EXPECT_EQ(OutputFileName("/pics/noext", s), "noext_x.bmp");
+    s.FileFix = "";
+    s.Prefix = true;
+    EXPECT_EQ(OutputFileName("/pics/Beach.jpg", s), "Beach.bmp");
+}
+
+TEST(Compose, CoverPlacement) {
+    TCoverSettings s;
+    const auto at = [&](TCoverPlace place, int W, int H, int w, int h) {
+        s.Place = place;
+        return CoverPlacement(s, W, H, w, h);
+    };
+    EXPECT_EQ(at(TCoverPlace::None, 100, 80, 10, 20), (TCoverPosition{0, 0}));
+    EXPECT_EQ(at(TCoverPlace::LT, 100, 80, 10, 20), (TCoverPosition{0, 0}));
+    EXPECT_EQ(at(TCoverPlace::LB, 100, 80, 10, 20), (TCoverPosition{0, 60}));
+    EXPECT_EQ(at(TCoverPlace::RT, 100, 80, 10, 20), (TCoverPosition{90, 0}));
+    EXPECT_EQ(at(TCoverPlace::RB, 100, 80, 10, 20), (TCoverPosition{90, 60}));
+    // A cover larger than the picture: its bottom-right corner stays on the picture's.
+    EXPECT_EQ(at(TCoverPlace::RB, 10, 5, 30, 12), (TCoverPosition{-20, -7}));
+    EXPECT_EQ(at(TCoverPlace::RB, 0, 0, 1 << 28, 1), (TCoverPosition{-(1 << 28), -1}));
+    s.Left = -2147483647 - 1;
+    s.Top = 2147483647;
+    EXPECT_EQ(at(TCoverPlace::Other, 10, 10, 3, 3), (TCoverPosition{-2147483647 - 1, 2147483647}));
+}
+
+TEST(Compose, JpegQualityStaysInOneByteRange) {
+    EXPECT_EQ(JpegQuality(85), 85);
+    EXPECT_EQ(JpegQuality(0), 1);
+    EXPECT_EQ(JpegQuality(-5), 1);
+    EXPECT_EQ(JpegQuality(300), 100);  // not 300 mod 256
+}
+
+TEST(Compose, TrialFileNameSkipsTakenNames) {
+    char pattern[] = "/tmp/vmk-trial-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string dir = std::string(pattern) + "/";
+    EXPECT_EQ(FreeTrialFileName(dir), dir + "Test0.jpg");
+    std::ofstream(dir + "Test0.jpg") << "x";
+    fs::create_directory(dir + "Test1.jpg");
+    EXPECT_EQ(FreeTrialFileName(dir), dir + "Test2.jpg");
+    fs::remove_all(dir);
+}
+
+// A trial that cannot write its file fails and leaves the picture as it was.
+TEST(Compose, TrialInAFolderThatCannotBeWritten) {
+    char pattern[] = "/tmp/vmk-trial-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string dir = std::string(pattern) + "/";
+    std::ofstream(dir + "blocker") << "a file in the way";
+    Pic picture = MakeGradient(16, 8);
+    TBitmap working;
+    working.Assign(*picture);
+    EXPECT_THROW(JpegTrial(working, 50, dir + "blocker/"), Exception);
+    ExpectSamePixels(working, *picture);
+    EXPECT_EQ(Listing(dir), std::vector<std::string>{"blocker"});
+
+    JpegTrial(working, 50, dir);
+    EXPECT_EQ(Listing(dir), std::vector<std::string>{"blocker"});
+    EXPECT_EQ(ReadBytes(dir + "blocker").size(), 17u);
+    EXPECT_GT(MeanError(working, *picture), 0.0);
+    fs::remove_all(dir);
+}
+
+// Offsets at the ends of the integer range draw nothing and touch nothing else.
+TEST(Compose, ExtremeOffsetsDrawNothing) {
+    Pic picture = MakeGradient(12, 9);
+    Pic cover = MakeCover(5, 4, clBlack, {clWhite});
+    TCoverSettings s;
+    s.Place = TCoverPlace::Other;
+    for (int left : {INT32_MIN, -5, 12, INT32_MAX - 2})
+        for (int top : {INT32_MIN, 9, INT32_MAX}) {
+            s.Left = left;
+            s.Top = top;
+            TBitmap working;
+            working.Assign(*picture);
+            DrawCover(working, *cover, s);
+            ExpectSamePixels(working, *picture);
+        }
+}
