@@ -4,6 +4,7 @@
 #include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -293,6 +294,32 @@ TEST_F(RegistryTest, StoreWithoutWriteAccessCannotBeOpened) {
     TRegistry fresh(temp.Path("a/b/c/registry.reg"));
     fresh.SetRootKey(HKEY_LOCAL_MACHINE);
     EXPECT_TRUE(fresh.OpenKey(kKey, true));
+}
+
+TEST_F(RegistryTest, WriteThatCannotReachTheDiskFailsAndKeepsTheFile) {
+    // A file-size limit makes the disk refuse, for root as well.
+    const std::string before = "[HKEY_LOCAL_MACHINE\\Software\\Quorvex\\VMK]\n\"FileFix\"=\"" +
+                               std::string(200, 'x') + "\"\n";
+    Store(before);
+    auto reg = Open();
+    rlimit old {};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit small = old;
+    small.rlim_cur = 64;
+    const auto oldHandler = signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &small);
+    bool failed = false;
+    try {
+        reg->WriteInteger("JPGQ", 1);
+    } catch (const ERegistryException& e) {
+        failed = true;
+        EXPECT_EQ(e.Message().rfind("Failed to set data for 'JPGQ'. ", 0), 0u) << e.Message();
+    }
+    setrlimit(RLIMIT_FSIZE, &old);
+    signal(SIGXFSZ, oldHandler);
+    EXPECT_TRUE(failed);
+    EXPECT_EQ(ReadWholeFile(store), before);
+    EXPECT_FALSE(TempFilesLeft());
 }
 
 TEST_F(RegistryTest, KillingTheProgramWhileItSavesKeepsTheStoreWhole) {
