@@ -1,0 +1,294 @@
+#include "app/MainForm.h"
+
+#include "app/Settings.h"
+#include "core/FileUtils.h"
+
+namespace vmk {
+
+TMainForm* MainForm = nullptr;
+
+namespace {
+// Made when the program's modules initialise, before the entry point runs; it
+// lives until the process ends.
+TStringList gFilePaths;
+
+template <class T>
+T* Place(TMainForm& form, TWinControl* parent, const char* name, int left, int top, int width,
+         int height, int tabOrder = -1) {
+    T* control = TComponent::Create<T>(form, name);
+    control->SetParent(parent);
+    control->SetBounds(left, top, width, height);
+    control->SetTabOrder(tabOrder);
+    return control;
+}
+
+TFont BoldFont(int height) {
+    TFont f;
+    f.Height = height;
+    f.Bold = true;
+    return f;
+}
+}  // namespace
+
+TStringList& FilePaths() { return gFilePaths; }
+
+TMainForm::TMainForm(TComponent* owner) : TForm(owner) {
+    SetCaption("Vellumark");
+    SetIconResource(":/vellumark.png");
+    SetOuterSize(600, 400);
+    SetMinOuterSize(350, 400);
+    CenterOnScreen();
+
+    OpenFiles = TComponent::Create<TApOpenDialog>(*this, "OpenFiles");
+    OpenFiles->SetTitle("Open Graphic Files...");
+    OpenFiles->SetOptions(ofHideReadOnly | ofAllowMultiSelect | ofPathMustExist | ofFileMustExist |
+                          ofEnableSizing);
+    OpenFiles->SetFilter({{"Graphic Files (*.bmp, *.jpg, *.jpeg)", {"*.BMP", "*.JPG", "*.JPEG"}},
+                          {"Windows/OS2 Bitmaps (*.bmp)", {"*.BMP"}},
+                          {"JPEG-Files (*.jpg, *.jpeg)", {"*.JPG", "*.JPEG"}}});
+    OpenFiles->SetFilterIndex(1);
+
+    OpenCover = TComponent::Create<TApOpenDialog>(*this, "OpenCover");
+    OpenCover->SetOptions(ofHideReadOnly | ofPathMustExist | ofFileMustExist | ofEnableSizing);
+    OpenCover->SetFilter({{"Windows/OS2 Bitmaps (*.BMP)", {"*.BMP"}}});
+    OpenCover->SetFilterIndex(1);
+
+    ColorDlg = TComponent::Create<TApColorDialog>(*this, "ColorDlg");
+    ColorDlg->SetColor(clWhite);
+    ColorDlg->SetCtl3D(true);
+
+    SaveLocDlg = TComponent::Create<TApFolderDialog>(*this, "SaveLocDlg");
+    SaveLocDlg->SetSpecialIniFolder(TSpecialFolder::ftDesktop);
+
+    UpdTimer = TComponent::Create<TTimer>(*this, "UpdTimer");
+    UpdTimer->SetEnabled(false);
+    UpdTimer->SetInterval(1000);
+
+    Tabs = Place<TTabbedNotebook>(*this, this, "Tabs", -2, -2, 337, 369, 0);
+    BuildFilesPage(Tabs->AddPage("Files to Edit"));
+    BuildCoverPage(Tabs->AddPage("Cover File"));
+    BuildSaveOptionsPage(Tabs->AddPage("Save Options"));
+    BuildProcessPage(Tabs->AddPage("Process"));
+    BuildAboutPage(Tabs->AddPage("About"));
+    Tabs->SetPageIndex(3);  // as laid out; FormCreate opens page 0
+
+    BindEvents();
+    Loaded();
+}
+
+TMainForm::~TMainForm() {
+    if (MainForm == this) MainForm = nullptr;
+}
+
+void TMainForm::BuildFilesPage(TWinControl* page) {
+    Open = Place<TButton>(*this, page, "Open", 0, 8, 129, 25, 0);
+    Open->SetCaption("&Open (or Add)");
+    FilesList = Place<TListBox>(*this, page, "FilesList", 0, 40, 129, 265, 1);
+    FilesList->SetItemHeight(13);
+    Delete = Place<TButton>(*this, page, "Delete", 0, 312, 131, 25, 2);
+    Delete->SetCaption("&Delete Selected");
+    PreviewFiles = Place<TImage>(*this, page, "PreviewFiles", 136, 8, 185, 329);
+    PreviewFiles->SetHint("Preview of selected");
+    PreviewFiles->SetShowHint(true);
+    PreviewFiles->SetAutoSize(true);
+}
+
+void TMainForm::BuildCoverPage(TWinControl* page) {
+    Panel2 = Place<TPanel>(*this, page, "Panel2", 0, 0, 329, 345, 0);
+    Panel2->SetBevelOuter(TPanelBevel::bvNone);
+
+    Label3 = Place<TLabel>(*this, Panel2, "Label3", 8, 4, 50, 13);
+    Label3->SetCaption("File Name:");
+    CoverFile = Place<TEdit>(*this, Panel2, "CoverFile", 8, 20, 161, 21, 11);
+    Browse = Place<TButton>(*this, Panel2, "Browse", 8, 48, 161, 25, 10);
+    Browse->SetCaption("&Browse");
+    LT = Place<TRadioButton>(*this, Panel2, "LT", 8, 80, 73, 17, 7);
+    LT->SetCaption("Left Top");
+    RT = Place<TRadioButton>(*this, Panel2, "RT", 88, 80, 81, 17, 6);
+    RT->SetCaption("Right Top");
+    LB = Place<TRadioButton>(*this, Panel2, "LB", 8, 96, 73, 17, 8);
+    LB->SetCaption("Left Bottom");
+    RB = Place<TRadioButton>(*this, Panel2, "RB", 88, 96, 81, 17, 5);
+    RB->SetCaption("Right Bottom");
+    OtherPos = Place<TRadioButton>(*this, Panel2, "OtherPos", 8, 112, 49, 17, 9);
+    OtherPos->SetCaption("Other:");
+    Label6 = Place<TLabel>(*this, Panel2, "Label6", 24, 132, 21, 13);
+    Label6->SetCaption("Left:");
+    CoverLeft = Place<TCSpinEdit>(*this, Panel2, "CoverLeft", 64, 128, 49, 22, 4);
+    CoverLeft->SetValue(0);
+    Label7 = Place<TLabel>(*this, Panel2, "Label7", 24, 156, 22, 13);
+    Label7->SetCaption("Top:");
+    CoverTop = Place<TCSpinEdit>(*this, Panel2, "CoverTop", 64, 152, 49, 22, 3);
+    CoverTop->SetValue(0);
+    CoverTransparent = Place<TCheckBox>(*this, Panel2, "CoverTransparent", 8, 184, 97, 17, 2);
+    CoverTransparent->SetCaption("Transparent");
+    Label9 = Place<TLabel>(*this, Panel2, "Label9", 8, 208, 94, 13);
+    Label9->SetCaption("Transparency color:");
+    AutoDetTrans = Place<TCheckBox>(*this, Panel2, "AutoDetTrans", 8, 224, 97, 17, 1);
+    AutoDetTrans->SetCaption("Auto Detect");
+    AutoDetTrans->SetChecked(true);
+    Label10 = Place<TLabel>(*this, Panel2, "Label10", 8, 240, 161, 25);
+    Label10->SetAutoSize(false);
+    Label10->SetWordWrap(true);
+    Label10->SetCaption("(Uses color of most left-bottom pixel)");
+    TransColor = Place<TShape>(*this, Panel2, "TransColor", 8, 276, 17, 17);
+    TransColor->SetShape(TShapeType::stRectangle);
+    TransColor->SetBrushColor(clWhite);
+    SetTColor = Place<TButton>(*this, Panel2, "SetTColor", 32, 272, 75, 25, 0);
+    SetTColor->SetCaption("Change");
+    Label11 = Place<TLabel>(*this, Panel2, "Label11", 8, 304, 161, 33);
+    Label11->SetAutoSize(false);
+    Label11->SetWordWrap(true);
+    Label11->SetCaption("(Or drop color in preview - preview will update then after 1 second)");
+    PreviewCover = Place<TImage>(*this, Panel2, "PreviewCover", 177, 8, 145, 321);
+    PreviewCover->SetHint("Preview of Cover File");
+    PreviewCover->SetShowHint(true);
+    PreviewCover->SetTransparent(true);
+}
+
+void TMainForm::BuildSaveOptionsPage(TWinControl* page) {
+    Label4 = Place<TLabel>(*this, page, "Label4", 8, 0, 43, 13);
+    Label4->SetCaption("Save As:");
+    BMP = Place<TRadioButton>(*this, page, "BMP", 8, 16, 49, 17, 0);
+    BMP->SetCaption("BMP");
+    JPG = Place<TRadioButton>(*this, page, "JPG", 8, 32, 49, 17, 1);
+    JPG->SetCaption("JPG");
+    AsIs = Place<TRadioButton>(*this, page, "AsIs", 8, 48, 57, 17, 2);
+    AsIs->SetCaption("As it is");
+    Label1 = Place<TLabel>(*this, page, "Label1", 8, 64, 65, 13);
+    Label1->SetCaption("JPEG-Quality:");
+    JPGQuality = Place<TCSpinEdit>(*this, page, "JPGQuality", 8, 80, 97, 22, 3);
+    JPGQuality->SetMinValue(1);
+    JPGQuality->SetMaxValue(100);
+    JPGQuality->SetValue(85);
+    Label2 = Place<TLabel>(*this, page, "Label2", 8, 112, 53, 13);
+    Label2->SetCaption("File names:");
+    Panel1 = Place<TPanel>(*this, page, "Panel1", 8, 128, 97, 33, 4);
+    Panel1->SetBevelOuter(TPanelBevel::bvNone);
+    Prefix = Place<TRadioButton>(*this, Panel1, "Prefix", 0, 0, 113, 17, 0);
+    Prefix->SetCaption("Prefix");
+    Suffix = Place<TRadioButton>(*this, Panel1, "Suffix", 0, 16, 113, 17, 1);
+    Suffix->SetCaption("Suffix");
+    FileFix = Place<TEdit>(*this, page, "FileFix", 8, 168, 97, 21, 5);
+    Label5 = Place<TLabel>(*this, page, "Label5", 8, 200, 41, 13);
+    Label5->SetCaption("Preview:");
+    FileListSave = Place<TListBox>(*this, page, "FileListSave", 8, 216, 97, 89, 6);
+    FileListSave->SetItemHeight(13);
+    Update = Place<TButton>(*this, page, "Update", 8, 312, 97, 25, 7);
+    Update->SetCaption("&Update");
+    Update->SetDefault(true);
+    PreviewSave = Place<TImage>(*this, page, "PreviewSave", 112, 8, 209, 329);
+}
+
+void TMainForm::BuildProcessPage(TWinControl* page) {
+    Label12 = Place<TLabel>(*this, page, "Label12", 8, 8, 261, 13);
+    Label12->SetCaption("Save files to (Empty to put in same directory as original):");
+    Path = Place<TEdit>(*this, page, "Path", 8, 24, 233, 21, 1);
+    Button1 = Place<TButton>(*this, page, "Button1", 248, 22, 75, 25, 2);
+    Button1->SetCaption("Browse");
+    Process = Place<TBitBtn>(*this, page, "Process", 8, 56, 313, 121, 0);
+    Process->SetFont(BoldFont(11));
+    Process->SetDefault(true);
+    Label8 = Place<TLabel>(*this, page, "Label8", 8, 184, 313, 33);
+    Label8->SetAutoSize(false);
+    Label8->SetAlignment(TAlignment::taCenter);
+    Label8->SetFont(BoldFont(20));
+    Label8->SetCaption("Please Wait...");
+    Label8->SetVisible(false);
+}
+
+void TMainForm::BuildAboutPage(TWinControl* page) {
+    StaticText1 = Place<TStaticText>(*this, page, "StaticText1", 8, 8, 200, 24, 0);
+    StaticText1->SetFont(BoldFont(16));
+    StaticText1->SetCaption("Vellumark v1.0.1");
+    StaticText2 = Place<TStaticText>(*this, page, "StaticText2", 8, 32, 195, 17, 1);
+    StaticText2->SetCaption("Made by Quorvex for everyone with a logo to stamp.");
+    StaticText3 = Place<TStaticText>(*this, page, "StaticText3", 8, 48, 90, 17, 2);
+    StaticText3->SetCaption("Written in 2026.");
+    StaticText5 = Place<TStaticText>(*this, page, "StaticText5", 8, 72, 309, 57, 4);
+    StaticText5->SetAutoSize(false);
+    StaticText5->SetCaption(
+        "Add your pictures on \"Files to Edit\", choose the cover and its place on \"Cover "
+        "File\", pick the format and name on \"Save Options\", then press the big button on "
+        "\"Process\".");
+    StaticText4 = Place<TStaticText>(*this, page, "StaticText4", 8, 136, 311, 41, 3);
+    StaticText4->SetAutoSize(false);
+    StaticText4->SetCaption("For everyone who ever signed a hundred holiday photos\r\nby hand.");
+}
+
+void TMainForm::BindEvents() {
+    OnCreate = [this](TObject* s) { FormCreate(s); };
+    OnResize = [this](TObject* s) { FormResize(s); };
+    OnClose = [this](TObject* s, TCloseAction& a) { FormClose(s, a); };
+    Tabs->OnChange = [this](TObject* s, int tab, bool& allow) { TabsChange(s, tab, allow); };
+
+    Open->OnClick = [this](TObject* s) { OpenClick(s); };
+    Delete->OnClick = [this](TObject* s) { DeleteClick(s); };
+    FilesList->OnClick = [this](TObject* s) { FilesListClick(s); };
+
+    Browse->OnClick = [this](TObject* s) { BrowseClick(s); };
+    CoverFile->OnChange = [this](TObject* s) { CoverFileChange(s); };
+    for (TRadioButton* b : {LT, RT, LB, RB, OtherPos})
+        b->OnClick = [this](TObject* s) { OtherPosClick(s); };
+    CoverTransparent->OnClick = [this](TObject* s) { CoverTransparentClick(s); };
+    AutoDetTrans->OnClick = [this](TObject* s) { AutoDetTransClick(s); };
+    SetTColor->OnClick = [this](TObject* s) { SetTColorClick(s); };
+    PreviewCover->OnMouseMove = [this](TObject* s, TShiftState sh, int x, int y) {
+        PreviewCoverMouseMove(s, sh, x, y);
+    };
+    PreviewCover->OnMouseUp = [this](TObject* s, TMouseButton b, TShiftState sh, int x, int y) {
+        PreviewCoverMouseUp(s, b, sh, x, y);
+    };
+    UpdTimer->OnTimer = [this](TObject* s) { UpdTimerTimer(s); };
+    for (TControl* c : std::initializer_list<TControl*>{
+             Panel2, TransColor, Label11, Label10, Label9, Label7, Label6, Label3, SetTColor,
+             AutoDetTrans, CoverTransparent, RB, RT, LT, LB, OtherPos, Browse, CoverFile})
+        c->OnMouseMove = [this](TObject* s, TShiftState sh, int x, int y) { Label3MouseMove(s, sh, x, y); };
+    for (TControl* c : {static_cast<TControl*>(CoverLeft), static_cast<TControl*>(CoverTop)})
+        c->OnMouseMove = [this](TObject* s, TShiftState sh, int x, int y) { CoverTopMouseMove(s, sh, x, y); };
+    CoverLeft->OnKeyDown = [this](TObject* s, uint16_t& k, TShiftState sh) { CoverLeftKeyDown(s, k, sh); };
+    CoverTop->OnKeyDown = [this](TObject* s, uint16_t& k, TShiftState sh) { CoverTopKeyDown(s, k, sh); };
+    CoverLeft->OnKeyUp = [this](TObject* s, uint16_t& k, TShiftState sh) { CoverLeftKeyUp(s, k, sh); };
+    CoverTop->OnKeyUp = [this](TObject* s, uint16_t& k, TShiftState sh) { CoverTopKeyUp(s, k, sh); };
+
+    for (TRadioButton* b : {BMP, JPG, AsIs}) b->OnClick = [this](TObject* s) { BMPClick(s); };
+    JPGQuality->OnChange = [this](TObject* s) { JPGQualityChange(s); };
+    JPGQuality->OnKeyDown = [this](TObject* s, uint16_t& k, TShiftState sh) { JPGQualityKeyDown(s, k, sh); };
+    JPGQuality->OnKeyUp = [this](TObject* s, uint16_t& k, TShiftState sh) { JPGQualityKeyUp(s, k, sh); };
+    FileListSave->OnClick = [this](TObject* s) { FileListSaveClick(s); };
+    Update->OnClick = [this](TObject* s) { UpdateClick(s); };
+
+    Process->OnClick = [this](TObject* s) { ProcessClick(s); };
+    Button1->OnClick = [this](TObject* s) { Button1Click(s); };
+}
+
+void TMainForm::FormCreate(TObject*) {
+    Process->SetCaption(kProcessCaption);
+    Tabs->SetPageIndex(0);
+    LoadSettings(*this);
+}
+
+void TMainForm::FormResize(TObject*) {
+    const int w = GetClientWidth(), h = GetClientHeight();
+    Tabs->SetHeight(h + 4);
+    Tabs->SetWidth(w + 4);
+    PreviewFiles->SetWidth(Tabs->GetWidth() - (PreviewFiles->GetLeft() + 8));
+    PreviewFiles->SetHeight(Tabs->GetHeight() - (PreviewFiles->GetTop() + 8));
+    Panel2->SetWidth(Tabs->GetWidth() - Panel2->GetLeft());
+    Panel2->SetHeight(Tabs->GetHeight() - Panel2->GetTop());
+    PreviewCover->SetWidth(Tabs->GetWidth() - (PreviewCover->GetLeft() + 8));
+    PreviewCover->SetHeight(Tabs->GetHeight() - (PreviewCover->GetTop() + 8));
+    PreviewSave->SetWidth(Tabs->GetWidth() - (PreviewSave->GetLeft() + 8));
+    PreviewSave->SetHeight(Tabs->GetHeight() - (PreviewSave->GetTop() + 8));
+}
+
+void TMainForm::TabsChange(TObject*, int NewTab, bool&) {
+    if (NewTab != 3) return;
+    const std::string cover = CoverFile->GetText();
+    Process->SetEnabled(FilePaths().GetCount() > 0 && !cover.empty() &&
+                        LowerCase(ExtractFileExt(cover)) == ".bmp" && FileExists(cover));
+}
+
+void TMainForm::FormClose(TObject*, TCloseAction&) { SaveSettings(*this); }
+
+}  // namespace vmk

@@ -1,0 +1,136 @@
+#pragma once
+
+// The main window: every control of its five pages, and the handlers that serve
+// them. The handlers are defined in the folder of the page that owns them.
+
+#include <cstdint>
+
+#include "core/StringList.h"
+#include "widgets/Dialogs.h"
+#include "widgets/ExtCtrls.h"
+#include "widgets/Forms.h"
+#include "widgets/Spin.h"
+#include "widgets/StdCtrls.h"
+
+namespace vmk {
+
+class TMainForm : public TForm {
+public:
+    // Builds the window and its controls, then runs FormCreate.
+    explicit TMainForm(TComponent* owner);
+    ~TMainForm() override;
+
+    // Controls and components; the form owns them all.
+    TApOpenDialog* OpenFiles;
+    TApOpenDialog* OpenCover;
+    TTabbedNotebook* Tabs;
+    TButton* Open;
+    TListBox* FilesList;
+    TImage* PreviewFiles;
+    TButton* Delete;
+    TRadioButton* BMP;
+    TRadioButton* JPG;
+    TRadioButton* AsIs;
+    TCSpinEdit* JPGQuality;
+    TLabel* Label1;
+    TPanel* Panel1;
+    TRadioButton* Prefix;
+    TRadioButton* Suffix;
+    TLabel* Label2;
+    TEdit* FileFix;
+    TListBox* FileListSave;
+    TImage* PreviewSave;
+    TLabel* Label4;
+    TBitBtn* Process;
+    TLabel* Label5;
+    TLabel* Label8;
+    TButton* Update;
+    TApColorDialog* ColorDlg;
+    TTimer* UpdTimer;
+    TPanel* Panel2;
+    TImage* PreviewCover;
+    TShape* TransColor;
+    TButton* SetTColor;
+    TLabel* Label11;
+    TLabel* Label10;
+    TCheckBox* AutoDetTrans;
+    TLabel* Label9;
+    TCheckBox* CoverTransparent;
+    TCSpinEdit* CoverTop;
+    TLabel* Label7;
+    TLabel* Label6;
+    TCSpinEdit* CoverLeft;
+    TRadioButton* RB;
+    TRadioButton* RT;
+    TRadioButton* LT;
+    TRadioButton* LB;
+    TRadioButton* OtherPos;
+    TButton* Browse;
+    TEdit* CoverFile;
+    TLabel* Label3;
+    TLabel* Label12;
+    TEdit* Path;
+    TButton* Button1;
+    TApFolderDialog* SaveLocDlg;
+    TStaticText* StaticText1;
+    TStaticText* StaticText2;
+    TStaticText* StaticText3;
+    TStaticText* StaticText4;
+    TStaticText* StaticText5;
+
+    // Handlers.
+    void OpenClick(TObject* Sender);                                    // inputs/
+    void DeleteClick(TObject* Sender);                                  // inputs/
+    void FilesListClick(TObject* Sender);                               // inputs/
+    void FormResize(TObject* Sender);                                   // app/
+    void FormCreate(TObject* Sender);                                   // app/
+    void BrowseClick(TObject* Sender);                                  // inputs/
+    void BMPClick(TObject* Sender);                                     // output/
+    void FileListSaveClick(TObject* Sender);                            // output/
+    void CoverFileChange(TObject* Sender);                              // inputs/
+    void OtherPosClick(TObject* Sender);                                // inputs/
+    void ProcessClick(TObject* Sender);                                 // output/
+    void CoverTransparentClick(TObject* Sender);                        // inputs/
+    void UpdateClick(TObject* Sender);                                  // output/
+    void TabsChange(TObject* Sender, int NewTab, bool& AllowChange);    // app/
+    void SetTColorClick(TObject* Sender);                               // inputs/
+    void AutoDetTransClick(TObject* Sender);                            // inputs/
+    void PreviewCoverMouseMove(TObject* Sender, TShiftState Shift, int X, int Y);  // inputs/
+    void PreviewCoverMouseUp(TObject* Sender, TMouseButton Button, TShiftState Shift, int X,
+                             int Y);                                    // inputs/
+    void UpdTimerTimer(TObject* Sender);                                // inputs/
+    void Label3MouseMove(TObject* Sender, TShiftState Shift, int X, int Y);  // inputs/
+    void CoverTopMouseMove(TObject* Sender, TShiftState Shift, int X, int Y);  // inputs/
+    void Button1Click(TObject* Sender);                                 // output/
+    void JPGQualityChange(TObject* Sender);                             // output/
+    void CoverLeftKeyDown(TObject* Sender, uint16_t& Key, TShiftState Shift);  // inputs/
+    void CoverTopKeyDown(TObject* Sender, uint16_t& Key, TShiftState Shift);   // inputs/
+    void JPGQualityKeyDown(TObject* Sender, uint16_t& Key, TShiftState Shift); // output/
+    void JPGQualityKeyUp(TObject* Sender, uint16_t& Key, TShiftState Shift);   // output/
+    void CoverLeftKeyUp(TObject* Sender, uint16_t& Key, TShiftState Shift);    // inputs/
+    void CoverTopKeyUp(TObject* Sender, uint16_t& Key, TShiftState Shift);     // inputs/
+    void FormClose(TObject* Sender, TCloseAction& Action);              // app/
+
+private:
+    void BuildFilesPage(TWinControl* page);
+    void BuildCoverPage(TWinControl* page);
+    void BuildSaveOptionsPage(TWinControl* page);
+    void BuildProcessPage(TWinControl* page);
+    void BuildAboutPage(TWinControl* page);
+    void BindEvents();
+};
+
+// The one main window, or null while there is none.
+extern TMainForm* MainForm;
+
+// The file-path list: the full path of every source picture, line i belonging
+// to line i of FilesList and FileListSave. Created before the entry point runs
+// and alive until the process ends.
+TStringList& FilePaths();
+
+// The program's texts that more than one place needs.
+inline constexpr const char* kApplicationTitle = "Vellumark 1.0";
+inline constexpr const char* kProcessCaption =
+    "Click to Process all Files\r\n\r\n(All existing files will be overwritten automatically!)";
+
+}  // namespace vmk

@@ -1,0 +1,11 @@
+#include "app/Settings.h"
+
+#include "app/MainForm.h"
+
+namespace vmk {
+
+void LoadSettings(TMainForm&) {}
+
+void SaveSettings(TMainForm&) {}
+
+}  // namespace vmk

@@ -1,0 +1,212 @@
+#include "widgets/Controls.h"
+
+#include <QEvent>
+#include <QMouseEvent>
+#include <QWidget>
+#include <algorithm>
+
+#include "widgets/Forms.h"
+#include "widgets/QtSupport.h"
+
+namespace vmk {
+
+QString CaptionToQ(const std::string& caption) {
+    QString text = ToQ(caption);
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    return text;
+}
+
+QFont ToQFont(const TFont& font) {
+    QFont f;
+    // MS Sans Serif is rare outside Windows; these faces come close in width.
+    f.setFamilies({ToQ(font.Name), QStringLiteral("Microsoft Sans Serif"),
+                   QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
+                   QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("DejaVu Sans")});
+    f.setStyleHint(QFont::SansSerif);
+    f.setPixelSize(font.Height > 0 ? font.Height : 11);
+    f.setBold(font.Bold);
+    return f;
+}
+
+TShiftState ShiftFromQt(unsigned modifiers, unsigned buttons) {
+    TShiftState s = 0;
+    if (modifiers & Qt::ShiftModifier) s |= ssShift;
+    if (modifiers & Qt::AltModifier) s |= ssAlt;
+    if (modifiers & Qt::ControlModifier) s |= ssCtrl;
+    if (buttons & Qt::LeftButton) s |= ssLeft;
+    if (buttons & Qt::RightButton) s |= ssRight;
+    if (buttons & Qt::MiddleButton) s |= ssMiddle;
+    return s;
+}
+
+// Watches the Qt events of one control's widgets and hands them to the control.
+// Lives as a child of the widget, so it knows when Qt frees the widget.
+class TControlHook : public QObject {
+public:
+    TControlHook(TControl* owner, QWidget* widget) : QObject(widget), owner_(owner) {}
+    ~TControlHook() override {
+        if (owner_) owner_->widget_ = nullptr;
+    }
+    void Detach() { owner_ = nullptr; }
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        return owner_ ? owner_->HandleEvent(watched, event) : false;
+    }
+
+private:
+    TControl* owner_;
+};
+
+TControl::TControl(TComponent* owner, QWidget* widget)
+    : TComponent(owner), widget_(widget), hook_(new TControlHook(this, widget)) {
+    widget_->installEventFilter(hook_);
+    widget_->setMouseTracking(true);
+    widget_->setFont(ToQFont(font_));
+}
+
+TControl::~TControl() {
+    if (parent_) {
+        auto& list = parent_->controls_;
+        list.erase(std::remove(list.begin(), list.end(), this), list.end());
+    }
+    if (widget_) {
+        hook_->Detach();
+        // Nothing of ours may run while Qt takes the widget apart.
+        widget_->blockSignals(true);
+        for (QObject* child : widget_->findChildren<QObject*>()) child->blockSignals(true);
+        delete widget_;
+        widget_ = nullptr;
+    }
+}
+
+int TControl::GetLeft() const { return widget_ ? widget_->x() : 0; }
+int TControl::GetTop() const { return widget_ ? widget_->y() : 0; }
+int TControl::GetWidth() const { return widget_ ? widget_->width() : 0; }
+int TControl::GetHeight() const { return widget_ ? widget_->height() : 0; }
+void TControl::SetLeft(int value) { SetBounds(value, GetTop(), GetWidth(), GetHeight()); }
+void TControl::SetTop(int value) { SetBounds(GetLeft(), value, GetWidth(), GetHeight()); }
+void TControl::SetWidth(int value) { SetBounds(GetLeft(), GetTop(), value, GetHeight()); }
+void TControl::SetHeight(int value) { SetBounds(GetLeft(), GetTop(), GetWidth(), value); }
+
+void TControl::SetBounds(int left, int top, int width, int height) {
+    if (widget_) widget_->setGeometry(left, top, std::max(width, 0), std::max(height, 0));
+}
+
+bool TControl::GetVisible() const {
+    if (!widget_) return false;
+    return widget_->isWindow() ? widget_->isVisible() : !widget_->isHidden();
+}
+
+void TControl::SetVisible(bool value) {
+    if (widget_) widget_->setVisible(value);
+}
+
+bool TControl::IsShowing() const { return widget_ && widget_->isVisible(); }
+
+void TControl::SetEnabled(bool value) {
+    enabled_ = value;
+    if (widget_) widget_->setEnabled(value);
+}
+
+void TControl::SetHint(const std::string& value) {
+    hint_ = value;
+    if (widget_) widget_->setToolTip(showHint_ ? ToQ(hint_) : QString());
+}
+
+void TControl::SetShowHint(bool value) {
+    showHint_ = value;
+    SetHint(hint_);
+}
+
+void TControl::SetTabOrder(int value) { tabOrder_ = value; }
+
+void TControl::SetFont(const TFont& font) {
+    font_ = font;
+    if (widget_) widget_->setFont(ToQFont(font_));
+    FontChanged();
+}
+
+void TControl::FontChanged() {}
+
+void TControl::SetParent(TWinControl* parent) {
+    if (parent_ == parent) return;
+    if (parent_) {
+        auto& list = parent_->controls_;
+        list.erase(std::remove(list.begin(), list.end(), this), list.end());
+    }
+    parent_ = parent;
+    if (!widget_) return;
+    const bool shown = !widget_->isHidden();
+    if (parent) {
+        parent->controls_.push_back(this);
+        widget_->setParent(parent->ClientWidget());
+    } else {
+        widget_->setParent(nullptr);
+    }
+    widget_->setVisible(shown);
+}
+
+void TControl::Update() {
+    if (widget_) widget_->repaint();
+}
+
+void TControl::Invalidate() {
+    if (widget_) widget_->update();
+}
+
+void TControl::WatchChild(QWidget* child) {
+    child->installEventFilter(hook_);
+    child->setMouseTracking(true);
+}
+
+bool TControl::HandleEvent(QObject* target, QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (type != QEvent::MouseMove && type != QEvent::MouseButtonRelease &&
+        type != QEvent::MouseButtonPress)
+        return false;
+    auto* me = static_cast<QMouseEvent*>(event);
+    QPoint p = me->position().toPoint();
+    if (auto* w = qobject_cast<QWidget*>(target); w && w != widget_ && widget_)
+        p = w->mapTo(widget_, p);
+    const TShiftState shift = ShiftFromQt(me->modifiers().toInt(), me->buttons().toInt());
+    if (type == QEvent::MouseMove) {
+        if (OnMouseMove) Dispatch([&] { OnMouseMove(this, shift, p.x(), p.y()); });
+        return false;
+    }
+    TMouseButton button = TMouseButton::mbLeft;
+    if (me->button() == Qt::RightButton) button = TMouseButton::mbRight;
+    else if (me->button() == Qt::MiddleButton) button = TMouseButton::mbMiddle;
+    const TMouseEvent& handler = type == QEvent::MouseButtonRelease ? OnMouseUp : OnMouseDown;
+    if (handler) Dispatch([&] { handler(this, button, shift, p.x(), p.y()); });
+    return false;
+}
+
+TWinControl::TWinControl(TComponent* owner, QWidget* widget) : TControl(owner, widget) {}
+
+TWinControl::~TWinControl() {
+    for (TControl* child : controls_) child->parent_ = nullptr;
+}
+
+void TWinControl::SetFocus() {
+    if (QWidget* w = GetWidget()) w->setFocus(Qt::OtherFocusReason);
+}
+
+bool TWinControl::Focused() const {
+    QWidget* w = GetWidget();
+    return w && (w->hasFocus() || (w->focusProxy() && w->focusProxy()->hasFocus()));
+}
+
+bool TWinControl::CanFocus() const { return IsShowing() && GetEnabled(); }
+
+void TWinControl::ApplyTabOrder() {
+    std::vector<TControl*> ordered;
+    for (TControl* c : controls_)
+        if (c->GetTabOrder() >= 0 && c->GetWidget()) ordered.push_back(c);
+    std::stable_sort(ordered.begin(), ordered.end(),
+                     [](TControl* a, TControl* b) { return a->GetTabOrder() < b->GetTabOrder(); });
+    for (size_t i = 1; i < ordered.size(); ++i)
+        QWidget::setTabOrder(ordered[i - 1]->GetWidget(), ordered[i]->GetWidget());
+    for (TControl* c : controls_)
+        if (auto* win = dynamic_cast<TWinControl*>(c)) win->ApplyTabOrder();
+}
+
+}  // namespace vmk

@@ -1,0 +1,130 @@
+#pragma once
+
+// Visual controls: a TControl wraps one Qt widget and keeps the VCL-style
+// geometry, visibility, enabling and mouse events; a TWinControl can hold others.
+
+#include <string>
+#include <vector>
+
+#include "widgets/Classes.h"
+
+class QWidget;
+class QObject;
+class QEvent;
+
+namespace vmk {
+
+class TWinControl;
+class TControlHook;
+
+struct TFont {
+    std::string Name = "MS Sans Serif";
+    int Height = 11;  // character height in pixels
+    bool Bold = false;
+    bool operator==(const TFont&) const = default;
+};
+
+enum class TAlignment { taLeftJustify, taRightJustify, taCenter };
+
+class TControl : public TComponent {
+public:
+    ~TControl() override;
+
+    int GetLeft() const;
+    int GetTop() const;
+    int GetWidth() const;
+    int GetHeight() const;
+    void SetLeft(int value);
+    void SetTop(int value);
+    void SetWidth(int value);
+    void SetHeight(int value);
+    virtual void SetBounds(int left, int top, int width, int height);
+
+    // The control's own flag, as set; a control on a hidden page stays "visible".
+    bool GetVisible() const;
+    void SetVisible(bool value);
+    void Show() { SetVisible(true); }
+    void Hide() { SetVisible(false); }
+    // True when the control and every parent up to the window are shown.
+    bool IsShowing() const;
+
+    // The control's own flag; off greys the control and takes away its input.
+    bool GetEnabled() const { return enabled_; }
+    virtual void SetEnabled(bool value);
+
+    const std::string& GetHint() const { return hint_; }
+    void SetHint(const std::string& value);
+    bool GetShowHint() const { return showHint_; }
+    void SetShowHint(bool value);
+
+    int GetTabOrder() const { return tabOrder_; }
+    void SetTabOrder(int value);
+
+    const TFont& GetFont() const { return font_; }
+    void SetFont(const TFont& font);
+
+    TWinControl* GetParent() const { return parent_; }
+    virtual void SetParent(TWinControl* parent);
+
+    // Repaints the control at once, before the next event is handled.
+    void Update();
+    // Asks for a repaint when the event loop next runs.
+    void Invalidate();
+
+    // The Qt widget; for widgets/, tools and tests only. Null once Qt freed it.
+    QWidget* GetWidget() const { return widget_; }
+
+    TMouseMoveEvent OnMouseMove;
+    TMouseEvent OnMouseUp;
+    TMouseEvent OnMouseDown;
+
+protected:
+    TControl(TComponent* owner, QWidget* widget);
+    // Routes the mouse events of a Qt child (part of this control) here too.
+    void WatchChild(QWidget* child);
+    // Hook for the Qt events of the widget (and watched children) before Qt
+    // handles them; true swallows the event.
+    virtual bool HandleEvent(QObject* target, QEvent* event);
+    virtual void FontChanged();
+
+private:
+    friend class TControlHook;
+    friend class TWinControl;
+    QWidget* widget_;
+    TControlHook* hook_;
+    TWinControl* parent_ = nullptr;
+    bool enabled_ = true;
+    bool showHint_ = false;
+    int tabOrder_ = -1;
+    std::string hint_;
+    TFont font_;
+};
+
+// A control that can hold other controls.
+class TWinControl : public TControl {
+public:
+    ~TWinControl() override;
+    int GetControlCount() const { return static_cast<int>(controls_.size()); }
+    TControl* GetControl(int index) const { return controls_.at(static_cast<size_t>(index)); }
+
+    // Gives keyboard focus to the control.
+    void SetFocus();
+    bool Focused() const;
+    bool CanFocus() const;
+
+    // Orders Qt's Tab chain by the TabOrder of the children, for this control
+    // and every control below it.
+    void ApplyTabOrder();
+
+    // Where children's widgets go (the page area of a notebook page, for example).
+    virtual QWidget* ClientWidget() const { return GetWidget(); }
+
+protected:
+    TWinControl(TComponent* owner, QWidget* widget);
+
+private:
+    friend class TControl;
+    std::vector<TControl*> controls_;
+};
+
+}  // namespace vmk

@@ -1,0 +1,217 @@
+#include "widgets/Dialogs.h"
+
+#include <QApplication>
+#include <QColorDialog>
+#include <QDir>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QStandardPaths>
+
+#include "widgets/Forms.h"
+#include "widgets/QtSupport.h"
+
+namespace vmk {
+
+// ---- dialogs
+
+TApOpenDialog::TApOpenDialog(TComponent* owner) : TComponent(owner) {}
+
+bool TApOpenDialog::Execute() { return ModalInterface().ExecuteOpen(*this); }
+
+void TApOpenDialog::SetResult(const std::vector<std::string>& paths) {
+    files_.Clear();
+    files_.AddStrings(paths);
+    fileName_ = paths.empty() ? std::string() : paths.front();
+}
+
+TApColorDialog::TApColorDialog(TComponent* owner) : TComponent(owner) {}
+
+bool TApColorDialog::Execute() { return ModalInterface().ExecuteColor(*this); }
+
+TApFolderDialog::TApFolderDialog(TComponent* owner) : TComponent(owner) {}
+
+bool TApFolderDialog::Execute() { return ModalInterface().ExecuteFolder(*this); }
+
+void ShowMessage(const std::string& text) {
+    ModalInterface().MessageBox(Application ? Application->GetTitle() : std::string(), text);
+}
+
+// ---- the modal interface in use
+
+namespace {
+std::unique_ptr<TModalInterface>& Installed() {
+    static std::unique_ptr<TModalInterface> modal;
+    return modal;
+}
+}  // namespace
+
+TModalInterface& ModalInterface() {
+    auto& modal = Installed();
+    if (!modal) modal = std::make_unique<TQtModal>();
+    return *modal;
+}
+
+std::unique_ptr<TModalInterface> SetModalInterface(std::unique_ptr<TModalInterface> modal) {
+    std::unique_ptr<TModalInterface> old = std::move(Installed());
+    Installed() = std::move(modal);
+    return old;
+}
+
+// ---- Qt's windows
+
+namespace {
+
+QWidget* ActiveParent() {
+    if (Application && Application->GetMainForm()) return Application->GetMainForm()->GetWidget();
+    return QApplication::activeWindow();
+}
+
+// "Graphic Files (*.bmp) (*.BMP *.bmp)": Qt reads the patterns from the last
+// brackets. Both cases are listed so that matching ignores case on any file system.
+QStringList NameFilters(const std::vector<TFilterEntry>& filter) {
+    QStringList out;
+    for (const TFilterEntry& e : filter) {
+        QStringList patterns;
+        for (const std::string& p : e.Patterns) {
+            const QString q = ToQ(p);
+            for (const QString& v : {q, q.toLower(), q.toUpper()})
+                if (!patterns.contains(v)) patterns << v;
+        }
+        out << ToQ(e.Description) + QStringLiteral(" (") + patterns.join(' ') + QStringLiteral(")");
+    }
+    return out;
+}
+
+}  // namespace
+
+void TQtModal::MessageBox(const std::string& caption, const std::string& text) {
+    QMessageBox box(QMessageBox::NoIcon, ToQ(caption), ToQ(text), QMessageBox::Ok, ActiveParent());
+    box.exec();
+}
+
+void TQtModal::ErrorBox(const std::string& caption, const std::string& text) {
+    QMessageBox box(QMessageBox::Critical, ToQ(caption), ToQ(text), QMessageBox::Ok, ActiveParent());
+    box.exec();
+}
+
+bool TQtModal::ExecuteOpen(TApOpenDialog& dialog) {
+    QFileDialog fd(ActiveParent());
+    fd.setOption(QFileDialog::DontUseNativeDialog);
+    if (!dialog.GetTitle().empty()) fd.setWindowTitle(ToQ(dialog.GetTitle()));
+    const TOpenOptions o = dialog.GetOptions();
+    fd.setFileMode((o & ofAllowMultiSelect) ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
+    fd.setOption(QFileDialog::ReadOnly, false);
+    const QStringList filters = NameFilters(dialog.GetFilter());
+    if (!filters.isEmpty()) {
+        fd.setNameFilters(filters);
+        const int index = dialog.GetFilterIndex() - 1;
+        if (index >= 0 && index < filters.size()) fd.selectNameFilter(filters[index]);
+    }
+    if (!dialog.GetInitialDir().empty()) fd.setDirectory(ToQ(dialog.GetInitialDir()));
+    if (fd.exec() != QDialog::Accepted) return false;
+    std::vector<std::string> paths;
+    for (const QString& f : fd.selectedFiles()) paths.push_back(FromQ(f));
+    if (paths.empty()) return false;
+    dialog.SetResult(paths);
+    return true;
+}
+
+bool TQtModal::ExecuteColor(TApColorDialog& dialog) {
+    QColorDialog cd(ToQColor(dialog.GetColor()), ActiveParent());
+    if (cd.exec() != QDialog::Accepted) return false;
+    dialog.SetColor(FromQColor(cd.selectedColor()));
+    return true;
+}
+
+bool TQtModal::ExecuteFolder(TApFolderDialog& dialog) {
+    QString start = QDir::homePath();
+    if (dialog.GetSpecialIniFolder() == TSpecialFolder::ftDesktop) {
+        const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+        if (!desktop.isEmpty() && QDir(desktop).exists()) start = desktop;
+    }
+    const QString chosen = QFileDialog::getExistingDirectory(
+        ActiveParent(), QString(), start, QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
+    if (chosen.isEmpty()) return false;
+    dialog.SetFolder(FromQ(chosen));
+    return true;
+}
+
+// ---- the scripted user
+
+void TScriptedModal::QueuePaths(const std::string& dialog, std::vector<std::string> paths) {
+    Answer a;
+    a.ok = true;
+    a.paths = std::move(paths);
+    answers_[dialog].push_back(std::move(a));
+}
+
+void TScriptedModal::QueueColor(const std::string& dialog, TColor color) {
+    Answer a;
+    a.ok = true;
+    a.color = color;
+    answers_[dialog].push_back(std::move(a));
+}
+
+void TScriptedModal::QueueCancel(const std::string& dialog) { answers_[dialog].push_back(Answer{}); }
+
+size_t TScriptedModal::PendingAnswers(const std::string& dialog) const {
+    auto it = answers_.find(dialog);
+    return it == answers_.end() ? 0 : it->second.size();
+}
+
+TScriptedModal::Box TScriptedModal::TakeBox() {
+    Box b = boxes_.front();
+    boxes_.pop_front();
+    return b;
+}
+
+int TScriptedModal::ExecuteCount(const std::string& dialog) const {
+    auto it = executed_.find(dialog);
+    return it == executed_.end() ? 0 : it->second;
+}
+
+bool TScriptedModal::Next(const std::string& dialog, Answer& answer) {
+    ++executed_[dialog];
+    auto it = answers_.find(dialog);
+    if (it == answers_.end() || it->second.empty()) return false;  // no answer: cancelled
+    answer = std::move(it->second.front());
+    it->second.pop_front();
+    return answer.ok;
+}
+
+void TScriptedModal::Record(Box box) {
+    boxes_.push_back(box);
+    if (OnBox) OnBox(boxes_.back());
+}
+
+void TScriptedModal::MessageBox(const std::string& caption, const std::string& text) {
+    Record(Box{Box::Message, caption, text});
+}
+
+void TScriptedModal::ErrorBox(const std::string& caption, const std::string& text) {
+    Record(Box{Box::Error, caption, text});
+}
+
+bool TScriptedModal::ExecuteOpen(TApOpenDialog& dialog) {
+    Answer a;
+    if (!Next(dialog.GetName(), a) || a.paths.empty()) return false;
+    if (!(dialog.GetOptions() & ofAllowMultiSelect)) a.paths.resize(1);
+    dialog.SetResult(a.paths);
+    return true;
+}
+
+bool TScriptedModal::ExecuteColor(TApColorDialog& dialog) {
+    Answer a;
+    if (!Next(dialog.GetName(), a)) return false;
+    dialog.SetColor(a.color);
+    return true;
+}
+
+bool TScriptedModal::ExecuteFolder(TApFolderDialog& dialog) {
+    Answer a;
+    if (!Next(dialog.GetName(), a) || a.paths.empty()) return false;
+    dialog.SetFolder(a.paths.front());
+    return true;
+}
+
+}  // namespace vmk

@@ -1,0 +1,266 @@
+#include "widgets/Forms.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCursor>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QPushButton>
+#include <QScreen>
+#include <QStyleFactory>
+#include <QWidget>
+
+#include "core/Exception.h"
+#include "widgets/Dialogs.h"
+#include "widgets/ExtCtrls.h"
+#include "widgets/QtSupport.h"
+#include "widgets/StdCtrls.h"
+
+namespace vmk {
+
+namespace {
+TApplication gApplication;
+TScreen gScreen;
+}  // namespace
+
+TApplication* Application = &gApplication;
+TScreen* Screen = &gScreen;
+
+bool Dispatch(const std::function<void()>& handler) {
+    bool ok = false;
+    try {
+        handler();
+        ok = true;
+    } catch (const EAbort&) {
+        // A quiet cancel: nothing to show.
+    } catch (const std::exception& e) {
+        try {
+            Application->ShowException(e);
+        } catch (...) {
+            // Showing the failure failed too; the event loop must go on regardless.
+        }
+    } catch (...) {
+        try {
+            Application->ShowException(Exception("Unknown failure"));
+        } catch (...) {
+        }
+    }
+    TImage::RefreshAll();
+    return ok;
+}
+
+// ---- TForm
+
+TForm::TForm(TComponent* owner) : TWinControl(owner, new QWidget(nullptr, Qt::Window)) {
+    QWidget* w = GetWidget();
+    w->setAttribute(Qt::WA_DeleteOnClose, false);
+    w->setAutoFillBackground(true);
+    w->hide();
+}
+
+TForm::~TForm() = default;
+
+void TForm::SetCaption(const std::string& value) {
+    caption_ = value;
+    if (QWidget* w = GetWidget()) w->setWindowTitle(ToQ(value));
+}
+
+namespace {
+QSize FrameExtra(const QWidget& w) {
+    const QSize extra = w.frameGeometry().size() - w.geometry().size();
+    return QSize(std::max(extra.width(), 0), std::max(extra.height(), 0));
+}
+}  // namespace
+
+void TForm::SetOuterSize(int width, int height) {
+    if (QWidget* w = GetWidget()) {
+        const QSize extra = FrameExtra(*w);
+        w->resize(width - extra.width(), height - extra.height());
+    }
+}
+
+void TForm::SetMinOuterSize(int width, int height) {
+    if (QWidget* w = GetWidget()) {
+        const QSize extra = FrameExtra(*w);
+        w->setMinimumSize(width - extra.width(), height - extra.height());
+    }
+}
+
+int TForm::GetClientWidth() const { return GetWidget() ? GetWidget()->width() : 0; }
+int TForm::GetClientHeight() const { return GetWidget() ? GetWidget()->height() : 0; }
+
+void TForm::SetClientSize(int width, int height) {
+    if (QWidget* w = GetWidget()) w->resize(width, height);
+}
+
+void TForm::CenterOnScreen() {
+    QWidget* w = GetWidget();
+    QScreen* screen = QGuiApplication::primaryScreen();
+    if (!w || !screen) return;
+    const QRect area = screen->availableGeometry();
+    const QSize outer = w->frameGeometry().size().expandedTo(w->size());
+    w->move(area.x() + (area.width() - outer.width()) / 2,
+            area.y() + (area.height() - outer.height()) / 2);
+}
+
+void TForm::SetIconResource(const std::string& path) {
+    if (QWidget* w = GetWidget()) w->setWindowIcon(QIcon(ToQ(path)));
+}
+
+void TForm::ShowWindow() {
+    if (QWidget* w = GetWidget()) {
+        w->show();
+        w->raise();
+        w->activateWindow();
+    }
+}
+
+void TForm::Close() {
+    if (QWidget* w = GetWidget()) w->close();
+}
+
+bool TForm::ClickDefaultButton() {
+    // A focused button answers Enter itself; otherwise the shown default button.
+    TButton* chosen = nullptr;
+    std::function<void(TWinControl*)> walk = [&](TWinControl* parent) {
+        for (int i = 0; i < parent->GetControlCount() && !chosen; ++i) {
+            TControl* c = parent->GetControl(i);
+            auto* b = dynamic_cast<TButton*>(c);
+            if (b && b->Focused() && b->CanFocus()) chosen = b;
+            if (auto* win = dynamic_cast<TWinControl*>(c)) walk(win);
+        }
+    };
+    walk(this);
+    std::function<void(TWinControl*)> walkDefault = [&](TWinControl* parent) {
+        for (int i = 0; i < parent->GetControlCount() && !chosen; ++i) {
+            TControl* c = parent->GetControl(i);
+            auto* b = dynamic_cast<TButton*>(c);
+            if (b && b->GetDefault() && b->IsShowing() && b->GetWidget()->isEnabled()) chosen = b;
+            if (auto* win = dynamic_cast<TWinControl*>(c)) walkDefault(win);
+        }
+    };
+    if (!chosen) walkDefault(this);
+    if (!chosen) return false;
+    chosen->Click();
+    return true;
+}
+
+void TForm::Loaded() {
+    ApplyTabOrder();
+    // A failure in the create handler is shown and the window still comes up.
+    if (OnCreate) Dispatch([this] { OnCreate(this); });
+}
+
+bool TForm::HandleEvent(QObject* target, QEvent* event) {
+    QWidget* w = GetWidget();
+    if (target == w) {
+        switch (event->type()) {
+        case QEvent::Resize:
+            if (OnResize) Dispatch([this] { OnResize(this); });
+            break;
+        case QEvent::Close: {
+            auto* ce = static_cast<QCloseEvent*>(event);
+            TCloseAction action = TCloseAction::caHide;
+            if (OnClose && !Dispatch([&] { OnClose(this, action); })) action = TCloseAction::caNone;
+            if (action == TCloseAction::caNone) {
+                ce->ignore();
+                return true;
+            }
+            if (Application && Application->GetMainForm() == this) Application->Terminate();
+            return false;
+        }
+        default:
+            break;
+        }
+    }
+    if (event->type() == QEvent::KeyPress) {
+        auto* ke = static_cast<QKeyEvent*>(event);
+        if ((ke->key() == Qt::Key_Return || ke->key() == Qt::Key_Enter) && ke->modifiers() == Qt::NoModifier &&
+            target == w) {
+            if (ClickDefaultButton()) return true;
+        }
+    }
+    return TWinControl::HandleEvent(target, event);
+}
+
+// ---- TScreen
+
+void TScreen::SetCursor(TCursor value) {
+    if (value == cursor_) return;
+    const bool haveApp = qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr;
+    if (haveApp && cursor_ != crDefault) QGuiApplication::restoreOverrideCursor();
+    cursor_ = value;
+    if (!haveApp || value == crDefault) return;
+    Qt::CursorShape shape = Qt::ArrowCursor;
+    if (value == crCross) shape = Qt::CrossCursor;
+    else if (value == crHourGlass) shape = Qt::WaitCursor;
+    QGuiApplication::setOverrideCursor(QCursor(shape));
+}
+
+int TScreen::GetColorDepth() const {
+    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance())) return 24;
+    QScreen* screen = QGuiApplication::primaryScreen();
+    return screen && screen->depth() > 0 ? screen->depth() : 24;
+}
+
+// ---- TApplication
+
+TApplication::TApplication() : TComponent(nullptr) {}
+
+TApplication::~TApplication() {
+    // Forms hold Qt widgets: they go before the Qt application does.
+    DestroyForms();
+    ownApp_.reset();
+}
+
+void TApplication::Initialize() {
+    if (!QCoreApplication::instance()) {
+        static int argc = 1;
+        static char name[] = "vellumark";
+        static char* argv[] = {name, nullptr};
+        ownApp_ = std::make_unique<QApplication>(argc, argv);
+    }
+    if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance())) {
+        app->setQuitOnLastWindowClosed(false);
+        if (QStyle* style = QStyleFactory::create(QStringLiteral("Fusion"))) app->setStyle(style);
+        QApplication::setFont(ToQFont(TFont{}));
+    }
+    terminated_ = false;
+}
+
+void TApplication::SetTitle(const std::string& value) {
+    title_ = value;
+    if (QCoreApplication::instance()) QCoreApplication::setApplicationName(ToQ(value));
+}
+
+void TApplication::AddForm(std::unique_ptr<TForm> form) {
+    TForm* raw = form.get();
+    Adopt(std::move(form));
+    if (!mainForm_) mainForm_ = raw;
+}
+
+void TApplication::Run() {
+    if (mainForm_) {
+        mainForm_->ShowWindow();
+        if (!terminated_) QApplication::exec();
+    }
+    DestroyForms();
+}
+
+void TApplication::Terminate() {
+    terminated_ = true;
+    QCoreApplication::quit();
+}
+
+void TApplication::ProcessMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+
+void TApplication::DestroyForms() {
+    mainForm_ = nullptr;
+    DestroyComponents();
+}
+
+void TApplication::ShowException(const std::exception& e) {
+    ModalInterface().ErrorBox(title_, e.what());
+}
+
+}  // namespace vmk

@@ -1,0 +1,126 @@
+#pragma once
+
+// Windows, the application object, the screen cursor and the one event dispatch.
+
+#include <exception>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "widgets/Controls.h"
+
+class QApplication;
+
+namespace vmk {
+
+// Every event from the event loop reaches its handler through here: a failure
+// that leaves the handler is shown in the exception box (EAbort silently) and
+// never travels on into Qt. Handlers run by a value set from code are called
+// directly instead, so their failures reach the code that set the value.
+// Returns false when the handler failed.
+bool Dispatch(const std::function<void()>& handler);
+
+class TForm : public TWinControl {
+public:
+    explicit TForm(TComponent* owner);
+    ~TForm() override;
+
+    const std::string& GetCaption() const { return caption_; }
+    void SetCaption(const std::string& value);
+
+    // Outer size, frame included, as the window manager reports the frame.
+    void SetOuterSize(int width, int height);
+    void SetMinOuterSize(int width, int height);
+    int GetClientWidth() const;
+    int GetClientHeight() const;
+    void SetClientSize(int width, int height);
+    // Centres the window on the primary screen.
+    void CenterOnScreen();
+    // The window's icon, from a Qt resource path (":/vellumark.png").
+    void SetIconResource(const std::string& path);
+
+    // Shows the window (not modal).
+    void ShowWindow();
+    // Asks to close: runs OnClose; unless the action is caNone the window hides,
+    // and when it is the application's main window the event loop ends.
+    void Close();
+
+    // Clicks the default button that can answer (shown and enabled), if any.
+    bool ClickDefaultButton();
+
+    TNotifyEvent OnCreate;
+    TNotifyEvent OnResize;
+    TCloseEvent OnClose;
+
+protected:
+    // The end of construction: applies the Tab order, then runs OnCreate.
+    void Loaded();
+    bool HandleEvent(QObject* target, QEvent* event) override;
+
+private:
+    std::string caption_;
+    bool closing_ = false;
+};
+
+enum TCursor : int { crDefault = 0, crArrow = -2, crCross = -3, crHourGlass = -11 };
+
+// The application-wide cursor; anything but crDefault overrides every control's own.
+class TScreen {
+public:
+    TCursor GetCursor() const { return cursor_; }
+    void SetCursor(TCursor value);
+    // Colour depth of the primary screen in bits per pixel (24 when unknown).
+    int GetColorDepth() const;
+
+private:
+    TCursor cursor_ = crDefault;
+};
+
+class TApplication : public TComponent {
+public:
+    TApplication();
+    ~TApplication() override;
+
+    // Makes the application ready: the Qt application (unless one exists), the
+    // style, the font, and the Qt modal interface unless another is installed.
+    void Initialize();
+    const std::string& GetTitle() const { return title_; }
+    void SetTitle(const std::string& value);
+
+    // Creates a form owned by the application and stores it in ref; the first
+    // form created becomes the main window.
+    template <class T>
+    void CreateForm(T*& ref) {
+        auto form = std::make_unique<T>(this);
+        ref = form.get();
+        AddForm(std::move(form));
+    }
+    TForm* GetMainForm() const { return mainForm_; }
+
+    // Shows the main window and runs the event loop until it closes, then
+    // destroys the forms.
+    void Run();
+    // Ends the event loop.
+    void Terminate();
+    bool GetTerminated() const { return terminated_; }
+    // Runs pending events once (timers included).
+    void ProcessMessages();
+    // Destroys every form now.
+    void DestroyForms();
+
+    // The standard exception box: the message, with the title as caption.
+    void ShowException(const std::exception& e);
+
+private:
+    void AddForm(std::unique_ptr<TForm> form);
+    std::string title_;
+    TForm* mainForm_ = nullptr;
+    bool terminated_ = false;
+    std::unique_ptr<QApplication> ownApp_;
+};
+
+extern TApplication* Application;
+extern TScreen* Screen;
+
+}  // namespace vmk
