@@ -1,3 +1,516 @@
-#include "app/Program.h"
+// vmk-script: plays a user of the real program from a script, one command a
+// line, through the same events a user's actions cause. Exit status: 0 when the
+// script runs to its end, 1 when an expectation fails, 2 for a command or
+// control it does not know.
 
-int main() { return 0; }
+#include <QApplication>
+#include <QEventLoop>
+#include <QImage>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QTimer>
+#include <QWidget>
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/MainForm.h"
+#include "app/Program.h"
+#include "widgets/Keys.h"
+
+namespace vmk {
+namespace {
+
+struct ScriptError {
+    int status;
+    std::string message;
+};
+
+[[noreturn]] void Fail(int status, const std::string& message) { throw ScriptError{status, message}; }
+
+// Words split on blanks; "double quotes" group words, with \" \\ \n \r escapes.
+std::vector<std::string> SplitWords(const std::string& line) {
+    std::vector<std::string> words;
+    size_t i = 0;
+    while (i < line.size()) {
+        while (i < line.size() && (line[i] == ' ' || line[i] == '\t' || line[i] == '\r')) ++i;
+        if (i >= line.size()) break;
+        std::string word;
+        if (line[i] == '"') {
+            ++i;
+            bool closed = false;
+            while (i < line.size()) {
+                const char c = line[i++];
+                if (c == '"') {
+                    closed = true;
+                    break;
+                }
+                if (c == '\\' && i < line.size()) {
+                    const char e = line[i++];
+                    if (e == 'n') word += '\n';
+                    else if (e == 'r') word += '\r';
+                    else word += e;  // \" and \\ and anything else: the character itself
+                } else {
+                    word += c;
+                }
+            }
+            if (!closed) Fail(2, "unterminated quotes");
+        } else {
+            while (i < line.size() && line[i] != ' ' && line[i] != '\t' && line[i] != '\r') word += line[i++];
+        }
+        words.push_back(word);
+    }
+    return words;
+}
+
+std::string Hex(TColor c) {
+    char buf[16];
+    if (c > 0xFFFFFF) std::snprintf(buf, sizeof buf, "0x%08X", c);
+    else std::snprintf(buf, sizeof buf, "0x%06X", c);
+    return buf;
+}
+
+std::string Bool(bool b) { return b ? "true" : "false"; }
+
+std::string Joined(const std::vector<std::string>& items) {
+    std::string out;
+    for (size_t i = 0; i < items.size(); ++i) out += (i ? "|" : "") + items[i];
+    return out;
+}
+
+long long ParseNumber(const std::string& text) {
+    if (text.empty()) Fail(2, "a number is missing");
+    char* end = nullptr;
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const long long v = hex ? static_cast<long long>(std::strtoull(text.c_str() + 2, &end, 16))
+                            : std::strtoll(text.c_str(), &end, 10);
+    if (*end != '\0') Fail(2, "not a number: " + text);
+    return v;
+}
+
+int ParseInt(const std::string& text) {
+    const long long v = ParseNumber(text);
+    if (v < INT32_MIN || v > INT32_MAX) Fail(2, "number out of range: " + text);
+    return static_cast<int>(v);
+}
+
+bool ParseBool(const std::string& text) {
+    if (text == "true") return true;
+    if (text == "false") return false;
+    Fail(2, "expected true or false, got " + text);
+}
+
+std::string CursorName(TCursor c) {
+    switch (c) {
+    case crDefault: return "crDefault";
+    case crCross: return "crCross";
+    case crHourGlass: return "crHourGlass";
+    case crArrow: return "crArrow";
+    }
+    return std::to_string(static_cast<int>(c));
+}
+
+// The picture of an image as a bitmap, without changing what the image holds.
+void PictureAsBitmap(TImage& image, TBitmap& out) {
+    TGraphic* graphic = image.GetPicture().GetGraphic();
+    if (!graphic) return;
+    out.Assign(*graphic);
+}
+
+class Interpreter {
+public:
+    Interpreter(TMainForm& form, TScriptedModal& modal) : form_(&form), modal_(modal) {}
+
+    int Run(std::istream& in) {
+        std::string line;
+        int number = 0;
+        try {
+            while (std::getline(in, line)) {
+                ++number;
+                line_ = number;
+                const std::vector<std::string> words = SplitWords(line);
+                if (words.empty() || words[0][0] == '#') continue;
+                Execute(words);
+                QCoreApplication::processEvents();
+            }
+        } catch (const ScriptError& e) {
+            std::cout << "line " << number << ": " << e.message << std::endl;
+            return e.status;
+        }
+        return 0;
+    }
+
+private:
+    void Need(const std::vector<std::string>& w, size_t min, size_t max) {
+        if (w.size() < min || w.size() > max) Fail(2, "wrong number of words for " + w[0]);
+    }
+
+    TMainForm& Form() {
+        if (!form_ || closed_) Fail(2, "the window is closed");
+        return *form_;
+    }
+
+    TComponent& Find(const std::string& name) {
+        TComponent* c = Form().FindComponent(name);
+        if (!c) Fail(2, "unknown control " + name);
+        return *c;
+    }
+
+    template <class T>
+    T& FindAs(const std::string& name, const char* what) {
+        auto* c = dynamic_cast<T*>(&Find(name));
+        if (!c) Fail(2, name + " is not " + what);
+        return *c;
+    }
+
+    // A user can act only on a control that is shown and enabled.
+    void Usable(TControl& c) {
+        if (!c.IsShowing()) Fail(1, c.GetName() + " is hidden");
+        if (!c.GetWidget()->isEnabled()) Fail(1, c.GetName() + " is disabled");
+    }
+
+    void Execute(const std::vector<std::string>& w) {
+        const std::string& cmd = w[0];
+        if (cmd == "answer") return Answer(w);
+        if (cmd == "click") {
+            Need(w, 2, 2);
+            TComponent& c = Find(w[1]);
+            if (auto* b = dynamic_cast<TButton*>(&c)) {
+                Usable(*b);
+                b->Click();
+            } else if (auto* bc = dynamic_cast<TButtonControl*>(&c)) {
+                Usable(*bc);
+                bc->Click();
+            } else {
+                Fail(2, w[1] + " cannot be clicked");
+            }
+            return;
+        }
+        if (cmd == "check") {
+            Need(w, 3, 3);
+            auto& b = FindAs<TButtonControl>(w[1], "a check box or radio button");
+            const bool want = ParseBool(w[2]);
+            Usable(b);
+            if (b.GetChecked() != want) b.Click();
+            return;
+        }
+        if (cmd == "text") {
+            Need(w, 3, 3);
+            auto& e = FindAs<TCustomEdit>(w[1], "an edit");
+            Usable(e);
+            QLineEdit* le = e.GetLineEdit();
+            // As a paste: one change, which a read-only box refuses.
+            if (!le->isReadOnly()) {
+                le->selectAll();
+                le->insert(QString::fromStdString(w[2]));
+            }
+            return;
+        }
+        if (cmd == "type") {
+            Need(w, 3, 3);
+            auto& e = FindAs<TCustomEdit>(w[1], "an edit");
+            Usable(e);
+            e.GetLineEdit()->end(false);
+            for (char32_t ch : QString::fromStdString(w[2]).toUcs4()) TypeChar(e, ch);
+            return;
+        }
+        if (cmd == "key") {
+            Need(w, 3, 3);
+            auto& c = FindAs<TControl>(w[1], "a control");
+            Usable(c);
+            uint16_t vk = 0;
+            if (!VirtualKeyFromName(w[2], vk)) Fail(2, "unknown key " + w[2]);
+            TQtKeyStroke stroke;
+            if (!QtKeyFromVirtualKey(vk, stroke)) Fail(2, "key " + w[2] + " cannot be pressed");
+            QWidget* target = KeyTarget(c);
+            SendKey(target, QEvent::KeyPress, stroke);
+            SendKey(target, QEvent::KeyRelease, stroke);
+            return;
+        }
+        if (cmd == "select") {
+            Need(w, 3, 3);
+            auto& l = FindAs<TListBox>(w[1], "a list box");
+            Usable(l);
+            const int index = ParseInt(w[2]);
+            if (index < 0 || index >= l.GetCount()) Fail(1, "no line " + w[2] + " in " + w[1]);
+            l.SelectByUser(index);
+            return;
+        }
+        if (cmd == "tab") {
+            Need(w, 2, 2);
+            const int index = ParseInt(w[1]);
+            if (index < 0 || index >= Form().Tabs->GetPageCount()) Fail(1, "no page " + w[1]);
+            Form().Tabs->SelectByUser(index);
+            return;
+        }
+        if (cmd == "mouse") return Mouse(w);
+        if (cmd == "wait") {
+            Need(w, 2, 2);
+            const int ms = ParseInt(w[1]);
+            QEventLoop loop;
+            QTimer::singleShot(std::max(ms, 0), &loop, &QEventLoop::quit);
+            loop.exec();
+            return;
+        }
+        if (cmd == "resize") {
+            Need(w, 3, 3);
+            Form().SetClientSize(ParseInt(w[1]), ParseInt(w[2]));
+            QCoreApplication::processEvents();
+            return;
+        }
+        if (cmd == "close") {
+            Need(w, 1, 1);
+            Form().Close();
+            QCoreApplication::processEvents();
+            closed_ = true;
+            return;
+        }
+        if (cmd == "expect") {
+            Need(w, 3, 3);
+            const std::string got = Property(w[1]);
+            if (got != w[2]) Fail(1, "expected " + w[2] + ", got " + got);
+            return;
+        }
+        if (cmd == "expect-message" || cmd == "expect-error") {
+            Need(w, 2, 2);
+            const auto kind = cmd == "expect-message" ? TScriptedModal::Box::Message : TScriptedModal::Box::Error;
+            const char* name = kind == TScriptedModal::Box::Message ? "message" : "error";
+            if (!modal_.HasBox()) Fail(1, std::string("expected ") + name + " " + w[1] + ", got no box");
+            const TScriptedModal::Box box = modal_.TakeBox();
+            const char* gotName = box.kind == TScriptedModal::Box::Message ? "message" : "error";
+            if (box.kind != kind || box.text != w[1])
+                Fail(1, std::string("expected ") + name + " " + w[1] + ", got " + gotName + " " + box.text);
+            return;
+        }
+        if (cmd == "expect-no-message") {
+            Need(w, 1, 1);
+            if (modal_.HasBox()) {
+                const TScriptedModal::Box& box = modal_.Boxes().front();
+                Fail(1, std::string("expected no box, got ") +
+                            (box.kind == TScriptedModal::Box::Message ? "message " : "error ") + box.text);
+            }
+            return;
+        }
+        if (cmd == "pixel") {
+            Need(w, 5, 5);
+            auto& image = FindAs<TImage>(w[1], "an image");
+            const int x = ParseInt(w[2]), y = ParseInt(w[3]);
+            const TColor want = static_cast<TColor>(ParseNumber(w[4]));
+            TBitmap bitmap;
+            PictureAsBitmap(image, bitmap);
+            if (x < 0 || y < 0 || x >= bitmap.Width() || y >= bitmap.Height())
+                Fail(1, "pixel " + w[2] + "," + w[3] + " is outside the picture");
+            const TColor got = bitmap.GetPixelColor(x, y);
+            if (got != want) Fail(1, "expected " + Hex(want) + ", got " + Hex(got));
+            return;
+        }
+        if (cmd == "save-picture") {
+            Need(w, 3, 3);
+            auto& image = FindAs<TImage>(w[1], "an image");
+            TBitmap bitmap;
+            PictureAsBitmap(image, bitmap);
+            try {
+                if (bitmap.GetPixelFormat() != TPixelFormat::pf24bit) bitmap.SetPixelFormat(TPixelFormat::pf24bit);
+                bitmap.SaveToFile(w[2]);
+            } catch (const std::exception& e) {
+                Fail(1, std::string("cannot save the picture: ") + e.what());
+            }
+            return;
+        }
+        if (cmd == "screenshot") {
+            Need(w, 2, 2);
+            QCoreApplication::processEvents();
+            if (!Form().GetWidget()->grab().save(QString::fromStdString(w[1]), "PNG"))
+                Fail(1, "cannot write " + w[1]);
+            return;
+        }
+        Fail(2, "unknown command " + cmd);
+    }
+
+    void Answer(const std::vector<std::string>& w) {
+        if (w.size() < 3) Fail(2, "answer needs a dialog and an answer");
+        const std::string& dialog = w[1];
+        TComponent& c = Find(dialog);
+        if (w[2] == "cancel" && w.size() == 3) {
+            modal_.QueueCancel(dialog);
+        } else if (dynamic_cast<TApColorDialog*>(&c)) {
+            Need(w, 3, 3);
+            modal_.QueueColor(dialog, static_cast<TColor>(ParseNumber(w[2])));
+        } else if (dynamic_cast<TApOpenDialog*>(&c)) {
+            modal_.QueuePaths(dialog, std::vector<std::string>(w.begin() + 2, w.end()));
+        } else if (dynamic_cast<TApFolderDialog*>(&c)) {
+            Need(w, 3, 3);
+            modal_.QueuePaths(dialog, {w[2]});
+        } else {
+            Fail(2, dialog + " is not a dialog");
+        }
+    }
+
+    static QWidget* KeyTarget(TControl& c) {
+        if (auto* e = dynamic_cast<TCustomEdit*>(&c)) return e->GetLineEdit();
+        return c.GetWidget();
+    }
+
+    static void SendKey(QWidget* target, QEvent::Type type, const TQtKeyStroke& stroke) {
+        QKeyEvent event(type, stroke.key, Qt::KeyboardModifiers(static_cast<int>(stroke.modifiers)),
+                        QString::fromStdString(stroke.text));
+        QCoreApplication::sendEvent(target, &event);
+    }
+
+    void TypeChar(TCustomEdit& e, char32_t ch) {
+        TQtKeyStroke stroke;
+        const QString text = QString::fromUcs4(&ch, 1);
+        if (ch >= U'a' && ch <= U'z') {
+            stroke.key = Qt::Key_A + static_cast<int>(ch - U'a');
+        } else if (ch >= U'A' && ch <= U'Z') {
+            stroke.key = Qt::Key_A + static_cast<int>(ch - U'A');
+            stroke.modifiers = Qt::ShiftModifier;
+        } else if (ch < 0x80) {
+            stroke.key = static_cast<int>(ch);  // Qt's key codes for ASCII signs are the signs
+        } else {
+            stroke.key = Qt::Key_unknown;
+        }
+        stroke.text = text.toStdString();
+        SendKey(e.GetLineEdit(), QEvent::KeyPress, stroke);
+        SendKey(e.GetLineEdit(), QEvent::KeyRelease, stroke);
+    }
+
+    void Mouse(const std::vector<std::string>& w) {
+        Need(w, 5, 6);
+        auto& c = FindAs<TControl>(w[1], "a control");
+        if (!c.IsShowing()) Fail(1, w[1] + " is hidden");
+        const QPointF pos(ParseInt(w[3]), ParseInt(w[4]));
+        const QPointF global = c.GetWidget()->mapToGlobal(pos);
+        if (w[2] == "move") {
+            Need(w, 5, 5);
+            QMouseEvent event(QEvent::MouseMove, pos, global, Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(c.GetWidget(), &event);
+        } else if (w[2] == "up") {
+            Qt::MouseButton button = Qt::LeftButton;
+            if (w.size() == 6) {
+                if (w[5] == "right") button = Qt::RightButton;
+                else if (w[5] != "left") Fail(2, "unknown mouse button " + w[5]);
+            }
+            QMouseEvent event(QEvent::MouseButtonRelease, pos, global, button, Qt::NoButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(c.GetWidget(), &event);
+        } else {
+            Fail(2, "unknown mouse action " + w[2]);
+        }
+    }
+
+    std::string Property(const std::string& spec) {
+        const size_t dot = spec.find('.');
+        if (dot == std::string::npos) Fail(2, "expected CONTROL.PROPERTY, got " + spec);
+        const std::string name = spec.substr(0, dot), prop = spec.substr(dot + 1);
+        if (name == "Screen" && prop == "Cursor") return CursorName(Screen->GetCursor());
+        if (name == "Application" && prop == "Title") return Application->GetTitle();
+        if (name == "FilePaths") {
+            if (prop == "Items") return Joined(FilePaths().Items());
+            if (prop == "Count") return std::to_string(FilePaths().GetCount());
+            Fail(2, "unknown property " + spec);
+        }
+        if (name == "MainForm") {
+            if (prop == "Caption") return Form().GetCaption();
+            if (prop == "ClientWidth" || prop == "Width") return std::to_string(Form().GetClientWidth());
+            if (prop == "ClientHeight" || prop == "Height") return std::to_string(Form().GetClientHeight());
+            Fail(2, "unknown property " + spec);
+        }
+        TComponent& comp = Find(name);
+        if (prop == "Color") {
+            if (auto* s = dynamic_cast<TShape*>(&comp)) return Hex(s->GetBrushColor());
+            if (auto* d = dynamic_cast<TApColorDialog*>(&comp)) return Hex(d->GetColor());
+            Fail(2, name + " has no Color");
+        }
+        if (prop == "Enabled") {
+            if (auto* t = dynamic_cast<TTimer*>(&comp)) return Bool(t->GetEnabled());
+        }
+        auto* c = dynamic_cast<TControl*>(&comp);
+        if (!c) Fail(2, "unknown property " + spec);
+        if (prop == "Left") return std::to_string(c->GetLeft());
+        if (prop == "Top") return std::to_string(c->GetTop());
+        if (prop == "Width") return std::to_string(c->GetWidth());
+        if (prop == "Height") return std::to_string(c->GetHeight());
+        if (prop == "Enabled") return Bool(c->GetEnabled());
+        if (prop == "Visible") return Bool(c->GetVisible());
+        if (prop == "Hint") return c->GetHint();
+        if (prop == "Caption") {
+            if (auto* b = dynamic_cast<TButton*>(c)) return b->GetCaption();
+            if (auto* b = dynamic_cast<TButtonControl*>(c)) return b->GetCaption();
+            if (auto* l = dynamic_cast<TLabel*>(c)) return l->GetCaption();
+            if (auto* s = dynamic_cast<TStaticText*>(c)) return s->GetCaption();
+            if (auto* p = dynamic_cast<TPanel*>(c)) return p->GetCaption();
+        }
+        if (auto* e = dynamic_cast<TCustomEdit*>(c)) {
+            if (prop == "Text") return e->GetText();
+            if (prop == "ReadOnly") return Bool(e->GetReadOnly());
+            if (auto* s = dynamic_cast<TCSpinEdit*>(c); s && prop == "Value") return std::to_string(s->GetValue());
+        }
+        if (auto* b = dynamic_cast<TButtonControl*>(c); b && prop == "Checked") return Bool(b->GetChecked());
+        if (auto* l = dynamic_cast<TListBox*>(c)) {
+            if (prop == "ItemIndex") return std::to_string(l->GetItemIndex());
+            if (prop == "Items") return Joined(l->GetItems().ToVector());
+            if (prop == "Count") return std::to_string(l->GetCount());
+        }
+        if (auto* t = dynamic_cast<TTabbedNotebook*>(c)) {
+            if (prop == "PageIndex") return std::to_string(t->GetPageIndex());
+            if (prop == "Items") return Joined(t->GetPageCaptions());
+            if (prop == "Count") return std::to_string(t->GetPageCount());
+        }
+        if (auto* i = dynamic_cast<TImage*>(c)) {
+            if (prop == "PictureWidth") return std::to_string(i->GetPicture().GetWidth());
+            if (prop == "PictureHeight") return std::to_string(i->GetPicture().GetHeight());
+        }
+        Fail(2, "unknown property " + spec);
+    }
+
+    TMainForm* form_;
+    TScriptedModal& modal_;
+    bool closed_ = false;
+    int line_ = 0;
+};
+
+}  // namespace
+}  // namespace vmk
+
+int main(int argc, char** argv) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    std::setlocale(LC_ALL, "");
+    std::ifstream file;
+    if (argc > 1) {
+        file.open(argv[1]);
+        if (!file) {
+            std::cerr << "vmk-script: cannot read " << argv[1] << std::endl;
+            return 2;
+        }
+    }
+    std::istream& in = argc > 1 ? static_cast<std::istream&>(file) : std::cin;
+
+    int qtArgc = 1;
+    QApplication platform(qtArgc, argv);
+    auto scripted = std::make_unique<vmk::TScriptedModal>();
+    vmk::TScriptedModal& modal = *scripted;
+    modal.OnBox = [](const vmk::TScriptedModal::Box& box) {
+        std::cout << (box.kind == vmk::TScriptedModal::Box::Message ? "message: " : "error: ") << box.text
+                  << std::endl;
+    };
+    vmk::SetModalInterface(std::move(scripted));
+    vmk::InitializeModules();
+    int status = 0;
+    vmk::RunProgram([&] {
+        if (!vmk::MainForm) {
+            status = 2;
+            return;
+        }
+        vmk::Interpreter interpreter(*vmk::MainForm, modal);
+        status = interpreter.Run(in);
+    });
+    vmk::FinalizeModules();
+    std::cout.flush();
+    return status;
+}

@@ -1,6 +1,7 @@
 #include "widgets/Controls.h"
 
 #include <QEvent>
+#include <QFontDatabase>
 #include <QMouseEvent>
 #include <QWidget>
 #include <algorithm>
@@ -16,12 +17,25 @@ QString CaptionToQ(const std::string& caption) {
     return text;
 }
 
+namespace {
+// The first face of the list the system has. MS Sans Serif is rare outside
+// Windows; the others come close to its widths, so the laid-out texts fit.
+QString FaceFor(const std::string& wanted) {
+    const QStringList installed = QFontDatabase::families();
+    const QStringList candidates = {ToQ(wanted), QStringLiteral("Microsoft Sans Serif"),
+                                    QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
+                                    QStringLiteral("DejaVu Sans Condensed")};
+    for (const QString& face : candidates)
+        if (installed.contains(face, Qt::CaseInsensitive)) return face;
+    return QString();
+}
+}  // namespace
+
 QFont ToQFont(const TFont& font) {
     QFont f;
-    // MS Sans Serif is rare outside Windows; these faces come close in width.
-    f.setFamilies({ToQ(font.Name), QStringLiteral("Microsoft Sans Serif"),
-                   QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
-                   QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("DejaVu Sans")});
+    static const QString defaultFace = FaceFor("MS Sans Serif");
+    const QString face = font.Name == "MS Sans Serif" ? defaultFace : FaceFor(font.Name);
+    if (!face.isEmpty()) f.setFamily(face);
     f.setStyleHint(QFont::SansSerif);
     f.setPixelSize(font.Height > 0 ? font.Height : 11);
     f.setBold(font.Bold);
@@ -61,6 +75,7 @@ TControl::TControl(TComponent* owner, QWidget* widget)
     widget_->installEventFilter(hook_);
     widget_->setMouseTracking(true);
     widget_->setFont(ToQFont(font_));
+    SyncBoundsFromWidget();
 }
 
 TControl::~TControl() {
@@ -78,25 +93,38 @@ TControl::~TControl() {
     }
 }
 
-int TControl::GetLeft() const { return widget_ ? widget_->x() : 0; }
-int TControl::GetTop() const { return widget_ ? widget_->y() : 0; }
-int TControl::GetWidth() const { return widget_ ? widget_->width() : 0; }
-int TControl::GetHeight() const { return widget_ ? widget_->height() : 0; }
 void TControl::SetLeft(int value) { SetBounds(value, GetTop(), GetWidth(), GetHeight()); }
 void TControl::SetTop(int value) { SetBounds(GetLeft(), value, GetWidth(), GetHeight()); }
 void TControl::SetWidth(int value) { SetBounds(GetLeft(), GetTop(), value, GetHeight()); }
 void TControl::SetHeight(int value) { SetBounds(GetLeft(), GetTop(), GetWidth(), value); }
 
 void TControl::SetBounds(int left, int top, int width, int height) {
-    if (widget_) widget_->setGeometry(left, top, std::max(width, 0), std::max(height, 0));
+    left_ = left;
+    top_ = top;
+    width_ = std::max(width, 0);
+    height_ = std::max(height, 0);
+    ApplyBounds();
+}
+
+void TControl::ApplyBounds() {
+    if (widget_) widget_->setGeometry(left_, top_, width_, height_);
+}
+
+void TControl::SyncBoundsFromWidget() {
+    if (!widget_) return;
+    left_ = widget_->x();
+    top_ = widget_->y();
+    width_ = widget_->width();
+    height_ = widget_->height();
 }
 
 bool TControl::GetVisible() const {
-    if (!widget_) return false;
-    return widget_->isWindow() ? widget_->isVisible() : !widget_->isHidden();
+    if (widget_ && widget_->isWindow()) return widget_->isVisible();
+    return visible_;
 }
 
 void TControl::SetVisible(bool value) {
+    visible_ = value;
     if (widget_) widget_->setVisible(value);
 }
 
@@ -135,14 +163,13 @@ void TControl::SetParent(TWinControl* parent) {
     }
     parent_ = parent;
     if (!widget_) return;
-    const bool shown = !widget_->isHidden();
     if (parent) {
         parent->controls_.push_back(this);
         widget_->setParent(parent->ClientWidget());
     } else {
         widget_->setParent(nullptr);
     }
-    widget_->setVisible(shown);
+    widget_->setVisible(visible_);
 }
 
 void TControl::Update() {

@@ -30,10 +30,10 @@ class TControl : public TComponent {
 public:
     ~TControl() override;
 
-    int GetLeft() const;
-    int GetTop() const;
-    int GetWidth() const;
-    int GetHeight() const;
+    int GetLeft() const { return left_; }
+    int GetTop() const { return top_; }
+    int GetWidth() const { return width_; }
+    int GetHeight() const { return height_; }
     void SetLeft(int value);
     void SetTop(int value);
     void SetWidth(int value);
@@ -86,6 +86,11 @@ protected:
     // handles them; true swallows the event.
     virtual bool HandleEvent(QObject* target, QEvent* event);
     virtual void FontChanged();
+    // Puts the widget where the control's bounds say; a control may paint a
+    // larger area than its bounds (a label whose text would be cut off).
+    virtual void ApplyBounds();
+    // Takes the bounds from the widget (a window the user resized).
+    void SyncBoundsFromWidget();
 
 private:
     friend class TControlHook;
@@ -93,7 +98,9 @@ private:
     QWidget* widget_;
     TControlHook* hook_;
     TWinControl* parent_ = nullptr;
+    int left_ = 0, top_ = 0, width_ = 0, height_ = 0;
     bool enabled_ = true;
+    bool visible_ = true;
     bool showHint_ = false;
     int tabOrder_ = -1;
     std::string hint_;

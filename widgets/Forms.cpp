@@ -5,6 +5,7 @@
 #include <QCursor>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QScreen>
 #include <QStyleFactory>
@@ -21,6 +22,29 @@ namespace vmk {
 namespace {
 TApplication gApplication;
 TScreen gScreen;
+
+// Fusion with the indicator sizes and spacings of the classic Windows look, so
+// captions laid out for it fit their controls.
+class TClassicStyle : public QProxyStyle {
+public:
+    TClassicStyle() : QProxyStyle(QStyleFactory::create(QStringLiteral("Fusion"))) {}
+    int pixelMetric(PixelMetric metric, const QStyleOption* option, const QWidget* widget) const override {
+        switch (metric) {
+        case PM_IndicatorWidth:
+        case PM_IndicatorHeight:
+        case PM_ExclusiveIndicatorWidth:
+        case PM_ExclusiveIndicatorHeight:
+            return 12;
+        case PM_CheckBoxLabelSpacing:
+        case PM_RadioButtonLabelSpacing:
+            return 3;
+        case PM_TabBarTabHSpace:
+            return 10;
+        default:
+            return QProxyStyle::pixelMetric(metric, option, widget);
+        }
+    }
+};
 }  // namespace
 
 TApplication* Application = &gApplication;
@@ -110,7 +134,6 @@ void TForm::SetIconResource(const std::string& path) {
 void TForm::ShowWindow() {
     if (QWidget* w = GetWidget()) {
         w->show();
-        w->raise();
         w->activateWindow();
     }
 }
@@ -156,7 +179,11 @@ bool TForm::HandleEvent(QObject* target, QEvent* event) {
     if (target == w) {
         switch (event->type()) {
         case QEvent::Resize:
+            SyncBoundsFromWidget();
             if (OnResize) Dispatch([this] { OnResize(this); });
+            break;
+        case QEvent::Move:
+            SyncBoundsFromWidget();
             break;
         case QEvent::Close: {
             auto* ce = static_cast<QCloseEvent*>(event);
@@ -222,7 +249,7 @@ void TApplication::Initialize() {
     }
     if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance())) {
         app->setQuitOnLastWindowClosed(false);
-        if (QStyle* style = QStyleFactory::create(QStringLiteral("Fusion"))) app->setStyle(style);
+        app->setStyle(new TClassicStyle);
         QApplication::setFont(ToQFont(TFont{}));
     }
     terminated_ = false;

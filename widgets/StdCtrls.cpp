@@ -358,9 +358,24 @@ void TLabel::FontChanged() { Refit(); }
 
 void TLabel::Refit() {
     auto* label = static_cast<QLabel*>(GetWidget());
-    if (!label || !autoSize_ || wordWrap_) return;
+    if (!label) return;
+    if (!autoSize_ || wordWrap_) {
+        ApplyBounds();
+        return;
+    }
     const QSize hint = label->sizeHint();
-    label->resize(hint.width(), hint.height());
+    SetBounds(GetLeft(), GetTop(), hint.width(), hint.height());
+}
+
+void TLabel::ApplyBounds() {
+    QWidget* label = GetWidget();
+    if (!label) return;
+    // A wrapped text that needs a few more lines than the label was laid out
+    // for (a face wider than the one it was laid out in) shows them all
+    // rather than lose its end.
+    int height = GetHeight();
+    if (wordWrap_) height = std::max(height, label->heightForWidth(GetWidth()));
+    label->setGeometry(GetLeft(), GetTop(), GetWidth(), height);
 }
 
 TStaticText::TStaticText(TComponent* owner) : TWinControl(owner, new QLabel) {
@@ -388,8 +403,8 @@ void TStaticText::Refit() {
     if (!label || !autoSize_) return;
     label->setWordWrap(false);
     const QSize hint = label->sizeHint();
-    label->resize(hint.width(), hint.height());
     label->setWordWrap(true);
+    SetBounds(GetLeft(), GetTop(), hint.width(), hint.height());
 }
 
 }  // namespace vmk

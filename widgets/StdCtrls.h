@@ -195,6 +195,7 @@ public:
 protected:
     TLabel(TComponent* owner, QWidget* widget);
     void FontChanged() override;
+    void ApplyBounds() override;
     void Refit();
 
 private:

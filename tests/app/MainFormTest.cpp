@@ -1,0 +1,345 @@
+// The main window: its inventory, start-up state, resizing and the Process
+// button's enabling, through the real window.
+
+#include <QApplication>
+#include <QWidget>
+#include <functional>
+
+#include "app/Program.h"
+#include "tests/app/MainFormFixture.h"
+
+using namespace vmk;
+
+namespace {
+
+struct Row {
+    const char* name;
+    std::function<bool(TComponent*)> kind;
+    const char* parent;  // "0".."4" for a page, else a panel's name
+    int left, top, width, height;  // width -1: sized by its text
+    int tabOrder;
+    const char* caption;  // nullptr: none to check
+};
+
+template <class T>
+std::function<bool(TComponent*)> Is() {
+    return [](TComponent* c) { return dynamic_cast<T*>(c) != nullptr; };
+}
+
+std::string CaptionOf(TComponent* c) {
+    if (auto* b = dynamic_cast<TButton*>(c)) return b->GetCaption();
+    if (auto* b = dynamic_cast<TButtonControl*>(c)) return b->GetCaption();
+    if (auto* l = dynamic_cast<TLabel*>(c)) return l->GetCaption();
+    if (auto* s = dynamic_cast<TStaticText*>(c)) return s->GetCaption();
+    if (auto* e = dynamic_cast<TCustomEdit*>(c)) return e->GetText();
+    return "";
+}
+
+}  // namespace
+
+TEST_F(MainFormTest, EveryControlIsWhereTheLayoutPutsIt) {
+    const Row rows[] = {
+        {"Open", Is<TButton>(), "0", 0, 8, 129, 25, 0, "&Open (or Add)"},
+        {"FilesList", Is<TListBox>(), "0", 0, 40, 129, 265, 1, nullptr},
+        {"Delete", Is<TButton>(), "0", 0, 312, 131, 25, 2, "&Delete Selected"},
+        {"PreviewFiles", Is<TImage>(), "0", 136, 8, 185, 329, -1, nullptr},
+        {"Panel2", Is<TPanel>(), "1", 0, 0, 329, 345, 0, nullptr},
+        {"Label3", Is<TLabel>(), "Panel2", 8, 4, -1, 13, -1, "File Name:"},
+        {"CoverFile", Is<TEdit>(), "Panel2", 8, 20, 161, 21, 11, nullptr},
+        {"Browse", Is<TButton>(), "Panel2", 8, 48, 161, 25, 10, "&Browse"},
+        {"LT", Is<TRadioButton>(), "Panel2", 8, 80, 73, 17, 7, "Left Top"},
+        {"RT", Is<TRadioButton>(), "Panel2", 88, 80, 81, 17, 6, "Right Top"},
+        {"LB", Is<TRadioButton>(), "Panel2", 8, 96, 73, 17, 8, "Left Bottom"},
+        {"RB", Is<TRadioButton>(), "Panel2", 88, 96, 81, 17, 5, "Right Bottom"},
+        {"OtherPos", Is<TRadioButton>(), "Panel2", 8, 112, 49, 17, 9, "Other:"},
+        {"Label6", Is<TLabel>(), "Panel2", 24, 132, -1, 13, -1, "Left:"},
+        {"CoverLeft", Is<TCSpinEdit>(), "Panel2", 64, 128, 49, 22, 4, "0"},
+        {"Label7", Is<TLabel>(), "Panel2", 24, 156, -1, 13, -1, "Top:"},
+        {"CoverTop", Is<TCSpinEdit>(), "Panel2", 64, 152, 49, 22, 3, "0"},
+        {"CoverTransparent", Is<TCheckBox>(), "Panel2", 8, 184, 97, 17, 2, "Transparent"},
+        {"Label9", Is<TLabel>(), "Panel2", 8, 208, -1, 13, -1, "Transparency color:"},
+        {"AutoDetTrans", Is<TCheckBox>(), "Panel2", 8, 224, 97, 17, 1, "Auto Detect"},
+        {"Label10", Is<TLabel>(), "Panel2", 8, 240, 161, 25, -1, "(Uses color of most left-bottom pixel)"},
+        {"TransColor", Is<TShape>(), "Panel2", 8, 276, 17, 17, -1, nullptr},
+        {"SetTColor", Is<TButton>(), "Panel2", 32, 272, 75, 25, 0, "Change"},
+        {"Label11", Is<TLabel>(), "Panel2", 8, 304, 161, 33, -1,
+         "(Or drop color in preview - preview will update then after 1 second)"},
+        {"PreviewCover", Is<TImage>(), "Panel2", 177, 8, 145, 321, -1, nullptr},
+        {"Label4", Is<TLabel>(), "2", 8, 0, -1, 13, -1, "Save As:"},
+        {"BMP", Is<TRadioButton>(), "2", 8, 16, 49, 17, 0, "BMP"},
+        {"JPG", Is<TRadioButton>(), "2", 8, 32, 49, 17, 1, "JPG"},
+        {"AsIs", Is<TRadioButton>(), "2", 8, 48, 57, 17, 2, "As it is"},
+        {"Label1", Is<TLabel>(), "2", 8, 64, -1, 13, -1, "JPEG-Quality:"},
+        {"JPGQuality", Is<TCSpinEdit>(), "2", 8, 80, 97, 22, 3, nullptr},
+        {"Label2", Is<TLabel>(), "2", 8, 112, -1, 13, -1, "File names:"},
+        {"Panel1", Is<TPanel>(), "2", 8, 128, 97, 33, 4, nullptr},
+        {"Prefix", Is<TRadioButton>(), "Panel1", 0, 0, 113, 17, 0, "Prefix"},
+        {"Suffix", Is<TRadioButton>(), "Panel1", 0, 16, 113, 17, 1, "Suffix"},
+        {"FileFix", Is<TEdit>(), "2", 8, 168, 97, 21, 5, nullptr},
+        {"Label5", Is<TLabel>(), "2", 8, 200, -1, 13, -1, "Preview:"},
+        {"FileListSave", Is<TListBox>(), "2", 8, 216, 97, 89, 6, nullptr},
+        {"Update", Is<TButton>(), "2", 8, 312, 97, 25, 7, "&Update"},
+        {"PreviewSave", Is<TImage>(), "2", 112, 8, 209, 329, -1, nullptr},
+        {"Label12", Is<TLabel>(), "3", 8, 8, -1, 13, -1,
+         "Save files to (Empty to put in same directory as original):"},
+        {"Path", Is<TEdit>(), "3", 8, 24, 233, 21, 1, nullptr},
+        {"Button1", Is<TButton>(), "3", 248, 22, 75, 25, 2, "Browse"},
+        {"Process", Is<TBitBtn>(), "3", 8, 56, 313, 121, 0, kProcessCaption},
+        {"Label8", Is<TLabel>(), "3", 8, 184, 313, 33, -1, "Please Wait..."},
+        {"StaticText1", Is<TStaticText>(), "4", 8, 8, -1, -1, 0, "Vellumark v1.0.1"},
+        {"StaticText2", Is<TStaticText>(), "4", 8, 32, -1, -1, 1, nullptr},
+        {"StaticText3", Is<TStaticText>(), "4", 8, 48, -1, -1, 2, nullptr},
+        {"StaticText5", Is<TStaticText>(), "4", 8, 72, 309, 57, 4, nullptr},
+        {"StaticText4", Is<TStaticText>(), "4", 8, 136, 311, 41, 3, nullptr},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        TComponent* c = form->FindComponent(r.name);
+        ASSERT_NE(c, nullptr);
+        EXPECT_TRUE(r.kind(c));
+        auto* control = dynamic_cast<TControl*>(c);
+        ASSERT_NE(control, nullptr);
+        const std::string parent = r.parent;
+        if (parent.size() == 1) EXPECT_EQ(control->GetParent(), form->Tabs->GetPage(parent[0] - '0'));
+        else EXPECT_EQ(control->GetParent(), form->FindComponent(parent));
+        EXPECT_EQ(control->GetLeft(), r.left);
+        EXPECT_EQ(control->GetTop(), r.top);
+        if (r.width >= 0) EXPECT_EQ(control->GetWidth(), r.width);
+        if (r.height >= 0) EXPECT_EQ(control->GetHeight(), r.height);
+        EXPECT_EQ(control->GetTabOrder(), r.tabOrder);
+        if (r.caption) EXPECT_EQ(CaptionOf(c), r.caption);
+        EXPECT_TRUE(control->GetEnabled());
+    }
+    // These 50, the notebook, and the five components.
+    EXPECT_EQ(std::size(rows), 50u);
+    EXPECT_EQ(form->GetComponentCount(), 56);
+    EXPECT_EQ(form->Tabs->GetParent(), form.get());
+    EXPECT_EQ(form->Tabs->GetLeft(), -2);
+    EXPECT_EQ(form->Tabs->GetTop(), -2);
+    EXPECT_EQ(form->Tabs->GetPageCaptions(),
+              (std::vector<std::string>{"Files to Edit", "Cover File", "Save Options", "Process", "About"}));
+}
+
+TEST_F(MainFormTest, ControlsCarryTheirSettings) {
+    EXPECT_EQ(form->GetCaption(), "Vellumark");
+    EXPECT_EQ(form->PreviewFiles->GetHint(), "Preview of selected");
+    EXPECT_TRUE(form->PreviewFiles->GetShowHint());
+    EXPECT_TRUE(form->PreviewFiles->GetAutoSize());
+    EXPECT_EQ(form->PreviewCover->GetHint(), "Preview of Cover File");
+    EXPECT_TRUE(form->PreviewCover->GetTransparent());
+    EXPECT_FALSE(form->PreviewSave->GetAutoSize());
+    EXPECT_EQ(form->FilesList->GetItemHeight(), 13);
+    EXPECT_EQ(form->FileListSave->GetItemHeight(), 13);
+    EXPECT_EQ(form->JPGQuality->GetMinValue(), 1);
+    EXPECT_EQ(form->JPGQuality->GetMaxValue(), 100);
+    EXPECT_EQ(form->CoverLeft->GetMinValue(), 0);
+    EXPECT_EQ(form->CoverLeft->GetMaxValue(), 0);
+    EXPECT_EQ(form->CoverTop->GetMaxValue(), 0);
+    EXPECT_TRUE(form->Update->GetDefault());
+    EXPECT_TRUE(form->Process->GetDefault());
+    EXPECT_TRUE(form->Process->GetFont().Bold);
+    EXPECT_EQ(form->Process->GetFont().Height, 11);
+    EXPECT_FALSE(form->Label8->GetVisible());
+    EXPECT_EQ(form->Label8->GetAlignment(), TAlignment::taCenter);
+    EXPECT_EQ(form->Label8->GetFont().Height, 20);
+    EXPECT_TRUE(form->Label8->GetFont().Bold);
+    EXPECT_EQ(form->StaticText1->GetFont().Height, 16);
+    EXPECT_TRUE(form->Label10->GetWordWrap());
+    EXPECT_TRUE(form->Label11->GetWordWrap());
+    EXPECT_EQ(form->Panel1->GetBevelOuter(), TPanelBevel::bvNone);
+    EXPECT_EQ(form->Panel2->GetBevelOuter(), TPanelBevel::bvNone);
+    EXPECT_EQ(form->TransColor->GetShape(), TShapeType::stRectangle);
+
+    EXPECT_EQ(form->OpenFiles->GetTitle(), "Open Graphic Files...");
+    EXPECT_EQ(form->OpenFiles->GetOptions(),
+              ofHideReadOnly | ofAllowMultiSelect | ofPathMustExist | ofFileMustExist | ofEnableSizing);
+    ASSERT_EQ(form->OpenFiles->GetFilter().size(), 3u);
+    EXPECT_EQ(form->OpenFiles->GetFilter()[0].Description, "Graphic Files (*.bmp, *.jpg, *.jpeg)");
+    EXPECT_EQ(form->OpenFiles->GetFilter()[0].Patterns, (std::vector<std::string>{"*.BMP", "*.JPG", "*.JPEG"}));
+    EXPECT_EQ(form->OpenFiles->GetFilter()[2].Description, "JPEG-Files (*.jpg, *.jpeg)");
+    EXPECT_EQ(form->OpenFiles->GetFilterIndex(), 1);
+    EXPECT_EQ(form->OpenCover->GetTitle(), "");
+    EXPECT_EQ(form->OpenCover->GetOptions(), ofHideReadOnly | ofPathMustExist | ofFileMustExist | ofEnableSizing);
+    ASSERT_EQ(form->OpenCover->GetFilter().size(), 1u);
+    EXPECT_EQ(form->OpenCover->GetFilter()[0].Description, "Windows/OS2 Bitmaps (*.BMP)");
+    EXPECT_EQ(form->ColorDlg->GetColor(), clWhite);
+    EXPECT_EQ(form->SaveLocDlg->GetSpecialIniFolder(), TSpecialFolder::ftDesktop);
+    EXPECT_FALSE(form->UpdTimer->GetEnabled());
+    EXPECT_EQ(form->UpdTimer->GetInterval(), 1000u);
+}
+
+TEST_F(MainFormTest, CreationOpensOnTheFirstPageWithTheThreeLineCaption) {
+    EXPECT_EQ(form->Tabs->GetPageIndex(), 0);
+    EXPECT_EQ(form->Process->GetCaption(),
+              "Click to Process all Files\r\n\r\n(All existing files will be overwritten automatically!)");
+    EXPECT_TRUE(form->Process->GetEnabled());
+    EXPECT_FALSE(modal->HasBox());
+}
+
+TEST_F(MainFormTest, ResizeFillsTheWindowAt600By400) {
+    ShowAt(600, 400);
+    EXPECT_EQ(form->Tabs->GetWidth(), 604);
+    EXPECT_EQ(form->Tabs->GetHeight(), 404);
+    EXPECT_EQ(form->PreviewFiles->GetWidth(), 604 - 144);
+    EXPECT_EQ(form->PreviewFiles->GetHeight(), 404 - 16);
+    EXPECT_EQ(form->Panel2->GetWidth(), 604);
+    EXPECT_EQ(form->Panel2->GetHeight(), 404);
+    EXPECT_EQ(form->PreviewCover->GetWidth(), 604 - 185);
+    EXPECT_EQ(form->PreviewCover->GetHeight(), 404 - 16);
+    EXPECT_EQ(form->PreviewSave->GetWidth(), 604 - 120);
+    EXPECT_EQ(form->PreviewSave->GetHeight(), 404 - 16);
+}
+
+TEST_F(MainFormTest, ResizeAtTheMinimumKeepsEveryPreviewPositive) {
+    ShowAt(350, 400);
+    EXPECT_EQ(form->GetClientWidth(), 350);
+    EXPECT_EQ(form->Tabs->GetWidth(), 354);
+    EXPECT_EQ(form->Tabs->GetHeight(), 404);
+    EXPECT_EQ(form->PreviewFiles->GetWidth(), 210);
+    EXPECT_EQ(form->PreviewCover->GetWidth(), 169);
+    EXPECT_EQ(form->PreviewSave->GetWidth(), 234);
+    for (TImage* i : {form->PreviewFiles, form->PreviewCover, form->PreviewSave}) {
+        EXPECT_GT(i->GetWidth(), 0);
+        EXPECT_EQ(i->GetHeight(), 388);
+    }
+    // The window does not go below its minimum.
+    form->SetClientSize(200, 200);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(form->GetClientWidth(), 350);
+    EXPECT_EQ(form->GetClientHeight(), 400);
+    EXPECT_EQ(form->Tabs->GetWidth(), 354);
+}
+
+TEST_F(MainFormTest, ALargerWindowOnlyEnlargesTheNotebookPanelAndPreviews) {
+    ShowAt(600, 400);
+    const int openWidth = form->Open->GetWidth(), listHeight = form->FilesList->GetHeight();
+    ShowAt(1024, 700);
+    EXPECT_EQ(form->Tabs->GetWidth(), 1028);
+    EXPECT_EQ(form->Tabs->GetHeight(), 704);
+    EXPECT_EQ(form->Panel2->GetWidth(), 1028);
+    EXPECT_EQ(form->Panel2->GetHeight(), 704);
+    EXPECT_EQ(form->PreviewFiles->GetWidth(), 1028 - 144);
+    EXPECT_EQ(form->PreviewCover->GetHeight(), 704 - 16);
+    EXPECT_EQ(form->PreviewSave->GetHeight(), 704 - 16);
+    EXPECT_EQ(form->Open->GetWidth(), openWidth);
+    EXPECT_EQ(form->FilesList->GetHeight(), listHeight);
+    EXPECT_EQ(form->Update->GetTop(), 312);
+    EXPECT_EQ(form->PreviewSave->GetLeft(), 112);
+}
+
+class ProcessEnabling : public MainFormTest {
+protected:
+    void Open(int page) {
+        form->Tabs->SelectByUser(page);
+        EXPECT_EQ(form->Tabs->GetPageIndex(), page);
+    }
+};
+
+TEST_F(ProcessEnabling, NeedsFilesAndAnExistingBitmapCover) {
+    ShowAt(600, 400);
+    const std::string cover = Touch("cover.bmp");
+    form->CoverFile->SetText(cover);
+    Open(3);
+    EXPECT_FALSE(form->Process->GetEnabled()) << "no files yet";
+    Open(0);
+    FilePaths().Add("/pics/a.jpg");
+    Open(3);
+    EXPECT_TRUE(form->Process->GetEnabled());
+}
+
+TEST_F(ProcessEnabling, TestsTheLowerCasedExtension) {
+    ShowAt(600, 400);
+    FilePaths().Add("/pics/a.jpg");
+    for (const char* name : {"upper.BMP", "mixed.Bmp", "dir.x/plain.bmp"}) {
+        SCOPED_TRACE(name);
+        Open(0);
+        form->CoverFile->SetText(Touch(name));
+        Open(3);
+        EXPECT_TRUE(form->Process->GetEnabled());
+    }
+}
+
+TEST_F(ProcessEnabling, RefusesEverythingElse) {
+    ShowAt(600, 400);
+    FilePaths().Add("/pics/a.jpg");
+    const std::string covers[] = {Touch("photo.jpg"), Touch("noext"), Touch("dotted.bmp/cover"),
+                                  (scratch / "missing.bmp").string(), "",
+                                  (scratch / "folder.bmp").string()};
+    std::filesystem::create_directories(scratch / "folder.bmp");
+    for (const std::string& cover : covers) {
+        SCOPED_TRACE(cover);
+        Open(0);
+        form->Process->SetEnabled(true);
+        form->CoverFile->SetText(cover);
+        Open(3);
+        EXPECT_FALSE(form->Process->GetEnabled());
+    }
+}
+
+TEST_F(ProcessEnabling, OnlyEnteringTheProcessPageRetests) {
+    ShowAt(600, 400);
+    form->CoverFile->SetText(Touch("cover.bmp"));
+    Open(3);
+    ASSERT_FALSE(form->Process->GetEnabled());
+    // Adding files elsewhere, and every other page, leaves the state alone.
+    Open(0);
+    FilePaths().Add("/pics/a.jpg");
+    for (int page : {1, 2, 4, 0}) {
+        Open(page);
+        EXPECT_FALSE(form->Process->GetEnabled()) << "page " << page;
+    }
+    Open(3);
+    EXPECT_TRUE(form->Process->GetEnabled());
+    // Still shown: removing the files changes nothing until the page is entered anew.
+    FilePaths().Clear();
+    EXPECT_TRUE(form->Process->GetEnabled());
+    for (int page : {2, 1, 4, 0}) {
+        Open(page);
+        EXPECT_TRUE(form->Process->GetEnabled()) << "page " << page;
+    }
+    Open(3);
+    EXPECT_FALSE(form->Process->GetEnabled());
+}
+
+TEST_F(MainFormTest, EnterPressesTheDefaultButtonOfTheShownPage) {
+    ShowAt(600, 400);
+    int updates = 0, processes = 0;
+    form->Update->OnClick = [&](TObject*) { ++updates; };
+    form->Process->OnClick = [&](TObject*) { ++processes; };
+    form->Tabs->SelectByUser(2);
+    EXPECT_TRUE(form->ClickDefaultButton());
+    form->Tabs->SelectByUser(3);  // Process is disabled: no files
+    EXPECT_FALSE(form->ClickDefaultButton());
+    FilePaths().Add("/x.jpg");
+    form->CoverFile->SetText(Touch("c.bmp"));
+    form->Tabs->SelectByUser(0);
+    form->Tabs->SelectByUser(3);
+    EXPECT_TRUE(form->ClickDefaultButton());
+    EXPECT_EQ(updates, 1);
+    EXPECT_EQ(processes, 1);
+}
+
+TEST(Program, StartsInOrderAndEndsWithZero) {
+    auto scripted = std::make_unique<TScriptedModal>();
+    TScriptedModal* modal = scripted.get();
+    SetModalInterface(std::move(scripted));
+    bool ran = false;
+    const int code = RunProgram([&] {
+        ran = true;
+        ASSERT_NE(MainForm, nullptr);
+        EXPECT_EQ(Application->GetMainForm(), MainForm);
+        EXPECT_EQ(Application->GetTitle(), "Vellumark 1.0");
+        EXPECT_TRUE(MainForm->GetVisible());
+        EXPECT_EQ(MainForm->Tabs->GetPageIndex(), 0);
+        // The first sizing when shown already fills the window.
+        QCoreApplication::processEvents();
+        EXPECT_EQ(MainForm->Tabs->GetWidth(), MainForm->GetClientWidth() + 4);
+        MainForm->Close();
+        EXPECT_TRUE(Application->GetTerminated());
+    });
+    EXPECT_TRUE(ran);
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(MainForm, nullptr);
+    EXPECT_FALSE(modal->HasBox());
+    SetModalInterface(nullptr);
+}

@@ -1,0 +1,222 @@
+// Values set from code run the change or click handler exactly when the value
+// changes; a user's change runs it through the dispatch.
+
+#include <QCheckBox>
+#include <QEventLoop>
+#include <QTimer>
+#include <QListWidget>
+#include <QRadioButton>
+#include <vector>
+
+#include "core/Exception.h"
+#include "tests/widgets/WidgetFixture.h"
+
+using namespace vmk;
+
+using EventRule = WidgetTest;
+
+TEST_F(EventRule, EditTextRunsOnChangeOnlyWhenItChanges) {
+    auto* edit = Make<TEdit>("Edit");
+    int changes = 0;
+    edit->OnChange = [&](TObject* sender) {
+        EXPECT_EQ(sender, edit);
+        ++changes;
+    };
+    edit->SetText("");
+    EXPECT_EQ(changes, 0);
+    edit->SetText("abc");
+    EXPECT_EQ(changes, 1);
+    edit->SetText("abc");
+    EXPECT_EQ(changes, 1);
+    edit->SetText("");
+    EXPECT_EQ(changes, 2);
+    // A paste by the user: one change.
+    edit->GetLineEdit()->insert("xyz");
+    EXPECT_EQ(changes, 3);
+    EXPECT_EQ(edit->GetText(), "xyz");
+}
+
+TEST_F(EventRule, TheHandlerSeesTheNewText) {
+    auto* edit = Make<TEdit>("Edit");
+    std::string seen;
+    edit->OnChange = [&](TObject*) { seen = edit->GetText(); };
+    edit->SetText("C:/logo.bmp");
+    EXPECT_EQ(seen, "C:/logo.bmp");
+}
+
+TEST_F(EventRule, CodeChangeLetsTheHandlersFailureReachTheCaller) {
+    auto* edit = Make<TEdit>("Edit");
+    edit->OnChange = [](TObject*) { throw EConvertError("bad"); };
+    EXPECT_THROW(edit->SetText("x"), EConvertError);
+    EXPECT_FALSE(modal->HasBox());
+}
+
+TEST_F(EventRule, UserChangeShowsTheHandlersFailureAndGoesOn) {
+    auto* edit = Make<TEdit>("Edit");
+    edit->OnChange = [](TObject*) { throw EConvertError("bad value"); };
+    edit->GetLineEdit()->insert("x");  // must not throw into Qt
+    ASSERT_TRUE(modal->HasBox());
+    const auto box = modal->TakeBox();
+    EXPECT_EQ(box.kind, TScriptedModal::Box::Error);
+    EXPECT_EQ(box.caption, "Test Title");
+    EXPECT_EQ(box.text, "bad value");
+}
+
+TEST_F(EventRule, CheckBoxRunsOnClickOnEveryChangeOnly) {
+    auto* box = Make<TCheckBox>("Box");
+    int clicks = 0;
+    box->OnClick = [&](TObject*) { ++clicks; };
+    box->SetChecked(false);
+    EXPECT_EQ(clicks, 0);
+    box->SetChecked(true);
+    box->SetChecked(true);
+    EXPECT_EQ(clicks, 1);
+    box->SetChecked(false);
+    EXPECT_EQ(clicks, 2);
+    // A user's click toggles and reports.
+    static_cast<QCheckBox*>(box->GetWidget())->click();
+    EXPECT_EQ(clicks, 3);
+    EXPECT_TRUE(box->GetChecked());
+    EXPECT_TRUE(static_cast<QCheckBox*>(box->GetWidget())->isChecked());
+}
+
+TEST_F(EventRule, RadioGroupSwitchesSiblingsOffAndReportsOnlyTheOneSwitchedOn) {
+    auto* a = Make<TRadioButton>("A");
+    auto* b = Make<TRadioButton>("B");
+    auto* panel = Make<TPanel>("Panel");
+    auto* other = Make<TRadioButton>("Other", panel);
+    std::vector<std::string> clicked;
+    for (TRadioButton* r : {a, b, other})
+        r->OnClick = [&clicked](TObject* s) { clicked.push_back(static_cast<TComponent*>(s)->GetName()); };
+
+    other->SetChecked(true);
+    a->SetChecked(true);
+    EXPECT_EQ(clicked, (std::vector<std::string>{"Other", "A"}));
+    b->SetChecked(true);
+    EXPECT_EQ(clicked, (std::vector<std::string>{"Other", "A", "B"}));
+    EXPECT_FALSE(a->GetChecked());
+    EXPECT_FALSE(static_cast<QRadioButton*>(a->GetWidget())->isChecked());
+    EXPECT_TRUE(b->GetChecked());
+    // A button on another parent is a group of its own.
+    EXPECT_TRUE(other->GetChecked());
+
+    // Again on, or switched off: nothing runs.
+    b->SetChecked(true);
+    b->SetChecked(false);
+    EXPECT_EQ(clicked.size(), 3u);
+    EXPECT_FALSE(b->GetChecked());
+}
+
+TEST_F(EventRule, UserClickOnACheckedRadioButtonChangesNothing) {
+    auto* a = Make<TRadioButton>("A");
+    auto* b = Make<TRadioButton>("B");
+    int clicks = 0;
+    a->OnClick = b->OnClick = [&](TObject*) { ++clicks; };
+    static_cast<QRadioButton*>(a->GetWidget())->click();
+    EXPECT_EQ(clicks, 1);
+    static_cast<QRadioButton*>(a->GetWidget())->click();
+    EXPECT_EQ(clicks, 1);
+    EXPECT_TRUE(a->GetChecked());
+    EXPECT_TRUE(static_cast<QRadioButton*>(a->GetWidget())->isChecked());
+    static_cast<QRadioButton*>(b->GetWidget())->click();
+    EXPECT_EQ(clicks, 2);
+    EXPECT_FALSE(a->GetChecked());
+}
+
+TEST_F(EventRule, ListBoxSelectionFromCodeIsSilentAndFromTheUserIsAClick) {
+    auto* list = Make<TListBox>("List");
+    int clicks = 0;
+    list->OnClick = [&](TObject*) { ++clicks; };
+    list->GetItems().Add("a.bmp");
+    list->GetItems().Add("b.jpg");
+    list->GetItems().Add("a.bmp");
+    EXPECT_EQ(list->GetCount(), 3);
+    EXPECT_EQ(list->GetItemIndex(), -1);
+    list->SetItemIndex(1);
+    EXPECT_EQ(list->GetItemIndex(), 1);
+    EXPECT_EQ(clicks, 0);
+    list->SelectByUser(2);
+    EXPECT_EQ(clicks, 1);
+    list->SelectByUser(2);  // the same line again still reports
+    EXPECT_EQ(clicks, 2);
+    // The keyboard moves the selection: a click as well.
+    static_cast<QListWidget*>(list->GetWidget())->setCurrentRow(0);
+    EXPECT_EQ(clicks, 3);
+    EXPECT_EQ(list->GetItemIndex(), 0);
+}
+
+TEST_F(EventRule, ListBoxDeleteKeepsTheSelectionOnItsLineAndDropsADeletedOne) {
+    auto* list = Make<TListBox>("List");
+    int clicks = 0;
+    list->OnClick = [&](TObject*) { ++clicks; };
+    for (const char* s : {"a", "b", "c", "d"}) list->GetItems().Add(s);
+    list->SetItemIndex(2);
+    list->GetItems().Delete(0);
+    EXPECT_EQ(list->GetItemIndex(), 1);
+    EXPECT_EQ(list->GetItems().Get(1), "c");
+    list->GetItems().Delete(1);
+    EXPECT_EQ(list->GetItemIndex(), -1);
+    EXPECT_EQ(list->GetItems().ToVector(), (std::vector<std::string>{"b", "d"}));
+    EXPECT_EQ(clicks, 0);
+    EXPECT_THROW(list->GetItems().Delete(-1), EListError);
+    EXPECT_THROW(list->GetItems().Delete(2), EListError);
+    EXPECT_THROW(list->GetItems().Get(5), EListError);
+    EXPECT_EQ(list->GetCount(), 2);
+}
+
+TEST_F(EventRule, NotebookAsksBeforeThePageIsShown) {
+    auto* book = Make<TTabbedNotebook>("Book");
+    book->SetBounds(0, 0, 300, 200);
+    for (const char* c : {"One", "Two", "Three"}) book->AddPage(c);
+    EXPECT_EQ(book->GetPageIndex(), 0);
+    std::vector<int> asked;
+    bool allow = true;
+    book->OnChange = [&](TObject*, int tab, bool& ok) {
+        asked.push_back(tab);
+        // The new page is not shown yet.
+        EXPECT_FALSE(book->GetPage(tab)->IsShowing());
+        ok = allow;
+    };
+    book->SetPageIndex(0);
+    EXPECT_TRUE(asked.empty());
+    book->SelectByUser(2);
+    EXPECT_EQ(asked, std::vector<int>{2});
+    EXPECT_EQ(book->GetPageIndex(), 2);
+    EXPECT_TRUE(book->GetPage(2)->IsShowing());
+    EXPECT_FALSE(book->GetPage(0)->IsShowing());
+    allow = false;
+    book->SetPageIndex(1);
+    EXPECT_EQ(book->GetPageIndex(), 2);
+    EXPECT_EQ((std::vector<int>{2, 1}), asked);
+    // Pages start 4 right of and 24 below the notebook's corner.
+    EXPECT_EQ(book->GetPage(0)->GetLeft(), 4);
+    EXPECT_EQ(book->GetPage(0)->GetTop(), 24);
+    EXPECT_EQ(book->GetPage(0)->GetWidth(), 292);
+    EXPECT_EQ(book->GetPage(0)->GetHeight(), 172);
+}
+
+TEST_F(EventRule, TimerTicksThroughTheEventLoopWhileEnabled) {
+    auto* timer = TComponent::Create<TTimer>(*form, "Timer");
+    timer->SetEnabled(false);
+    timer->SetInterval(20);
+    int ticks = 0;
+    timer->OnTimer = [&](TObject*) {
+        ++ticks;
+        timer->SetEnabled(false);  // one-shot, as the program uses it
+    };
+    QCoreApplication::processEvents();
+    timer->SetEnabled(true);
+    QEventLoop loop;
+    QTimer::singleShot(300, &loop, &QEventLoop::quit);
+    loop.exec();
+    EXPECT_EQ(ticks, 1);
+    EXPECT_FALSE(timer->GetEnabled());
+}
+
+TEST_F(EventRule, ComponentsAreFoundByName) {
+    auto* button = Make<TButton>("Open");
+    auto* dialog = TComponent::Create<TApOpenDialog>(*form, "OpenFiles");
+    EXPECT_EQ(form->FindComponent("Open"), button);
+    EXPECT_EQ(form->FindComponent("OpenFiles"), dialog);
+    EXPECT_EQ(form->FindComponent("Nope"), nullptr);
+}
