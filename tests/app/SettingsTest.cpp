@@ -1,4 +1,3 @@
-#include <QApplication>
 #include <climits>
 #include <csignal>
 #include <filesystem>
@@ -18,23 +17,6 @@
 using namespace vmk;
 
 namespace {
-
-// The Qt application lives from the first test to the last; left to the program's
-// application object it would be destroyed among the static objects, after Qt's own.
-class QtEnvironment : public testing::Environment {
-public:
-    void SetUp() override {
-        if (!QCoreApplication::instance()) app_ = std::make_unique<QApplication>(argc_, argv_);
-    }
-    void TearDown() override { app_.reset(); }
-
-private:
-    int argc_ = 1;
-    char name_[16] = "test_app";
-    char* argv_[2] = {name_, nullptr};
-    std::unique_ptr<QApplication> app_;
-};
-[[maybe_unused]] testing::Environment* const kQt = testing::AddGlobalTestEnvironment(new QtEnvironment);
 
 const std::string kHeader = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Quorvex\\VMK]\n";
 
