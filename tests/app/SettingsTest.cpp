@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include "app/MainForm.h"
-#include "app/Program.h"
 #include "app/Settings.h"
 #include "core/Exception.h"
 #include "core/Registry.h"
@@ -80,41 +79,6 @@ private:
 
 }  // namespace
 
-TEST_F(SettingsTest, FirstStartAndAKeyWithoutValues) {
-    TMainForm& first = Start();
-    EXPECT_EQ(first.Tabs->GetPageIndex(), 0);
-    EXPECT_EQ(Position(first), "LT");
-    EXPECT_EQ(Format(first), "AsIs");
-    EXPECT_EQ(Fix(first), "Prefix");
-    EXPECT_EQ(first.FileFix->GetText(), "VMK_");
-    EXPECT_TRUE(first.CoverTransparent->GetChecked());
-    EXPECT_TRUE(first.AutoDetTrans->GetChecked());
-    EXPECT_EQ(first.CoverFile->GetText(), "");
-    EXPECT_EQ(first.Path->GetText(), "");
-    EXPECT_EQ(first.CoverLeft->GetValue(), 0);
-    EXPECT_EQ(first.CoverTop->GetValue(), 0);
-    EXPECT_EQ(first.TransColor->GetBrushColor(), 0xFFFFFFu);
-    EXPECT_EQ(first.JPGQuality->GetValue(), 85);
-    EXPECT_FALSE(std::filesystem::exists(store));  // loading writes nothing
-    Application->DestroyForms();
-
-    // A key without values: the texts read as empty, the name text included.
-    Seed("");
-    TMainForm& empty = Start();
-    EXPECT_EQ(empty.FileFix->GetText(), "");
-    EXPECT_EQ(empty.CoverFile->GetText(), "");
-    EXPECT_EQ(empty.Path->GetText(), "");
-    EXPECT_EQ(Position(empty), "LT");
-    EXPECT_EQ(Format(empty), "AsIs");
-    EXPECT_EQ(Fix(empty), "Prefix");
-    EXPECT_TRUE(empty.CoverTransparent->GetChecked());
-    EXPECT_TRUE(empty.AutoDetTrans->GetChecked());
-    EXPECT_EQ(empty.TransColor->GetBrushColor(), 0xFFFFFFu);
-    EXPECT_EQ(empty.JPGQuality->GetValue(), 85);
-    EXPECT_EQ(empty.CoverLeft->GetValue(), 0);
-    EXPECT_FALSE(modal->HasBox());
-}
-
 TEST_F(SettingsTest, NumbersOutsideTheirEncoding) {
     struct Case {
         const char* stored;  // PosType, Type, FixType, JPGQ as dword digits
@@ -144,27 +108,6 @@ TEST_F(SettingsTest, NumbersOutsideTheirEncoding) {
         EXPECT_EQ(form.JPGQuality->GetValue(), c.quality);
         Application->DestroyForms();
     }
-}
-
-TEST_F(SettingsTest, WrongTypesTakeTheirFallbacks) {
-    Seed("\"CoverFile\"=dword:00000001\n\"PosType\"=\"4\"\n\"CoverLeft\"=\"12\"\n"
-         "\"CoverTop\"=hex:01,02\n\"Transparent\"=\"0\"\n\"AutoTrans\"=dword:00000002\n"
-         "\"TransColor\"=\"255\"\n\"Type\"=\"0\"\n\"JPGQ\"=\"7\"\n\"FixType\"=\"1\"\n"
-         "\"FileFix\"=dword:00000000\n\"SavePath\"=dword:00000000\n");
-    TMainForm& form = Start();
-    EXPECT_EQ(form.CoverFile->GetText(), "");
-    EXPECT_EQ(Position(form), "LT");
-    EXPECT_EQ(form.CoverLeft->GetValue(), 0);
-    EXPECT_EQ(form.CoverTop->GetValue(), 0);
-    EXPECT_TRUE(form.CoverTransparent->GetChecked());  // text: falls back to on
-    EXPECT_TRUE(form.AutoDetTrans->GetChecked());      // 2 is on
-    EXPECT_EQ(form.TransColor->GetBrushColor(), 0xFFFFFFu);
-    EXPECT_EQ(Format(form), "AsIs");
-    EXPECT_EQ(form.JPGQuality->GetValue(), 85);
-    EXPECT_EQ(Fix(form), "Prefix");
-    EXPECT_EQ(form.FileFix->GetText(), "VMK_");  // a failed read, unlike a missing value
-    EXPECT_EQ(form.Path->GetText(), "");
-    EXPECT_FALSE(modal->HasBox());  // the load never shows a failure of the store
 }
 
 TEST_F(SettingsTest, BooleansAreOnForAnyNonZeroNumber) {
@@ -330,53 +273,6 @@ TEST_F(SettingsTest, AGroupWithNothingOnKeepsItsStoredValue) {
     EXPECT_EQ(reg->ReadInteger("PosType"), 2);
     EXPECT_EQ(reg->ReadInteger("Type"), 0);
     EXPECT_EQ(reg->ReadInteger("FixType"), 1);  // written always: not Prefix means Suffix
-}
-
-TEST_F(SettingsTest, EverySettingSurvivesRestarts) {
-    // Transparency off with Auto Detect on ...
-    RunProgram([&] {
-        TMainForm& f = *MainForm;
-        f.CoverFile->SetText("/no/such/cover.bmp");
-        f.OtherPos->Click();
-        f.CoverLeft->SetValue(-3);
-        f.CoverTop->SetValue(2147483647);
-        f.CoverTransparent->SetChecked(false);
-        f.AutoDetTrans->SetChecked(true);
-        f.TransColor->SetBrushColor(0x80FF0001u);
-        f.BMP->Click();
-        f.JPGQuality->SetValue(1);
-        f.Suffix->Click();
-        f.FileFix->SetText("");
-        f.Path->SetText("relative/out");
-        f.Close();
-    });
-    // ... and on with Auto Detect off, each surviving a restart.
-    RunProgram([&] {
-        TMainForm& f = *MainForm;
-        EXPECT_EQ(f.CoverFile->GetText(), "/no/such/cover.bmp");
-        EXPECT_EQ(Position(f), "OtherPos");
-        EXPECT_EQ(f.CoverLeft->GetValue(), -3);
-        EXPECT_EQ(f.CoverTop->GetValue(), 2147483647);
-        EXPECT_FALSE(f.CoverTransparent->GetChecked());
-        EXPECT_TRUE(f.AutoDetTrans->GetChecked());
-        EXPECT_EQ(f.TransColor->GetBrushColor(), 0x80FF0001u);
-        EXPECT_EQ(Format(f), "BMP");
-        EXPECT_EQ(f.JPGQuality->GetValue(), 1);
-        EXPECT_EQ(Fix(f), "Suffix");
-        EXPECT_EQ(f.FileFix->GetText(), "");
-        EXPECT_EQ(f.Path->GetText(), "relative/out");
-        f.CoverTransparent->SetChecked(true);
-        f.AutoDetTrans->SetChecked(false);
-        f.Close();
-    });
-    RunProgram([&] {
-        TMainForm& f = *MainForm;
-        EXPECT_TRUE(f.CoverTransparent->GetChecked());
-        EXPECT_FALSE(f.AutoDetTrans->GetChecked());
-        EXPECT_EQ(f.FileFix->GetText(), "");
-        EXPECT_EQ(f.TransColor->GetBrushColor(), 0x80FF0001u);
-    });
-    EXPECT_FALSE(modal->HasBox());
 }
 
 TEST_F(SettingsTest, AFailedSaveIsShownAndTheWindowStillCloses) {
