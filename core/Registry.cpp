@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -259,7 +260,19 @@ Document LoadDocument(const std::string& path) {
     return doc;
 }
 
-void SaveDocument(const std::string& path, const Document& doc) {
+// A store kept as a symbolic link (by a dotfile manager, say) is replaced where
+// the link points, so that the link survives the save.
+std::string WriteTarget(const std::string& path) {
+    std::error_code ec;
+    if (std::filesystem::is_symlink(path, ec)) {
+        auto real = std::filesystem::weakly_canonical(path, ec);
+        if (!ec) return real.string();
+    }
+    return path;
+}
+
+void SaveDocument(const std::string& storePath, const Document& doc) {
+    const std::string path = WriteTarget(storePath);
     const std::string folder = ExtractFilePath(path);
     if (!folder.empty() && !ForceDirectories(folder))
         throw EFCreateError("Cannot create folder \"" + folder + "\".");
@@ -372,15 +385,16 @@ bool TRegistry::KeyExists(const std::string& path) {
 }
 
 bool TRegistry::StoreWritable() const {
+    const std::string target = WriteTarget(storePath_);
     struct stat info {};
-    if (stat(storePath_.c_str(), &info) == 0) {
-        if (!S_ISREG(info.st_mode) || access(storePath_.c_str(), W_OK) != 0) return false;
+    if (stat(target.c_str(), &info) == 0) {
+        if (!S_ISREG(info.st_mode) || access(target.c_str(), W_OK) != 0) return false;
     } else if (errno != ENOENT) {
         return false;
     }
     // The file is replaced by renaming, so its folder (or, when that is still to be
     // made, the nearest one above it) must take new entries.
-    std::string folder = ExtractFilePath(storePath_);
+    std::string folder = ExtractFilePath(target);
     while (!folder.empty() && !DirectoryExists(folder)) {
         while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
         if (folder == "/") break;

@@ -373,3 +373,15 @@ TEST(RegistryStorePath, FollowsTheEnvironment) {
     restore("XDG_CONFIG_HOME", oldXdg ? keepXdg.c_str() : nullptr);
     restore("HOME", oldHome ? keepHome.c_str() : nullptr);
 }
+
+TEST_F(RegistryTest, AStoreKeptAsALinkStaysALink) {
+    const std::string real = temp.Path("dotfiles/registry.reg");
+    std::filesystem::create_directories(temp.Path("dotfiles"));
+    WriteWholeFile(real, "[HKEY_LOCAL_MACHINE\\Software\\Quorvex\\VMK]\n");
+    std::filesystem::create_directories(std::filesystem::path(store).parent_path());
+    std::filesystem::create_symlink(real, store);
+    auto reg = Open();
+    reg->WriteInteger("JPGQ", 9);
+    EXPECT_TRUE(std::filesystem::is_symlink(store));
+    EXPECT_EQ(ReadWholeFile(real), "[HKEY_LOCAL_MACHINE\\Software\\Quorvex\\VMK]\n\"JPGQ\"=dword:00000009\n");
+}
