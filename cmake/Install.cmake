@@ -1,0 +1,9 @@
+# `cmake --install build --prefix ~/.local` (or /usr/local): the program, its
+# desktop entry and its icon, where desktop menus look for them.
+include(GNUInstallDirs)
+
+install(TARGETS vellumark RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/resources/vellumark.desktop
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/resources/vellumark.png
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/32x32/apps)

@@ -1,0 +1,310 @@
+#include <climits>
+#include <csignal>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include "app/MainForm.h"
+#include "app/Settings.h"
+#include "core/Exception.h"
+#include "core/Registry.h"
+#include "core/TempFolder.h"
+#include "widgets/Dialogs.h"
+#include "widgets/Forms.h"
+
+using namespace vmk;
+
+namespace {
+
+const std::string kHeader = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Quorvex\\VMK]\n";
+
+TRadioButton* Radio(TMainForm& form, const std::string& name) {
+    return dynamic_cast<TRadioButton*>(form.FindComponent(name));
+}
+
+// The names of the buttons of a group that are on, joined by "+" ("" when none).
+std::string On(TMainForm& form, std::initializer_list<const char*> group) {
+    std::string on;
+    for (const char* name : group)
+        if (Radio(form, name)->GetChecked()) on += (on.empty() ? "" : "+") + std::string(name);
+    return on;
+}
+
+std::string Position(TMainForm& f) { return On(f, {"LT", "LB", "RT", "RB", "OtherPos"}); }
+std::string Format(TMainForm& f) { return On(f, {"BMP", "JPG", "AsIs"}); }
+std::string Fix(TMainForm& f) { return On(f, {"Prefix", "Suffix"}); }
+
+class SettingsTest : public testing::Test {
+protected:
+    TempFolder temp;
+    std::string store = temp.Path("registry.reg");
+    TScriptedModal* modal = nullptr;
+
+    void SetUp() override {
+        setenv("VELLUMARK_REGISTRY", store.c_str(), 1);
+        auto scripted = std::make_unique<TScriptedModal>();
+        modal = scripted.get();
+        previous_ = SetModalInterface(std::move(scripted));
+        Application->Initialize();
+        Application->SetTitle(kApplicationTitle);
+    }
+    void TearDown() override {
+        Application->DestroyForms();
+        SetModalInterface(std::move(previous_));
+        unsetenv("VELLUMARK_REGISTRY");
+    }
+
+    void Seed(const std::string& values) { WriteWholeFile(store, kHeader + values); }
+    // A start of the program: the window is made and its FormCreate loads the settings.
+    TMainForm& Start() {
+        Application->CreateForm(MainForm);
+        return *MainForm;
+    }
+    // The user closes the window: FormClose saves the settings.
+    void Close() {
+        MainForm->Close();
+        Application->DestroyForms();
+    }
+    std::unique_ptr<TRegistry> Reader() {
+        auto reg = std::make_unique<TRegistry>(store);
+        reg->SetRootKey(HKEY_LOCAL_MACHINE);
+        EXPECT_TRUE(reg->OpenKey("\\Software\\Quorvex\\VMK", false));
+        return reg;
+    }
+
+private:
+    std::unique_ptr<TModalInterface> previous_;
+};
+
+}  // namespace
+
+TEST_F(SettingsTest, NumbersOutsideTheirEncoding) {
+    struct Case {
+        const char* stored;  // PosType, Type, FixType, JPGQ as dword digits
+        const char* position;
+        const char* format;
+        const char* fix;
+        int quality;
+    };
+    const Case cases[] = {
+        {"00000000 00000000 00000000 00000001", "LT", "BMP", "Prefix", 1},
+        {"00000001 00000001 00000001 00000064", "LB", "JPG", "Suffix", 100},
+        {"00000002 00000002 00000002 00000000", "RT", "AsIs", "Prefix", 1},
+        {"00000003 00000005 00000000 000000fa", "RB", "AsIs", "Prefix", 100},
+        {"00000004 ffffffff ffffffff 00000032", "OtherPos", "AsIs", "Prefix", 50},
+        {"00000007 00000003 00000101 ffffffff", "LT", "AsIs", "Prefix", 1},
+        {"ffffffff 80000000 7fffffff 7fffffff", "LT", "AsIs", "Prefix", 100},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.stored);
+        const std::string s = c.stored;
+        Seed("\"PosType\"=dword:" + s.substr(0, 8) + "\n\"Type\"=dword:" + s.substr(9, 8) +
+             "\n\"FixType\"=dword:" + s.substr(18, 8) + "\n\"JPGQ\"=dword:" + s.substr(27, 8) + "\n");
+        TMainForm& form = Start();
+        EXPECT_EQ(Position(form), c.position);
+        EXPECT_EQ(Format(form), c.format);
+        EXPECT_EQ(Fix(form), c.fix);
+        EXPECT_EQ(form.JPGQuality->GetValue(), c.quality);
+        Application->DestroyForms();
+    }
+}
+
+TEST_F(SettingsTest, BooleansAreOnForAnyNonZeroNumber) {
+    Seed("\"Transparent\"=dword:00000002\n\"AutoTrans\"=dword:00000000\n");
+    TMainForm& a = Start();
+    EXPECT_TRUE(a.CoverTransparent->GetChecked());
+    EXPECT_FALSE(a.AutoDetTrans->GetChecked());
+    Application->DestroyForms();
+    Seed("\"Transparent\"=dword:00000000\n\"AutoTrans\"=dword:80000000\n");
+    TMainForm& b = Start();
+    EXPECT_FALSE(b.CoverTransparent->GetChecked());
+    EXPECT_TRUE(b.AutoDetTrans->GetChecked());
+}
+
+TEST_F(SettingsTest, KeyThatCannotBeOpenedReadsAsMissingValues) {
+    if (geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
+    Seed("\"FileFix\"=\"mine\"\n\"JPGQ\"=dword:00000010\n\"Type\"=dword:00000000\n");
+    const std::string folder = temp.Path();
+    chmod(folder.c_str(), 0500);  // the key is there but cannot be opened for writing
+    TMainForm& form = Start();
+    chmod(folder.c_str(), 0700);
+    EXPECT_EQ(form.FileFix->GetText(), "");  // texts read as empty
+    EXPECT_EQ(form.JPGQuality->GetValue(), 85);
+    EXPECT_EQ(Format(form), "AsIs");
+    EXPECT_FALSE(modal->HasBox());
+}
+
+namespace {
+
+// Puts every control of the table back in its layout state, with no handler
+// bound, then binds recorders in place of the handlers.
+void RecordHandlers(TMainForm& f, std::vector<std::string>& log) {
+    TRadioButton* radios[] = {f.LT, f.LB, f.RT, f.RB, f.OtherPos, f.BMP, f.JPG, f.AsIs, f.Prefix, f.Suffix};
+    f.CoverFile->OnChange = nullptr;
+    f.CoverLeft->OnChange = nullptr;
+    f.CoverTop->OnChange = nullptr;
+    f.JPGQuality->OnChange = nullptr;
+    f.FileFix->OnChange = nullptr;
+    f.Path->OnChange = nullptr;
+    f.CoverTransparent->OnClick = nullptr;
+    f.AutoDetTrans->OnClick = nullptr;
+    for (TRadioButton* r : radios) {
+        r->OnClick = nullptr;
+        r->SetChecked(false);
+    }
+    f.CoverFile->SetText("");
+    f.CoverLeft->SetValue(0);
+    f.CoverTop->SetValue(0);
+    f.CoverTransparent->SetChecked(false);
+    f.AutoDetTrans->SetChecked(true);
+    f.TransColor->SetBrushColor(clWhite);
+    f.JPGQuality->SetValue(85);
+    f.FileFix->SetText("");
+    f.Path->SetText("");
+
+    const auto note = [&log](const std::string& what) {
+        return [&log, what](TObject* sender) {
+            log.push_back(what + ":" + dynamic_cast<TComponent*>(sender)->GetName());
+        };
+    };
+    f.CoverFile->OnChange = note("CoverFileChange");
+    for (TRadioButton* r : {f.LT, f.LB, f.RT, f.RB, f.OtherPos}) r->OnClick = note("OtherPosClick");
+    for (TRadioButton* r : {f.BMP, f.JPG, f.AsIs}) r->OnClick = note("BMPClick");
+    f.CoverTransparent->OnClick = note("CoverTransparentClick");
+    f.AutoDetTrans->OnClick = note("AutoDetTransClick");
+    f.JPGQuality->OnChange = note("JPGQualityChange");
+}
+
+std::string Joined(const std::vector<std::string>& log) {
+    std::string out;
+    for (const auto& s : log) out += s + " ";
+    return out;
+}
+
+}  // namespace
+
+TEST_F(SettingsTest, HandlersRunExactlyWhenALoadedValueChangesAControl) {
+    TMainForm& form = Start();
+    std::vector<std::string> log;
+
+    // Values equal to the layout: only the radio groups, which start with nothing on, change.
+    RecordHandlers(form, log);
+    Seed("\"CoverFile\"=\"\"\n\"PosType\"=dword:00000000\n\"CoverLeft\"=dword:00000000\n"
+         "\"Transparent\"=dword:00000000\n\"AutoTrans\"=dword:00000001\n"
+         "\"TransColor\"=dword:00ffffff\n\"Type\"=dword:00000002\n\"JPGQ\"=dword:00000055\n");
+    LoadSettings(form);
+    EXPECT_EQ(Joined(log), "OtherPosClick:LT BMPClick:AsIs ");
+
+    // Every value different: each handler once, in the order of the values.
+    log.clear();
+    RecordHandlers(form, log);
+    Seed("\"CoverFile\"=\"/x/c.bmp\"\n\"PosType\"=dword:00000004\n\"Transparent\"=dword:00000001\n"
+         "\"AutoTrans\"=dword:00000000\n\"Type\"=dword:00000001\n\"JPGQ\"=dword:00000032\n"
+         "\"FixType\"=dword:00000001\n");
+    LoadSettings(form);
+    EXPECT_EQ(Joined(log),
+              "CoverFileChange:CoverFile OtherPosClick:OtherPos CoverTransparentClick:CoverTransparent "
+              "AutoDetTransClick:AutoDetTrans BMPClick:JPG JPGQualityChange:JPGQuality ");
+
+    // First start: the defaults go in through the controls as well.
+    log.clear();
+    RecordHandlers(form, log);
+    std::filesystem::remove(store);
+    LoadSettings(form);
+    EXPECT_EQ(Joined(log), "OtherPosClick:LT BMPClick:AsIs CoverTransparentClick:CoverTransparent ");
+    EXPECT_EQ(form.FileFix->GetText(), "VMK_");
+}
+
+TEST_F(SettingsTest, AFailingHandlerIsShownAndTheLoadGoesOn) {
+    TMainForm& form = Start();
+    std::vector<std::string> log;
+    RecordHandlers(form, log);
+    form.CoverFile->OnChange = [](TObject*) { throw EReadError("Bitmap image is not valid"); };
+    Seed("\"CoverFile\"=\"/pics/damaged.bmp\"\n\"JPGQ\"=dword:00000021\n");
+    LoadSettings(form);
+    ASSERT_TRUE(modal->HasBox());
+    EXPECT_EQ(modal->TakeBox().text, "Bitmap image is not valid");
+    EXPECT_FALSE(modal->HasBox());
+    // The path stays, so the next save does not lose it; the values after it still load.
+    EXPECT_EQ(form.CoverFile->GetText(), "/pics/damaged.bmp");
+    EXPECT_EQ(form.JPGQuality->GetValue(), 33);
+}
+
+TEST_F(SettingsTest, SaveWritesTheTwelveValuesInOrder) {
+    TMainForm& form = Start();
+    form.CoverFile->SetText("/home/me/Logo \"1\".bmp");
+    form.RB->SetChecked(true);
+    form.CoverLeft->SetValue(-15);
+    form.CoverTop->SetValue(INT_MIN);
+    form.CoverTransparent->SetChecked(false);
+    form.AutoDetTrans->SetChecked(true);
+    form.TransColor->SetBrushColor(0xFF123456u);
+    form.JPG->SetChecked(true);
+    form.JPGQuality->SetValue(250);  // the control keeps it at 100
+    form.Suffix->SetChecked(true);
+    form.FileFix->SetText("");
+    form.Path->SetText("/out/");
+    Close();
+    EXPECT_EQ(ReadWholeFile(store), kHeader +
+                                        "\"CoverFile\"=\"/home/me/Logo \\\"1\\\".bmp\"\n"
+                                        "\"PosType\"=dword:00000003\n"
+                                        "\"CoverLeft\"=dword:fffffff1\n"
+                                        "\"CoverTop\"=dword:80000000\n"
+                                        "\"Transparent\"=dword:00000000\n"
+                                        "\"AutoTrans\"=dword:00000001\n"
+                                        "\"TransColor\"=dword:ff123456\n"
+                                        "\"Type\"=dword:00000001\n"
+                                        "\"JPGQ\"=dword:00000064\n"
+                                        "\"FixType\"=dword:00000001\n"
+                                        "\"FileFix\"=\"\"\n"
+                                        "\"SavePath\"=\"/out/\"\n");
+    EXPECT_FALSE(modal->HasBox());
+}
+
+TEST_F(SettingsTest, AGroupWithNothingOnKeepsItsStoredValue) {
+    Seed("\"PosType\"=dword:00000002\n\"Type\"=dword:00000000\n\"FixType\"=dword:00000000\n");
+    TMainForm& form = Start();
+    for (TRadioButton* r : {form.LT, form.LB, form.RT, form.RB, form.OtherPos, form.BMP, form.JPG,
+                            form.AsIs, form.Prefix, form.Suffix})
+        r->SetChecked(false);
+    Close();
+    auto reg = Reader();
+    EXPECT_EQ(reg->ReadInteger("PosType"), 2);
+    EXPECT_EQ(reg->ReadInteger("Type"), 0);
+    EXPECT_EQ(reg->ReadInteger("FixType"), 1);  // written always: not Prefix means Suffix
+}
+
+TEST_F(SettingsTest, AFailedSaveIsShownAndTheWindowStillCloses) {
+    const std::string before = kHeader + "\"FileFix\"=\"" + std::string(300, 'x') + "\"\n";
+    WriteWholeFile(store, before);
+    TMainForm& form = Start();
+    // The disk refuses every file above 64 bytes, for root as well.
+    rlimit old {};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit small = old;
+    small.rlim_cur = 64;
+    const auto oldHandler = signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &small);
+    form.Close();
+    setrlimit(RLIMIT_FSIZE, &old);
+    signal(SIGXFSZ, oldHandler);
+    EXPECT_TRUE(Application->GetTerminated());  // the close went ahead
+    ASSERT_TRUE(modal->HasBox());
+    const auto box = modal->TakeBox();
+    EXPECT_EQ(box.kind, TScriptedModal::Box::Error);
+    EXPECT_EQ(box.caption, kApplicationTitle);
+    EXPECT_EQ(box.text.rfind("Failed to set data for 'CoverFile'. ", 0), 0u) << box.text;
+    EXPECT_FALSE(modal->HasBox());  // the values after it were not tried
+    EXPECT_EQ(ReadWholeFile(store), before);
+}
+
+TEST_F(SettingsTest, AStoreThatCannotBeCreatedTakesNothingAndSaysNothing) {
+    std::filesystem::create_directories(store);  // a folder where the file should be
+    TMainForm& form = Start();
+    EXPECT_EQ(form.FileFix->GetText(), "VMK_");  // read as a first start
+    form.Close();
+    EXPECT_TRUE(Application->GetTerminated());
+    EXPECT_FALSE(modal->HasBox());
+    EXPECT_TRUE(std::filesystem::is_directory(store));
+}
