@@ -49,6 +49,9 @@ void PrepareCover(TBitmap& cover, const TCoverSettings& settings) {
 }
 
 void LoadSource(TBitmap& working, const std::string& path) {
+    // The previous picture goes first: the run reuses its working bitmap, and
+    // keeping the old raster while the new one is read would hold two pictures.
+    working.FreeImage();
     if (IsBmpExtension(path)) {
         working.LoadFromFile(path);
     } else {

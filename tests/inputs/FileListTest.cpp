@@ -194,3 +194,50 @@ TEST_F(FileListTest, UnreadablePreviewReportsAndKeepsTheOldPicture) {
 
 }  // namespace
 }  // namespace vmk::test
+
+namespace vmk::test {
+namespace {
+
+// A camera-sized picture previews whole: a 4000 x 3000 JPEG, red on the left
+// half and blue on the right, shows at its natural size with its colours.
+TEST_F(FormTest, TwelveMegapixelJpegPreviews) {
+    TBitmap bmp;
+    bmp.SetPixelFormat(TPixelFormat::pf24bit);
+    bmp.SetSize(4000, 3000);
+    for (int y = 0; y < 3000; ++y) {
+        uint8_t* row = bmp.GetScanline(y);
+        for (int x = 0; x < 4000; ++x, row += 3) {
+            const bool left = x < 2000;
+            row[0] = left ? 0 : 200;   // blue
+            row[1] = 30;               // green
+            row[2] = left ? 220 : 10;  // red
+        }
+    }
+    const std::string path = Path("camera.jpg");
+    {
+        TJPEGImage jpeg;
+        jpeg.Assign(bmp);
+        jpeg.SaveToFile(path);
+    }
+    modal_->QueuePaths("OpenFiles", {path});
+    form_->Open->Click();
+    form_->FilesList->SelectByUser(0);
+    ASSERT_FALSE(modal_->HasBox());
+
+    TPicture& shown = form_->PreviewFiles->GetPicture();
+    EXPECT_EQ(shown.GetWidth(), 4000);
+    EXPECT_EQ(shown.GetHeight(), 3000);
+    EXPECT_EQ(form_->PreviewFiles->GetWidth(), 4000);  // AutoSize takes the picture's size
+    const auto near = [](TColor got, TColor want) {
+        for (int shift = 0; shift < 24; shift += 8)
+            if (std::abs(static_cast<int>((got >> shift) & 0xFF) - static_cast<int>((want >> shift) & 0xFF)) > 6)
+                return false;
+        return true;
+    };
+    const TBitmap& pixels = shown.GetBitmap();
+    EXPECT_PRED2(near, pixels.GetPixelColor(10, 10), RGBColor(220, 30, 0));
+    EXPECT_PRED2(near, pixels.GetPixelColor(3990, 2990), RGBColor(10, 30, 200));
+}
+
+}  // namespace
+}  // namespace vmk::test
