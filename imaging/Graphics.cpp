@@ -228,6 +228,9 @@ TCanvas& TBitmap::GetCanvas() {
 }
 
 void TBitmap::FreeImage() {
+    // Freeing comes right before a new picture is read in: its memory can serve
+    // that picture, unless another bitmap still shares it.
+    if (image_.use_count() == 1) detail::RecyclePixels(std::move(image_->pixels));
     auto next = std::make_shared<Image>();
     next->format = image_->format;
     next->palette = image_->palette;

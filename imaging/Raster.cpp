@@ -1,6 +1,7 @@
 #include "imaging/Raster.h"
 
 #include <cstring>
+#include <mutex>
 #include <limits>
 #include <string>
 
@@ -44,9 +45,42 @@ RasterSize CheckedRasterSize(int64_t width, int64_t height, int bitsPerPixel) {
     return {static_cast<int>(stride), static_cast<size_t>(bytes)};
 }
 
+namespace {
+
+constexpr size_t kRecycleFrom = size_t{1} << 20;  // smaller buffers are cheap to make anew
+
+std::mutex spareLock;
+std::vector<uint8_t> spare;
+
+// The spare buffer when it fits bytes without wasting much; otherwise it is freed.
+std::vector<uint8_t> TakeSpare(size_t bytes) {
+    std::vector<uint8_t> taken;
+    const std::lock_guard<std::mutex> hold(spareLock);
+    if (spare.capacity() >= bytes && spare.capacity() <= bytes + bytes / 2) taken.swap(spare);
+    std::vector<uint8_t>().swap(spare);
+    return taken;
+}
+
+}  // namespace
+
+void RecyclePixels(std::vector<uint8_t>&& pixels) {
+    if (pixels.capacity() < kRecycleFrom) return;
+    std::vector<uint8_t> old;
+    {
+        const std::lock_guard<std::mutex> hold(spareLock);
+        old.swap(spare);
+        spare.swap(pixels);
+    }
+    // old is freed here, outside the lock.
+}
+
 void AllocateRaster(Raster& raster, int width, int height, TPixelFormat format) {
     format = HeldFormat(format);
     const RasterSize size = CheckedRasterSize(width, height, BitsPerPixel(format));
+    if (size.bytes >= kRecycleFrom && raster.pixels.capacity() < size.bytes) {
+        std::vector<uint8_t> reused = TakeSpare(size.bytes);
+        if (reused.capacity() > 0) raster.pixels.swap(reused);
+    }
     raster.width = width;
     raster.height = height;
     raster.format = format;

@@ -40,6 +40,12 @@ RasterSize CheckedRasterSize(int64_t width, int64_t height, int bitsPerPixel);
 // Sizes raster (pixels zeroed) for the given format and size.
 void AllocateRaster(Raster& raster, int width, int height, TPixelFormat format);
 
+// Offers the pixel memory of a picture about to be replaced to the next raster
+// made. A batch of camera pictures then reuses one buffer instead of faulting in
+// tens of megabytes of fresh memory for every picture. At most one buffer is
+// kept, and the next allocation takes it or frees it.
+void RecyclePixels(std::vector<uint8_t>&& pixels);
+
 HPALETTE StandardPalette(TPixelFormat format);
 HPALETTE MakePalette(std::vector<TPaletteEntry> entries);
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "imaging/Graphics.h"
 
 using namespace vmk;
@@ -162,4 +164,24 @@ TEST(TGraphic, AssignBetweenUnrelatedKindsFails) {
         EXPECT_STREQ(e.what(), "Cannot assign a TOther to a TBitmap");
     }
     EXPECT_THROW(o.Assign(b), EConvertError);
+}
+
+// The memory of a freed picture serves the next one, which must still start
+// black and must not disturb a bitmap that shares the old pixels.
+TEST(TBitmap, ReusedPictureMemoryStartsClean) {
+    TBitmap first;
+    first.SetSize(1024, 512);  // big enough to be passed on
+    for (int y = 0; y < first.Height(); ++y) std::memset(first.GetScanline(y), 0xAB, 1024 * 3);
+
+    TBitmap sharer;
+    sharer.Assign(first);
+    first.FreeImage();  // shared: nothing to hand on
+    EXPECT_EQ(sharer.GetPixelColor(5, 5), 0xABABABu);
+
+    sharer.FreeImage();  // alone now: its pixels wait for the next picture
+    TBitmap next;
+    next.SetSize(1000, 500);
+    for (int y = 0; y < next.Height(); y += 97)
+        for (int x = 0; x < next.Width(); x += 89) ASSERT_EQ(next.GetPixelColor(x, y), 0u) << x << "," << y;
+    EXPECT_EQ(next.GetPixelColor(999, 499), 0u);
 }
