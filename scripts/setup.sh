@@ -3,7 +3,7 @@
 set -eu
 need=()
 for pkg in g++ cmake ninja-build qt6-base-dev libjpeg62-turbo-dev libgtest-dev \
-           libgl-dev xvfb; do
+           libgl-dev; do
   dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || need+=("$pkg")
 done
 if [ ${#need[@]} -gt 0 ]; then
