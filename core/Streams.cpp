@@ -110,6 +110,10 @@ TFileStream::TFileStream(const std::string& path, TFileMode mode, const std::str
         file_ = nullptr;
         throw EFOpenError("Cannot open file \"" + shownPath + "\". It is a folder.");
     }
+    // Pictures move row by row; a large buffer turns thousands of row-sized
+    // system calls into a few big ones.
+    buffer_ = std::make_unique<char[]>(kBufferSize);
+    std::setvbuf(file_, buffer_.get(), _IOFBF, kBufferSize);
 }
 
 TFileStream::~TFileStream() {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -71,8 +72,10 @@ protected:
     void Close();
 
 private:
+    static constexpr size_t kBufferSize = size_t{1} << 18;
     std::string path_;
     std::string shown_;
+    std::unique_ptr<char[]> buffer_;  // stdio buffer of file_, closed before it goes
     std::FILE* file_ = nullptr;
 };
 
