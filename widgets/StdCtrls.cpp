@@ -253,8 +253,11 @@ TListBox::TListBox(TComponent* owner) : TWinControl(owner, new QListWidget), ite
     list->setSelectionMode(QAbstractItemView::SingleSelection);
     list->setUniformItemSizes(true);
     WatchChild(list->viewport());
-    QObject::connect(list, &QListWidget::currentRowChanged, list, [this](int) {
-        if (settingIndex_) return;
+    // A mouse press moves the current row before it selects it, so the current
+    // row alone would report a click while nothing is selected yet: the handler
+    // runs once the selection has settled, and only on a selected line.
+    QObject::connect(list, &QListWidget::itemSelectionChanged, list, [this] {
+        if (settingIndex_ || GetItemIndex() < 0) return;
         Dispatch([this] {
             if (OnClick) OnClick(this);
         });

@@ -250,3 +250,30 @@ TEST_F(EventRule, MouseEventsReachOnlyTheControlUnderThePointer) {
     EXPECT_EQ(moves, (std::vector<std::string>{"Label 3,4", "Spin 3,4"}));
     EXPECT_EQ(ups, 1);
 }
+
+// A real mouse click on a line: the handler runs once and already sees the line
+// selected (the press moves the current row before it selects it).
+TEST_F(EventRule, ListBoxMouseClickReportsTheClickedLine) {
+    auto* list = Make<TListBox>("List");
+    list->GetItems().Add("a.bmp");
+    list->GetItems().Add("b.jpg");
+    auto* widget = static_cast<QListWidget*>(list->GetWidget());
+    widget->resize(120, 80);
+    widget->show();
+    std::vector<int> seen;
+    list->OnClick = [&](TObject*) { seen.push_back(list->GetItemIndex()); };
+    const auto click = [&](int row) {
+        const QPoint at = widget->visualItemRect(widget->item(row)).center();
+        QMouseEvent press(QEvent::MouseButtonPress, at, widget->viewport()->mapToGlobal(at), Qt::LeftButton,
+                          Qt::LeftButton, Qt::NoModifier);
+        QMouseEvent release(QEvent::MouseButtonRelease, at, widget->viewport()->mapToGlobal(at), Qt::LeftButton,
+                            Qt::NoButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(widget->viewport(), &press);
+        QCoreApplication::sendEvent(widget->viewport(), &release);
+    };
+    click(1);
+    click(0);
+    click(0);  // the selected line again
+    EXPECT_EQ(seen, (std::vector<int>{1, 0, 0}));
+    EXPECT_FALSE(modal->HasBox());
+}
