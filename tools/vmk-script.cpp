@@ -400,22 +400,22 @@ private:
         }
     }
 
-    std::string Property(const std::string& spec) {
-        const size_t dot = spec.find('.');
-        if (dot == std::string::npos) Fail(2, "expected CONTROL.PROPERTY, got " + spec);
-        const std::string name = spec.substr(0, dot), prop = spec.substr(dot + 1);
+    std::string Property(const std::string& target) {
+        const size_t dot = target.find('.');
+        if (dot == std::string::npos) Fail(2, "expected CONTROL.PROPERTY, got " + target);
+        const std::string name = target.substr(0, dot), prop = target.substr(dot + 1);
         if (name == "Screen" && prop == "Cursor") return CursorName(Screen->GetCursor());
         if (name == "Application" && prop == "Title") return Application->GetTitle();
         if (name == "FilePaths") {
             if (prop == "Items") return Joined(FilePaths().Items());
             if (prop == "Count") return std::to_string(FilePaths().GetCount());
-            Fail(2, "unknown property " + spec);
+            Fail(2, "unknown property " + target);
         }
         if (name == "MainForm") {
             if (prop == "Caption") return Form().GetCaption();
             if (prop == "ClientWidth" || prop == "Width") return std::to_string(Form().GetClientWidth());
             if (prop == "ClientHeight" || prop == "Height") return std::to_string(Form().GetClientHeight());
-            Fail(2, "unknown property " + spec);
+            Fail(2, "unknown property " + target);
         }
         TComponent& comp = Find(name);
         if (prop == "Color") {
@@ -427,7 +427,7 @@ private:
             if (auto* t = dynamic_cast<TTimer*>(&comp)) return Bool(t->GetEnabled());
         }
         auto* c = dynamic_cast<TControl*>(&comp);
-        if (!c) Fail(2, "unknown property " + spec);
+        if (!c) Fail(2, "unknown property " + target);
         if (prop == "Left") return std::to_string(c->GetLeft());
         if (prop == "Top") return std::to_string(c->GetTop());
         if (prop == "Width") return std::to_string(c->GetWidth());
@@ -462,7 +462,7 @@ private:
             if (prop == "PictureWidth") return std::to_string(i->GetPicture().GetWidth());
             if (prop == "PictureHeight") return std::to_string(i->GetPicture().GetHeight());
         }
-        Fail(2, "unknown property " + spec);
+        Fail(2, "unknown property " + target);
     }
 
     TMainForm* form_;

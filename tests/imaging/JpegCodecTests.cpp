@@ -10,7 +10,7 @@
 namespace vmk {
 namespace {
 
-using testing::JpegSpec;
+using testing::JpegRecipe;
 using testing::Layout;
 using testing::MakeJpeg;
 
@@ -223,7 +223,7 @@ TEST(JpegCodec, CmykRowsConvertWithAndWithoutInvertedInks) {
 // Damaged files: cut at many points and with flipped bytes they give EJPEG or a
 // picture, never a crash (run this suite under the sanitizers too).
 TEST(JpegCodecDamage, CutFilesNeverCrash) {
-    const JpegSpec specs[] = {
+    const JpegRecipe recipes[] = {
         {.width = 24, .height = 20},
         {.width = 24, .height = 20, .layout = Layout::Progressive},
         {.width = 24, .height = 20, .layout = Layout::Arithmetic},
@@ -231,8 +231,8 @@ TEST(JpegCodecDamage, CutFilesNeverCrash) {
         {.width = 24, .height = 20, .gray = true},
         {.width = 24, .height = 20, .cmyk = true},
     };
-    for (const JpegSpec& spec : specs) {
-        const auto bytes = MakeJpeg(spec);
+    for (const JpegRecipe& recipe : recipes) {
+        const auto bytes = MakeJpeg(recipe);
         for (size_t cut = 0; cut < bytes.size(); cut += (cut < 700 ? 1 : 7)) {
             SCOPED_TRACE(cut);
             LoadAndDecode(std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<ptrdiff_t>(cut)));
@@ -241,7 +241,7 @@ TEST(JpegCodecDamage, CutFilesNeverCrash) {
 }
 
 TEST(JpegCodecDamage, FlippedBytesNeverCrash) {
-    const JpegSpec specs[] = {
+    const JpegRecipe recipes[] = {
         {.width = 24, .height = 20},
         {.width = 24, .height = 20, .layout = Layout::Progressive},
         {.width = 24, .height = 20, .layout = Layout::Arithmetic},
@@ -253,8 +253,8 @@ TEST(JpegCodecDamage, FlippedBytesNeverCrash) {
         seed = seed * 1664525u + 1013904223u;
         return seed >> 8;
     };
-    for (const JpegSpec& spec : specs) {
-        const auto bytes = MakeJpeg(spec);
+    for (const JpegRecipe& recipe : recipes) {
+        const auto bytes = MakeJpeg(recipe);
         for (size_t i = 0; i < bytes.size(); ++i) {
             SCOPED_TRACE(i);
             auto damaged = bytes;

@@ -10,7 +10,7 @@
 namespace vmk {
 namespace {
 
-using testing::JpegSpec;
+using testing::JpegRecipe;
 using testing::Layout;
 using testing::MakeJpeg;
 using testing::Near;
@@ -106,7 +106,7 @@ TEST_F(JpegImageTest, DecodesOnceOnFirstDrawAndKeepsTheBitmap) {
 TEST_F(JpegImageTest, DecodesEveryVariantItWasGiven) {
     struct Case {
         const char* name;
-        JpegSpec spec;
+        JpegRecipe recipe;
         bool multiScan;
     };
     const Case cases[] = {
@@ -124,13 +124,13 @@ TEST_F(JpegImageTest, DecodesEveryVariantItWasGiven) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         TJPEGImage image;
-        Load(image, MakeJpeg(c.spec));
+        Load(image, MakeJpeg(c.recipe));
         EXPECT_EQ(image.GetMultiScan(), c.multiScan);
         TBitmap& bitmap = image.ToBitmap();
         EXPECT_EQ(bitmap.GetPixelFormat(), TPixelFormat::pf24bit);
-        EXPECT_EQ(bitmap.Width(), c.spec.width);
-        EXPECT_EQ(bitmap.Height(), c.spec.height);
-        if (c.spec.width > 1) ExpectPattern(bitmap, 16);
+        EXPECT_EQ(bitmap.Width(), c.recipe.width);
+        EXPECT_EQ(bitmap.Height(), c.recipe.height);
+        if (c.recipe.width > 1) ExpectPattern(bitmap, 16);
     }
 }
 

@@ -17,7 +17,7 @@ namespace vmk::testing {
 
 enum class Layout { Baseline, Progressive, Arithmetic };
 
-struct JpegSpec {
+struct JpegRecipe {
     int width = 64;
     int height = 48;
     Layout layout = Layout::Baseline;
@@ -38,7 +38,7 @@ inline TColor PatternColor(int x, int y, int width, int height) {
     return x < width / 2 ? RGBColor(220, 20, 20) : RGBColor(20, 20, 220);
 }
 
-inline std::vector<uint8_t> MakeJpeg(const JpegSpec& spec) {
+inline std::vector<uint8_t> MakeJpeg(const JpegRecipe& recipe) {
     jpeg_compress_struct c{};
     jpeg_error_mgr errors{};
     c.err = jpeg_std_error(&errors);
@@ -47,34 +47,34 @@ inline std::vector<uint8_t> MakeJpeg(const JpegSpec& spec) {
     unsigned char* buffer = nullptr;
     unsigned long size = 0;
     jpeg_mem_dest(&c, &buffer, &size);
-    c.image_width = static_cast<JDIMENSION>(spec.width);
-    c.image_height = static_cast<JDIMENSION>(spec.height);
-    c.input_components = spec.twoComponents ? 2 : spec.gray ? 1 : spec.cmyk ? 4 : 3;
-    c.in_color_space = spec.twoComponents ? JCS_UNKNOWN : spec.gray ? JCS_GRAYSCALE : spec.cmyk ? JCS_CMYK : JCS_RGB;
+    c.image_width = static_cast<JDIMENSION>(recipe.width);
+    c.image_height = static_cast<JDIMENSION>(recipe.height);
+    c.input_components = recipe.twoComponents ? 2 : recipe.gray ? 1 : recipe.cmyk ? 4 : 3;
+    c.in_color_space = recipe.twoComponents ? JCS_UNKNOWN : recipe.gray ? JCS_GRAYSCALE : recipe.cmyk ? JCS_CMYK : JCS_RGB;
     jpeg_set_defaults(&c);
-    if (spec.cmyk && spec.ycck) jpeg_set_colorspace(&c, JCS_YCCK);
-    jpeg_set_quality(&c, spec.quality, TRUE);
-    if (!spec.gray && !spec.cmyk && !spec.twoComponents) {
-        c.comp_info[0].h_samp_factor = spec.hSampling;
-        c.comp_info[0].v_samp_factor = spec.vSampling;
+    if (recipe.cmyk && recipe.ycck) jpeg_set_colorspace(&c, JCS_YCCK);
+    jpeg_set_quality(&c, recipe.quality, TRUE);
+    if (!recipe.gray && !recipe.cmyk && !recipe.twoComponents) {
+        c.comp_info[0].h_samp_factor = recipe.hSampling;
+        c.comp_info[0].v_samp_factor = recipe.vSampling;
     }
-    if (spec.layout == Layout::Progressive) jpeg_simple_progression(&c);
-    if (spec.layout == Layout::Arithmetic) c.arith_code = TRUE;
-    c.restart_in_rows = spec.restartRows;
+    if (recipe.layout == Layout::Progressive) jpeg_simple_progression(&c);
+    if (recipe.layout == Layout::Arithmetic) c.arith_code = TRUE;
+    c.restart_in_rows = recipe.restartRows;
     jpeg_start_compress(&c, TRUE);
-    std::vector<JSAMPLE> row(static_cast<size_t>(spec.width * c.input_components));
+    std::vector<JSAMPLE> row(static_cast<size_t>(recipe.width * c.input_components));
     while (c.next_scanline < c.image_height) {
         const int y = static_cast<int>(c.next_scanline);
-        for (int x = 0; x < spec.width; ++x) {
-            const TColor colour = PatternColor(x, y, spec.width, spec.height);
+        for (int x = 0; x < recipe.width; ++x) {
+            const TColor colour = PatternColor(x, y, recipe.width, recipe.height);
             const int r = GetRValue(colour), g = GetGValue(colour), b = GetBValue(colour);
             JSAMPLE* p = row.data() + x * c.input_components;
-            if (spec.twoComponents) {
+            if (recipe.twoComponents) {
                 p[0] = static_cast<JSAMPLE>(r);
                 p[1] = static_cast<JSAMPLE>(g);
-            } else if (spec.gray) {
+            } else if (recipe.gray) {
                 p[0] = static_cast<JSAMPLE>((r * 77 + g * 150 + b * 29) >> 8);
-            } else if (spec.cmyk) {
+            } else if (recipe.cmyk) {
                 // Inverted inks: 255 = none. k full "none", c/m/y = the colour itself.
                 p[0] = static_cast<JSAMPLE>(r);
                 p[1] = static_cast<JSAMPLE>(g);
