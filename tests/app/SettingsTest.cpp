@@ -1,11 +1,10 @@
 #include <climits>
-#include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include "app/MainForm.h"
+#include "support/FileSizeLimit.h"
 #include "app/Settings.h"
 #include "core/Exception.h"
 #include "core/Registry.h"
@@ -280,15 +279,10 @@ TEST_F(SettingsTest, AFailedSaveIsShownAndTheWindowStillCloses) {
     WriteWholeFile(store, before);
     TMainForm& form = Start();
     // The disk refuses every file above 64 bytes, for root as well.
-    rlimit old {};
-    getrlimit(RLIMIT_FSIZE, &old);
-    rlimit small = old;
-    small.rlim_cur = 64;
-    const auto oldHandler = signal(SIGXFSZ, SIG_IGN);
-    setrlimit(RLIMIT_FSIZE, &small);
-    form.Close();
-    setrlimit(RLIMIT_FSIZE, &old);
-    signal(SIGXFSZ, oldHandler);
+    {
+        const FileSizeLimit limit(64);
+        form.Close();
+    }
     EXPECT_TRUE(Application->GetTerminated());  // the close went ahead
     ASSERT_TRUE(modal->HasBox());
     const auto box = modal->TakeBox();

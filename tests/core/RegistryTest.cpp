@@ -1,10 +1,10 @@
 #include "core/Registry.h"
+#include "support/FileSizeLimit.h"
 
 #include <climits>
 #include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -302,21 +302,14 @@ TEST_F(RegistryTest, WriteThatCannotReachTheDiskFailsAndKeepsTheFile) {
                                std::string(200, 'x') + "\"\n";
     Store(before);
     auto reg = Open();
-    rlimit old {};
-    getrlimit(RLIMIT_FSIZE, &old);
-    rlimit small = old;
-    small.rlim_cur = 64;
-    const auto oldHandler = signal(SIGXFSZ, SIG_IGN);
-    setrlimit(RLIMIT_FSIZE, &small);
     bool failed = false;
     try {
+        const FileSizeLimit limit(64);
         reg->WriteInteger("JPGQ", 1);
     } catch (const ERegistryException& e) {
         failed = true;
         EXPECT_EQ(e.Message().rfind("Failed to set data for 'JPGQ'. ", 0), 0u) << e.Message();
     }
-    setrlimit(RLIMIT_FSIZE, &old);
-    signal(SIGXFSZ, oldHandler);
     EXPECT_TRUE(failed);
     EXPECT_EQ(ReadWholeFile(store), before);
     EXPECT_FALSE(TempFilesLeft());
