@@ -1,14 +1,22 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on Debian 12, only what is missing.
+# Prints one line per package it installs; apt's own output is shown only when it fails.
 set -eu
 need=()
 for pkg in g++ cmake ninja-build qt6-base-dev libjpeg62-turbo-dev libgtest-dev \
            libgl-dev; do
   dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || need+=("$pkg")
 done
-if [ ${#need[@]} -gt 0 ]; then
-  sudo_cmd=""
-  [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
-  $sudo_cmd apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "${need[@]}"
+[ ${#need[@]} -eq 0 ] && exit 0
+sudo_cmd=""
+[ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+for pkg in "${need[@]}"; do echo "setup: installing $pkg"; done
+if ! { $sudo_cmd apt-get update -qq &&
+       DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends \
+         "${need[@]}"; } > "$log" 2>&1; then
+  cat "$log" >&2
+  echo "setup: installing ${need[*]} failed" >&2
+  exit 1
 fi
