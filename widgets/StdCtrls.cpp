@@ -128,7 +128,14 @@ TCustomEdit::TCustomEdit(TComponent* owner, QWidget* widget)
     });
 }
 
-std::string TCustomEdit::GetText() const { return GetLineEdit() ? FromQ(edit_->text()) : lastText_; }
+std::string TCustomEdit::GetText() const {
+    if (!GetLineEdit()) return lastText_;
+    // A text set from code may hold bytes that are not UTF-8 (a file name may be
+    // any bytes): while the box still shows it, those bytes are the text.
+    const QString shown = edit_->text();
+    if (shown == ToQ(lastText_)) return lastText_;
+    return FromQ(shown);
+}
 
 void TCustomEdit::SetText(const std::string& value) {
     if (!GetLineEdit() || value == GetText()) return;
