@@ -4,9 +4,12 @@
 #include <clocale>
 #include <climits>
 #include <cwchar>
+#include <cstring>
 #include <cwctype>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "core/Exception.h"
 
 namespace vmk {
 
@@ -88,19 +91,58 @@ std::string LowerCase(const std::string& text) {
 
 std::string IntToStr(long long value) { return std::to_string(value); }
 
+bool HasNulCharacter(const std::string& path) { return path.find('\0') != std::string::npos; }
+
+std::string ShownPath(const std::string& path) {
+    std::string out;
+    out.reserve(path.size());
+    for (const char c : path) {
+        if (c == '\0')
+            out += "\\0";
+        else
+            out += c;
+    }
+    return out;
+}
+
 bool FileExists(const std::string& path) {
     struct stat info {};
-    return !path.empty() && stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+    return !path.empty() && !HasNulCharacter(path) && stat(path.c_str(), &info) == 0 &&
+           S_ISREG(info.st_mode);
 }
 
 bool DirectoryExists(const std::string& path) {
     struct stat info {};
-    return !path.empty() && stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    return !path.empty() && !HasNulCharacter(path) && stat(path.c_str(), &info) == 0 &&
+           S_ISDIR(info.st_mode);
 }
 
-bool DeleteFile(const std::string& path) { return unlink(path.c_str()) == 0; }
+bool EntryExists(const std::string& path) {
+    struct stat info {};
+    return !path.empty() && !HasNulCharacter(path) && lstat(path.c_str(), &info) == 0;
+}
+
+bool DeleteFile(const std::string& path) {
+    return !HasNulCharacter(path) && unlink(path.c_str()) == 0;
+}
+
+std::string ResolveLinks(const std::string& path) {
+    std::string at = path;
+    // The kernel's own limit on links followed in one lookup.
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat info {};
+        if (HasNulCharacter(at) || lstat(at.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return at;
+        std::string target(static_cast<size_t>(info.st_size > 0 ? info.st_size : PATH_MAX) + 1, '\0');
+        const ssize_t n = readlink(at.c_str(), target.data(), target.size());
+        if (n < 0 || static_cast<size_t>(n) >= target.size()) return at;  // changed meanwhile
+        target.resize(static_cast<size_t>(n));
+        at = !target.empty() && target.front() == '/' ? target : ExtractFilePath(at) + target;
+    }
+    throw EFCreateError("Cannot create file \"" + ShownPath(path) + "\". " + std::strerror(ELOOP));
+}
 
 bool ForceDirectories(const std::string& path) {
+    if (HasNulCharacter(path)) return false;
     std::string dir = path;
     while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
     if (dir.empty()) return false;

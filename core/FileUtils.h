@@ -13,11 +13,24 @@ std::string ExtractFileDrive(const std::string& path);  // always "": there are 
 std::string LowerCase(const std::string& text);  // locale-aware, UTF-8 in and out
 std::string IntToStr(long long value);
 
-bool FileExists(const std::string& path);  // a file, not a folder
+// A regular file (through any links): not a folder, pipe or device, whose reading
+// could block or never end.
+bool FileExists(const std::string& path);
 bool DirectoryExists(const std::string& path);
+// Anything at all has that name, a dangling link included.
+bool EntryExists(const std::string& path);
 bool DeleteFile(const std::string& path);
 // Creates the folder and every missing folder above it; false when that fails.
 bool ForceDirectories(const std::string& path);
+
+// No system call can take a name with a NUL in it: such a path names no file.
+bool HasNulCharacter(const std::string& path);
+// The path as a message shows it, a NUL written as "\0".
+std::string ShownPath(const std::string& path);
+// Where a write to path lands: links in its last part are followed, a dangling one
+// included, so that a plain overwrite and our replace-by-rename reach the same file.
+// Throws EFCreateError on a loop of links.
+std::string ResolveLinks(const std::string& path);
 
 // The running executable's full path and its folder (ending in "/").
 std::string ApplicationExeName();

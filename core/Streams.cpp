@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,7 +27,7 @@ void TStream::ReadBuffer(void* buffer, int64_t count) {
 }
 
 void TStream::WriteBuffer(const void* buffer, int64_t count) {
-    if (count != 0 && Write(buffer, count) != count) throw EWriteError("Stream write error");
+    if (count != 0 && Write(buffer, count) != count) throw EWriteError(WriteErrorMessage());
 }
 
 int64_t TStream::CopyFrom(TStream& source, int64_t count) {
@@ -92,24 +94,85 @@ void TMemoryStream::SaveToFile(const std::string& path) {
 
 // ---- TFileStream
 
-TFileStream::TFileStream(const std::string& path, TFileMode mode) : TFileStream(path, mode, path) {}
+namespace {
 
-TFileStream::TFileStream(const std::string& path, TFileMode mode, const std::string& shownPath)
-    : path_(path), shown_(shownPath) {
-    const char* how = mode == TFileMode::OpenRead ? "rb" : mode == TFileMode::Create ? "wb" : "r+b";
-    file_ = std::fopen(path.c_str(), how);
-    if (!file_) {
-        const std::string why = std::strerror(errno);
-        if (mode == TFileMode::Create)
-            throw EFCreateError("Cannot create file \"" + shownPath + "\". " + why);
-        throw EFOpenError("Cannot open file \"" + shownPath + "\". " + why);
-    }
+std::string Quoted(const std::string& path) { return "\"" + ShownPath(path) + "\""; }
+
+[[noreturn]] void ThrowOpenError(TFileMode mode, const std::string& shown, const std::string& why) {
+    if (mode == TFileMode::Create) throw EFCreateError("Cannot create file " + Quoted(shown) + ". " + why);
+    throw EFOpenError("Cannot open file " + Quoted(shown) + ". " + why);
+}
+
+// Why a file that opened is not one we read or write; "" when it is a regular file.
+std::string NotARegularFile(int fd) {
     struct stat info {};
-    if (fstat(fileno(file_), &info) == 0 && S_ISDIR(info.st_mode)) {
-        std::fclose(file_);
-        file_ = nullptr;
-        throw EFOpenError("Cannot open file \"" + shownPath + "\". It is a folder.");
+    if (fstat(fd, &info) != 0) return std::strerror(errno);
+    if (S_ISDIR(info.st_mode)) return "It is a folder.";
+    if (!S_ISREG(info.st_mode)) return "It is not a regular file.";
+    return {};
+}
+
+// Eight letters and digits from the kernel's generator, safe from any thread.
+std::string RandomPart() {
+    static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    unsigned char bytes[8] = {};
+    size_t got = 0;
+    while (got < sizeof bytes) {
+        const ssize_t n = getrandom(bytes + got, sizeof bytes - got, 0);
+        if (n > 0) {
+            got += static_cast<size_t>(n);
+        } else if (n < 0 && errno != EINTR) {
+            break;
+        }
     }
+    if (got < sizeof bytes) {
+        // No generator (an old kernel, a seccomp filter): time, thread and a counter
+        // still make the name unlikely to repeat, and O_EXCL keeps it safe if it does.
+        static std::atomic<uint64_t> counter{0};
+        uint64_t mix = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+                       (static_cast<uint64_t>(gettid()) << 32) ^ (counter++ * 0x9E3779B97F4A7C15ull);
+        for (auto& b : bytes) {
+            mix ^= mix >> 29;
+            mix *= 0xBF58476D1CE4E5B9ull;
+            b = static_cast<unsigned char>(mix >> 56);
+        }
+    }
+    std::string out;
+    for (const unsigned char b : bytes) out += alphabet[b % (sizeof alphabet - 1)];
+    return out;
+}
+
+}  // namespace
+
+TFileStream::TFileStream(std::string shownPath) : shown_(std::move(shownPath)) {}
+
+TFileStream::TFileStream(const std::string& path, TFileMode mode) : shown_(path) {
+    if (HasNulCharacter(path)) ThrowOpenError(mode, path, "The name holds a NUL character.");
+    // Non-blocking, so that opening a pipe or a device cannot hang; the type is
+    // checked before a single byte moves.
+    int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+    flags |= mode == TFileMode::OpenRead ? O_RDONLY
+             : mode == TFileMode::Create ? O_WRONLY | O_CREAT | O_TRUNC : O_RDWR;
+    const int fd = open(path.c_str(), flags, 0666);
+    if (fd < 0) ThrowOpenError(mode, path, std::strerror(errno));
+    if (const std::string why = NotARegularFile(fd); !why.empty()) {
+        close(fd);
+        ThrowOpenError(mode, path, why);
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    Attach(fd, path);
+}
+
+void TFileStream::Attach(int fd, std::string path) {
+    path_ = std::move(path);
+    const int access = fcntl(fd, F_GETFL) & O_ACCMODE;
+    std::FILE* file = fdopen(fd, access == O_RDONLY ? "rb" : access == O_WRONLY ? "wb" : "r+b");
+    if (!file) {
+        const std::string why = std::strerror(errno);
+        close(fd);
+        throw EFOpenError("Cannot open file " + Quoted(shown_) + ". " + why);
+    }
+    file_ = file;
     // Pictures move row by row; a large buffer turns thousands of row-sized
     // system calls into a few big ones.
     buffer_ = std::make_unique<char[]>(kBufferSize);
@@ -120,26 +183,38 @@ TFileStream::~TFileStream() {
     if (file_) std::fclose(file_);
 }
 
+int TFileStream::Handle() const noexcept { return file_ ? fileno(file_) : -1; }
+
 void TFileStream::Close() {
     if (!file_) return;
-    bool ok = std::fflush(file_) == 0;
-    ok = fsync(fileno(file_)) == 0 && ok;
-    ok = std::fclose(file_) == 0 && ok;
+    int why = 0;
+    if (std::fflush(file_) != 0) why = errno;
+    if (fsync(fileno(file_)) != 0 && why == 0) why = errno;
+    if (std::fclose(file_) != 0 && why == 0) why = errno;
     file_ = nullptr;
-    if (!ok) throw EWriteError("Cannot write file \"" + shown_ + "\". " + std::strerror(errno));
+    if (why == 0) why = writeErrno_;
+    if (why != 0) throw EWriteError("Cannot write file " + Quoted(shown_) + ". " + std::strerror(why));
+}
+
+std::string TFileStream::WriteErrorMessage() const {
+    return "Cannot write file " + Quoted(shown_) + ". " + std::strerror(writeErrno_ ? writeErrno_ : EIO);
 }
 
 int64_t TFileStream::Read(void* buffer, int64_t count) {
-    if (count <= 0) return 0;
+    if (count <= 0 || !file_) return 0;
     return static_cast<int64_t>(std::fread(buffer, 1, static_cast<size_t>(count), file_));
 }
 
 int64_t TFileStream::Write(const void* buffer, int64_t count) {
-    if (count <= 0) return 0;
-    return static_cast<int64_t>(std::fwrite(buffer, 1, static_cast<size_t>(count), file_));
+    if (count <= 0 || !file_) return 0;
+    errno = 0;
+    const size_t n = std::fwrite(buffer, 1, static_cast<size_t>(count), file_);
+    if (n < static_cast<size_t>(count) && writeErrno_ == 0) writeErrno_ = errno ? errno : EIO;
+    return static_cast<int64_t>(n);
 }
 
 int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
+    if (!file_) return -1;
     const int whence = origin == TSeekOrigin::Beginning ? SEEK_SET
                        : origin == TSeekOrigin::Current ? SEEK_CUR : SEEK_END;
     if (fseeko(file_, static_cast<off_t>(offset), whence) != 0) return -1;
@@ -148,55 +223,123 @@ int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
 
 // ---- TSafeFileStream
 
-std::string TSafeFileStream::MakeTempPath(const std::string& target) {
-    static std::atomic<unsigned> counter{0};
-    return ExtractFilePath(target) + "." + ExtractFileName(target) + ".tmp" +
-           std::to_string(getpid()) + "_" + std::to_string(counter++);
-}
+TSafeFileStream::TSafeFileStream(const std::string& target) : TFileStream(target) {
+    const auto fail = [&](const std::string& why) {
+        throw EFCreateError("Cannot create file " + Quoted(target) + ". " + why);
+    };
+    if (HasNulCharacter(target)) fail("The name holds a NUL character.");
+    target_ = ResolveLinks(target);
 
-TSafeFileStream::TSafeFileStream(const std::string& target)
-    : TFileStream(MakeTempPath(target), TFileMode::Create, target), target_(target), temp_(Path()) {
-    // The target must be a file we may replace; a folder in its place is an error now,
-    // not after the bytes are written.
+    // An existing target must be a file the user may write, as for a plain overwrite.
     struct stat info {};
-    if (stat(target.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-        std::remove(temp_.c_str());
-        throw EFCreateError("Cannot create file \"" + target + "\". A folder has that name.");
+    if (lstat(target_.c_str(), &info) == 0) {
+        if (S_ISDIR(info.st_mode)) fail("A folder has that name.");
+        if (!S_ISREG(info.st_mode)) fail("It is not a regular file.");
+        targetFd_ = open(target_.c_str(), O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
+        if (targetFd_ < 0) fail(std::strerror(errno));
+        if (const std::string why = NotARegularFile(targetFd_); !why.empty()) {
+            close(targetFd_);
+            targetFd_ = -1;
+            fail(why);
+        }
+    } else if (errno != ENOENT) {
+        fail(std::strerror(errno));
     }
+
+    // Short, so that any name the target may have leaves room for it; the random
+    // part and O_EXCL | O_NOFOLLOW keep a name planted in a shared folder from
+    // redirecting the write.
+    const std::string folder = ExtractFilePath(target_);
+    int error = EEXIST;
+    for (int attempt = 0; attempt < 100 && error == EEXIST; ++attempt) {
+        std::string temp = folder + "vellumark-" + RandomPart() + ".tmp";
+        const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            temp_ = std::move(temp);
+            try {
+                Attach(fd, temp_);
+            } catch (...) {
+                unlink(temp_.c_str());
+                if (targetFd_ >= 0) close(targetFd_);
+                throw;
+            }
+            return;
+        }
+        error = errno;
+    }
+    if (targetFd_ >= 0 && (error == EACCES || error == EPERM)) {
+        // The folder takes no new files but the file itself may be written.
+        memory_ = std::make_unique<TMemoryStream>();
+        return;
+    }
+    if (targetFd_ >= 0) close(targetFd_);
+    targetFd_ = -1;
+    fail(std::strerror(error));
 }
 
 TSafeFileStream::~TSafeFileStream() {
-    if (!committed_) {
+    if (!committed_ && !temp_.empty()) {
         try {
             Close();
         } catch (...) {  // the file is being discarded anyway
         }
-        std::remove(temp_.c_str());
+        unlink(temp_.c_str());
     }
+    if (targetFd_ >= 0) close(targetFd_);
+}
+
+int64_t TSafeFileStream::Read(void* buffer, int64_t count) {
+    return memory_ ? memory_->Read(buffer, count) : TFileStream::Read(buffer, count);
+}
+
+int64_t TSafeFileStream::Write(const void* buffer, int64_t count) {
+    return memory_ ? memory_->Write(buffer, count) : TFileStream::Write(buffer, count);
+}
+
+int64_t TSafeFileStream::Seek(int64_t offset, TSeekOrigin origin) {
+    return memory_ ? memory_->Seek(offset, origin) : TFileStream::Seek(offset, origin);
+}
+
+void TSafeFileStream::CommitInPlace() {
+    committed_ = true;
+    const auto fail = [&](int error) {
+        throw EWriteError("Cannot write file " + Quoted(ShownName()) + ". " + std::strerror(error));
+    };
+    const uint8_t* data = memory_->Memory();
+    const auto size = static_cast<size_t>(memory_->GetSize());
+    if (ftruncate(targetFd_, 0) != 0) fail(errno);
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n = pwrite(targetFd_, data + done, size - done, static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) fail(n < 0 ? errno : EIO);
+        done += static_cast<size_t>(n);
+    }
+    if (fsync(targetFd_) != 0) fail(errno);
 }
 
 void TSafeFileStream::Commit() {
+    if (committed_) return;
+    if (memory_) {
+        CommitInPlace();
+        return;
+    }
+    // Keep the permissions of a file we replace; a new file got the usual ones
+    // (0666 less the umask) when it was made.
+    struct stat info {};
+    if (targetFd_ >= 0 && fstat(targetFd_, &info) == 0) fchmod(Handle(), info.st_mode & 07777);
     try {
         Close();
     } catch (...) {
-        std::remove(temp_.c_str());
+        unlink(temp_.c_str());
         committed_ = true;
         throw;
     }
     committed_ = true;
-    // Keep the permissions of a file we replace; a new file gets the usual ones.
-    struct stat info {};
-    if (stat(target_.c_str(), &info) == 0)
-        chmod(temp_.c_str(), info.st_mode & 07777);
-    else {
-        const mode_t mask = umask(0);
-        umask(mask);
-        chmod(temp_.c_str(), 0666 & ~mask);
-    }
     if (std::rename(temp_.c_str(), target_.c_str()) != 0) {
         const std::string why = std::strerror(errno);
-        std::remove(temp_.c_str());
-        throw EFCreateError("Cannot create file \"" + target_ + "\". " + why);
+        unlink(temp_.c_str());
+        throw EFCreateError("Cannot create file " + Quoted(ShownName()) + ". " + why);
     }
 }
 

@@ -27,6 +27,10 @@ public:
     void WriteBuffer(const void* buffer, int64_t count);
     // Copies count bytes from source (all of it from its start when count is 0).
     int64_t CopyFrom(TStream& source, int64_t count);
+
+protected:
+    // What a failed WriteBuffer says; a file names itself and the reason.
+    virtual std::string WriteErrorMessage() const { return "Stream write error"; }
 };
 
 class TMemoryStream : public TStream {
@@ -52,6 +56,9 @@ private:
 
 enum class TFileMode { OpenRead, Create, OpenReadWrite };
 
+// A file on disk. Only regular files are opened (through links): a pipe or device
+// could block the program for good or never end, so it is refused with a message
+// that names the path, as is a name holding a NUL.
 class TFileStream : public TStream {
 public:
     TFileStream(const std::string& path, TFileMode mode);
@@ -65,11 +72,17 @@ public:
     const std::string& Path() const noexcept { return path_; }
 
 protected:
-    // Opens path but names shownPath in its messages (a temporary file stands
-    // in for the file the user asked for).
-    TFileStream(const std::string& path, TFileMode mode, const std::string& shownPath);
-    // Flushes and closes; throws EWriteError when the data did not reach the disk.
+    // Opens nothing yet; messages name shownPath (a temporary file stands in for
+    // the file the user asked for).
+    explicit TFileStream(std::string shownPath);
+    // Takes over an open descriptor of path.
+    void Attach(int fd, std::string path);
+    int Handle() const noexcept;
+    // Flushes and closes; throws EWriteError, naming the file and the reason, when
+    // the data did not reach the disk.
     void Close();
+    std::string WriteErrorMessage() const override;
+    const std::string& ShownName() const noexcept { return shown_; }
 
 private:
     static constexpr size_t kBufferSize = size_t{1} << 18;
@@ -77,22 +90,37 @@ private:
     std::string shown_;
     std::unique_ptr<char[]> buffer_;  // stdio buffer of file_, closed before it goes
     std::FILE* file_ = nullptr;
+    int writeErrno_ = 0;  // why the first failed write failed
 };
 
-// A file written whole or not at all: the bytes go to a hidden temporary file in
-// the target's folder, which Commit() flushes and renames over the target. A
-// stream destroyed without Commit() removes its temporary file and leaves the
+// A file written whole or not at all: the bytes go to a temporary file
+// "vellumark-XXXXXXXX.tmp" (a random part, created exclusively, never through a
+// link) in the target's folder, which Commit() flushes and renames over the target.
+// A stream destroyed without Commit() removes its temporary file and leaves the
 // target as it was.
+//
+// Otherwise it behaves as a plain overwrite would: a link as the target is written
+// through, an existing target the user may not write is refused, and a writable
+// target in a folder that takes no new files is rewritten in place at Commit(),
+// from bytes kept in memory until then.
 class TSafeFileStream : public TFileStream {
 public:
     explicit TSafeFileStream(const std::string& target);
     ~TSafeFileStream() override;
     void Commit();
 
+    int64_t Read(void* buffer, int64_t count) override;
+    int64_t Write(const void* buffer, int64_t count) override;
+    int64_t Seek(int64_t offset, TSeekOrigin origin) override;
+    // True when the folder took no temporary file and the target is written in place.
+    bool InPlace() const noexcept { return memory_ != nullptr; }
+
 private:
-    static std::string MakeTempPath(const std::string& target);
-    std::string target_;
-    std::string temp_;
+    void CommitInPlace();
+    std::string target_;  // where the bytes go, links followed
+    std::string temp_;    // "" when writing in place
+    int targetFd_ = -1;   // the existing target, open for writing
+    std::unique_ptr<TMemoryStream> memory_;  // the bytes of an in-place write
     bool committed_ = false;
 };
 

@@ -57,7 +57,8 @@ void TMainForm::BrowseClick(TObject*) {
 }
 
 void TMainForm::CoverFileChange(TObject*) {
-    // Runs on every keystroke: a partial name simply loads nothing.
+    // Runs on every keystroke: a partial name simply loads nothing. Only a regular
+    // file is read: a pipe named like a bitmap would block the program for good.
     const std::string path = CoverFile->GetText();
     if (FileExists(path) && IsBitmapName(path)) PreviewCover->GetPicture().LoadFromFile(path);
 }

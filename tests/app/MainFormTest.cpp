@@ -5,6 +5,7 @@
 #include <QIcon>
 #include <QWidget>
 #include <functional>
+#include <sys/stat.h>
 
 #include "app/Program.h"
 #include "tests/app/MainFormFixture.h"
@@ -279,6 +280,33 @@ TEST_F(ProcessEnabling, RefusesEverythingElse) {
         Open(3);
         EXPECT_FALSE(form->Process->GetEnabled());
     }
+}
+
+// A pipe or device named as the cover would hang the run that reads it; a NUL
+// would cut the name short, to a file that does exist.
+TEST_F(ProcessEnabling, RefusesACoverThatIsNoRegularFileOrHoldsANul) {
+    ShowAt(600, 400);
+    FilePaths().Add("/pics/a.jpg");
+    const std::string pipe = (scratch / "pipe.bmp").string();
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    std::filesystem::create_symlink(pipe, scratch / "link.bmp");
+    std::filesystem::create_symlink("/dev/zero", scratch / "zero.bmp");
+    const std::string real = Bitmap("real");
+    for (const std::string& cover : {pipe, (scratch / "link.bmp").string(), (scratch / "zero.bmp").string(),
+                                     real + std::string(1, '\0') + ".bmp"}) {
+        SCOPED_TRACE(cover);
+        Open(1);
+        form->Process->SetEnabled(true);
+        form->CoverFile->SetText(cover);  // typed: the preview passes it over
+        EXPECT_EQ(form->PreviewCover->GetPicture().GetWidth(), 0);
+        Open(3);
+        EXPECT_FALSE(form->Process->GetEnabled());
+    }
+    // A link to a real bitmap is fine.
+    std::filesystem::create_symlink(Bitmap("cover.bmp"), scratch / "linked.bmp");
+    form->CoverFile->SetText((scratch / "linked.bmp").string());
+    Open(3);
+    EXPECT_TRUE(form->Process->GetEnabled());
 }
 
 TEST_F(ProcessEnabling, OnlyEnteringTheProcessPageRetests) {
