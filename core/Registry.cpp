@@ -1,12 +1,16 @@
 #include "core/Registry.h"
 
 #include <cerrno>
+#include <chrono>
+#include <cstring>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 #include "core/Exception.h"
@@ -260,16 +264,54 @@ Document LoadDocument(const std::string& path) {
     return doc;
 }
 
-// A store kept as a symbolic link (by a dotfile manager, say) is replaced where
-// the link points, so that the link survives the save.
-std::string WriteTarget(const std::string& path) {
-    std::error_code ec;
-    if (std::filesystem::is_symlink(path, ec)) {
-        auto real = std::filesystem::weakly_canonical(path, ec);
-        if (!ec) return real.string();
+// A store kept as a symbolic link (by a dotfile manager, say) is written where the
+// link points, a dangling one included, so that the link survives the save.
+std::string WriteTarget(const std::string& path) { return ResolveLinks(path); }
+
+// An advisory lock held across one read-modify-write of the store, so that values
+// another program (or another copy of this one) saves at the same time survive.
+// It is taken on the store file itself; a save replaces that file by renaming, so
+// a writer that waited checks that it holds the file now in place, and tries
+// again when it does not.
+class StoreLock {
+public:
+    StoreLock(const std::string& storePath, std::chrono::milliseconds wait) {
+        const std::string path = WriteTarget(storePath);
+        const std::string folder = ExtractFilePath(path);
+        if (!folder.empty() && !ForceDirectories(folder))
+            throw EFCreateError("Cannot create folder \"" + ShownPath(folder) + "\".");
+        const auto deadline = std::chrono::steady_clock::now() + wait;
+        for (;;) {
+            // Made empty when missing, as the write that follows would make it.
+            fd_ = open(path.c_str(), O_RDONLY | O_CREAT | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC, 0666);
+            if (fd_ < 0)
+                throw EFCreateError("Cannot create file \"" + ShownPath(path) + "\". " + std::strerror(errno));
+            struct stat held {};
+            if (fstat(fd_, &held) != 0 || !S_ISREG(held.st_mode)) {
+                close(fd_);
+                throw EFCreateError("Cannot create file \"" + ShownPath(path) + "\". It is not a regular file.");
+            }
+            while (flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+                // A file system without locks: go on unlocked.
+                if (errno != EWOULDBLOCK && errno != EINTR) return;
+                if (std::chrono::steady_clock::now() >= deadline) {
+                    close(fd_);
+                    throw EFCreateError("\"" + ShownPath(path) + "\" is locked by another program.");
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+            struct stat now {};
+            if (stat(path.c_str(), &now) == 0 && now.st_dev == held.st_dev && now.st_ino == held.st_ino) return;
+            close(fd_);  // replaced while we waited: lock the new one
+        }
     }
-    return path;
-}
+    ~StoreLock() { close(fd_); }
+    StoreLock(const StoreLock&) = delete;
+    StoreLock& operator=(const StoreLock&) = delete;
+
+private:
+    int fd_ = -1;
+};
 
 void SaveDocument(const std::string& storePath, const Document& doc) {
     const std::string path = WriteTarget(storePath);
@@ -384,37 +426,21 @@ bool TRegistry::KeyExists(const std::string& path) {
     return key && KeyExistsIn(LoadDocument(storePath_), *key);
 }
 
-bool TRegistry::StoreWritable() const {
-    const std::string target = WriteTarget(storePath_);
-    struct stat info {};
-    if (stat(target.c_str(), &info) == 0) {
-        if (!S_ISREG(info.st_mode) || access(target.c_str(), W_OK) != 0) return false;
-    } else if (errno != ENOENT) {
-        return false;
-    }
-    // The file is replaced by renaming, so its folder (or, when that is still to be
-    // made, the nearest one above it) must take new entries.
-    std::string folder = ExtractFilePath(target);
-    while (!folder.empty() && !DirectoryExists(folder)) {
-        while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-        if (folder == "/") break;
-        folder = ExtractFilePath(folder);
-    }
-    if (folder.empty()) folder = ".";
-    return access(folder.c_str(), W_OK | X_OK) == 0;
-}
-
 bool TRegistry::OpenKey(const std::string& path, bool canCreate) {
     const auto key = ResolvePath(path);
     if (!key) return false;
-    Document doc = LoadDocument(storePath_);
-    // Full read and write access is asked for, as the settings are written back later.
-    if (!doc.complete || !StoreWritable()) return false;
-    if (!KeyExistsIn(doc, *key)) {
+    // A key that is there opens whether or not the store may be written: what it
+    // holds is read as it is, and only a write that cannot reach the disk fails.
+    if (!KeyExistsIn(LoadDocument(storePath_), *key)) {
         if (!canCreate) return false;
-        AddSection(doc, *key);
         try {
-            SaveDocument(storePath_, doc);
+            const StoreLock lock(storePath_, lockWait_);
+            Document doc = LoadDocument(storePath_);
+            if (!doc.complete) return false;
+            if (!KeyExistsIn(doc, *key)) {
+                AddSection(doc, *key);
+                SaveDocument(storePath_, doc);
+            }
         } catch (const std::exception&) {
             return false;
         }
@@ -451,6 +477,9 @@ std::string TRegistry::ReadString(const std::string& name) {
     const auto v = FindValue(name);
     if (!v) return {};
     if (v->kind != ValueKind::String) throw ERegistryException("Invalid data type for '" + name + "'");
+    // A text value ends at its first NUL; one inside it was not written by us and
+    // would cut a path short where the system reads it.
+    if (HasNulCharacter(v->text)) throw ERegistryException("Invalid data for '" + name + "'");
     return v->text;
 }
 
@@ -464,12 +493,17 @@ int32_t TRegistry::ReadInteger(const std::string& name) {
 void TRegistry::WriteValue(const std::string& name, const std::string& line) {
     const std::string failed = "Failed to set data for '" + name + "'";
     if (!currentKey_) throw ERegistryException(failed);
-    // Read again just before writing, so keys that another program saved meanwhile survive.
-    Document doc = LoadDocument(storePath_);
-    if (!doc.complete) throw ERegistryException(failed + ". \"" + storePath_ + "\" cannot be read whole.");
-    SetValueLine(doc, *currentKey_, name, line);
     try {
+        // Read again under the lock, just before writing, so that what another
+        // program saves meanwhile survives.
+        const StoreLock lock(storePath_, lockWait_);
+        Document doc = LoadDocument(storePath_);
+        if (!doc.complete)
+            throw ERegistryException(failed + ". \"" + ShownPath(storePath_) + "\" cannot be read whole.");
+        SetValueLine(doc, *currentKey_, name, line);
         SaveDocument(storePath_, doc);
+    } catch (const ERegistryException&) {
+        throw;
     } catch (const Exception& e) {
         throw ERegistryException(failed + ". " + e.Message());
     }

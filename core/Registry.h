@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -26,7 +27,8 @@ inline constexpr HKEY HKEY_CURRENT_CONFIG = 0x80000005u;
 //
 // Every accessor reads the file when it needs it and every write replaces the
 // whole file atomically, so an interrupted save leaves the previous file in
-// place. Lines this class does not understand, and keys it does not touch, are
+// place; each write holds an advisory lock (flock) on the file from its read to
+// its rename. Lines this class does not understand, and keys it does not touch, are
 // written back unchanged. Key and value names compare without regard to ASCII case.
 //
 // Failures are ERegistryException, except where a result says it (KeyExists,
@@ -46,15 +48,18 @@ public:
     const std::string& StorePath() const noexcept { return storePath_; }
 
     // HKEY_CURRENT_USER until set. Changing the root closes the open key.
+    // How long a write waits for another writer's lock before it fails.
+    void SetLockWait(std::chrono::milliseconds wait) noexcept { lockWait_ = wait; }
+
     HKEY GetRootKey() const noexcept { return rootKey_; }
     void SetRootKey(HKEY root);
 
     // A path starting with "\" is absolute from the root; any other path is relative
     // to the open key (or the root when none is open).
     bool KeyExists(const std::string& path);
-    // Opens the key for reading and writing, creating it (and the keys above it) first
-    // when canCreate is set and it is missing. False when the key is missing and may
-    // not be created, or when the store cannot be written.
+    // Opens the key, creating it (and the keys above it) first when canCreate is set
+    // and it is missing. False when the key is missing and may not be created. A
+    // store that may be read but not written opens: its writes fail.
     bool OpenKey(const std::string& path, bool canCreate);
     void CloseKey() noexcept;
     bool HasCurrentKey() const noexcept { return currentKey_.has_value(); }
@@ -84,9 +89,9 @@ private:
     std::optional<std::string> ResolvePath(const std::string& path) const;
     std::optional<Value> FindValue(const std::string& name);
     void WriteValue(const std::string& name, const std::string& line);
-    bool StoreWritable() const;
 
     std::string storePath_;
+    std::chrono::milliseconds lockWait_{10000};
     HKEY rootKey_ = HKEY_CURRENT_USER;
     // Full key path, "ROOT_NAME\sub\key", of the open key.
     std::optional<std::string> currentKey_;

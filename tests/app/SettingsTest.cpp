@@ -1,6 +1,7 @@
 #include <climits>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "app/MainForm.h"
@@ -121,17 +122,42 @@ TEST_F(SettingsTest, BooleansAreOnForAnyNonZeroNumber) {
     EXPECT_TRUE(b.AutoDetTrans->GetChecked());
 }
 
-TEST_F(SettingsTest, KeyThatCannotBeOpenedReadsAsMissingValues) {
-    if (geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
-    Seed("\"FileFix\"=\"mine\"\n\"JPGQ\"=dword:00000010\n\"Type\"=dword:00000000\n");
-    const std::string folder = temp.Path();
-    chmod(folder.c_str(), 0500);  // the key is there but cannot be opened for writing
+// A NUL cannot be part of a path: "pre\0" would send a whole batch into one file
+// "pre". Such a text is damaged and takes its fallback.
+TEST_F(SettingsTest, TextsHoldingANulTakeTheirFallback) {
+    WriteWholeFile(temp.Path("cover"), "BM");
+    Seed("\"CoverFile\"=\"" + temp.Path("cover") + "\\x00.bmp\"\n\"FileFix\"=\"pre\\x00\"\n"
+         "\"SavePath\"=\"/out\\x00/\"\n\"JPGQ\"=dword:00000010\n");
     TMainForm& form = Start();
-    chmod(folder.c_str(), 0700);
-    EXPECT_EQ(form.FileFix->GetText(), "");  // texts read as empty
-    EXPECT_EQ(form.JPGQuality->GetValue(), 85);
-    EXPECT_EQ(Format(form), "AsIs");
+    EXPECT_EQ(form.CoverFile->GetText(), "");
+    EXPECT_EQ(form.FileFix->GetText(), "VMK_");
+    EXPECT_EQ(form.Path->GetText(), "");
+    EXPECT_EQ(form.JPGQuality->GetValue(), 16);  // the others load as stored
     EXPECT_FALSE(modal->HasBox());
+}
+
+// A pipe stored as the cover once hung every later start before the window showed.
+TEST_F(SettingsTest, AStoredCoverThatIsAPipeIsPassedOver) {
+    const std::string pipe = temp.Path("cover.bmp");
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    Seed("\"CoverFile\"=\"" + pipe + "\"\n");
+    TMainForm& form = Start();
+    EXPECT_EQ(form.CoverFile->GetText(), pipe);  // kept for the next save
+    EXPECT_EQ(form.PreviewCover->GetPicture().GetGraphic(), nullptr);
+    EXPECT_FALSE(modal->HasBox());
+}
+
+// File names may be any bytes; what the store holds goes back to it unchanged.
+TEST_F(SettingsTest, TextsThatAreNotUtf8SurviveARestart) {
+    const std::string cover = "/pics/caf\xe9/\xff.bmp", fix = "pr\xe9_", path = "/out/\xc3(/";
+    Seed("\"CoverFile\"=\"" + cover + "\"\n\"FileFix\"=\"" + fix + "\"\n\"SavePath\"=\"" + path + "\"\n");
+    TMainForm& form = Start();
+    EXPECT_EQ(form.CoverFile->GetText(), cover);
+    Close();
+    auto reg = Reader();
+    EXPECT_EQ(reg->ReadString("CoverFile"), cover);
+    EXPECT_EQ(reg->ReadString("FileFix"), fix);
+    EXPECT_EQ(reg->ReadString("SavePath"), path);
 }
 
 namespace {

@@ -1,11 +1,15 @@
 #include "core/Registry.h"
+#include "support/AsNobody.h"
 #include "support/FileSizeLimit.h"
 
 #include <climits>
 #include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <thread>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -266,29 +270,36 @@ TEST_F(RegistryTest, StoreThatIsNoFileIsNeitherReadNorReplaced) {
     EXPECT_FALSE(reg.OpenKey(kKey, true));
 }
 
-TEST_F(RegistryTest, StoreWithoutWriteAccessCannotBeOpened) {
-    if (IsRoot()) GTEST_SKIP() << "permissions do not bind root";
-    Store("[HKEY_LOCAL_MACHINE\\Software\\Quorvex\\VMK]\n\"FileFix\"=\"x\"\n");
-    const std::string folder = std::filesystem::path(store).parent_path().string();
-    chmod(folder.c_str(), 0500);
-    TRegistry reg(store);
-    reg.SetRootKey(HKEY_LOCAL_MACHINE);
-    EXPECT_TRUE(reg.KeyExists(kKey));  // reading needs no write access
-    EXPECT_FALSE(reg.OpenKey(kKey, false));  // opening asks for full access
-    EXPECT_FALSE(reg.OpenKey(kKey, true));
-    chmod(folder.c_str(), 0700);
-
-    // A write that cannot reach the disk fails and names the value.
-    ASSERT_TRUE(reg.OpenKey(kKey, false));
-    chmod(folder.c_str(), 0500);
-    try {
-        reg.WriteInteger("JPGQ", 1);
-        FAIL() << "write did not fail";
-    } catch (const ERegistryException& e) {
-        EXPECT_EQ(e.Message().rfind("Failed to set data for 'JPGQ'", 0), 0u) << e.Message();
-    }
-    chmod(folder.c_str(), 0700);
-    EXPECT_EQ(ReadWholeFile(store), "[HKEY_LOCAL_MACHINE\\Software\\Quorvex\\VMK]\n\"FileFix\"=\"x\"\n");
+// A store the user may read but not write: what it holds is read; only a write fails.
+TEST_F(RegistryTest, StoreWithoutWriteAccessIsReadAndRefusesWrites) {
+    const std::string seeded = "[HKEY_LOCAL_MACHINE\\Software\\Quorvex\\VMK]\n\"FileFix\"=\"x\"\n\"JPGQ\"=dword:00000010\n";
+    const std::string folder = NobodysFolder(temp.Path(), "ro");
+    const std::string roStore = folder + "registry.reg";
+    NobodysFile(roStore, seeded, 0444);
+    chmod(folder.c_str(), 0555);
+    const auto outcome = AsNobody([&]() -> std::string {
+        std::string wrong;
+        TRegistry reg(roStore);
+        reg.SetRootKey(HKEY_LOCAL_MACHINE);
+        if (!reg.KeyExists(kKey)) wrong += "no key\n";
+        if (!reg.OpenKey(kKey, false)) return wrong + "not opened\n";
+        if (reg.ReadString("FileFix") != "x") wrong += "FileFix read as '" + reg.ReadString("FileFix") + "'\n";
+        if (reg.ReadInteger("JPGQ") != 16) wrong += "JPGQ\n";
+        try {
+            reg.WriteInteger("JPGQ", 1);
+            wrong += "write did not fail\n";
+        } catch (const ERegistryException& e) {
+            if (e.Message() != "Failed to set data for 'JPGQ'. Cannot create file \"" + roStore + "\". Permission denied")
+                wrong += e.Message() + "\n";
+        }
+        // A key that is not there cannot be made.
+        if (reg.OpenKey("\\Software\\Other", true)) wrong += "made a key\n";
+        return wrong;
+    });
+    if (!outcome) GTEST_SKIP() << "no user nobody";
+    EXPECT_EQ(*outcome, "");
+    EXPECT_EQ(ReadWholeFile(roStore), seeded);
+    chmod(folder.c_str(), 0755);
 
     // A missing folder is made when it can be.
     TRegistry fresh(temp.Path("a/b/c/registry.reg"));
@@ -377,4 +388,57 @@ TEST_F(RegistryTest, AStoreKeptAsALinkStaysALink) {
     reg->WriteInteger("JPGQ", 9);
     EXPECT_TRUE(std::filesystem::is_symlink(store));
     EXPECT_EQ(ReadWholeFile(real), "[HKEY_LOCAL_MACHINE\\Software\\Quorvex\\VMK]\n\"JPGQ\"=dword:00000009\n");
+}
+
+TEST_F(RegistryTest, ADanglingLinkAsTheStoreIsWrittenWhereItPoints) {
+    std::filesystem::create_directories(std::filesystem::path(store).parent_path());
+    const std::string real = temp.Path("dotfiles/registry.reg");
+    std::filesystem::create_directories(temp.Path("dotfiles"));
+    std::filesystem::create_symlink(real, store);
+    auto reg = Open(true);
+    reg->WriteInteger("JPGQ", 9);
+    EXPECT_TRUE(std::filesystem::is_symlink(store));
+    EXPECT_EQ(ReadWholeFile(real), "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Quorvex\\VMK]\n\"JPGQ\"=dword:00000009\n");
+}
+
+TEST_F(RegistryTest, TextsKeepEveryByteButANul) {
+    Store("[HKEY_LOCAL_MACHINE\\Software\\Quorvex\\VMK]\n\"CoverFile\"=\"a\\x00.bmp\"\n");
+    auto reg = Open();
+    // A NUL cannot be part of a text value: such a value is damaged.
+    EXPECT_THROW(reg->ReadString("CoverFile"), ERegistryException);
+    // Bytes that are not UTF-8 (a file name may hold any) come back as they went in.
+    const std::string latin1 = "/pics/caf\xe9/\xff\xfe.bmp";
+    reg->WriteString("CoverFile", latin1);
+    EXPECT_EQ(Open()->ReadString("CoverFile"), latin1);
+}
+
+// Another writer's lock is waited for, and what it wrote meanwhile survives.
+TEST_F(RegistryTest, AWriteHoldsTheStoreLockFromItsReadToItsSave) {
+    Store("[HKEY_LOCAL_MACHINE\\Software\\Quorvex\\VMK]\n\"A\"=dword:00000001\n");
+    auto reg = Open();
+    const int held = open(store.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(flock(held, LOCK_EX), 0);
+
+    // A writer that may not wait gives up with a message, and changes nothing.
+    reg->SetLockWait(std::chrono::milliseconds(0));
+    try {
+        reg->WriteInteger("B", 2);
+        ADD_FAILURE() << "wrote past the lock";
+    } catch (const ERegistryException& e) {
+        EXPECT_EQ(e.Message(), "Failed to set data for 'B'. \"" + store + "\" is locked by another program.");
+    }
+
+    // One that waits reads the store only once the other writer is done with it.
+    reg->SetLockWait(std::chrono::minutes(10));
+    std::thread writer([&] { reg->WriteInteger("B", 2); });
+    // The other writer saves by replacing the file, as we do.
+    WriteWholeFile(store + ".new", "[HKEY_LOCAL_MACHINE\\Software\\Quorvex\\VMK]\n\"A\"=dword:00000001\n\"C\"=dword:00000003\n");
+    std::filesystem::rename(store + ".new", store);
+    close(held);
+    writer.join();
+    auto check = Open();
+    EXPECT_EQ(check->ReadInteger("A"), 1);
+    EXPECT_EQ(check->ReadInteger("B"), 2);
+    EXPECT_EQ(check->ReadInteger("C"), 3);
 }
