@@ -149,8 +149,9 @@ void WriteResult(TBitmap& working, const std::string& path, TWriteFormat format,
 std::string FreeTrialFileName(const std::string& folder) {
     for (long long n = 0;; ++n) {
         std::string name = folder + "Test" + IntToStr(n) + ".jpg";
-        // A folder of that name is taken too: the trial could not be written there.
-        if (!FileExists(name) && !DirectoryExists(name)) return name;
+        // Any entry of that name is taken, a folder or a dangling link too: the
+        // trial file is deleted afterwards, and must never be something of the user's.
+        if (!EntryExists(name)) return name;
     }
 }
 
