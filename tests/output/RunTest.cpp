@@ -3,10 +3,12 @@
 
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <sys/stat.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include "OutputTestSupport.h"
+#include "support/FileSizeLimit.h"
 
 using namespace vmk;
 using namespace vmk::test;
@@ -365,4 +367,41 @@ TEST_F(FormTest, FailedReplaceKeepsTheSource) {
     EXPECT_EQ(boxes[0].rfind("error: ", 0), 0u) << boxes[0];
     EXPECT_EQ(ReadBytes(dir_ + "a.bmp"), before);
     EXPECT_EQ(Listing(dir_), listing);
+}
+
+// A result the file layer refuses ends the run with the file and the reason, and
+// never with "all saved": a name cut short by a NUL, a pipe in the result's place,
+// a disk that takes no more.
+TEST_F(FormTest, RefusedResultsEndTheRunWithTheirReason) {
+    Pic source = MakePicture(TPixelFormat::pf24bit, 40, 30, {clBlack, clWhite});
+    source->SaveToFile(dir_ + "a.bmp");
+    AddSource(dir_ + "a.bmp");
+    AddSource(dir_ + "a.bmp");
+    Pic cover = MakeCover(2, 2, kTrans, {clWhite});
+    WriteCover(*cover);
+    form_->BMP->SetChecked(true);
+    fs::create_directories(dir_ + "out");
+    form_->Path->SetText(dir_ + "out/");
+
+    form_->FileFix->SetText(std::string("pre\0", 4));
+    RunProcess();
+    EXPECT_EQ(TakeBoxes(), std::vector<std::string>{"error: Cannot create file \"" + dir_ +
+                                                    "out/pre\\0a.bmp\". The name holds a NUL character."});
+    EXPECT_TRUE(Listing(dir_ + "out").empty());
+
+    form_->FileFix->SetText("VMK_");
+    ASSERT_EQ(mkfifo((dir_ + "out/VMK_a.bmp").c_str(), 0600), 0);
+    RunProcess();
+    EXPECT_EQ(TakeBoxes(), std::vector<std::string>{"error: Cannot create file \"" + dir_ +
+                                                    "out/VMK_a.bmp\". It is not a regular file."});
+    EXPECT_TRUE(fs::is_fifo(dir_ + "out/VMK_a.bmp"));
+    fs::remove(dir_ + "out/VMK_a.bmp");
+
+    {
+        const FileSizeLimit limit(1000);  // the result needs 3654 bytes
+        RunProcess();
+    }
+    EXPECT_EQ(TakeBoxes(), std::vector<std::string>{"error: Cannot write file \"" + dir_ +
+                                                    "out/VMK_a.bmp\". File too large"});
+    EXPECT_TRUE(Listing(dir_ + "out").empty());
 }
