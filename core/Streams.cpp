@@ -148,18 +148,24 @@ TFileStream::TFileStream(const std::string& path, TFileMode mode) : shown_(path)
 }
 
 void TFileStream::Attach(int fd, std::string path) {
-    path_ = std::move(path);
+    std::unique_ptr<char[]> buffer;
+    try {
+        // Pictures move row by row; a large buffer turns thousands of row-sized
+        // system calls into a few big ones.
+        buffer = std::make_unique<char[]>(kBufferSize);
+        path_ = std::move(path);
+    } catch (...) {
+        close(fd);
+        throw;
+    }
     const int access = fcntl(fd, F_GETFL) & O_ACCMODE;
-    std::FILE* file = fdopen(fd, access == O_RDONLY ? "rb" : access == O_WRONLY ? "wb" : "r+b");
-    if (!file) {
+    file_ = fdopen(fd, access == O_RDONLY ? "rb" : access == O_WRONLY ? "wb" : "r+b");
+    if (!file_) {
         const std::string why = std::strerror(errno);
         close(fd);
         throw EFOpenError("Cannot open file " + Quoted(shown_) + ". " + why);
     }
-    file_ = file;
-    // Pictures move row by row; a large buffer turns thousands of row-sized
-    // system calls into a few big ones.
-    buffer_ = std::make_unique<char[]>(kBufferSize);
+    buffer_ = std::move(buffer);
     std::setvbuf(file_, buffer_.get(), _IOFBF, kBufferSize);
 }
 
@@ -208,6 +214,15 @@ int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
 // ---- TSafeFileStream
 
 TSafeFileStream::TSafeFileStream(const std::string& target) : TFileStream(target) {
+    try {
+        Open(target);
+    } catch (...) {
+        if (targetFd_ >= 0) close(targetFd_);
+        throw;
+    }
+}
+
+void TSafeFileStream::Open(const std::string& target) {
     const auto fail = [&](const std::string& why) {
         throw EFCreateError("Cannot create file " + Quoted(target) + ". " + why);
     };
@@ -221,11 +236,7 @@ TSafeFileStream::TSafeFileStream(const std::string& target) : TFileStream(target
         if (!S_ISREG(info.st_mode)) fail("It is not a regular file.");
         targetFd_ = open(target_.c_str(), O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
         if (targetFd_ < 0) fail(std::strerror(errno));
-        if (const std::string why = NotARegularFile(targetFd_); !why.empty()) {
-            close(targetFd_);
-            targetFd_ = -1;
-            fail(why);
-        }
+        if (const std::string why = NotARegularFile(targetFd_); !why.empty()) fail(why);
     } else if (errno != ENOENT) {
         fail(std::strerror(errno));
     }
@@ -244,7 +255,6 @@ TSafeFileStream::TSafeFileStream(const std::string& target) : TFileStream(target
                 Attach(fd, temp_);
             } catch (...) {
                 unlink(temp_.c_str());
-                if (targetFd_ >= 0) close(targetFd_);
                 throw;
             }
             return;
@@ -256,8 +266,6 @@ TSafeFileStream::TSafeFileStream(const std::string& target) : TFileStream(target
         memory_ = std::make_unique<TMemoryStream>();
         return;
     }
-    if (targetFd_ >= 0) close(targetFd_);
-    targetFd_ = -1;
     fail(std::strerror(error));
 }
 

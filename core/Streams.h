@@ -116,6 +116,7 @@ public:
     bool InPlace() const noexcept { return memory_ != nullptr; }
 
 private:
+    void Open(const std::string& target);
     void CommitInPlace();
     std::string target_;  // where the bytes go, links followed
     std::string temp_;    // "" when writing in place
