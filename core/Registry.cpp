@@ -5,7 +5,6 @@
 #include <cstring>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/file.h>
