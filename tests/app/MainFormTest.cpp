@@ -304,6 +304,7 @@ TEST_F(ProcessEnabling, RefusesACoverThatIsNoRegularFileOrHoldsANul) {
     }
     // A link to a real bitmap is fine.
     std::filesystem::create_symlink(Bitmap("cover.bmp"), scratch / "linked.bmp");
+    Open(1);
     form->CoverFile->SetText((scratch / "linked.bmp").string());
     Open(3);
     EXPECT_TRUE(form->Process->GetEnabled());
