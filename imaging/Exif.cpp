@@ -88,6 +88,29 @@ bool IsKeptMarker(uint8_t code, const uint8_t* data, size_t size) {
     }
 }
 
+bool FewEnoughSegments(const uint8_t* jpeg, size_t size) {
+    size_t count = 0;
+    size_t at = 2;  // after the start-of-image marker
+    while (at + 4 <= size && jpeg[at] == 0xFF) {
+        const uint8_t code = jpeg[at + 1];
+        if (code == 0xFF) {  // fill byte before a marker
+            ++at;
+            continue;
+        }
+        if (code == 0xDA || code == 0xD9) break;  // the scan or the end: libjpeg saves nothing beyond
+        if (code == 0x01 || (code >= 0xD0 && code <= 0xD8)) {  // markers without a length
+            at += 2;
+            continue;
+        }
+        const size_t length = size_t{jpeg[at + 2]} << 8 | jpeg[at + 3];
+        if (length < 2) break;
+        for (const uint8_t kept : kKeptMarkerCodes)
+            if (code == kept && ++count > kMaxKeptSegments) return false;
+        at += 2 + length;
+    }
+    return true;
+}
+
 int ExifOrientationOf(const uint8_t* data, size_t size) {
     bool bigEndian = false;
     // Only read through the pointer; FindOrientation serves the patcher too.

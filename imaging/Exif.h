@@ -31,6 +31,15 @@ inline constexpr uint8_t kKeptMarkerCodes[] = {0xFE, 0xE1, 0xE2, 0xED};
 // encoding (JFIF, Adobe, multi-picture offsets) or is unknown to us.
 bool IsKeptMarker(uint8_t code, const uint8_t* data, size_t size);
 
+// At most this many segments of the kept kinds are saved from one file.
+inline constexpr size_t kMaxKeptSegments = 1024;
+
+// False when a JPEG file holds more than kMaxKeptSegments segments of the kept
+// marker codes before its first scan. Saving costs memory per segment, so a
+// file of thousands of empty comments would cost far more than its size;
+// such a file keeps no metadata at all.
+bool FewEnoughSegments(const uint8_t* jpeg, size_t size);
+
 // The orientation of the first EXIF segment among markers: 1 to 8, or 1 when
 // there is none or it cannot be read safely.
 int ExifOrientation(const TJPEGMarkers& markers);

@@ -199,9 +199,11 @@ void TJPEGImage::LoadJpegBytes(int64_t size, TStream& stream) {
         context.CreateDecompress();
         jpeg_decompress_struct& d = context.D();
         boolean multiScan = FALSE;
+        const bool saveMarkers = FewEnoughSegments(source.Memory(), static_cast<size_t>(size));
         context.Run([&] {
             context.InstallSource(source);
-            for (const uint8_t code : kKeptMarkerCodes) jpeg_save_markers(&d, code, 0xFFFF);
+            if (saveMarkers)
+                for (const uint8_t code : kKeptMarkerCodes) jpeg_save_markers(&d, code, 0xFFFF);
             jpeg_read_header(&d, TRUE);
             multiScan = jpeg_has_multiple_scans(&d);
         });

@@ -92,6 +92,29 @@ TEST(ExifOrientation, LoadedPictureIsUprightBeforeAndAfterDecoding) {
     EXPECT_TRUE(copy.GetMarkers().empty());
 }
 
+TEST(ExifOrientation, ThousandsOfSegmentsAreNotSaved) {
+    TBitmap stored;
+    stored.SetPixelFormat(TPixelFormat::pf24bit);
+    stored.SetSize(16, 8);
+    TJPEGImage plain;
+    plain.Assign(stored);
+    TMemoryStream bytes;
+    plain.SaveToStream(bytes);
+    for (size_t comments : {kMaxKeptSegments - 1, kMaxKeptSegments}) {
+        TJPEGMarkers segments(comments, Segment(0xFE, ""));
+        segments.insert(segments.begin(), TJPEGMarker{0xE1, ExifPayload(6, true)});
+        const auto file = WithSegments(bytes.Bytes(), segments);
+        TMemoryStream source;
+        source.WriteBuffer(file.data(), static_cast<int64_t>(file.size()));
+        source.SetPosition(0);
+        TJPEGImage jpeg;
+        jpeg.LoadFromStream(source);
+        const bool kept = comments < kMaxKeptSegments;
+        EXPECT_EQ(jpeg.GetMarkers().size(), kept ? comments + 1 : 0u);
+        EXPECT_EQ(jpeg.ToBitmap().Width(), kept ? 8 : 16);  // no EXIF read: as stored
+    }
+}
+
 // Four distinct colours in a 3 x 2 picture tell every turn and mirror apart.
 std::string Turned(TPixelFormat format, std::initializer_list<int> orientations) {
     const TColor colours[] = {clBlack, clWhite, RGBColor(255, 0, 0), RGBColor(0, 0, 255)};
