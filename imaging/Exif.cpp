@@ -1,5 +1,6 @@
 #include "imaging/Exif.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "imaging/Graphics.h"
@@ -151,16 +152,17 @@ void OrientUpright(TBitmap& bitmap, int orientation) {
     const bool swaps = orientation >= 5;
     const int outW = swaps ? h : w;
     const int outH = swaps ? w : h;
-    // The stored pixel that lands at (x, y) of the upright picture.
-    const auto sourceOf = [&](int x, int y, int& sx, int& sy) {
+    // The stored pixel that lands at (0, y) of the upright picture, and how far
+    // the stored position moves for each step to the right.
+    const auto sourceOf = [&](int y, int& sx, int& sy, int& dx, int& dy) {
         switch (orientation) {
-        case 2: sx = w - 1 - x; sy = y; break;
-        case 3: sx = w - 1 - x; sy = h - 1 - y; break;
-        case 4: sx = x; sy = h - 1 - y; break;
-        case 5: sx = y; sy = x; break;
-        case 6: sx = y; sy = h - 1 - x; break;
-        case 7: sx = w - 1 - y; sy = h - 1 - x; break;
-        default: sx = w - 1 - y; sy = x; break;  // 8
+        case 2: sx = w - 1; sy = y; dx = -1; dy = 0; break;
+        case 3: sx = w - 1; sy = h - 1 - y; dx = -1; dy = 0; break;
+        case 4: sx = 0; sy = h - 1 - y; dx = 1; dy = 0; break;
+        case 5: sx = y; sy = 0; dx = 0; dy = 1; break;
+        case 6: sx = y; sy = h - 1; dx = 0; dy = -1; break;
+        case 7: sx = w - 1 - y; sy = h - 1; dx = 0; dy = -1; break;
+        default: sx = w - 1 - y; sy = 0; dx = 0; dy = 1; break;  // 8
         }
     };
 
@@ -171,27 +173,43 @@ void OrientUpright(TBitmap& bitmap, int orientation) {
     upright.SetSize(outW, outH);
     const int bits = BitsPerPixel(format);
     if (bits % 8 == 0 && bits > 0) {
-        const size_t bytes = static_cast<size_t>(bits / 8);
+        const auto bytes = static_cast<ptrdiff_t>(bits / 8);
         const TBitmap& from = bitmap;
-        std::vector<const uint8_t*> rows(static_cast<size_t>(h));
-        for (int y = 0; y < h; ++y) rows[static_cast<size_t>(y)] = from.GetScanline(y);
-        for (int y = 0; y < outH; ++y) {
-            uint8_t* row = upright.GetScanline(y);
-            for (int x = 0; x < outW; ++x) {
-                int sx = 0, sy = 0;
-                sourceOf(x, y, sx, sy);
-                std::memcpy(row + static_cast<size_t>(x) * bytes,
-                            rows[static_cast<size_t>(sy)] + static_cast<size_t>(sx) * bytes, bytes);
-            }
-        }
+        const uint8_t* const first = from.GetScanline(0);
+        const ptrdiff_t stride = h > 1 ? from.GetScanline(1) - first : 0;
+        // In tiles: a quarter turn reads the stored picture down its columns,
+        // and a tile's rows then share the cache lines they read.
+        constexpr int kTile = 64;
+        for (int y0 = 0; y0 < outH; y0 += kTile)
+            for (int x0 = 0; x0 < outW; x0 += kTile)
+                for (int y = y0; y < std::min(y0 + kTile, outH); ++y) {
+                    int sx = 0, sy = 0, dx = 0, dy = 0;
+                    sourceOf(y, sx, sy, dx, dy);
+                    const ptrdiff_t step = dy * stride + dx * bytes;
+                    const uint8_t* p = first + sy * stride + sx * bytes + x0 * step;
+                    uint8_t* row = upright.GetScanline(y) + x0 * bytes;
+                    const int count = std::min(kTile, outW - x0);
+                    if (bytes == 3) {
+                        for (int x = 0; x < count; ++x, p += step, row += 3) {
+                            row[0] = p[0];
+                            row[1] = p[1];
+                            row[2] = p[2];
+                        }
+                    } else if (bytes == 1) {
+                        for (int x = 0; x < count; ++x, p += step) row[x] = *p;
+                    } else {
+                        for (int x = 0; x < count; ++x, p += step, row += bytes)
+                            std::memcpy(row, p, static_cast<size_t>(bytes));
+                    }
+                }
     } else {
         // Sub-byte rows: by colour, which the palette holds exactly.
-        for (int y = 0; y < outH; ++y)
-            for (int x = 0; x < outW; ++x) {
-                int sx = 0, sy = 0;
-                sourceOf(x, y, sx, sy);
+        for (int y = 0; y < outH; ++y) {
+            int sx = 0, sy = 0, dx = 0, dy = 0;
+            sourceOf(y, sx, sy, dx, dy);
+            for (int x = 0; x < outW; ++x, sx += dx, sy += dy)
                 upright.GetCanvas().SetPixel(x, y, bitmap.GetPixelColor(sx, sy));
-            }
+        }
     }
     bitmap.Assign(upright);
 }
