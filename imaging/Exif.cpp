@@ -145,10 +145,12 @@ void MarkUpright(TJPEGMarkers& markers) {
 }
 
 void OrientUpright(TBitmap& bitmap, int orientation) {
-    if (orientation < 2 || orientation > 8) return;
     const int w = bitmap.Width();
     const int h = bitmap.Height();
-    if (w == 0 || h == 0) return;
+    if (orientation < 2 || orientation > 8 || w == 0 || h == 0) return;
+    const TPixelFormat format = bitmap.GetPixelFormat();
+    if (format != TPixelFormat::pf8bit && format != TPixelFormat::pf24bit)
+        throw EInvalidGraphicOperation("Only 8- and 24-bit pictures can be turned upright");
     const bool swaps = orientation >= 5;
     const int outW = swaps ? h : w;
     const int outH = swaps ? w : h;
@@ -167,50 +169,35 @@ void OrientUpright(TBitmap& bitmap, int orientation) {
     };
 
     TBitmap upright;
-    const TPixelFormat format = bitmap.GetPixelFormat();
     upright.SetPixelFormat(format);
     if (HPALETTE palette = bitmap.GetPalette()) upright.SetPalette(palette);
     upright.SetSize(outW, outH);
-    const int bits = BitsPerPixel(format);
-    if (bits % 8 == 0 && bits > 0) {
-        const auto bytes = static_cast<ptrdiff_t>(bits / 8);
-        const TBitmap& from = bitmap;
-        const uint8_t* const first = from.GetScanline(0);
-        const ptrdiff_t stride = h > 1 ? from.GetScanline(1) - first : 0;
-        // In tiles: a quarter turn reads the stored picture down its columns,
-        // and a tile's rows then share the cache lines they read.
-        constexpr int kTile = 64;
-        for (int y0 = 0; y0 < outH; y0 += kTile)
-            for (int x0 = 0; x0 < outW; x0 += kTile)
-                for (int y = y0; y < std::min(y0 + kTile, outH); ++y) {
-                    int sx = 0, sy = 0, dx = 0, dy = 0;
-                    sourceOf(y, sx, sy, dx, dy);
-                    const ptrdiff_t step = dy * stride + dx * bytes;
-                    const uint8_t* p = first + sy * stride + sx * bytes + x0 * step;
-                    uint8_t* row = upright.GetScanline(y) + x0 * bytes;
-                    const int count = std::min(kTile, outW - x0);
-                    if (bytes == 3) {
-                        for (int x = 0; x < count; ++x, p += step, row += 3) {
-                            row[0] = p[0];
-                            row[1] = p[1];
-                            row[2] = p[2];
-                        }
-                    } else if (bytes == 1) {
-                        for (int x = 0; x < count; ++x, p += step) row[x] = *p;
-                    } else {
-                        for (int x = 0; x < count; ++x, p += step, row += bytes)
-                            std::memcpy(row, p, static_cast<size_t>(bytes));
+    const ptrdiff_t bytes = format == TPixelFormat::pf24bit ? 3 : 1;
+    const TBitmap& from = bitmap;
+    const uint8_t* const first = from.GetScanline(0);
+    const ptrdiff_t stride = h > 1 ? from.GetScanline(1) - first : 0;
+    // In tiles: a quarter turn reads the stored picture down its columns, and
+    // the rows of a tile then share the cache lines they read.
+    constexpr int kTile = 64;
+    for (int y0 = 0; y0 < outH; y0 += kTile)
+        for (int x0 = 0; x0 < outW; x0 += kTile)
+            for (int y = y0; y < std::min(y0 + kTile, outH); ++y) {
+                int sx = 0, sy = 0, dx = 0, dy = 0;
+                sourceOf(y, sx, sy, dx, dy);
+                const ptrdiff_t step = dy * stride + dx * bytes;
+                const uint8_t* p = first + sy * stride + sx * bytes + x0 * step;
+                uint8_t* row = upright.GetScanline(y) + x0 * bytes;
+                const int count = std::min(kTile, outW - x0);
+                if (bytes == 3) {
+                    for (int x = 0; x < count; ++x, p += step, row += 3) {
+                        row[0] = p[0];
+                        row[1] = p[1];
+                        row[2] = p[2];
                     }
+                } else {
+                    for (int x = 0; x < count; ++x, p += step) row[x] = *p;
                 }
-    } else {
-        // Sub-byte rows: by colour, which the palette holds exactly.
-        for (int y = 0; y < outH; ++y) {
-            int sx = 0, sy = 0, dx = 0, dy = 0;
-            sourceOf(y, sx, sy, dx, dy);
-            for (int x = 0; x < outW; ++x, sx += dx, sy += dy)
-                upright.GetCanvas().SetPixel(x, y, bitmap.GetPixelColor(sx, sy));
-        }
-    }
+            }
     bitmap.Assign(upright);
 }
 

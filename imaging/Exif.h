@@ -50,9 +50,8 @@ int ExifOrientationOf(const uint8_t* data, size_t size);
 // valid one (2 to 8); every other byte stays as it was.
 void MarkUpright(TJPEGMarkers& markers);
 
-// Turns a bitmap stored in EXIF orientation 2 to 8 upright; 1 and anything
-// else leave it as it is. Works on any pixel format of whole bytes per pixel
-// and on 1- and 4-bit rows.
+// Turns a decoded JPEG picture (8 or 24 bits) stored in EXIF orientation 2 to
+// 8 upright; 1 and anything else leave it as it is.
 void OrientUpright(TBitmap& bitmap, int orientation);
 
 }  // namespace vmk
