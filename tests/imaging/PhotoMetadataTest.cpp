@@ -41,28 +41,44 @@ TEST(ExifOrientation, DamagedBlocksReadAsNoneAndAreLeftAlone) {
     }
 }
 
-TEST(ExifOrientation, SizeIsUprightBeforeDecodingAndThousandsOfSegmentsAreNotSaved) {
+// A 16 x 8 JPEG, gray when asked, with the segments after its start marker.
+std::unique_ptr<TJPEGImage> Photo(bool gray, const TJPEGMarkers& segments) {
     TBitmap stored;
     stored.SetPixelFormat(TPixelFormat::pf24bit);
     stored.SetSize(16, 8);
+    for (int i = 0; i < 128; ++i) stored.GetCanvas().SetPixel(i % 16, i / 16, RGBColor(uint8_t(i * 2), 0, uint8_t(i)));
     TJPEGImage plain;
+    plain.SetGrayOnly(gray);
     plain.Assign(stored);
     TMemoryStream bytes;
     plain.SaveToStream(bytes);
+    const auto file = WithSegments(bytes.Bytes(), segments);
+    TMemoryStream source;
+    source.WriteBuffer(file.data(), static_cast<int64_t>(file.size()));
+    source.SetPosition(0);
+    auto jpeg = std::make_unique<TJPEGImage>();
+    jpeg->LoadFromStream(source);
+    return jpeg;
+}
+
+TEST(ExifOrientation, SizeIsUprightBeforeDecodingAndThousandsOfSegmentsAreNotSaved) {
     for (size_t comments : {size_t{1}, kMaxKeptSegments - 1, kMaxKeptSegments}) {
         TJPEGMarkers segments(comments, TJPEGMarker{0xFE, {}});
         segments.insert(segments.begin(), {0xE1, ExifPayload(8, true)});
-        const auto file = WithSegments(bytes.Bytes(), segments);
-        TMemoryStream source;
-        source.WriteBuffer(file.data(), static_cast<int64_t>(file.size()));
-        source.SetPosition(0);
-        TJPEGImage jpeg;
-        jpeg.LoadFromStream(source);
+        auto jpeg = Photo(false, segments);
         const bool kept = comments < kMaxKeptSegments;
-        EXPECT_EQ(jpeg.GetWidth(), kept ? 8 : 16) << comments;
-        EXPECT_EQ(jpeg.GetMarkers().size(), kept ? comments + 1 : 0u);
-        EXPECT_EQ(jpeg.ToBitmap().Width(), jpeg.GetWidth());
+        EXPECT_EQ(jpeg->GetWidth(), kept ? 8 : 16) << comments;
+        EXPECT_EQ(jpeg->GetMarkers().size(), kept ? comments + 1 : 0u);
+        EXPECT_EQ(jpeg->ToBitmap().Width(), jpeg->GetWidth());
     }
+}
+
+TEST(ExifOrientation, GrayPhotosTurnToo) {
+    auto stored = Photo(true, {});
+    auto turned = Photo(true, {{0xE1, ExifPayload(8, false)}});  // a quarter turn anticlockwise
+    ASSERT_EQ(turned->ToBitmap().GetPixelFormat(), TPixelFormat::pf8bit);
+    for (int i = 0; i < 128; ++i)
+        EXPECT_EQ(turned->ToBitmap().GetPixelColor(i % 8, i / 8), stored->ToBitmap().GetPixelColor(15 - i / 8, i % 8)) << i;
 }
 
 TEST(AlphaBitmap, DrawnPixelsAreOpaqueAndAnUnusedByteIsWrittenAsZero) {
