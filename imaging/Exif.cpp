@@ -77,7 +77,7 @@ bool IsKeptMarker(uint8_t code, const uint8_t* data, size_t size) {
     switch (code) {
     case 0xFE:
         return true;
-    case 0xE1:  // the terminating zero of each name is part of the signature
+    case 0xE1:  // the terminating zero of each name belongs to the signature
         return IsExif(data, size) || StartsWith(data, size, xmp, sizeof xmp) ||
                StartsWith(data, size, xmpExtension, sizeof xmpExtension);
     case 0xE2:
