@@ -382,6 +382,20 @@ void ReadBmp(TStream& stream, Raster& raster) {
             }
         }
     }
+    if (out.format == TPixelFormat::pf32bit) {
+        // A mask says so; a plain 32-bit file has alpha when any fourth byte is
+        // set, which is how ImageMagick and browsers read such files.
+        out.alpha = h.masks[3] != 0;
+        if (h.compression == kRgb && h.bitCount == 32)
+            for (int y = 0; y < out.height && !out.alpha; ++y) {
+                const uint8_t* row = out.Row(y);
+                for (int x = 0; x < out.width; ++x)
+                    if (row[4 * x + 3] != 0) {
+                        out.alpha = true;
+                        break;
+                    }
+            }
+    }
     raster = std::move(out);
 }
 
@@ -399,13 +413,19 @@ void Put32(std::vector<uint8_t>& b, uint32_t v) {
 
 void WriteBmp(TStream& stream, const Raster& raster) {
     const int bpp = BitsPerPixel(raster.format);
+    // 32 bits with alpha get a version 5 header whose masks name the alpha
+    // byte; without alpha the fourth byte is written as 0, which every reader
+    // takes for an opaque picture under a plain header.
+    const bool alpha = raster.format == TPixelFormat::pf32bit && raster.alpha;
+    const uint32_t infoBytes = alpha ? 124 : 40;
     std::vector<TPaletteEntry> table;
     if (bpp <= 8) {
         if (raster.palette) table = raster.palette->Entries;
         table.resize(std::clamp<size_t>(table.size(), 1, size_t{1} << bpp));
     }
     const bool fields = raster.format == TPixelFormat::pf16bit;
-    const uint32_t headerBytes = kFileHeaderSize + 40 + (fields ? 12 : 0) + static_cast<uint32_t>(4 * table.size());
+    const uint32_t headerBytes =
+        kFileHeaderSize + infoBytes + (fields ? 12 : 0) + static_cast<uint32_t>(4 * table.size());
     const uint64_t imageBytes = uint64_t{static_cast<uint32_t>(raster.stride)} * static_cast<uint32_t>(raster.height);
     const uint64_t fileBytes = headerBytes + imageBytes;
     if (fileBytes > 0xFFFFFFFFu) throw EInvalidGraphic("The bitmap is too large for a BMP file");
@@ -417,17 +437,29 @@ void WriteBmp(TStream& stream, const Raster& raster) {
     Put32(b, static_cast<uint32_t>(fileBytes));
     Put32(b, 0);
     Put32(b, headerBytes);
-    Put32(b, 40);
+    Put32(b, infoBytes);
     Put32(b, static_cast<uint32_t>(raster.width));
     Put32(b, static_cast<uint32_t>(raster.height));
     Put16(b, 1);
     Put16(b, static_cast<unsigned>(bpp));
-    Put32(b, fields ? kBitFields : kRgb);
+    Put32(b, fields || alpha ? kBitFields : kRgb);
     Put32(b, static_cast<uint32_t>(imageBytes));
     Put32(b, 2835);  // 72 dots per inch
     Put32(b, 2835);
     Put32(b, static_cast<uint32_t>(table.size()));
     Put32(b, 0);
+    if (alpha) {
+        Put32(b, 0x00FF0000);  // red, green, blue, alpha masks
+        Put32(b, 0x0000FF00);
+        Put32(b, 0x000000FF);
+        Put32(b, 0xFF000000);
+        Put32(b, 0x73524742);  // colour space "sRGB": no end points, gammas or profile follow
+        b.insert(b.end(), 36 + 12, 0);
+        Put32(b, 4);  // rendering intent: pictures
+        Put32(b, 0);  // profile offset, size, reserved
+        Put32(b, 0);
+        Put32(b, 0);
+    }
     if (fields) {
         Put32(b, 0xF800);
         Put32(b, 0x07E0);
@@ -440,6 +472,15 @@ void WriteBmp(TStream& stream, const Raster& raster) {
         b.push_back(0);
     }
     stream.WriteBuffer(b.data(), static_cast<int64_t>(b.size()));
+    if (raster.format == TPixelFormat::pf32bit && !alpha) {
+        std::vector<uint8_t> row(static_cast<size_t>(raster.stride));
+        for (int y = raster.height - 1; y >= 0; --y) {
+            std::memcpy(row.data(), raster.Row(y), row.size());
+            for (size_t i = 3; i < row.size(); i += 4) row[i] = 0;
+            stream.WriteBuffer(row.data(), raster.stride);
+        }
+        return;
+    }
     for (int y = raster.height - 1; y >= 0; --y) stream.WriteBuffer(raster.Row(y), raster.stride);
 }
 

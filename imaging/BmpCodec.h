@@ -14,7 +14,9 @@ namespace vmk::bmp {
 void ReadBmp(TStream& stream, detail::Raster& raster);
 
 // Writes raster bottom-up with a 40-byte header in its own pixel format: palette
-// formats with their palette, pf15bit as plain 16-bit, pf16bit with 5-6-5 bit fields.
+// formats with their palette, pf15bit as plain 16-bit, pf16bit with 5-6-5 bit fields,
+// pf32bit with alpha under a version 5 header with an alpha mask, without alpha
+// with its unused fourth byte 0.
 void WriteBmp(TStream& stream, const detail::Raster& raster);
 
 }  // namespace vmk::bmp

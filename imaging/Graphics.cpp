@@ -108,6 +108,7 @@ void TBitmap::SetSize(int width, int height) {
     auto next = std::make_shared<Image>();
     next->palette = image_->palette;
     detail::AllocateRaster(*next, width, height, image_->format);
+    next->alpha = image_->alpha;
     // Keep what fits of the old picture; whole bytes suffice since both rows
     // start at pixel 0 and bits past the old width are zero padding.
     const int rows = std::min(height, image_->height);
@@ -271,12 +272,18 @@ bool ClipSpan(int64_t x, int64_t y, int64_t srcWidth, int64_t srcHeight, int dst
 template <int Bytes>
 void CopyDirect(const Raster& src, Raster& dst, const Span& s, bool keyed, TColor key) {
     const size_t rowBytes = static_cast<size_t>(s.width) * Bytes;
+    // What is drawn onto a picture with alpha must cover it, whatever the
+    // source's fourth byte held: the cover is keyed by colour, never by alpha.
+    const bool opaque = Bytes == 4 && dst.alpha;
     const auto kb = GetBValue(key), kg = GetGValue(key), kr = GetRValue(key);
     for (int j = 0; j < s.height; ++j) {
         const uint8_t* sp = src.Row(static_cast<int>(s.srcY + j)) + static_cast<size_t>(s.srcX) * Bytes;
         uint8_t* dp = dst.Row(s.dstY + j) + static_cast<size_t>(s.dstX) * Bytes;
         if (!keyed) {
             std::memcpy(dp, sp, rowBytes);
+            if constexpr (Bytes == 4)
+                if (opaque)
+                    for (int i = 0; i < s.width; ++i) dp[static_cast<size_t>(i) * 4 + 3] = 255;
             continue;
         }
         for (int i = 0; i < s.width; ++i, sp += Bytes, dp += Bytes) {
@@ -284,7 +291,7 @@ void CopyDirect(const Raster& src, Raster& dst, const Span& s, bool keyed, TColo
             dp[0] = sp[0];
             dp[1] = sp[1];
             dp[2] = sp[2];
-            if constexpr (Bytes == 4) dp[3] = sp[3];
+            if constexpr (Bytes == 4) dp[3] = opaque ? uint8_t{255} : sp[3];
         }
     }
 }

@@ -118,16 +118,19 @@ bool TJPEGImage::GetEmpty() const {
 
 int TJPEGImage::GetWidth() {
     if (decoded_) return decoded_->Width();
-    if (options_.ReduceBy == TJPEGReduceBy::ReduceNone) return data_->ImageWidth;
+    // The size of the upright picture, as decoding will give it.
+    const bool turned = data_->Orientation >= 5;
+    if (options_.ReduceBy == TJPEGReduceBy::ReduceNone) return turned ? data_->ImageHeight : data_->ImageWidth;
     ComputeReducedSize();
-    return reducedWidth_;
+    return turned ? reducedHeight_ : reducedWidth_;
 }
 
 int TJPEGImage::GetHeight() {
     if (decoded_) return decoded_->Height();
-    if (options_.ReduceBy == TJPEGReduceBy::ReduceNone) return data_->ImageHeight;
+    const bool turned = data_->Orientation >= 5;
+    if (options_.ReduceBy == TJPEGReduceBy::ReduceNone) return turned ? data_->ImageWidth : data_->ImageHeight;
     ComputeReducedSize();
-    return reducedHeight_;
+    return turned ? reducedWidth_ : reducedHeight_;
 }
 
 void TJPEGImage::SetWidth(int) {
@@ -181,6 +184,7 @@ void TJPEGImage::ReadData(TStream& stream) {
 void TJPEGImage::LoadJpegBytes(int64_t size, TStream& stream) {
     ReplaceData();
     DropBitmap();
+    markers_.clear();
     // Never allocate for bytes the stream cannot deliver.
     if (size < 0 || size > stream.GetSize() - stream.GetPosition()) throw EReadError("Stream read error");
     auto bytes = std::make_unique<TMemoryStream>();
@@ -195,12 +199,16 @@ void TJPEGImage::LoadJpegBytes(int64_t size, TStream& stream) {
         context.CreateDecompress();
         jpeg_decompress_struct& d = context.D();
         boolean multiScan = FALSE;
+        const bool saveMarkers = FewEnoughSegments(source.Memory(), static_cast<size_t>(size));
         context.Run([&] {
             context.InstallSource(source);
+            if (saveMarkers)
+                for (const uint8_t code : kKeptMarkerCodes) jpeg_save_markers(&d, code, 0xFFFF);
             jpeg_read_header(&d, TRUE);
             multiScan = jpeg_has_multiple_scans(&d);
         });
         CheckJpegSize(d.image_width, d.image_height);
+        TakeMarkers(d);
         data_->ImageWidth = static_cast<int>(d.image_width);
         data_->ImageHeight = static_cast<int>(d.image_height);
         data_->IsGray = d.jpeg_color_space == JCS_GRAYSCALE;
@@ -261,6 +269,18 @@ void TJPEGImage::OpenDecoder(CodecContext& context) {
     CheckJpegSize(d.output_width, d.output_height);
 }
 
+void TJPEGImage::TakeMarkers(const jpeg_decompress_struct& d) {
+    TJPEGMarkers kept;
+    for (jpeg_saved_marker_ptr m = d.marker_list; m != nullptr; m = m->next) {
+        // A segment cut short by the save limit would be written back damaged.
+        if (m->data_length != m->original_length || !IsKeptMarker(m->marker, m->data, m->data_length)) continue;
+        kept.push_back(TJPEGMarker{m->marker, std::vector<uint8_t>(m->data, m->data + m->data_length)});
+    }
+    data_->Orientation = ExifOrientation(kept);
+    MarkUpright(kept);
+    markers_ = std::move(kept);
+}
+
 void TJPEGImage::ComputeReducedSize() {
     if (!sizeStale_) return;
     if (!data_->JpegBytes || data_->JpegBytes->GetSize() == 0) {
@@ -294,6 +314,9 @@ TBitmap& TJPEGImage::ToBitmap() {
         failure = std::current_exception();
     }
     context.Close();
+    // Rows kept from a failed or cancelled decode are turned too, so what is
+    // shown never changes its shape later.
+    OrientUpright(bitmap, data_->Orientation);
     Progress(TProgressStage::psEnding, failure || cancelled ? 0 : 100, GetPaletteModified(), TRect{},
              std::string());
     if (GetPaletteModified()) Changed();
@@ -466,6 +489,8 @@ bool TJPEGImage::EncodeBitmap() {
     const int quality = options_.SaveQuality;
     const bool gray = options_.GrayOnly;
     const bool progressive = options_.MultiScan;
+    const TJPEGMarker* const markers = markers_.data();
+    const size_t markerCount = markers_.size();
     context.Run([&] {
         jpeg_set_defaults(&c);
         jpeg_set_quality(&c, quality, TRUE);
@@ -484,6 +509,9 @@ bool TJPEGImage::EncodeBitmap() {
     try {
         context.Run([&] {
             jpeg_start_compress(&c, TRUE);
+            for (size_t i = 0; i < markerCount; ++i)
+                jpeg_write_marker(&c, markers[i].Code, markers[i].Data.data(),
+                                  static_cast<unsigned>(markers[i].Data.size()));
             while (c.next_scanline < c.image_height) {
                 JSAMPROW batch[kRowBatch];
                 const JDIMENSION row = c.next_scanline;
@@ -534,6 +562,7 @@ void TJPEGImage::Assign(TGraphic& source) {
     if (auto* jpeg = dynamic_cast<TJPEGImage*>(&source)) {
         if (jpeg == this) return;
         data_ = jpeg->data_;
+        markers_ = jpeg->markers_;
         sizeStale_ = true;
         if (jpeg->decoded_) {
             ReplaceBitmap();
@@ -544,6 +573,7 @@ void TJPEGImage::Assign(TGraphic& source) {
     } else if (auto* bitmap = dynamic_cast<TBitmap*>(&source)) {
         ReplaceData();
         ReplaceBitmap();
+        markers_.clear();
         decoded_->Assign(*bitmap);
     } else {
         TGraphic::Assign(source);

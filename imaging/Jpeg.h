@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "imaging/Exif.h"
 #include "imaging/Graphics.h"
 #include "imaging/JpegCodec.h"
 
@@ -48,6 +49,7 @@ struct TJPEGData {
     int ImageHeight = 0;
     int ImageWidth = 0;
     bool IsGray = false;
+    int Orientation = 1;  // EXIF orientation of the bytes; decoding turns them upright
 };
 
 class TJPEGImage : public TGraphic {
@@ -88,6 +90,12 @@ public:
     const TBitmap* GetDecodedBitmap() const { return decoded_.get(); }
     const std::shared_ptr<TJPEGData>& GetSharedData() const { return data_; }
 
+    // The metadata segments that go with the upright pixels: those of the file
+    // loaded (EXIF with its orientation set to 1), or those set for the next
+    // encode, which writes them after libjpeg's own header.
+    const TJPEGMarkers& GetMarkers() const { return markers_; }
+    void SetMarkers(TJPEGMarkers markers) { markers_ = std::move(markers); }
+
     uint8_t GetSaveQuality() const { return options_.SaveQuality; }
     void SetSaveQuality(uint8_t value) { options_.SaveQuality = value; }
     bool GetGrayOnly() const { return options_.GrayOnly; }
@@ -112,6 +120,7 @@ private:
     struct DecodeState;
 
     void LoadJpegBytes(int64_t size, TStream& stream);
+    void TakeMarkers(const jpeg_decompress_struct& d);
     void OpenDecoder(CodecContext& context);
     void Decode(CodecContext& context, TBitmap& bitmap);
     bool EncodeBitmap();
@@ -125,6 +134,7 @@ private:
     int reducedWidth_ = 0;
     int reducedHeight_ = 0;
     HPALETTE pendingPalette_;
+    TJPEGMarkers markers_;
     TJPEGOptions options_;
     bool sizeStale_ = false;
 };

@@ -84,6 +84,7 @@ void AllocateRaster(Raster& raster, int width, int height, TPixelFormat format) 
     raster.width = width;
     raster.height = height;
     raster.format = format;
+    raster.alpha = false;
     raster.stride = size.stride;
     raster.pixels.assign(size.bytes, 0);
     if (IsPaletteFormat(format) && !raster.palette) raster.palette = StandardPalette(format);
@@ -287,7 +288,7 @@ void ColorsToRow(Raster& raster, int y, int x0, int count, const TColor* colors,
             p[0] = GetBValue(c);
             p[1] = GetGValue(c);
             p[2] = GetRValue(c);
-            p[3] = 0;
+            p[3] = raster.alpha ? 255 : 0;
         });
         break;
     default:

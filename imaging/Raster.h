@@ -18,6 +18,9 @@ struct Raster {
     int stride = 0;
     std::vector<uint8_t> pixels;
     HPALETTE palette;  // always set for pf1bit, pf4bit and pf8bit
+    // pf32bit only: the fourth byte is alpha, as the file read said, rather
+    // than unused. Pixels we draw are then opaque, and the file we write says so.
+    bool alpha = false;
 
     uint8_t* Row(int y) { return pixels.data() + static_cast<size_t>(y) * static_cast<size_t>(stride); }
     const uint8_t* Row(int y) const {

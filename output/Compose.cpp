@@ -49,6 +49,12 @@ void PrepareCover(TBitmap& cover, const TCoverSettings& settings) {
 }
 
 void LoadSource(TBitmap& working, const std::string& path) {
+    TJPEGMarkers ignored;
+    LoadSource(working, path, ignored);
+}
+
+void LoadSource(TBitmap& working, const std::string& path, TJPEGMarkers& markers) {
+    markers.clear();
     // The previous picture goes first: the run reuses its working bitmap, and
     // keeping the old raster while the new one is read would hold two pictures.
     working.FreeImage();
@@ -60,6 +66,7 @@ void LoadSource(TBitmap& working, const std::string& path) {
         auto reader = std::make_unique<TJPEGImage>();
         reader->LoadFromFile(path);
         working.Assign(*reader);
+        markers = reader->GetMarkers();
     }
     working.SetTransparent(false);
 }
@@ -135,7 +142,8 @@ std::string OutputFileName(const std::string& sourcePath, const TOutputSettings&
 
 uint8_t JpegQuality(int value) { return static_cast<uint8_t>(std::clamp(value, 1, 100)); }
 
-void WriteResult(TBitmap& working, const std::string& path, TWriteFormat format, int quality) {
+void WriteResult(TBitmap& working, const std::string& path, TWriteFormat format, int quality,
+                 const TJPEGMarkers& markers) {
     if (format == TWriteFormat::Bmp) {
         working.SaveToFile(path);
         return;
@@ -143,6 +151,7 @@ void WriteResult(TBitmap& working, const std::string& path, TWriteFormat format,
     auto writer = std::make_unique<TJPEGImage>();
     writer->Assign(working);
     writer->SetSaveQuality(JpegQuality(quality));
+    writer->SetMarkers(markers);
     writer->SaveToFile(path);
 }
 
@@ -155,10 +164,11 @@ std::string FreeTrialFileName(const std::string& folder) {
     }
 }
 
-void JpegTrial(TBitmap& working, int quality, const std::string& folder) {
+void JpegTrial(TBitmap& working, int quality, const std::string& folder, const TJPEGMarkers& markers) {
     auto trial = std::make_unique<TJPEGImage>();
     trial->Assign(working);
     trial->SetSaveQuality(JpegQuality(quality));
+    trial->SetMarkers(markers);
     const std::string path = FreeTrialFileName(folder);
     trial->SaveToFile(path);
     TrialFile file(path);  // written: from here on it is removed however we leave

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 
+#include "imaging/Exif.h"
 #include "imaging/Graphics.h"
 
 namespace vmk {
@@ -58,6 +59,9 @@ void ApplyCoverTransparency(TBitmap& cover, const TCoverSettings& settings);
 // extension, which must pass IsAcceptedExtension) and switches its own
 // transparency off. The source file is read whole before this returns.
 void LoadSource(TBitmap& working, const std::string& path);
+// The same, also handing out the metadata segments a JPEG result keeps from a
+// JPEG source (EXIF marked upright, ICC, XMP, IPTC, comments); none for BMP.
+void LoadSource(TBitmap& working, const std::string& path, TJPEGMarkers& markers);
 
 // Top-left corner of the cover on a picture of pictureW x pictureH, for a cover
 // of coverW x coverH. Signed: a cover larger than the picture gives a negative
@@ -82,14 +86,16 @@ std::string OutputFileName(const std::string& sourcePath, const TOutputSettings&
 // The JPEG writer's quality for a spin-edit value: one byte, within 1 to 100.
 uint8_t JpegQuality(int value);
 
-// Writes the working bitmap to path as BMP, or as JPEG at the quality. The file
-// is replaced whole or not at all.
-void WriteResult(TBitmap& working, const std::string& path, TWriteFormat format, int quality);
+// Writes the working bitmap to path as BMP, or as JPEG at the quality with the
+// source's markers. The file is replaced whole or not at all.
+void WriteResult(TBitmap& working, const std::string& path, TWriteFormat format, int quality,
+                 const TJPEGMarkers& markers = {});
 
 // The JPEG trial of the save preview: compresses the working bitmap at the
 // quality into "Test" + n + ".jpg" in folder (the first free n), reads it back
 // into the working bitmap and deletes the file, also when reading it back fails.
-void JpegTrial(TBitmap& working, int quality, const std::string& folder);
+// The markers go in as the run writes them, so the trial is the result's twin.
+void JpegTrial(TBitmap& working, int quality, const std::string& folder, const TJPEGMarkers& markers = {});
 
 // The first "Test" + n + ".jpg" in folder that does not exist.
 std::string FreeTrialFileName(const std::string& folder);

@@ -55,9 +55,10 @@ void TMainForm::ProcessClick(TObject*) {
             ForceDirectories(folder);
             const std::string target = folder + OutputFileName(source, output);
             // The source is read whole here, so a result may safely replace it.
-            LoadSource(working, source);
+            TJPEGMarkers markers;  // what a JPEG result keeps of a JPEG source
+            LoadSource(working, source, markers);
             DrawCover(working, cover, coverSettings);
-            WriteResult(working, target, WriteFormatFor(output.SaveAs, source), output.Quality);
+            WriteResult(working, target, WriteFormatFor(output.SaveAs, source), output.Quality, markers);
         }
     }
     ShowMessage("Operation done! All files have been saved successfully.");

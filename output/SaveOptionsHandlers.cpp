@@ -34,7 +34,8 @@ void TMainForm::FileListSaveClick(TObject*) {
 
     TBitmap working;
     TBitmap cover;
-    LoadSource(working, source);
+    TJPEGMarkers markers;
+    LoadSource(working, source, markers);
     const TCoverSettings coverSettings = CoverSettingsOf(*this);
     PrepareCover(cover, coverSettings);  // read anew for every preview
     DrawCover(working, cover, coverSettings);
@@ -42,7 +43,7 @@ void TMainForm::FileListSaveClick(TObject*) {
     const TOutputSettings output = OutputSettingsOf(*this);
     // For JPEG the preview shows what a reader of the result will see, losses included.
     if (WriteFormatFor(output.SaveAs, source) == TWriteFormat::Jpeg)
-        JpegTrial(working, output.Quality, ApplicationFolder());
+        JpegTrial(working, output.Quality, ApplicationFolder(), markers);
     PreviewSave->GetPicture().Assign(&working);
 }
 

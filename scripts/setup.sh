@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on Debian 12, only what is missing.
+# ImageMagick is the independent reader the photo tests compare our results with.
 # Prints one line per package it installs; apt's own output is shown only when it fails.
 set -eu
 need=()
 for pkg in g++ cmake ninja-build qt6-base-dev libjpeg62-turbo-dev libgtest-dev \
+           imagemagick \
            libgl-dev; do
   dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || need+=("$pkg")
 done

@@ -1,0 +1,60 @@
+#pragma once
+
+// Picture files written byte by byte, as cameras and other programs write
+// them, independently of the code under test.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "imaging/Exif.h"
+
+namespace vmk::test {
+
+inline void Put(std::vector<uint8_t>& b, uint32_t v, int bytes, bool bigEndian = false) {
+    for (int i = 0; i < bytes; ++i) b.push_back(static_cast<uint8_t>(v >> 8 * (bigEndian ? bytes - 1 - i : i)));
+}
+
+// An APP1 EXIF payload: IFD0 with Make (its text after the directory) and
+// Orientation, whose value lies at kOrientationAt.
+constexpr size_t kOrientationAt = 36;
+inline std::vector<uint8_t> ExifPayload(int orientation, bool bigEndian) {
+    std::vector<uint8_t> b = {'E', 'x', 'i', 'f', 0, 0, uint8_t(bigEndian ? 'M' : 'I'), uint8_t(bigEndian ? 'M' : 'I')};
+    const uint32_t fields[][2] = {{42, 2}, {8, 4}, {2, 2}, {0x010F, 2}, {2, 2}, {6, 4}, {38, 4},
+                                  {0x0112, 2}, {3, 2}, {1, 4}, {uint32_t(orientation), 2}, {0, 2}, {0, 4}};
+    for (const auto& f : fields) Put(b, f[0], static_cast<int>(f[1]), bigEndian);
+    for (char c : std::string("Phone")) b.push_back(static_cast<uint8_t>(c));
+    b.push_back(0);
+    return b;
+}
+
+// The JPEG file with the segments put right after its start-of-image marker.
+inline std::vector<uint8_t> WithSegments(const std::vector<uint8_t>& jpeg, const TJPEGMarkers& segments) {
+    std::vector<uint8_t> out(jpeg.begin(), jpeg.begin() + 2);
+    for (const TJPEGMarker& m : segments) {
+        out.insert(out.end(), {0xFF, m.Code});
+        Put(out, static_cast<uint32_t>(m.Data.size() + 2), 2, true);
+        out.insert(out.end(), m.Data.begin(), m.Data.end());
+    }
+    out.insert(out.end(), jpeg.begin() + 2, jpeg.end());
+    return out;
+}
+
+// A 32-bit BMP of 8 x 6: a version 5 header with an alpha mask, or a plain
+// header with the fourth byte as it is.
+inline std::vector<uint8_t> Bmp32(bool v5, const std::function<uint8_t(int x, int y)>& alpha) {
+    std::vector<uint8_t> b = {'B', 'M'};
+    const uint32_t info = v5 ? 124 : 40, pixels = 8 * 6 * 4;
+    for (uint32_t v : {14 + info + pixels, 0u, 14 + info, info, 8u, 6u, 0x200001u, v5 ? 3u : 0u, pixels, 0u, 0u, 0u, 0u})
+        Put(b, v, 4);
+    if (v5) {
+        for (uint32_t v : {0xFF0000u, 0xFF00u, 0xFFu, 0xFF000000u, 0x73524742u}) Put(b, v, 4);
+        b.resize(b.size() + 64, 0);
+    }
+    for (int y = 5; y >= 0; --y)
+        for (int x = 0; x < 8; ++x) b.insert(b.end(), {uint8_t(x * 30), uint8_t(y * 40), 200, alpha(x, y)});
+    return b;
+}
+
+}  // namespace vmk::test
