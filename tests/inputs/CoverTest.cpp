@@ -37,6 +37,33 @@ protected:
 
 // ---- choosing the cover
 
+TEST_F(CoverTest, DroppedFileReplacesTheWholeTextAndLoads) {
+    const std::string logo = MakeCover("logo.bmp", 5, 2);
+    const std::string other = MakeCover("other.BMP", 3, 3);
+    const std::string photo = MakeFile("photo.jpg", "not a cover");
+    form_->CoverFile->SetText("/some/old/cover.bmp");
+    QWidget* edit = form_->CoverFile->GetLineEdit();
+    edit->setFocus();
+    form_->CoverFile->GetLineEdit()->setCursorPosition(5);
+
+    DropFiles(edit, {logo});
+    EXPECT_EQ(form_->CoverFile->GetText(), logo);
+    ASSERT_NE(Cover().GetGraphic(), nullptr);
+    EXPECT_EQ(Cover().GetWidth(), 5);
+    EXPECT_EQ(form_->PreviewCover->GetCanvas().GetPixel(4, 1), Paint(4, 1));
+
+    // Of several files the first counts.
+    DropFiles(edit, {other, logo});
+    EXPECT_EQ(form_->CoverFile->GetText(), other);
+    EXPECT_EQ(Cover().GetWidth(), 3);
+
+    // Not a bitmap: the name stands, as if typed, and the preview stays.
+    DropFiles(edit, {photo});
+    EXPECT_EQ(form_->CoverFile->GetText(), photo);
+    EXPECT_EQ(Cover().GetWidth(), 3);
+    EXPECT_FALSE(modal_->HasBox());
+}
+
 TEST_F(CoverTest, TypingThePathLoadsWhenItNamesAnExistingBitmap) {
     const std::string path = MakeCover("logo.bmp", 4, 3);
     TCustomEdit& edit = *form_->CoverFile;
@@ -296,6 +323,33 @@ TEST_F(CoverTest, TickAppliesThePickEvenWhenTheSwitchesChangedMeanwhile) {
     Wait(1300);
     EXPECT_EQ(CoverBitmap().GetTransparentMode(), TTransparentMode::tmFixed);
     EXPECT_EQ(CoverBitmap().GetTransparentColor(), Paint(1, 0));
+}
+
+TEST_F(CoverTest, PickOnAScrolledPreviewReadsThePixelUnderThePointer) {
+    // Larger than the preview, each pixel its own colour.
+    const auto colour = [](int x, int y) {
+        return RGBColor(static_cast<uint8_t>(x), static_cast<uint8_t>(y), static_cast<uint8_t>(x / 256 * 16 + y / 256));
+    };
+    const std::string big = MakeBmp("big.bmp", 1500, 1200, colour);
+    PickingOn();
+    Browse(big);
+    TImage& preview = *form_->PreviewCover;
+    ASSERT_LT(preview.GetViewWidth(), 1500);
+    preview.ScrollTo(300, 520);  // the user drags both bars
+    ASSERT_EQ(preview.GetScrollLeft(), 300);
+    ASSERT_EQ(preview.GetScrollTop(), 520);
+
+    MouseMove(preview, 5, 7);
+    EXPECT_EQ(Screen->GetCursor(), crCross);
+    MouseUp(preview, 5, 7, Qt::RightButton);
+    EXPECT_EQ(form_->TransColor->GetBrushColor(), colour(305, 527));
+    EXPECT_FALSE(modal_->HasBox());
+
+    // Scrolled to the end: the last pixel is the last one shown.
+    preview.ScrollTo(100000, 100000);
+    const int x = preview.GetViewWidth() - 1, y = preview.GetViewHeight() - 1;
+    MouseUp(preview, x, y);
+    EXPECT_EQ(form_->TransColor->GetBrushColor(), colour(1499, 1199));
 }
 
 TEST_F(CoverTest, ReleasesBesideThePicturePickNothing) {
