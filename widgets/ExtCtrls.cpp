@@ -13,6 +13,7 @@
 #include <QTimer>
 #include <QWidget>
 #include <algorithm>
+#include <climits>
 #include <set>
 
 #include "widgets/Forms.h"
@@ -242,10 +243,24 @@ void TImage::WheelScroll(int dx, int dy) {
     view_->vert->setValue(view_->vert->value() + dy * lines * view_->vert->singleStep());
 }
 
+void TImage::RoomInParents(int& width, int& height) const {
+    width = height = INT_MAX;
+    if (!view_) return;
+    // A control may reach past its page (the previews' layout rule lets them
+    // run 20 pixels below it): what the parents cut off cannot hold a bar.
+    for (const QWidget* p = view_->parentWidget(); p; p = p->isWindow() ? nullptr : p->parentWidget()) {
+        const QPoint at = view_->mapTo(p, QPoint(0, 0));
+        width = std::min(width, std::max(p->width() - at.x(), 0));
+        height = std::min(height, std::max(p->height() - at.y(), 0));
+    }
+}
+
 void TImage::Layout() {
     if (!view_) return;
     const int pw = picture_->GetWidth(), ph = picture_->GetHeight();
-    const int w = GetWidth(), h = GetHeight();
+    int roomW = 0, roomH = 0;
+    RoomInParents(roomW, roomH);
+    const int w = std::min(GetWidth(), roomW), h = std::min(GetHeight(), roomH);
     const int bar = view_->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, view_);
     bool needH = false, needV = false;
     NeedScrollBars(pw, ph, w, h, bar, needH, needV);
@@ -279,10 +294,13 @@ void TImage::PictureChanged() {
     // resizing may set another size afterwards.
     if (autoSize_ && graphic && cache_->width > 0 && cache_->height > 0 && view_) {
         const int bar = view_->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, view_);
+        int roomW = 0, roomH = 0;
+        RoomInParents(roomW, roomH);
+        const int boxW = std::min(boxWidth_, roomW), boxH = std::min(boxHeight_, roomH);
         bool needH = false, needV = false;
-        NeedScrollBars(cache_->width, cache_->height, boxWidth_, boxHeight_, bar, needH, needV);
-        const int w = std::min(cache_->width + (needV ? bar : 0), boxWidth_);
-        const int h = std::min(cache_->height + (needH ? bar : 0), boxHeight_);
+        NeedScrollBars(cache_->width, cache_->height, boxW, boxH, bar, needH, needV);
+        const int w = std::min(cache_->width + (needV ? bar : 0), boxW);
+        const int h = std::min(cache_->height + (needH ? bar : 0), boxH);
         TControl::SetBounds(GetLeft(), GetTop(), w, h);
     }
     Layout();

@@ -105,6 +105,9 @@ protected:
 private:
     class View;
     void Layout();
+    // Room from the control's top-left corner to the nearest right and bottom
+    // edges of its parents.
+    void RoomInParents(int& width, int& height) const;
     void WheelScroll(int dx, int dy);
     std::unique_ptr<TPicture> picture_;
     bool autoSize_ = false;

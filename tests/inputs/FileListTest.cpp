@@ -291,9 +291,12 @@ TEST_F(FormTest, TwelveMegapixelJpegPreviews) {
     TPicture& shown = form_->PreviewFiles->GetPicture();
     EXPECT_EQ(shown.GetWidth(), 4000);
     EXPECT_EQ(shown.GetHeight(), 3000);
-    // AutoSize takes the picture's size only up to the page's room; the rest scrolls.
+    // AutoSize takes the picture's size only up to the room the page shows;
+    // the rest scrolls, with both bars inside the page.
+    TControl* page = form_->PreviewFiles->GetParent();
     EXPECT_EQ(form_->PreviewFiles->GetWidth(), form_->Tabs->GetWidth() - (136 + 8));
-    EXPECT_EQ(form_->PreviewFiles->GetHeight(), form_->Tabs->GetHeight() - (8 + 8));
+    EXPECT_EQ(form_->PreviewFiles->GetLeft() + form_->PreviewFiles->GetWidth(), page->GetWidth());
+    EXPECT_EQ(form_->PreviewFiles->GetTop() + form_->PreviewFiles->GetHeight(), page->GetHeight());
     form_->PreviewFiles->ScrollTo(4000, 3000);
     EXPECT_EQ(form_->PreviewFiles->GetScrollLeft() + form_->PreviewFiles->GetViewWidth(), 4000);
     EXPECT_EQ(form_->PreviewFiles->GetScrollTop() + form_->PreviewFiles->GetViewHeight(), 3000);
