@@ -37,33 +37,6 @@ protected:
 
 // ---- choosing the cover
 
-TEST_F(CoverTest, DroppedFileReplacesTheWholeTextAndLoads) {
-    const std::string logo = MakeCover("logo.bmp", 5, 2);
-    const std::string other = MakeCover("other.BMP", 3, 3);
-    const std::string photo = MakeFile("photo.jpg", "not a cover");
-    form_->CoverFile->SetText("/some/old/cover.bmp");
-    QWidget* edit = form_->CoverFile->GetLineEdit();
-    edit->setFocus();
-    form_->CoverFile->GetLineEdit()->setCursorPosition(5);
-
-    DropFiles(edit, {logo});
-    EXPECT_EQ(form_->CoverFile->GetText(), logo);
-    ASSERT_NE(Cover().GetGraphic(), nullptr);
-    EXPECT_EQ(Cover().GetWidth(), 5);
-    EXPECT_EQ(form_->PreviewCover->GetCanvas().GetPixel(4, 1), Paint(4, 1));
-
-    // Of several files the first counts.
-    DropFiles(edit, {other, logo});
-    EXPECT_EQ(form_->CoverFile->GetText(), other);
-    EXPECT_EQ(Cover().GetWidth(), 3);
-
-    // Not a bitmap: the name stands, as if typed, and the preview stays.
-    DropFiles(edit, {photo});
-    EXPECT_EQ(form_->CoverFile->GetText(), photo);
-    EXPECT_EQ(Cover().GetWidth(), 3);
-    EXPECT_FALSE(modal_->HasBox());
-}
-
 TEST_F(CoverTest, TypingThePathLoadsWhenItNamesAnExistingBitmap) {
     const std::string path = MakeCover("logo.bmp", 4, 3);
     TCustomEdit& edit = *form_->CoverFile;

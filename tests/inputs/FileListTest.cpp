@@ -1,7 +1,6 @@
 // The batch on "Files to Edit": the path list and both list boxes in step, the
 // preview and its refusals.
 
-#include <QListWidget>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -45,30 +44,6 @@ TEST_F(FileListTest, AddingAppendsInDialogOrderAndKeepsDuplicates) {
     form_->Open->Click();
     ExpectInStep({b, a, a, c});
     EXPECT_EQ(modal_->ExecuteCount("OpenFiles"), 3);
-    EXPECT_FALSE(modal_->HasBox());
-}
-
-TEST_F(FileListTest, DroppedFilesJoinAsIfChosenInTheDialog) {
-    const std::string a = MakeBmp("a.bmp", 2, 2, clWhite);
-    const std::string b = MakeJpeg("b.jpg", 4, 4, clWhite);
-    const std::string notes = MakeFile("notes.txt", "text");
-    std::filesystem::create_directories(Path("folder"));
-    Add({a});
-    QWidget* target = static_cast<QListWidget*>(form_->FilesList->GetWidget())->viewport();
-
-    // In drop order, behind what is there, the same file again standing twice;
-    // any existing file joins, as in the dialog; a folder or a vanished file
-    // could not be chosen there and is left out.
-    DropFiles(target, {b, Path("folder"), a, Path("gone.bmp"), notes});
-    ExpectInStep({a, b, a, notes});
-    EXPECT_FALSE(modal_->HasBox());
-
-    // Only what cannot be chosen: nothing changes.
-    DropFiles(target, {Path("folder")});
-    ExpectInStep({a, b, a, notes});
-    // The new lines preview like the others.
-    form_->FilesList->SelectByUser(1);
-    EXPECT_EQ(form_->PreviewFiles->GetPicture().GetWidth(), 4);
     EXPECT_FALSE(modal_->HasBox());
 }
 

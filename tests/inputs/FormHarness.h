@@ -11,9 +11,7 @@
 #include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QLineEdit>
-#include <QMimeData>
 #include <QMouseEvent>
-#include <QUrl>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -192,24 +190,6 @@ protected:
     }
     static void MouseUp(TControl& control, int x, int y, Qt::MouseButton button = Qt::LeftButton) {
         Mouse(control, QEvent::MouseButtonRelease, x, y, button);
-    }
-
-    // Files dragged from a file manager and dropped on target (a control's
-    // widget or a part of it): enter, move and drop, as Qt delivers them.
-    static void DropFiles(QWidget* target, const std::vector<std::string>& paths) {
-        QMimeData mime;
-        QList<QUrl> urls;
-        for (const std::string& p : paths) urls.append(QUrl::fromLocalFile(QString::fromStdString(p)));
-        mime.setUrls(urls);
-        const QPoint at(4, 4);
-        QDragEnterEvent enter(at, Qt::CopyAction | Qt::MoveAction, &mime, Qt::LeftButton, Qt::NoModifier);
-        enter.setAccepted(false);
-        QCoreApplication::sendEvent(target, &enter);
-        ASSERT_TRUE(enter.isAccepted());
-        QDragMoveEvent move(at, Qt::CopyAction | Qt::MoveAction, &mime, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(target, &move);
-        QDropEvent drop(QPointF(at), Qt::CopyAction | Qt::MoveAction, &mime, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(target, &drop);
     }
 
     TMainForm* form_ = nullptr;

@@ -67,31 +67,4 @@ TEST_F(DropFiles, ListTakesLocalFilesInDropOrderAndLeavesOtherAddressesOut) {
     EXPECT_EQ(drops.size(), 1u);
 }
 
-TEST_F(DropFiles, EditHandsTheFileOverInsteadOfInsertingItsPath) {
-    auto* edit = Make<TEdit>("Edit");
-    edit->SetBounds(0, 0, 200, 21);
-    edit->SetText("old text");
-    edit->SetDragAcceptFiles(true);
-    std::vector<std::string> got;
-    edit->OnDropFiles = [&](TObject*, const std::vector<std::string>& files) { got = files; };
-    QMimeData mime;
-    Urls(mime, {"file:///covers/logo.bmp"});
-    mime.setText("file:///covers/logo.bmp");  // file managers send the address as text too
-    EXPECT_TRUE(Drag(edit->GetLineEdit(), mime));
-    EXPECT_EQ(got, std::vector<std::string>{"/covers/logo.bmp"});
-    // The edit itself changed nothing: the handler decides.
-    EXPECT_EQ(edit->GetText(), "old text");
-}
-
-TEST_F(DropFiles, FailingHandlerIsShownInTheExceptionBox) {
-    auto* list = Make<TListBox>("List");
-    list->SetDragAcceptFiles(true);
-    list->OnDropFiles = [](TObject*, const std::vector<std::string>&) { throw Exception("no room"); };
-    QMimeData mime;
-    Urls(mime, {"file:///a.bmp"});
-    EXPECT_TRUE(Drag(static_cast<QListWidget*>(list->GetWidget())->viewport(), mime));
-    ASSERT_TRUE(modal->HasBox());
-    EXPECT_EQ(modal->TakeBox().text, "no room");
-}
-
 }  // namespace
