@@ -160,21 +160,3 @@ TEST_F(ImageScroll, AutoSizeStaysWithinItsBoxAndNeverShrinksToNothing) {
 }
 
 }  // namespace
-
-namespace {
-
-TEST_F(ImageScroll, BarsStayWhereTheParentsShowThem) {
-    // The panel cuts off the image's bottom 30 rows: the bars must lie above that.
-    auto* panel = Make<TPanel>("Panel");
-    panel->SetBounds(0, 0, 200, 70);
-    auto* inner = Make<TImage>("Inner", panel);
-    inner->SetBounds(20, 20, 100, 80);
-    Fill(*inner, 300, 300);
-    const int bar = Bar(*inner, Qt::Horizontal)->height();
-    EXPECT_EQ(inner->GetViewHeight(), 50 - bar);
-    EXPECT_EQ(Bar(*inner, Qt::Horizontal)->geometry().bottom(), 49);
-    inner->ScrollTo(1000, 1000);
-    EXPECT_EQ(inner->GetScrollTop() + inner->GetViewHeight(), 300);
-}
-
-}  // namespace
