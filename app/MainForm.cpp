@@ -266,6 +266,12 @@ void TMainForm::BindEvents() {
 
     Process->OnClick = [this](TObject* s) { ProcessClick(s); };
     Button1->OnClick = [this](TObject* s) { Button1Click(s); };
+
+    // Files dragged from a file manager.
+    FilesList->SetDragAcceptFiles(true);
+    FilesList->OnDropFiles = [this](TObject* s, const std::vector<std::string>& f) { FilesListDropFiles(s, f); };
+    CoverFile->SetDragAcceptFiles(true);
+    CoverFile->OnDropFiles = [this](TObject* s, const std::vector<std::string>& f) { CoverFileDropFiles(s, f); };
 }
 
 void TMainForm::FormCreate(TObject*) {

@@ -4,6 +4,8 @@
 // them. The handlers are defined in the folder of the page that owns them.
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "core/StringList.h"
 #include "widgets/Dialogs.h"
@@ -110,6 +112,9 @@ public:
     void CoverLeftKeyUp(TObject* Sender, uint16_t& Key, TShiftState Shift);    // inputs/
     void CoverTopKeyUp(TObject* Sender, uint16_t& Key, TShiftState Shift);     // inputs/
     void FormClose(TObject* Sender, TCloseAction& Action);              // app/
+    // Files dropped from a file manager.
+    void FilesListDropFiles(TObject* Sender, const std::vector<std::string>& Files);  // inputs/
+    void CoverFileDropFiles(TObject* Sender, const std::vector<std::string>& Files);  // inputs/
 
 private:
     void BuildFilesPage(TWinControl* page);

@@ -6,6 +6,8 @@
 #include <cwchar>
 #include <cstring>
 #include <cwctype>
+#include <cstdlib>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -160,5 +162,43 @@ std::string ApplicationExeName() {
 }
 
 std::string ApplicationFolder() { return ExtractFilePath(ApplicationExeName()); }
+
+bool FolderWritable(const std::string& folder) {
+    return DirectoryExists(folder) && access(folder.c_str(), W_OK | X_OK) == 0;
+}
+
+namespace {
+
+// An absolute folder from the environment, with its "/" at the end; "" when
+// the variable is unset, empty or relative (a relative one means nothing to
+// a program that may start anywhere).
+std::string FolderFromEnv(const char* name) {
+    const char* value = std::getenv(name);
+    if (!value || value[0] != '/') return {};
+    std::string folder = value;
+    if (folder.back() != '/') folder += '/';
+    return folder;
+}
+
+}  // namespace
+
+std::string UserHomeFolder() {
+    std::string folder = FolderFromEnv("HOME");
+    if (!folder.empty()) return folder;
+    if (const passwd* account = getpwuid(getuid()); account && account->pw_dir && account->pw_dir[0] == '/') {
+        folder = account->pw_dir;
+        if (folder.back() != '/') folder += '/';
+        return folder;
+    }
+    return "/";
+}
+
+std::string UserRuntimeFolder() {
+    for (const char* name : {"XDG_RUNTIME_DIR", "TMPDIR"}) {
+        std::string folder = FolderFromEnv(name);
+        if (!folder.empty()) return folder;
+    }
+    return "/tmp/";
+}
 
 }  // namespace vmk

@@ -36,4 +36,13 @@ std::string ResolveLinks(const std::string& path);
 std::string ApplicationExeName();
 std::string ApplicationFolder();
 
+// True when files can be made in the folder (it exists and the user may write
+// and enter it).
+bool FolderWritable(const std::string& folder);
+// The user's home folder, ending in "/": $HOME, else the account's own.
+std::string UserHomeFolder();
+// The user's runtime folder for short-lived files, ending in "/":
+// $XDG_RUNTIME_DIR, else $TMPDIR, else /tmp.
+std::string UserRuntimeFolder();
+
 }  // namespace vmk

@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <string>
+#include <vector>
 
 #include "app/MainForm.h"
 #include "core/FileUtils.h"
@@ -61,6 +62,12 @@ void TMainForm::CoverFileChange(TObject*) {
     // file is read: a pipe named like a bitmap would block the program for good.
     const std::string path = CoverFile->GetText();
     if (FileExists(path) && IsBitmapName(path)) PreviewCover->GetPicture().LoadFromFile(path);
+}
+
+void TMainForm::CoverFileDropFiles(TObject*, const std::vector<std::string>& Files) {
+    // The whole text becomes the dropped path, as if typed over a selection;
+    // of several files the first is the cover.
+    if (!Files.empty()) CoverFile->SetText(Files.front());
 }
 
 void TMainForm::OtherPosClick(TObject*) {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/MainForm.h"
+#include "core/Exception.h"
 #include "core/FileUtils.h"
 
 namespace vmk {
@@ -17,17 +18,30 @@ bool IsPictureExt(const std::string& ext) {
     return lower == ".bmp" || lower == ".jpg" || lower == ".jpeg";
 }
 
+// The chosen files join the batch: all paths in one append, then each bare
+// name to both list boxes, in the order given.
+void AppendToBatch(TMainForm& form, const std::vector<std::string>& chosen) {
+    FilePaths().AddStrings(chosen);
+    for (const std::string& path : chosen) {
+        const std::string name = ExtractFileName(path);
+        form.FilesList->GetItems().Add(name);
+        form.FileListSave->GetItems().Add(name);
+    }
+}
+
 }  // namespace
 
 void TMainForm::OpenClick(TObject*) {
     if (!OpenFiles->Execute()) return;
-    const std::vector<std::string> chosen = OpenFiles->GetFiles().Items();
-    FilePaths().AddStrings(chosen);
-    for (const std::string& path : chosen) {
-        const std::string name = ExtractFileName(path);
-        FilesList->GetItems().Add(name);
-        FileListSave->GetItems().Add(name);
-    }
+    AppendToBatch(*this, OpenFiles->GetFiles().Items());
+}
+
+void TMainForm::FilesListDropFiles(TObject*, const std::vector<std::string>& Files) {
+    // What the open dialog would take: existing files, never folders.
+    std::vector<std::string> chosen;
+    for (const std::string& path : Files)
+        if (FileExists(path)) chosen.push_back(path);
+    if (!chosen.empty()) AppendToBatch(*this, chosen);
 }
 
 void TMainForm::DeleteClick(TObject*) {
@@ -44,8 +58,20 @@ void TMainForm::FilesListClick(TObject*) {
     const std::string path = FilePaths().Get(FilesList->GetItemIndex());
     const std::string ext = ExtractFileExt(path);
     if (IsPictureExt(ext)) {
-        // A failed load leaves the picture shown before in place.
-        PreviewFiles->GetPicture().LoadFromFile(path);
+        TPicture loaded;
+        try {
+            loaded.LoadFromFile(path);
+            // Decoded here, so that a file whose header reads but whose data
+            // does not fails now, once, rather than painting nothing.
+            TBitmap probe;
+            if (TGraphic* graphic = loaded.GetGraphic()) probe.Assign(*graphic);
+        } catch (const EAbort&) {
+            throw;
+        } catch (const std::exception& e) {
+            // The preview keeps the picture it showed.
+            throw Exception("Error with file " + path + ": " + e.what());
+        }
+        PreviewFiles->GetPicture().Assign(loaded.GetGraphic());
     } else {
         ShowMessage("Invalid File Extension: '" + ext + "'!");
     }

@@ -109,7 +109,7 @@ TWriteFormat WriteFormatFor(TSaveAs saveAs, const std::string& sourcePath) {
 }
 
 std::string OutputFolder(const std::string& pathText, const std::string& sourcePath,
-                         const std::string& appFolder) {
+                         const std::string& baseFolder) {
     std::string folder;
     if (pathText.empty())
         folder = ExtractFilePath(sourcePath);
@@ -117,11 +117,21 @@ std::string OutputFolder(const std::string& pathText, const std::string& sourceP
         folder = pathText;
     else
         folder = pathText + "/";
+    // "~" and "~/..." as a shell reads them; "~name" is an ordinary folder name.
+    if (folder.rfind("~/", 0) == 0) return UserHomeFolder() + folder.substr(2);
     // No drives here: an absolute folder stays as it is, a relative one lies
-    // in the program's own folder.
+    // in the base folder.
     if (ExtractFileDrive(folder).empty() && (folder.empty() || folder.front() != '/'))
-        folder = appFolder + folder;
+        folder = baseFolder + folder;
     return folder;
+}
+
+std::string RelativeOutputBase(const std::string& appFolder) {
+    return FolderWritable(appFolder) ? appFolder : UserHomeFolder();
+}
+
+std::string TrialFolder(const std::string& appFolder) {
+    return FolderWritable(appFolder) ? appFolder : UserRuntimeFolder();
 }
 
 std::string OutputFileName(const std::string& sourcePath, const TOutputSettings& settings) {

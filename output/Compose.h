@@ -76,10 +76,17 @@ void DrawCover(TBitmap& working, TBitmap& cover, const TCoverSettings& settings)
 TWriteFormat WriteFormatFor(TSaveAs saveAs, const std::string& sourcePath);
 
 // The folder a source's result goes to, ending in "/": beside the source when
-// the path text is empty; otherwise the text (a "/" added when it lacks one), a
-// relative text taken inside appFolder.
+// the path text is empty; otherwise the text (a "/" added when it lacks one),
+// "~" and "~/..." taken in the home folder, another relative text inside
+// baseFolder (see RelativeOutputBase).
 std::string OutputFolder(const std::string& pathText, const std::string& sourcePath,
-                         const std::string& appFolder);
+                         const std::string& baseFolder);
+// Where a relative output folder lies: the program's own folder when it can be
+// written, else the user's home folder (an installed copy's folder is not ours).
+std::string RelativeOutputBase(const std::string& appFolder);
+// Where the save preview's trial file goes: the program's own folder when it
+// can be written, else the user's runtime folder.
+std::string TrialFolder(const std::string& appFolder);
 // Fix text and base name, then ".bmp", ".jpg" or the source's own extension.
 std::string OutputFileName(const std::string& sourcePath, const TOutputSettings& settings);
 

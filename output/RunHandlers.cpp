@@ -41,7 +41,7 @@ void TMainForm::ProcessClick(TObject*) {
         const TCoverSettings coverSettings = CoverSettingsOf(*this);
         const TOutputSettings output = OutputSettingsOf(*this);
         PrepareCover(cover, coverSettings);
-        const std::string appFolder = ApplicationFolder();
+        const std::string appFolder = RelativeOutputBase(ApplicationFolder());
 
         // The count is read before every pass: a message box lets events through.
         for (int i = 0; i < FilePaths().GetCount(); ++i) {

@@ -2,6 +2,7 @@
 #include <climits>
 
 #include "app/MainForm.h"
+#include "core/Exception.h"
 #include "core/FileUtils.h"
 #include "inputs/SpinEditKeys.h"
 #include "output/Compose.h"
@@ -35,16 +36,31 @@ void TMainForm::FileListSaveClick(TObject*) {
     TBitmap working;
     TBitmap cover;
     TJPEGMarkers markers;
-    LoadSource(working, source, markers);
+    try {
+        LoadSource(working, source, markers);
+    } catch (const EAbort&) {
+        throw;
+    } catch (const std::exception& e) {
+        // In a long batch the user must learn which file is damaged.
+        throw Exception("Error with file " + source + ": " + e.what());
+    }
     const TCoverSettings coverSettings = CoverSettingsOf(*this);
     PrepareCover(cover, coverSettings);  // read anew for every preview
     DrawCover(working, cover, coverSettings);
+    const TCoverPosition at =
+        CoverPlacement(coverSettings, working.Width(), working.Height(), cover.Width(), cover.Height());
 
     const TOutputSettings output = OutputSettingsOf(*this);
     // For JPEG the preview shows what a reader of the result will see, losses included.
     if (WriteFormatFor(output.SaveAs, source) == TWriteFormat::Jpeg)
-        JpegTrial(working, output.Quality, ApplicationFolder(), markers);
+        JpegTrial(working, output.Quality, TrialFolder(ApplicationFolder()), markers);
     PreviewSave->GetPicture().Assign(&working);
+    // The stamp is what the user came to see: its place on the picture comes
+    // into view, however large the photo.
+    const TRect stamp{std::max(at.X, 0), std::max(at.Y, 0),
+                      static_cast<int>(std::clamp<long long>(static_cast<long long>(at.X) + cover.Width(), 0, working.Width())),
+                      static_cast<int>(std::clamp<long long>(static_cast<long long>(at.Y) + cover.Height(), 0, working.Height()))};
+    if (stamp.Width() > 0 && stamp.Height() > 0) PreviewSave->ScrollInView(stamp);
 }
 
 void TMainForm::UpdateClick(TObject* Sender) {

@@ -3,13 +3,17 @@
 // script runs to its end, 1 when an expectation fails, 2 for a command or
 // control it does not know.
 
+#include <QAbstractScrollArea>
 #include <QApplication>
+#include <QDropEvent>
 #include <QEventLoop>
 #include <QImage>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QTimer>
+#include <QUrl>
 #include <QWidget>
 #include <clocale>
 #include <cstdio>
@@ -246,6 +250,14 @@ private:
             return;
         }
         if (cmd == "mouse") return Mouse(w);
+        if (cmd == "drop") return Drop(w);
+        if (cmd == "scroll") {
+            Need(w, 4, 4);
+            auto& image = FindAs<TImage>(w[1], "an image");
+            if (!image.IsShowing()) Fail(1, w[1] + " is hidden");
+            image.ScrollTo(ParseInt(w[2]), ParseInt(w[3]));
+            return;
+        }
         if (cmd == "wait") {
             Need(w, 2, 2);
             const int ms = ParseInt(w[1]);
@@ -400,6 +412,31 @@ private:
         }
     }
 
+    // Files dragged from a file manager onto the control: the drag enters,
+    // moves and drops where Qt would deliver it.
+    void Drop(const std::vector<std::string>& w) {
+        if (w.size() < 3) Fail(2, "drop needs a control and at least one path");
+        auto& c = FindAs<TControl>(w[1], "a control");
+        Usable(c);
+        QWidget* target = c.GetWidget();
+        if (auto* e = dynamic_cast<TCustomEdit*>(&c)) target = e->GetLineEdit();
+        else if (auto* area = qobject_cast<QAbstractScrollArea*>(target)) target = area->viewport();
+        QMimeData mime;
+        QList<QUrl> urls;
+        for (size_t i = 2; i < w.size(); ++i) urls.append(QUrl::fromLocalFile(QString::fromStdString(w[i])));
+        mime.setUrls(urls);
+        const QPoint at(2, 2);
+        const Qt::DropActions offered = Qt::CopyAction | Qt::MoveAction;
+        QDragEnterEvent enter(at, offered, &mime, Qt::LeftButton, Qt::NoModifier);
+        enter.setAccepted(false);
+        QCoreApplication::sendEvent(target, &enter);
+        if (!enter.isAccepted()) Fail(1, w[1] + " does not take dropped files");
+        QDragMoveEvent move(at, offered, &mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(target, &move);
+        QDropEvent drop(QPointF(at), offered, &mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(target, &drop);
+    }
+
     std::string Property(const std::string& target) {
         const size_t dot = target.find('.');
         if (dot == std::string::npos) Fail(2, "expected CONTROL.PROPERTY, got " + target);
@@ -461,6 +498,10 @@ private:
         if (auto* i = dynamic_cast<TImage*>(c)) {
             if (prop == "PictureWidth") return std::to_string(i->GetPicture().GetWidth());
             if (prop == "PictureHeight") return std::to_string(i->GetPicture().GetHeight());
+            if (prop == "ScrollLeft") return std::to_string(i->GetScrollLeft());
+            if (prop == "ScrollTop") return std::to_string(i->GetScrollTop());
+            if (prop == "ViewWidth") return std::to_string(i->GetViewWidth());
+            if (prop == "ViewHeight") return std::to_string(i->GetViewHeight());
         }
         Fail(2, "unknown property " + target);
     }

@@ -40,6 +40,8 @@ using TMouseEvent =
 using TKeyEvent = std::function<void(TObject* Sender, uint16_t& Key, TShiftState Shift)>;
 using TCloseEvent = std::function<void(TObject* Sender, TCloseAction& Action)>;
 using TTabChangeEvent = std::function<void(TObject* Sender, int NewTab, bool& AllowChange)>;
+// Files dropped onto a control from a file manager: their full local paths, in drop order.
+using TDropFilesEvent = std::function<void(TObject* Sender, const std::vector<std::string>& Files)>;
 
 // A named object that may own others; the owner frees what it owns, newest first.
 class TComponent : public TObject {

@@ -1,8 +1,12 @@
 #include "widgets/Controls.h"
 
+#include <QDropEvent>
 #include <QEvent>
+#include <QFile>
 #include <QFontDatabase>
+#include <QMimeData>
 #include <QMouseEvent>
+#include <QUrl>
 #include <QWidget>
 #include <algorithm>
 #include <functional>
@@ -196,27 +200,76 @@ void TControl::WatchChild(QWidget* child) {
     child->installEventFilter(hook_);
     child->setMouseTracking(true);
     child->setAttribute(Qt::WA_NoMousePropagation);
+    child->setAcceptDrops(dragAcceptFiles_);
+    watched_.push_back(child);
+}
+
+void TControl::SetDragAcceptFiles(bool value) {
+    dragAcceptFiles_ = value;
+    if (!widget_) return;
+    // A list box takes drops on its viewport, a spin edit on its line edit:
+    // every part of the control must let them in.
+    widget_->setAcceptDrops(value);
+    for (QWidget* child : watched_) child->setAcceptDrops(value);
+}
+
+namespace {
+
+// The local files a drag carries, as the file system spells their paths; web
+// addresses and the like are not files of ours.
+std::vector<std::string> DroppedFiles(const QMimeData* mime) {
+    std::vector<std::string> files;
+    if (!mime || !mime->hasUrls()) return files;
+    for (const QUrl& url : mime->urls()) {
+        if (!url.isLocalFile()) continue;
+        const QString path = url.toLocalFile();
+        if (!path.isEmpty()) files.push_back(QFile::encodeName(path).toStdString());
+    }
+    return files;
+}
+
+}  // namespace
+
+bool TControl::MapMousePoint(QWidget* source, bool, int& x, int& y) const {
+    if (source && source != widget_ && widget_) {
+        const QPoint p = source->mapTo(widget_, QPoint(x, y));
+        x = p.x();
+        y = p.y();
+    }
+    return true;
 }
 
 bool TControl::HandleEvent(QObject* target, QEvent* event) {
     const QEvent::Type type = event->type();
+    if (dragAcceptFiles_ &&
+        (type == QEvent::DragEnter || type == QEvent::DragMove || type == QEvent::Drop)) {
+        auto* de = static_cast<QDropEvent*>(event);
+        const std::vector<std::string> files = DroppedFiles(de->mimeData());
+        if (files.empty()) return false;
+        // Files are always taken as a copy: the file manager must not delete its own.
+        if (de->possibleActions() & Qt::CopyAction) de->setDropAction(Qt::CopyAction);
+        de->accept();
+        if (type == QEvent::Drop && OnDropFiles) Dispatch([&] { OnDropFiles(this, files); });
+        // Swallowed: an edit would otherwise insert the path into its text.
+        return true;
+    }
     if (type != QEvent::MouseMove && type != QEvent::MouseButtonRelease &&
         type != QEvent::MouseButtonPress)
         return false;
     auto* me = static_cast<QMouseEvent*>(event);
-    QPoint p = me->position().toPoint();
-    if (auto* w = qobject_cast<QWidget*>(target); w && w != widget_ && widget_)
-        p = w->mapTo(widget_, p);
+    const QPoint at = me->position().toPoint();
+    int x = at.x(), y = at.y();
+    if (!MapMousePoint(qobject_cast<QWidget*>(target), type != QEvent::MouseMove, x, y)) return false;
     const TShiftState shift = ShiftFromQt(me->modifiers().toInt(), me->buttons().toInt());
     if (type == QEvent::MouseMove) {
-        if (OnMouseMove) Dispatch([&] { OnMouseMove(this, shift, p.x(), p.y()); });
+        if (OnMouseMove) Dispatch([&] { OnMouseMove(this, shift, x, y); });
         return false;
     }
     TMouseButton button = TMouseButton::mbLeft;
     if (me->button() == Qt::RightButton) button = TMouseButton::mbRight;
     else if (me->button() == Qt::MiddleButton) button = TMouseButton::mbMiddle;
     const TMouseEvent& handler = type == QEvent::MouseButtonRelease ? OnMouseUp : OnMouseDown;
-    if (handler) Dispatch([&] { handler(this, button, shift, p.x(), p.y()); });
+    if (handler) Dispatch([&] { handler(this, button, shift, x, y); });
     return false;
 }
 

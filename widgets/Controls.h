@@ -74,9 +74,16 @@ public:
     // The Qt widget; for widgets/, tools and tests only. Null once Qt freed it.
     QWidget* GetWidget() const { return widget_; }
 
+    // On: files dragged from a file manager may be dropped here, and each drop
+    // runs OnDropFiles. Other drags (plain text onto an edit) keep the widget's
+    // own handling.
+    bool GetDragAcceptFiles() const { return dragAcceptFiles_; }
+    void SetDragAcceptFiles(bool value);
+
     TMouseMoveEvent OnMouseMove;
     TMouseEvent OnMouseUp;
     TMouseEvent OnMouseDown;
+    TDropFilesEvent OnDropFiles;
 
 protected:
     TControl(TComponent* owner, QWidget* widget);
@@ -85,6 +92,10 @@ protected:
     // Hook for the Qt events of the widget (and watched children) before Qt
     // handles them; true swallows the event.
     virtual bool HandleEvent(QObject* target, QEvent* event);
+    // Turns a mouse event's point (x, y), in source's coordinates, into the
+    // control's own; false when the event is not reported (button says whether
+    // it is a press or release rather than a move).
+    virtual bool MapMousePoint(QWidget* source, bool button, int& x, int& y) const;
     virtual void FontChanged();
     // Puts the widget where the control's bounds say; a control may paint a
     // larger area than its bounds (a label whose text would be cut off).
@@ -98,6 +109,8 @@ private:
     QWidget* widget_;
     TControlHook* hook_;
     TWinControl* parent_ = nullptr;
+    std::vector<QWidget*> watched_;  // children of widget_, so they go with it
+    bool dragAcceptFiles_ = false;
     int left_ = 0, top_ = 0, width_ = 0, height_ = 0;
     bool enabled_ = true;
     bool visible_ = true;

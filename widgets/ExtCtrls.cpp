@@ -1,13 +1,19 @@
 #include "widgets/ExtCtrls.h"
 
+#include <QApplication>
 #include <QFrame>
 #include <QImage>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
+#include <QScrollBar>
+#include <QStyle>
 #include <QTabBar>
+#include <QWheelEvent>
 #include <QTimer>
 #include <QWidget>
 #include <algorithm>
+#include <climits>
 #include <set>
 
 #include "widgets/Forms.h"
@@ -85,65 +91,102 @@ std::set<TImage*>& LiveImages() {
     return images;
 }
 
-class ImageWidget : public QWidget {
-public:
-    explicit ImageWidget(TImage* owner) : owner_(owner) {}
-
-protected:
-    void paintEvent(QPaintEvent*) override { owner_->Paint(*this); }
-
-private:
-    TImage* owner_;
-};
-
-// The top-left part of the bitmap that can show, as a Qt image; with
-// see-through on, its transparent colour becomes fully transparent.
-QImage ToQImage(TBitmap& bitmap, bool seeThrough, int maxWidth, int maxHeight) {
-    const int w = std::min(bitmap.Width(), maxWidth), h = std::min(bitmap.Height(), maxHeight);
-    if (w <= 0 || h <= 0) return QImage();
-    QImage out(w, h, QImage::Format_ARGB32);
+// The part src of the bitmap as a Qt image; with see-through on, its
+// transparent colour becomes fully transparent.
+QImage ToQImage(TBitmap& bitmap, bool seeThrough, const QRect& src) {
+    const QRect part = src & QRect(0, 0, bitmap.Width(), bitmap.Height());
+    if (part.isEmpty()) return QImage();
+    QImage out(part.width(), part.height(), QImage::Format_ARGB32);
     if (out.isNull()) return out;
     const TColor clear = bitmap.GetTransparentColor();
     const TPixelFormat format = bitmap.GetPixelFormat();
     const TBitmap& cb = bitmap;
-    for (int y = 0; y < h; ++y) {
-        auto* dst = reinterpret_cast<QRgb*>(out.scanLine(y));
-        const uint8_t* src = cb.GetScanline(y);
-        for (int x = 0; x < w; ++x) {
+    for (int row = 0; row < part.height(); ++row) {
+        const int y = part.top() + row;
+        auto* dst = reinterpret_cast<QRgb*>(out.scanLine(row));
+        const uint8_t* src24 = cb.GetScanline(y);
+        for (int col = 0; col < part.width(); ++col) {
+            const int x = part.left() + col;
             TColor c;
             if (format == TPixelFormat::pf24bit) {
-                const uint8_t* px = src + 3 * static_cast<size_t>(x);
+                const uint8_t* px = src24 + 3 * static_cast<size_t>(x);
                 c = RGBColor(px[2], px[1], px[0]);
             } else if (format == TPixelFormat::pf32bit) {
-                const uint8_t* px = src + 4 * static_cast<size_t>(x);
+                const uint8_t* px = src24 + 4 * static_cast<size_t>(x);
                 c = RGBColor(px[2], px[1], px[0]);
             } else {
                 c = cb.GetPixelColor(x, y);
             }
-            dst[x] = (seeThrough && c == clear) ? qRgba(0, 0, 0, 0)
-                                                 : qRgb(GetRValue(c), GetGValue(c), GetBValue(c));
+            dst[col] = (seeThrough && c == clear) ? qRgba(0, 0, 0, 0)
+                                                   : qRgb(GetRValue(c), GetGValue(c), GetBValue(c));
         }
     }
     return out;
 }
 
+// Which scroll bars a picture of pw x ph needs in a control of w x h. One bar
+// takes room from the other direction, which may then need a bar too. A
+// control too small to hold its bars only cuts the picture off.
+void NeedScrollBars(int pw, int ph, int w, int h, int bar, bool& needH, bool& needV) {
+    needH = needV = false;
+    if (w < 2 * bar || h < 2 * bar) return;
+    needH = pw > w;
+    needV = ph > h;
+    if (needH && !needV) needV = ph > h - bar;
+    if (needV && !needH) needH = pw > w - bar;
+}
+
 }  // namespace
 
+// The control's widget: paints the visible part of the picture and holds the
+// two scroll bars, laid out by TImage::Layout whenever the size or the picture
+// changes, whether or not the control is shown.
+class TImage::View : public QWidget {
+public:
+    explicit View(TImage* owner) : owner_(owner) {
+        horz = new QScrollBar(Qt::Horizontal, this);
+        vert = new QScrollBar(Qt::Vertical, this);
+        for (QScrollBar* bar : {horz, vert}) {
+            bar->hide();
+            bar->setRange(0, 0);
+            bar->setFocusPolicy(Qt::NoFocus);
+            QObject::connect(bar, &QScrollBar::valueChanged, this, [this] { update(); });
+        }
+    }
+    QScrollBar* horz;
+    QScrollBar* vert;
+    QRect viewArea;  // where the picture shows, scroll bars left out
+
+protected:
+    void paintEvent(QPaintEvent* event) override { owner_->Paint(*this, event->rect()); }
+    void wheelEvent(QWheelEvent* event) override {
+        const QPoint steps = event->angleDelta() / 120;
+        owner_->WheelScroll(-steps.x(), -steps.y());
+        event->accept();
+    }
+
+private:
+    TImage* owner_;
+};
+
 struct TImage::Cache {
-    bool dirty = true;
-    QImage image;
     // The picture last seen, to notice a new one even when nobody said so.
     const TGraphic* graphic = nullptr;
     int width = -1, height = -1;
-    int shownWidth = -1, shownHeight = -1;  // the area the image was made for
-    std::unique_ptr<TBitmap> decoded;       // a picture of another kind, decoded once
+    std::unique_ptr<TBitmap> decoded;  // a picture of another kind, decoded once
+    bool decodeFailed = false;
 };
 
 TImage::TImage(TComponent* owner)
-    : TControl(owner, new ImageWidget(this)),
+    : TControl(owner, new View(this)),
       picture_(std::make_unique<TPicture>()),
-      cache_(std::make_unique<Cache>()) {
+      cache_(std::make_unique<Cache>()),
+      view_(static_cast<View*>(GetWidget())) {
     picture_->OnChange = [this](TPicture&) { PictureChanged(); };
+    WatchChild(view_->horz);
+    WatchChild(view_->vert);
+    boxWidth_ = GetWidth();
+    boxHeight_ = GetHeight();
     LiveImages().insert(this);
 }
 
@@ -161,14 +204,107 @@ void TImage::SetTransparent(bool value) {
     PictureChanged();
 }
 
+void TImage::SetBounds(int left, int top, int width, int height) {
+    boxWidth_ = std::max(width, 0);
+    boxHeight_ = std::max(height, 0);
+    TControl::SetBounds(left, top, width, height);
+    Layout();
+}
+
+int TImage::GetScrollLeft() const { return view_ && view_->horz->isVisibleTo(view_) ? view_->horz->value() : 0; }
+int TImage::GetScrollTop() const { return view_ && view_->vert->isVisibleTo(view_) ? view_->vert->value() : 0; }
+int TImage::GetViewWidth() const { return view_ ? view_->viewArea.width() : 0; }
+int TImage::GetViewHeight() const { return view_ ? view_->viewArea.height() : 0; }
+
+void TImage::ScrollTo(int x, int y) {
+    if (!view_) return;
+    // The bars keep their values within their ranges.
+    view_->horz->setValue(x);
+    view_->vert->setValue(y);
+}
+
+void TImage::ScrollInView(const TRect& part) {
+    if (!view_) return;
+    const auto axis = [](int from, int to, int scroll, int view) {
+        if (to - from >= view || from < scroll) return from;  // its start first
+        if (to > scroll + view) return to - view;
+        return scroll;
+    };
+    ScrollTo(axis(part.Left, part.Right, GetScrollLeft(), GetViewWidth()),
+             axis(part.Top, part.Bottom, GetScrollTop(), GetViewHeight()));
+}
+
+void TImage::WheelScroll(int dx, int dy) {
+    if (!view_) return;
+    const int lines = QApplication::wheelScrollLines();
+    // A wheel that only turns up and down scrolls sideways when only that bar shows.
+    if (dx == 0 && !view_->vert->isVisibleTo(view_)) std::swap(dx, dy);
+    view_->horz->setValue(view_->horz->value() + dx * lines * view_->horz->singleStep());
+    view_->vert->setValue(view_->vert->value() + dy * lines * view_->vert->singleStep());
+}
+
+void TImage::RoomInParents(int& width, int& height) const {
+    width = height = INT_MAX;
+    if (!view_) return;
+    // A control may reach past its page (the previews' layout rule lets them
+    // run 20 pixels below it): what the parents cut off cannot hold a bar.
+    for (const QWidget* p = view_->parentWidget(); p; p = p->isWindow() ? nullptr : p->parentWidget()) {
+        const QPoint at = view_->mapTo(p, QPoint(0, 0));
+        width = std::min(width, std::max(p->width() - at.x(), 0));
+        height = std::min(height, std::max(p->height() - at.y(), 0));
+    }
+}
+
+void TImage::Layout() {
+    if (!view_) return;
+    const int pw = picture_->GetWidth(), ph = picture_->GetHeight();
+    int roomW = 0, roomH = 0;
+    RoomInParents(roomW, roomH);
+    const int w = std::min(GetWidth(), roomW), h = std::min(GetHeight(), roomH);
+    const int bar = view_->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, view_);
+    bool needH = false, needV = false;
+    NeedScrollBars(pw, ph, w, h, bar, needH, needV);
+    const int viewW = std::max(w - (needV ? bar : 0), 0);
+    const int viewH = std::max(h - (needH ? bar : 0), 0);
+    view_->viewArea = QRect(0, 0, viewW, viewH);
+    QScrollBar* horz = view_->horz;
+    QScrollBar* vert = view_->vert;
+    horz->setRange(0, needH ? pw - viewW : 0);
+    horz->setPageStep(std::max(viewW, 1));
+    horz->setSingleStep(16);
+    vert->setRange(0, needV ? ph - viewH : 0);
+    vert->setPageStep(std::max(viewH, 1));
+    vert->setSingleStep(16);
+    horz->setGeometry(0, h - bar, viewW, bar);
+    vert->setGeometry(w - bar, 0, bar, viewH);
+    horz->setVisible(needH);
+    vert->setVisible(needV);
+    view_->update();
+}
+
 void TImage::PictureChanged() {
-    cache_->dirty = true;
-    cache_->graphic = picture_->GetGraphic();
+    TGraphic* graphic = picture_->GetGraphic();
+    const bool newPicture = graphic != cache_->graphic;
+    cache_->decoded.reset();
+    cache_->decodeFailed = false;
+    cache_->graphic = graphic;
     cache_->width = picture_->GetWidth();
     cache_->height = picture_->GetHeight();
-    // Only a new picture sizes the control; the window's resizing may set
-    // another size afterwards.
-    if (autoSize_ && cache_->graphic) SetBounds(GetLeft(), GetTop(), cache_->width, cache_->height);
+    // Only a new picture sizes the control, and never to nothing: the window's
+    // resizing may set another size afterwards.
+    if (autoSize_ && graphic && cache_->width > 0 && cache_->height > 0 && view_) {
+        const int bar = view_->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, view_);
+        int roomW = 0, roomH = 0;
+        RoomInParents(roomW, roomH);
+        const int boxW = std::min(boxWidth_, roomW), boxH = std::min(boxHeight_, roomH);
+        bool needH = false, needV = false;
+        NeedScrollBars(cache_->width, cache_->height, boxW, boxH, bar, needH, needV);
+        const int w = std::min(cache_->width + (needV ? bar : 0), boxW);
+        const int h = std::min(cache_->height + (needH ? bar : 0), boxH);
+        TControl::SetBounds(GetLeft(), GetTop(), w, h);
+    }
+    Layout();
+    if (newPicture) ScrollTo(0, 0);
     Invalidate();
 }
 
@@ -184,38 +320,47 @@ void TImage::RefreshAll() {
     }
 }
 
-void TImage::Paint(QWidget& target) {
-    QPainter p(&target);
-    // No more than the control and its window can show: a large photo need
-    // not be converted whole.
-    const QWidget* window = target.window();
-    const int maxW = std::min(target.width(), window->width());
-    const int maxH = std::min(target.height(), window->height());
-    if (cache_->dirty || maxW != cache_->shownWidth || maxH != cache_->shownHeight) {
-        if (cache_->dirty) cache_->decoded.reset();
-        cache_->dirty = false;
-        cache_->shownWidth = maxW;
-        cache_->shownHeight = maxH;
-        cache_->image = QImage();
-        TGraphic* graphic = picture_->GetGraphic();
-        try {
-            if (auto* bitmap = dynamic_cast<TBitmap*>(graphic)) {
-                if (!bitmap->GetEmpty()) cache_->image = ToQImage(*bitmap, transparent_, maxW, maxH);
-            } else if (graphic && !graphic->GetEmpty()) {
-                if (!cache_->decoded) {
-                    auto decoded = std::make_unique<TBitmap>();
-                    decoded->Assign(*graphic);
-                    cache_->decoded = std::move(decoded);
-                }
-                cache_->image = ToQImage(*cache_->decoded, transparent_, maxW, maxH);
-            }
-        } catch (const std::exception&) {
-            // A picture that cannot be shown paints as empty; its load already
-            // reported what was wrong.
-            cache_->image = QImage();
-        }
+bool TImage::MapMousePoint(QWidget* source, bool button, int& x, int& y) const {
+    if (!view_) return false;
+    QPoint p(x, y);
+    if (source && source != view_) p = source->mapTo(view_, p);
+    const bool onScrollBar = source == view_->horz || source == view_->vert;
+    if (onScrollBar || !view_->viewArea.contains(p)) {
+        if (button) return false;
+        x = y = -1;
+        return true;
     }
-    if (!cache_->image.isNull()) p.drawImage(0, 0, cache_->image);
+    x = p.x() + GetScrollLeft();
+    y = p.y() + GetScrollTop();
+    return true;
+}
+
+void TImage::Paint(QWidget& target, const QRect& area) {
+    QPainter p(&target);
+    const int sx = GetScrollLeft(), sy = GetScrollTop();
+    // Only the part that shows is converted: a large photo need not be whole.
+    const QRect shown = area & view_->viewArea;
+    if (shown.isEmpty()) return;
+    TGraphic* graphic = picture_->GetGraphic();
+    if (!graphic || graphic->GetEmpty()) return;
+    TBitmap* bitmap = dynamic_cast<TBitmap*>(graphic);
+    if (!bitmap) {
+        if (!cache_->decoded && !cache_->decodeFailed) {
+            try {
+                auto decoded = std::make_unique<TBitmap>();
+                decoded->Assign(*graphic);
+                cache_->decoded = std::move(decoded);
+            } catch (const std::exception&) {
+                // Painting cannot report: the handlers decode a picture before
+                // they show it, so only a picture handed over undecoded gets here.
+                cache_->decodeFailed = true;
+            }
+        }
+        bitmap = cache_->decoded.get();
+    }
+    if (!bitmap) return;
+    const QImage image = ToQImage(*bitmap, transparent_, shown.translated(sx, sy));
+    if (!image.isNull()) p.drawImage(shown.topLeft(), image);
 }
 
 // ---- TTabbedNotebook

@@ -10,6 +10,7 @@
 #include "widgets/Controls.h"
 
 class QTimer;
+class QRect;
 
 namespace vmk {
 
@@ -48,6 +49,12 @@ private:
 };
 
 // Shows its picture unscaled with the picture's top-left corner at its own.
+// A picture larger than the control gets scroll bars; mouse events then report
+// points of the picture (the control's point plus the scroll position), so a
+// handler reads the pixel under the pointer however far the view is scrolled.
+// A point outside the picture's view (over a scroll bar, or beyond the control
+// while a button is held) lies on no pixel: a move there reports (-1, -1), and
+// a button there is not reported.
 class TImage : public TControl {
 public:
     explicit TImage(TComponent* owner);
@@ -57,12 +64,30 @@ public:
     // The held bitmap's canvas (an empty holder gets an empty bitmap first).
     TCanvas& GetCanvas();
 
-    // On: the control takes the size of every picture it is given.
+    // On: the control takes the size of every picture it is given, up to the
+    // size its bounds last set (the box the layout gives it), so a larger
+    // picture scrolls within that box. An empty picture leaves the size alone.
     bool GetAutoSize() const { return autoSize_; }
     void SetAutoSize(bool value);
     // On: the picture's transparent colour is not painted; survives every load.
     bool GetTransparent() const { return transparent_; }
     void SetTransparent(bool value);
+
+    void SetBounds(int left, int top, int width, int height) override;
+
+    // The picture point shown at the control's top-left corner; (0, 0) when
+    // the picture fits. A new picture starts at (0, 0).
+    int GetScrollLeft() const;
+    int GetScrollTop() const;
+    // Scrolls so that the picture point (x, y) is at the top-left corner, as
+    // far as the picture reaches.
+    void ScrollTo(int x, int y);
+    // Scrolls as little as needed to bring the part of the picture into view;
+    // a part larger than the view shows its top-left corner.
+    void ScrollInView(const TRect& part);
+    // The size of the picture area that shows, scroll bars left out.
+    int GetViewWidth() const;
+    int GetViewHeight() const;
 
     // Drops the cached screen form of the picture and repaints; the image does
     // this itself whenever its picture reports a change.
@@ -71,15 +96,26 @@ public:
     // the dispatch calls it after each event.
     static void RefreshAll();
 
-    // Paints the picture as shown on screen: for widgets/ and tests.
-    void Paint(QWidget& target);
+    // Paints the part area (control coordinates) as shown on screen: for widgets/.
+    void Paint(QWidget& target, const QRect& area);
+
+protected:
+    bool MapMousePoint(QWidget* source, bool button, int& x, int& y) const override;
 
 private:
+    class View;
+    void Layout();
+    // Room from the control's top-left corner to the nearest right and bottom
+    // edges of its parents.
+    void RoomInParents(int& width, int& height) const;
+    void WheelScroll(int dx, int dy);
     std::unique_ptr<TPicture> picture_;
     bool autoSize_ = false;
     bool transparent_ = false;
+    int boxWidth_ = 0, boxHeight_ = 0;
     struct Cache;
     std::unique_ptr<Cache> cache_;
+    View* view_;
 };
 
 // One page of a tabbed notebook; its client area holds the page's controls.

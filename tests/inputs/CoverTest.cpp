@@ -298,6 +298,33 @@ TEST_F(CoverTest, TickAppliesThePickEvenWhenTheSwitchesChangedMeanwhile) {
     EXPECT_EQ(CoverBitmap().GetTransparentColor(), Paint(1, 0));
 }
 
+TEST_F(CoverTest, PickOnAScrolledPreviewReadsThePixelUnderThePointer) {
+    // Larger than the preview, each pixel its own colour.
+    const auto colour = [](int x, int y) {
+        return RGBColor(static_cast<uint8_t>(x), static_cast<uint8_t>(y), static_cast<uint8_t>(x / 256 * 16 + y / 256));
+    };
+    const std::string big = MakeBmp("big.bmp", 1500, 1200, colour);
+    PickingOn();
+    Browse(big);
+    TImage& preview = *form_->PreviewCover;
+    ASSERT_LT(preview.GetViewWidth(), 1500);
+    preview.ScrollTo(300, 520);  // the user drags both bars
+    ASSERT_EQ(preview.GetScrollLeft(), 300);
+    ASSERT_EQ(preview.GetScrollTop(), 520);
+
+    MouseMove(preview, 5, 7);
+    EXPECT_EQ(Screen->GetCursor(), crCross);
+    MouseUp(preview, 5, 7, Qt::RightButton);
+    EXPECT_EQ(form_->TransColor->GetBrushColor(), colour(305, 527));
+    EXPECT_FALSE(modal_->HasBox());
+
+    // Scrolled to the end: the last pixel is the last one shown.
+    preview.ScrollTo(100000, 100000);
+    const int x = preview.GetViewWidth() - 1, y = preview.GetViewHeight() - 1;
+    MouseUp(preview, x, y);
+    EXPECT_EQ(form_->TransColor->GetBrushColor(), colour(1499, 1199));
+}
+
 TEST_F(CoverTest, ReleasesBesideThePicturePickNothing) {
     form_->CoverFile->SetText(MakeCover("c.bmp", 4, 3));
     PickingOn();

@@ -2,6 +2,8 @@
 // preview and its refusals.
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include "FormHarness.h"
 
@@ -97,8 +99,45 @@ TEST_F(FileListTest, JpegLinesPreviewAsJpegPictures) {
     Add({bad});
     TGraphic* before = Shown();
     form_->FilesList->SelectByUser(2);
-    EXPECT_FALSE(TakeError().empty());
+    EXPECT_EQ(TakeError().rfind("Error with file " + bad + ": ", 0), 0u);
     EXPECT_EQ(Shown(), before);
+}
+
+// Files whose header reads but whose picture does not decode: the failure is
+// shown once, naming the file, and the picture shown before stays, at its size.
+TEST_F(FileListTest, JpegThatCannotBeDecodedSaysSoOnceAndKeepsThePicture) {
+    const std::string good = MakeJpeg("good.jpg", 12, 6, RGBColor(30, 90, 200));
+    const std::string empty = MakeFile("empty.jpg", "");
+    // A real JPEG whose scan names Huffman tables it never defines: the header
+    // is fine, the first scan cannot be read.
+    std::string bytes;
+    {
+        const std::string whole = MakeJpeg("whole.jpg", 16, 16, RGBColor(200, 40, 40));
+        std::ifstream in(whole, std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    const size_t sos = bytes.find("\xFF\xDA");
+    ASSERT_NE(sos, std::string::npos);
+    const auto components = static_cast<size_t>(static_cast<unsigned char>(bytes[sos + 4]));
+    for (size_t i = 0; i < components; ++i) bytes[sos + 6 + 2 * i] = '\x33';
+    const std::string broken = MakeFile("broken.jpg", bytes);
+    Add({good, empty, broken});
+
+    form_->FilesList->SelectByUser(0);
+    ASSERT_FALSE(modal_->HasBox());
+    TGraphic* before = Shown();
+    for (const auto& [line, path] : {std::pair{1, empty}, std::pair{2, broken}}) {
+        form_->FilesList->SelectByUser(line);
+        const std::string error = TakeError();
+        EXPECT_EQ(error.rfind("Error with file " + path + ": ", 0), 0u) << error;
+        EXPECT_GT(error.size(), ("Error with file " + path + ": ").size());
+        QCoreApplication::processEvents();  // a paint must not report it again
+        EXPECT_FALSE(modal_->HasBox()) << line;
+        EXPECT_EQ(Shown(), before);
+        EXPECT_EQ(form_->PreviewFiles->GetWidth(), 12);
+        EXPECT_EQ(form_->PreviewFiles->GetHeight(), 6);
+        EXPECT_EQ(form_->PreviewFiles->GetPicture().GetWidth(), 12);
+    }
 }
 
 TEST_F(FileListTest, RefusedExtensionsShowTheirOwnSpellingAndKeepThePreview) {
@@ -227,7 +266,15 @@ TEST_F(FormTest, TwelveMegapixelJpegPreviews) {
     TPicture& shown = form_->PreviewFiles->GetPicture();
     EXPECT_EQ(shown.GetWidth(), 4000);
     EXPECT_EQ(shown.GetHeight(), 3000);
-    EXPECT_EQ(form_->PreviewFiles->GetWidth(), 4000);  // AutoSize takes the picture's size
+    // AutoSize takes the picture's size only up to the room the page shows;
+    // the rest scrolls, with both bars inside the page.
+    TControl* page = form_->PreviewFiles->GetParent();
+    EXPECT_EQ(form_->PreviewFiles->GetWidth(), form_->Tabs->GetWidth() - (136 + 8));
+    EXPECT_EQ(form_->PreviewFiles->GetLeft() + form_->PreviewFiles->GetWidth(), page->GetWidth());
+    EXPECT_EQ(form_->PreviewFiles->GetTop() + form_->PreviewFiles->GetHeight(), page->GetHeight());
+    form_->PreviewFiles->ScrollTo(4000, 3000);
+    EXPECT_EQ(form_->PreviewFiles->GetScrollLeft() + form_->PreviewFiles->GetViewWidth(), 4000);
+    EXPECT_EQ(form_->PreviewFiles->GetScrollTop() + form_->PreviewFiles->GetViewHeight(), 3000);
     const auto near = [](TColor got, TColor want) {
         for (int shift = 0; shift < 24; shift += 8)
             if (std::abs(static_cast<int>((got >> shift) & 0xFF) - static_cast<int>((want >> shift) & 0xFF)) > 6)

@@ -26,6 +26,60 @@ TEST(Compose, OutputFolder) {
     EXPECT_EQ(OutputFolder("/", "/pics/a.jpg", app), "/");
 }
 
+namespace {
+
+// Sets an environment variable (null: unsets it) for one scope.
+struct ScopedEnv {
+    ScopedEnv(const char* n, const char* value) : name(n), had(std::getenv(n) != nullptr), old(had ? std::getenv(n) : "") {
+        value ? setenv(n, value, 1) : unsetenv(n);
+    }
+    ~ScopedEnv() { had ? setenv(name, old.c_str(), 1) : unsetenv(name); }
+    const char* name;
+    bool had;
+    std::string old;
+};
+
+}  // namespace
+
+TEST(Compose, OutputFolderInTheHomeFolder) {
+    ScopedEnv home("HOME", "/home/ann");
+    const std::string base = "/opt/vmk/bin/";
+    EXPECT_EQ(OutputFolder("~", "/pics/a.jpg", base), "/home/ann/");
+    EXPECT_EQ(OutputFolder("~/out/sub", "/pics/a.jpg", base), "/home/ann/out/sub/");
+    // Only "~" itself means home: "~bob" and a "~" further on are folder names.
+    EXPECT_EQ(OutputFolder("~bob/out", "/pics/a.jpg", base), "/opt/vmk/bin/~bob/out/");
+    EXPECT_EQ(OutputFolder("out/~", "/pics/a.jpg", base), "/opt/vmk/bin/out/~/");
+}
+
+TEST(Compose, FoldersOfAnInstalledCopy) {
+    char pattern[] = "/tmp/vmk-compose-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string own = std::string(pattern) + "/";
+    ScopedEnv home("HOME", "/home/ann");
+    ScopedEnv runtime("XDG_RUNTIME_DIR", "/run/user/1000");
+    ScopedEnv tmp("TMPDIR", "/var/tmp");
+    // A folder the program may write keeps everything, as in a build folder.
+    EXPECT_EQ(RelativeOutputBase(own), own);
+    EXPECT_EQ(TrialFolder(own), own);
+    // One it may not (here: one that is not there) sends relative results
+    // home and the trial file to the runtime folder.
+    const std::string installed = own + "missing/bin/";
+    EXPECT_EQ(RelativeOutputBase(installed), "/home/ann/");
+    EXPECT_EQ(TrialFolder(installed), "/run/user/1000/");
+    {
+        // Unset or relative (meaningless to a program started anywhere): the next.
+        ScopedEnv relativeRuntime("XDG_RUNTIME_DIR", "run");
+        EXPECT_EQ(TrialFolder(installed), "/var/tmp/");
+        ScopedEnv noTmp("TMPDIR", nullptr);
+        EXPECT_EQ(TrialFolder(installed), "/tmp/");
+        // Without HOME the account's own home folder serves.
+        ScopedEnv noHome("HOME", nullptr);
+        EXPECT_EQ(RelativeOutputBase(installed).front(), '/');
+        EXPECT_EQ(RelativeOutputBase(installed).back(), '/');
+    }
+    fs::remove_all(own);
+}
+
 TEST(Compose, OutputFileName) {
     TOutputSettings s;
     s.FileFix = "VMK_";

@@ -178,3 +178,76 @@ TEST_F(FormTest, QualityStaysInRange) {
     EXPECT_EQ(after("99999999999999"), "100");
     EXPECT_EQ(after("37"), "37");
 }
+
+namespace {
+
+// A photo far larger than the preview, in one grey.
+class LargePreviewTest : public FormTest {
+protected:
+    void SetUp() override {
+        FormTest::SetUp();
+        Pic photo = MakePicture(TPixelFormat::pf24bit, 1600, 1200, {RGBColor(90, 90, 90)});
+        photo->SaveToFile(dir_ + "photo.bmp");
+        Pic cover = MakeCover(40, 30, kTrans, {RGBColor(0, 255, 0)});
+        WriteCover(*cover);
+        AddSource(dir_ + "photo.bmp");
+        form_->Tabs->SelectByUser(2);
+    }
+    TImage& Preview() { return *form_->PreviewSave; }
+    // The cover's whole rectangle lies in the part of the picture that shows.
+    void ExpectInView(int x, int y, int w, int h) {
+        EXPECT_LE(Preview().GetScrollLeft(), x);
+        EXPECT_LE(Preview().GetScrollTop(), y);
+        EXPECT_GE(Preview().GetScrollLeft() + Preview().GetViewWidth(), x + w);
+        EXPECT_GE(Preview().GetScrollTop() + Preview().GetViewHeight(), y + h);
+    }
+};
+
+}  // namespace
+
+TEST_F(LargePreviewTest, PreviewScrollsToTheCoversPlace) {
+    ASSERT_LT(Preview().GetWidth(), 1600);
+    Place(form_->RB);
+    form_->FileListSave->SelectByUser(0);
+    EXPECT_TRUE(TakeBoxes().empty());
+    ExpectInView(1560, 1170, 40, 30);
+    // Right Bottom: the picture's own corner is the view's.
+    EXPECT_EQ(Preview().GetScrollLeft() + Preview().GetViewWidth(), 1600);
+    EXPECT_EQ(Preview().GetScrollTop() + Preview().GetViewHeight(), 1200);
+
+    // Each preview follows the place as it is then, JPEG output included.
+    Place(form_->OtherPos, 700, 500);
+    form_->JPG->SetChecked(true);
+    form_->Update->Click();
+    EXPECT_TRUE(TakeBoxes().empty());
+    ExpectInView(700, 500, 40, 30);
+
+    Place(form_->LT);
+    form_->Update->Click();
+    EXPECT_EQ(Preview().GetScrollLeft(), 0);
+    EXPECT_EQ(Preview().GetScrollTop(), 0);
+
+    // Partly off the picture: the part that lies on it shows.
+    Place(form_->OtherPos, 1590, -20);
+    form_->Update->Click();
+    ExpectInView(1590, 0, 10, 10);
+    // Wholly off it: nothing to show, and nothing fails.
+    Place(form_->OtherPos, 5000, 5000);
+    form_->Update->Click();
+    EXPECT_TRUE(TakeBoxes().empty());
+}
+
+TEST_F(PreviewTest, DamagedSourceIsNamedInTheError) {
+    std::ofstream(dir_ + "cut.jpg") << "\xFF\xD8\xFF\xE0 cut short";
+    std::ofstream(dir_ + "cut.bmp") << "BM short";
+    AddSource(dir_ + "cut.jpg");
+    AddSource(dir_ + "cut.bmp");
+    for (int line : {2, 3}) {
+        form_->FileListSave->SelectByUser(line);
+        const auto boxes = TakeBoxes();
+        ASSERT_EQ(boxes.size(), 1u);
+        const std::string named = "error: Error with file " + FilePaths().Get(line) + ": ";
+        EXPECT_EQ(boxes[0].rfind(named, 0), 0u) << boxes[0];
+        EXPECT_GT(boxes[0].size(), named.size()) << "the failure's own message follows";
+    }
+}

@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# Installs into a prefix that the user cannot write and runs the installed
+# vmk-script as an ordinary user (nobody, when we are root): the JPEG save
+# preview works, its trial file goes to the user's runtime folder, and a
+# relative output folder lands in the home folder. Exit 77: no such user.
+set -eu
+cmake=$1 build=$2 script=$3
+fail() { echo "installed use: $*" >&2; exit 1; }
+
+if [ "$(id -u)" -eq 0 ]; then
+  id -u nobody > /dev/null 2>&1 || { echo "installed use: no unprivileged user, skipped"; exit 77; }
+  as_user() { setpriv --reuid="$(id -u nobody)" --regid="$(id -g nobody)" --clear-groups -- "$@"; }
+  owner=nobody
+else
+  as_user() { "$@"; }
+  owner=$(id -un)
+fi
+
+# A scratch folder every user can enter, whoever owns the build folder.
+scratch=$(mktemp -d "${TMPDIR:-/tmp}/vmk-installed-XXXXXX")
+cleanup() { chmod -R u+w "$scratch" 2> /dev/null || true; rm -rf "$scratch"; }
+trap cleanup EXIT
+chmod 755 "$scratch"
+prefix=$scratch/prefix
+"$cmake" --install "$build" --prefix "$prefix" > /dev/null
+"$cmake" --install "$build" --prefix "$prefix" --component vmk-script > /dev/null
+chmod -R a-w "$prefix"
+
+pics=$scratch/pics home=$scratch/home runtime=$scratch/runtime locked=$scratch/locked
+mkdir -p "$pics" "$home" "$runtime" "$locked"
+chmod 555 "$locked"
+chown "$owner" "$home" "$runtime"
+chmod 700 "$home" "$runtime"
+
+le16() { printf '\\x%02x\\x%02x' $(($1 & 255)) $(($1 >> 8 & 255)); }
+le32() { printf '\\x%02x\\x%02x\\x%02x\\x%02x' $(($1 & 255)) $(($1 >> 8 & 255)) $(($1 >> 16 & 255)) $(($1 >> 24 & 255)); }
+# bmp FILE WIDTH HEIGHT COLOUR: a 24-bit bitmap in one colour (0xBBGGRR).
+bmp() {
+  local file=$1 w=$2 h=$3 c=$4 size=$(( ($2 * 3 + 3) / 4 * 4 )) y
+  local px; px=$(printf '\\x%02x\\x%02x\\x%02x' $((c >> 16 & 255)) $((c >> 8 & 255)) $((c & 255)))
+  local row; row=$(for ((y = 0; y < w; y++)); do printf '%s' "$px"; done
+                   for ((y = w * 3; y < size; y++)); do printf '\\x00'; done)
+  {
+    printf "BM$(le32 $((54 + size * h)))$(le32 0)$(le32 54)"
+    printf "$(le32 40)$(le32 $w)$(le32 $h)$(le16 1)$(le16 24)$(le32 0)$(le32 $((size * h)))"
+    printf "$(le32 2835)$(le32 2835)$(le32 0)$(le32 0)"
+    for ((y = 0; y < h; y++)); do printf "$row"; done
+  } > "$file"
+}
+bmp "$pics/photo.bmp" 64 48 0x808080
+bmp "$pics/cover.bmp" 8 6 0x00FF00
+chmod -R a+rX "$pics"
+sed -e "s|\$PICS|$pics|g" "$script" > "$pics/script.vmk"
+chmod a+r "$pics/script.vmk"
+# A name the trial must leave alone.
+printf 'keep' > "$runtime/Test0.jpg"
+chown "$owner" "$runtime/Test0.jpg"
+
+run() {  # run RUNTIME_FOLDER: the installed driver, as the user, in a plain environment
+  (cd "$home" && as_user env -i PATH=/usr/bin:/bin HOME="$home" XDG_RUNTIME_DIR="$1" \
+     QT_QPA_PLATFORM=offscreen VELLUMARK_REGISTRY="$home/registry.reg" \
+     ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=0}" UBSAN_OPTIONS="${UBSAN_OPTIONS:-}" \
+     "$prefix/bin/vmk-script" "$pics/script.vmk")
+}
+
+out=$(run "$runtime" 2>&1) || fail "the script failed: $out"
+case $out in *error:*) fail "the preview or the run failed: $out" ;; esac
+[ -f "$home/out/VMK_photo.jpg" ] || fail "a relative output folder did not land in the home folder"
+[ -f "$home/photos/new/VMK_photo.jpg" ] || fail "~/photos/new did not land in the home folder"
+[ "$(cat "$runtime/Test0.jpg")" = keep ] || fail "the trial took a name that was in use"
+[ -z "$(ls "$runtime" | grep -v '^Test0\.jpg$' || true)" ] || fail "the trial left files: $(ls "$runtime")"
+[ "$(ls "$prefix/bin" | sort | tr '\n' ' ')" = "vellumark vmk-script " ] || fail "something was written beside the program"
+
+# The trial file really goes to the runtime folder: one that the user cannot
+# write makes the preview fail there, naming it.
+out=$(run "$locked" 2>&1) || true
+case $out in *"error: "*"$locked/Test0.jpg"*) ;; *) fail "the trial file did not go to the runtime folder: $out" ;; esac
+echo "installed use: ok"
