@@ -298,7 +298,7 @@ void TMainForm::TabsChange(TObject*, int NewTab, bool&) {
     if (NewTab != 3) return;
     const std::string cover = CoverFile->GetText();
     Process->SetEnabled(FilePaths().GetCount() > 0 && !cover.empty() &&
-                        LowerCase(ExtractFileExt(cover)) == ".bmp" && FileExists(cover));
+                        IsBitmapPath(cover) && FileExists(cover));
 }
 
 void TMainForm::FormClose(TObject*, TCloseAction&) { SaveSettings(*this); }
