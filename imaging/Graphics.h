@@ -169,6 +169,9 @@ public:
 
     // Colour of one pixel through the palette (0x00BBGGRR); out of range gives 0.
     TColor GetPixelColor(int x, int y) const;
+    // Colours of count pixels of row y from x0 on, as GetPixelColor gives them;
+    // throws EInvalidGraphicOperation unless the whole span lies in the bitmap.
+    void GetRowColors(int y, int x0, int count, TColor* out) const;
 
     TTransparentMode GetTransparentMode() const;
     void SetTransparentMode(TTransparentMode mode);

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <climits>
 #include <set>
+#include <vector>
 
 #include "widgets/Forms.h"
 #include "widgets/QtSupport.h"
@@ -99,24 +100,12 @@ QImage ToQImage(TBitmap& bitmap, bool seeThrough, const QRect& src) {
     QImage out(part.width(), part.height(), QImage::Format_ARGB32);
     if (out.isNull()) return out;
     const TColor clear = bitmap.GetTransparentColor();
-    const TPixelFormat format = bitmap.GetPixelFormat();
-    const TBitmap& cb = bitmap;
+    std::vector<TColor> colors(static_cast<size_t>(part.width()));
     for (int row = 0; row < part.height(); ++row) {
-        const int y = part.top() + row;
+        bitmap.GetRowColors(part.top() + row, part.left(), part.width(), colors.data());
         auto* dst = reinterpret_cast<QRgb*>(out.scanLine(row));
-        const uint8_t* src24 = cb.GetScanline(y);
         for (int col = 0; col < part.width(); ++col) {
-            const int x = part.left() + col;
-            TColor c;
-            if (format == TPixelFormat::pf24bit) {
-                const uint8_t* px = src24 + 3 * static_cast<size_t>(x);
-                c = RGBColor(px[2], px[1], px[0]);
-            } else if (format == TPixelFormat::pf32bit) {
-                const uint8_t* px = src24 + 4 * static_cast<size_t>(x);
-                c = RGBColor(px[2], px[1], px[0]);
-            } else {
-                c = cb.GetPixelColor(x, y);
-            }
+            const TColor c = colors[static_cast<size_t>(col)];
             dst[col] = (seeThrough && c == clear) ? qRgba(0, 0, 0, 0)
                                                    : qRgb(GetRValue(c), GetGValue(c), GetBValue(c));
         }
