@@ -459,15 +459,19 @@ bool TTabbedNotebook::HandleEvent(QObject* target, QEvent* event) {
 // ---- TTimer
 
 TTimer::TTimer(TComponent* owner) : TComponent(owner), timer_(std::make_unique<QTimer>()) {
-    QObject::connect(timer_.get(), &QTimer::timeout, timer_.get(), [this] {
-        Dispatch([this] {
-            if (OnTimer) OnTimer(this);
-        });
-    });
+    QObject::connect(timer_.get(), &QTimer::timeout, timer_.get(), [this] { Fire(); });
     Restart();
 }
 
-TTimer::~TTimer() = default;
+TTimer::~TTimer() {
+    if (TManualClock* clock = TManualClock::Current()) clock->Forget(this);
+}
+
+void TTimer::Fire() {
+    Dispatch([this] {
+        if (OnTimer) OnTimer(this);
+    });
+}
 
 void TTimer::SetEnabled(bool value) {
     if (enabled_ == value) return;
@@ -483,7 +487,50 @@ void TTimer::SetInterval(unsigned value) {
 
 void TTimer::Restart() {
     timer_->stop();
-    if (enabled_ && interval_ > 0) timer_->start(static_cast<int>(std::min(interval_, 0x7FFFFFFFu)));
+    const bool running = enabled_ && interval_ > 0;
+    if (TManualClock* clock = TManualClock::Current()) {
+        if (running)
+            clock->Schedule(this, clock->Now() + interval_);
+        else
+            clock->Forget(this);
+        return;
+    }
+    if (running) timer_->start(static_cast<int>(std::min(interval_, 0x7FFFFFFFu)));
+}
+
+// ---- TManualClock
+
+namespace {
+TManualClock* currentClock = nullptr;
+}
+
+TManualClock::TManualClock() : previous_(currentClock) { currentClock = this; }
+
+TManualClock::~TManualClock() { currentClock = previous_; }
+
+TManualClock* TManualClock::Current() { return currentClock; }
+
+void TManualClock::Schedule(TTimer* timer, uint64_t at) { due_[timer] = Due{at, started_++}; }
+
+void TManualClock::Forget(TTimer* timer) { due_.erase(timer); }
+
+void TManualClock::Advance(unsigned ms) {
+    const uint64_t end = now_ + ms;
+    for (;;) {
+        auto next = due_.end();
+        for (auto it = due_.begin(); it != due_.end(); ++it)
+            if (it->second.at <= end &&
+                (next == due_.end() || it->second.at < next->second.at ||
+                 (it->second.at == next->second.at && it->second.order < next->second.order)))
+                next = it;
+        if (next == due_.end()) break;
+        TTimer* timer = next->first;
+        now_ = next->second.at;
+        // Due again an interval on, unless OnTimer stops or restarts it.
+        Schedule(timer, now_ + timer->interval_);
+        timer->Fire();
+    }
+    now_ = end;
 }
 
 }  // namespace vmk
