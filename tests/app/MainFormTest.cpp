@@ -106,10 +106,16 @@ TEST_F(MainFormTest, EveryControlIsWhereTheLayoutPutsIt) {
         else EXPECT_EQ(control->GetParent(), form->FindComponent(parent));
         EXPECT_EQ(control->GetLeft(), r.left);
         EXPECT_EQ(control->GetTop(), r.top);
-        if (r.width >= 0) EXPECT_EQ(control->GetWidth(), r.width);
-        if (r.height >= 0) EXPECT_EQ(control->GetHeight(), r.height);
+        if (r.width >= 0) {
+            EXPECT_EQ(control->GetWidth(), r.width);
+        }
+        if (r.height >= 0) {
+            EXPECT_EQ(control->GetHeight(), r.height);
+        }
         EXPECT_EQ(control->GetTabOrder(), r.tabOrder);
-        if (r.caption) EXPECT_EQ(CaptionOf(c), r.caption);
+        if (r.caption) {
+            EXPECT_EQ(CaptionOf(c), r.caption);
+        }
     }
     // These 50, the notebook, and the five components.
     EXPECT_EQ(std::size(rows), 50u);

@@ -44,8 +44,6 @@ protected:
     }
 };
 
-bool IsRoot() { return geteuid() == 0; }
-
 }  // namespace
 
 TEST_F(RegistryTest, MissingStoreHasNoKeyAndCreateMakesIt) {
