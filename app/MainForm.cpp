@@ -61,7 +61,6 @@ TMainForm::TMainForm(TComponent* owner) : TForm(owner) {
 
     ColorDlg = TComponent::Create<TApColorDialog>(*this, "ColorDlg");
     ColorDlg->SetColor(clWhite);
-    ColorDlg->SetCtl3D(true);
 
     SaveLocDlg = TComponent::Create<TApFolderDialog>(*this, "SaveLocDlg");
     SaveLocDlg->SetSpecialIniFolder(TSpecialFolder::ftDesktop);

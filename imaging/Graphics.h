@@ -52,7 +52,6 @@ struct TPaletteEntry {
 // A logical palette: at most 256 entries. Palettes are immutable values shared by
 // handle; "no palette" is a null handle.
 struct TLogPalette {
-    uint16_t Version = 0x300;
     std::vector<TPaletteEntry> Entries;
 };
 using HPALETTE = std::shared_ptr<const TLogPalette>;

@@ -417,13 +417,13 @@ std::vector<std::string> TTabbedNotebook::GetPageCaptions() const {
     return out;
 }
 
-void TTabbedNotebook::SetPageIndex(int index) { ChangePage(index, false); }
+void TTabbedNotebook::SetPageIndex(int index) { ChangePage(index); }
 
 void TTabbedNotebook::SelectByUser(int index) {
-    Dispatch([&] { ChangePage(index, true); });
+    Dispatch([&] { ChangePage(index); });
 }
 
-void TTabbedNotebook::ChangePage(int index, bool) {
+void TTabbedNotebook::ChangePage(int index) {
     if (index < 0 || index >= GetPageCount() || index == pageIndex_) return;
     bool allow = true;
     if (OnChange) OnChange(this, index, allow);

@@ -158,7 +158,7 @@ protected:
     bool HandleEvent(QObject* target, QEvent* event) override;
 
 private:
-    void ChangePage(int index, bool byUser);
+    void ChangePage(int index);
     void LayoutPages();
     std::vector<TTabPage*> pages_;
     int pageIndex_ = -1;
