@@ -61,7 +61,6 @@ TMainForm::TMainForm(TComponent* owner) : TForm(owner) {
 
     ColorDlg = TComponent::Create<TApColorDialog>(*this, "ColorDlg");
     ColorDlg->SetColor(clWhite);
-    ColorDlg->SetCtl3D(true);
 
     SaveLocDlg = TComponent::Create<TApFolderDialog>(*this, "SaveLocDlg");
     SaveLocDlg->SetSpecialIniFolder(TSpecialFolder::ftDesktop);
@@ -298,7 +297,7 @@ void TMainForm::TabsChange(TObject*, int NewTab, bool&) {
     if (NewTab != 3) return;
     const std::string cover = CoverFile->GetText();
     Process->SetEnabled(FilePaths().GetCount() > 0 && !cover.empty() &&
-                        LowerCase(ExtractFileExt(cover)) == ".bmp" && FileExists(cover));
+                        IsBitmapPath(cover) && FileExists(cover));
 }
 
 void TMainForm::FormClose(TObject*, TCloseAction&) { SaveSettings(*this); }

@@ -6,6 +6,7 @@
 
 #include "app/MainForm.h"
 #include "core/Registry.h"
+#include "output/FormSettings.h"
 #include "widgets/Forms.h"
 
 namespace vmk {
@@ -41,13 +42,9 @@ bool ReadFlag(TRegistry& reg, const char* name, bool fallback) {
 }
 
 TRadioButton* PositionButton(TMainForm& form, int32_t number) {
-    switch (number) {
-        case 1: return form.LB;
-        case 2: return form.RT;
-        case 3: return form.RB;
-        case 4: return form.OtherPos;
-        default: return form.LT;
-    }
+    for (const TPositionChoice& choice : kPositionChoices)
+        if (choice.Stored == number) return form.*choice.Button;
+    return form.*kPositionChoices.front().Button;
 }
 
 TRadioButton* FormatButton(TMainForm& form, int32_t number) {
@@ -116,16 +113,8 @@ void SaveSettings(TMainForm& form) {
     if (reg.OpenKey(kSettingsKey, true)) {
         Dispatch([&] {
             reg.WriteString("CoverFile", form.CoverFile->GetText());
-            if (form.LT->GetChecked())
-                reg.WriteInteger("PosType", 0);
-            else if (form.LB->GetChecked())
-                reg.WriteInteger("PosType", 1);
-            else if (form.RT->GetChecked())
-                reg.WriteInteger("PosType", 2);
-            else if (form.RB->GetChecked())
-                reg.WriteInteger("PosType", 3);
-            else if (form.OtherPos->GetChecked())
-                reg.WriteInteger("PosType", 4);
+            if (const TPositionChoice* position = CheckedPosition(form))
+                reg.WriteInteger("PosType", position->Stored);
             reg.WriteInteger("CoverLeft", form.CoverLeft->GetValue());
             reg.WriteInteger("CoverTop", form.CoverTop->GetValue());
             reg.WriteBool("Transparent", form.CoverTransparent->GetChecked());

@@ -71,6 +71,13 @@ void EncodeUtf8(char32_t v, std::string& out) {
 
 }  // namespace
 
+bool IsPicturePath(const std::string& path) {
+    const std::string ext = LowerCase(ExtractFileExt(path));
+    return ext == ".bmp" || ext == ".jpg" || ext == ".jpeg";
+}
+
+bool IsBitmapPath(const std::string& path) { return LowerCase(ExtractFileExt(path)) == ".bmp"; }
+
 std::string LowerCase(const std::string& text) {
     std::string out;
     out.reserve(text.size());

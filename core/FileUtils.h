@@ -10,6 +10,11 @@ std::string ExtractFileName(const std::string& path);   // after the last "/"
 std::string ExtractFilePath(const std::string& path);   // up to and including the last "/"
 std::string ExtractFileDrive(const std::string& path);  // always "": there are no drives
 
+// The pictures the program reads, told by extension in any case: a bitmap
+// (".bmp") or a JPEG (".jpg", ".jpeg"). Only a bitmap can be a cover.
+bool IsPicturePath(const std::string& path);
+bool IsBitmapPath(const std::string& path);
+
 std::string LowerCase(const std::string& text);  // locale-aware, UTF-8 in and out
 std::string IntToStr(long long value);
 

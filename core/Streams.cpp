@@ -135,8 +135,7 @@ TFileStream::TFileStream(const std::string& path, TFileMode mode) : shown_(path)
     // Non-blocking, so that opening a pipe or a device cannot hang; the type is
     // checked before a single byte moves.
     int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
-    flags |= mode == TFileMode::OpenRead ? O_RDONLY
-             : mode == TFileMode::Create ? O_WRONLY | O_CREAT | O_TRUNC : O_RDWR;
+    flags |= mode == TFileMode::OpenRead ? O_RDONLY : O_WRONLY | O_CREAT | O_TRUNC;
     const int fd = open(path.c_str(), flags, 0666);
     if (fd < 0) ThrowOpenError(mode, path, std::strerror(errno));
     if (const std::string why = NotARegularFile(fd); !why.empty()) {

@@ -54,7 +54,7 @@ private:
     int64_t position_ = 0;
 };
 
-enum class TFileMode { OpenRead, Create, OpenReadWrite };
+enum class TFileMode { OpenRead, Create };
 
 // A file on disk. Only regular files are opened (through links): a pipe or device
 // could block the program for good or never end, so it is refused with a message

@@ -4,18 +4,18 @@
 
 namespace vmk {
 
-void TStringList::CheckIndex(int index, int limit) const {
+void CheckListIndex(int index, int limit) {
     if (index < 0 || index >= limit)
         throw EListError("List index out of bounds (" + std::to_string(index) + ")");
 }
 
 const std::string& TStringList::Get(int index) const {
-    CheckIndex(index, GetCount());
+    CheckListIndex(index, GetCount());
     return items_[static_cast<size_t>(index)];
 }
 
 void TStringList::Put(int index, std::string text) {
-    CheckIndex(index, GetCount());
+    CheckListIndex(index, GetCount());
     items_[static_cast<size_t>(index)] = std::move(text);
 }
 
@@ -29,12 +29,12 @@ void TStringList::AddStrings(const std::vector<std::string>& texts) {
 }
 
 void TStringList::Insert(int index, std::string text) {
-    CheckIndex(index, GetCount() + 1);
+    CheckListIndex(index, GetCount() + 1);
     items_.insert(items_.begin() + index, std::move(text));
 }
 
 void TStringList::Delete(int index) {
-    CheckIndex(index, GetCount());
+    CheckListIndex(index, GetCount());
     items_.erase(items_.begin() + index);
 }
 

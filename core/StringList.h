@@ -5,6 +5,10 @@
 
 namespace vmk {
 
+// Throws EListError unless 0 <= index < limit; every list of texts, in core or
+// on screen, refuses a bad index with the same words.
+void CheckListIndex(int index, int limit);
+
 // Plain ordered list of texts: unsorted, duplicates kept.
 class TStringList {
 public:
@@ -23,7 +27,6 @@ public:
     const std::vector<std::string>& Items() const noexcept { return items_; }
 
 private:
-    void CheckIndex(int index, int limit) const;
     std::vector<std::string> items_;
 };
 

@@ -216,14 +216,10 @@ void DecodeRle(const Header& h, const uint8_t* data, size_t size, Raster& out) {
     }
 }
 
-}  // namespace
-
-void ReadBmp(TStream& stream, Raster& raster) {
-    const int64_t start = stream.GetPosition();
-    const int64_t available = StreamBytesLeft(stream, start);
+// File header and info header. `head` keeps the bytes read ahead: the info
+// header, then room for bit-field masks and a full colour table.
+Header ReadHeader(TStream& stream, int64_t available, std::vector<uint8_t>& head) {
     if (available < kFileHeaderSize + 4) Refuse("the file is too short to hold a bitmap header");
-
-    // File header, the info header and room for bit-field masks and a full palette.
     uint8_t first[18];
     ReadExactly(stream, first, sizeof first);
     if (first[0] != 'B' || first[1] != 'M') throw EInvalidGraphic("Not a Windows bitmap file (no BM signature)");
@@ -241,7 +237,7 @@ void ReadBmp(TStream& stream, Raster& raster) {
         Refuse("unsupported header size " + std::to_string(hs));
 
     const int64_t headLimit = int64_t{kFileHeaderSize} + hs + 16 + 256 * 4;
-    std::vector<uint8_t> head(static_cast<size_t>(std::min(available, headLimit)));
+    head.resize(static_cast<size_t>(std::min(available, headLimit)));
     std::memcpy(head.data(), first, sizeof first);
     ReadExactly(stream, head.data() + sizeof first, head.size() - sizeof first);
     if (head.size() < kFileHeaderSize + hs) Refuse("the file ends inside its header");
@@ -271,12 +267,18 @@ void ReadBmp(TStream& stream, Raster& raster) {
             for (int i = 0; i < (hs >= 56 ? 4 : 3); ++i) h.masks[i] = rd.u32();
         }
     }
-    rd.seek(kFileHeaderSize + hs);
 
     if (h.planes != 1) Refuse("it has " + std::to_string(h.planes) + " colour planes, not 1");
     if (h.width < 0) Refuse("negative width " + std::to_string(h.width));
     if (h.os2v2 && (h.compression == 3 || h.compression == 4))
         throw EInvalidGraphic("OS/2 Huffman and RLE24 compressed bitmaps are not supported");
+    return h;
+}
+
+// Checks the compression against the depth and settles the four channel masks,
+// reading them after the info header where a short header leaves them there.
+void ReadMasks(Header& h, ByteReader& rd) {
+    const uint32_t hs = h.headerSize;
     switch (h.compression) {
     case kRgb:
         if (h.bitCount != 1 && h.bitCount != 2 && h.bitCount != 4 && h.bitCount != 8 && h.bitCount != 16 &&
@@ -317,49 +319,62 @@ void ReadBmp(TStream& stream, Raster& raster) {
     }
     if ((h.compression == kRle4 || h.compression == kRle8) && h.topDown)
         Refuse("a compressed bitmap cannot be stored top-down");
+}
 
-    // Size check before anything is allocated.
-    const detail::RasterSize fileRows = detail::CheckedRasterSize(h.width, h.height, static_cast<int>(h.bitCount));
-
-    Channel ch[4] = {Channel::From(h.masks[0], "red"), Channel::From(h.masks[1], "green"),
-                     Channel::From(h.masks[2], "blue"), Channel::From(h.masks[3], "alpha")};
-
-    // Colour table: 3-byte entries for OS/2 1.x, 4-byte otherwise.
+// Colour table: 3-byte entries for OS/2 1.x, 4-byte otherwise; none above 8 bits.
+std::vector<TPaletteEntry> ReadColorTable(const Header& h, ByteReader& rd) {
     std::vector<TPaletteEntry> entries;
-    if (h.bitCount <= 8) {
-        const uint32_t room = 1u << h.bitCount;
-        uint32_t count = h.colorsUsed == 0 ? room : std::min(h.colorsUsed, room);
-        const size_t entrySize = h.os2v1 ? 3 : 4;
-        const size_t tableStart = rd.position();
-        // Some writers size the table by the pixel offset instead (OS/2 files above all).
-        if (h.offBits > tableStart) {
-            const size_t fits = (h.offBits - tableStart) / entrySize;
-            if (fits >= 1 && fits < count) count = static_cast<uint32_t>(fits);
-        }
-        if (!rd.has(count * entrySize)) Refuse("the file ends inside its colour table");
-        for (uint32_t i = 0; i < count; ++i) {
-            TPaletteEntry e;
-            e.Blue = rd.u8();
-            e.Green = rd.u8();
-            e.Red = rd.u8();
-            if (!h.os2v1) rd.skip(1);
-            entries.push_back(e);
-        }
+    if (h.bitCount > 8) return entries;
+    const uint32_t room = 1u << h.bitCount;
+    uint32_t count = h.colorsUsed == 0 ? room : std::min(h.colorsUsed, room);
+    const size_t entrySize = h.os2v1 ? 3 : 4;
+    const size_t tableStart = rd.position();
+    // Some writers size the table by the pixel offset instead (OS/2 files above all).
+    if (h.offBits > tableStart) {
+        const size_t fits = (h.offBits - tableStart) / entrySize;
+        if (fits >= 1 && fits < count) count = static_cast<uint32_t>(fits);
     }
+    if (!rd.has(count * entrySize)) Refuse("the file ends inside its colour table");
+    for (uint32_t i = 0; i < count; ++i) {
+        TPaletteEntry e;
+        e.Blue = rd.u8();
+        e.Green = rd.u8();
+        e.Red = rd.u8();
+        if (!h.os2v1) rd.skip(1);
+        entries.push_back(e);
+    }
+    return entries;
+}
 
-    if (h.offBits < kFileHeaderSize + hs) Refuse("the pixel data offset points into the header");
+// A mask says so; a plain 32-bit file has alpha when any fourth byte is set,
+// which is how ImageMagick and browsers read such files.
+bool HasAlpha(const Header& h, const Raster& out) {
+    if (h.masks[3] != 0) return true;
+    if (h.compression != kRgb || h.bitCount != 32) return false;
+    for (int y = 0; y < out.height; ++y) {
+        const uint8_t* row = out.Row(y);
+        for (int x = 0; x < out.width; ++x)
+            if (row[4 * x + 3] != 0) return true;
+    }
+    return false;
+}
+
+// The pixels at the header's offset, rows bottom-up unless the height said
+// top-down, into a raster allocated only once the file is known to hold them.
+void ReadPixels(TStream& stream, const Header& h, const Channel* ch, int64_t start, int64_t available,
+                int64_t stride, std::vector<TPaletteEntry> entries, Raster& out) {
+    if (h.offBits < kFileHeaderSize + h.headerSize) Refuse("the pixel data offset points into the header");
     if (h.offBits > available) Refuse("the pixel data offset lies beyond the end of the file");
 
     const int64_t dataSize = available - h.offBits;
     const bool rle = h.compression == kRle4 || h.compression == kRle8;
-    const int64_t need = int64_t{fileRows.stride} * h.height;
+    const int64_t need = stride * h.height;
     // Checked before allocating, so a short file cannot make us reserve a huge raster.
     if (!rle && dataSize < need)
         Refuse("the file is truncated (" + std::to_string(need) + " bytes of pixels expected, " +
                std::to_string(dataSize) + " present)");
 
     bool direct = false;
-    Raster out;
     if (!entries.empty()) out.palette = detail::MakePalette(std::move(entries));
     detail::AllocateRaster(out, static_cast<int>(h.width), static_cast<int>(h.height), FormatFor(h, direct));
     stream.SetPosition(start + h.offBits);
@@ -371,31 +386,39 @@ void ReadBmp(TStream& stream, Raster& raster) {
         ReadExactly(stream, data.data(), data.size());
         DecodeRle(h, data.data(), data.size(), out);
     } else {
-        std::vector<uint8_t> line(direct ? 0 : static_cast<size_t>(fileRows.stride));
+        std::vector<uint8_t> line(direct ? 0 : static_cast<size_t>(stride));
         for (int64_t i = 0; i < h.height; ++i) {
             const int y = static_cast<int>(h.topDown ? i : h.height - 1 - i);
             if (direct) {
-                ReadExactly(stream, out.Row(y), static_cast<size_t>(fileRows.stride));
+                ReadExactly(stream, out.Row(y), static_cast<size_t>(stride));
             } else {
                 ReadExactly(stream, line.data(), line.size());
                 ConvertRow(h, ch, line.data(), out, y);
             }
         }
     }
-    if (out.format == TPixelFormat::pf32bit) {
-        // A mask says so; a plain 32-bit file has alpha when any fourth byte is
-        // set, which is how ImageMagick and browsers read such files.
-        out.alpha = h.masks[3] != 0;
-        if (h.compression == kRgb && h.bitCount == 32)
-            for (int y = 0; y < out.height && !out.alpha; ++y) {
-                const uint8_t* row = out.Row(y);
-                for (int x = 0; x < out.width; ++x)
-                    if (row[4 * x + 3] != 0) {
-                        out.alpha = true;
-                        break;
-                    }
-            }
-    }
+    if (out.format == TPixelFormat::pf32bit) out.alpha = HasAlpha(h, out);
+}
+
+}  // namespace
+
+void ReadBmp(TStream& stream, Raster& raster) {
+    const int64_t start = stream.GetPosition();
+    const int64_t available = StreamBytesLeft(stream, start);
+    std::vector<uint8_t> head;
+    Header h = ReadHeader(stream, available, head);
+    ByteReader rd(head.data(), head.size());
+    rd.seek(kFileHeaderSize + h.headerSize);
+    ReadMasks(h, rd);
+
+    // Size check before anything is allocated.
+    const detail::RasterSize fileRows = detail::CheckedRasterSize(h.width, h.height, static_cast<int>(h.bitCount));
+    const Channel ch[4] = {Channel::From(h.masks[0], "red"), Channel::From(h.masks[1], "green"),
+                           Channel::From(h.masks[2], "blue"), Channel::From(h.masks[3], "alpha")};
+    std::vector<TPaletteEntry> entries = ReadColorTable(h, rd);
+
+    Raster out;
+    ReadPixels(stream, h, ch, start, available, int64_t{fileRows.stride}, std::move(entries), out);
     raster = std::move(out);
 }
 

@@ -188,6 +188,12 @@ int TBitmap::GetStride() const { return image_->stride; }
 
 TColor TBitmap::GetPixelColor(int x, int y) const { return detail::PixelColor(*image_, x, y); }
 
+void TBitmap::GetRowColors(int y, int x0, int count, TColor* out) const {
+    if (y < 0 || y >= image_->height || x0 < 0 || count < 0 || count > image_->width - x0)
+        throw EInvalidGraphicOperation("Pixel span out of range");
+    detail::RowToColors(*image_, y, x0, count, out);
+}
+
 TTransparentMode TBitmap::GetTransparentMode() const { return transparentMode_; }
 
 void TBitmap::SetTransparentMode(TTransparentMode mode) {

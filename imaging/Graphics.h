@@ -52,7 +52,6 @@ struct TPaletteEntry {
 // A logical palette: at most 256 entries. Palettes are immutable values shared by
 // handle; "no palette" is a null handle.
 struct TLogPalette {
-    uint16_t Version = 0x300;
     std::vector<TPaletteEntry> Entries;
 };
 using HPALETTE = std::shared_ptr<const TLogPalette>;
@@ -169,6 +168,9 @@ public:
 
     // Colour of one pixel through the palette (0x00BBGGRR); out of range gives 0.
     TColor GetPixelColor(int x, int y) const;
+    // Colours of count pixels of row y from x0 on, as GetPixelColor gives them;
+    // throws EInvalidGraphicOperation unless the whole span lies in the bitmap.
+    void GetRowColors(int y, int x0, int count, TColor* out) const;
 
     TTransparentMode GetTransparentMode() const;
     void SetTransparentMode(TTransparentMode mode);

@@ -2,20 +2,18 @@
 // cover preview and the colour pick. The controls are the only store of these
 // settings; the run and the save preview read them when they need them.
 
-#include <climits>
 #include <string>
 #include <vector>
 
 #include "app/MainForm.h"
 #include "core/FileUtils.h"
-#include "inputs/SpinEditKeys.h"
+#include "core/Saturate.h"
 #include "widgets/Keys.h"
+#include "widgets/SpinEditKeys.h"
 
 namespace vmk {
 
 namespace {
-
-bool IsBitmapName(const std::string& path) { return LowerCase(ExtractFileExt(path)) == ".bmp"; }
 
 // Whether (x, y) lies on the picture shown unscaled at the control's top-left
 // corner. A pointer dragged left of or above the control reports negative
@@ -25,14 +23,8 @@ bool OnPicture(TImage& image, int x, int y) {
     return x >= 0 && y >= 0 && x < picture.GetWidth() && y < picture.GetHeight();
 }
 
-// Page Up and Page Down move an offset by 10. The sum is taken in 64 bits and
-// kept within the field's range, so a field at its limit stays there.
-void StepOffset(TCSpinEdit& field, int delta) {
-    long long v = static_cast<long long>(field.GetValue()) + delta;
-    if (v > INT_MAX) v = INT_MAX;
-    if (v < INT_MIN) v = INT_MIN;
-    field.SetValue(static_cast<int>(v));
-}
+// Page Up and Page Down move an offset by 10; a field at its limit stays there.
+void StepOffset(TCSpinEdit& field, int delta) { field.SetValue(SaturatingAdd(field.GetValue(), delta)); }
 
 void OffsetKeyDown(TCSpinEdit& field, uint16_t key) {
     // A refused key must not edit the text; the field's own stepping (Up, Down)
@@ -47,7 +39,7 @@ void OffsetKeyDown(TCSpinEdit& field, uint16_t key) {
 void TMainForm::BrowseClick(TObject*) {
     if (!OpenCover->Execute()) return;
     const std::string path = OpenCover->GetFileName();
-    if (!IsBitmapName(path)) {
+    if (!IsBitmapPath(path)) {
         ShowMessage("Invalid File Extension: '" + ExtractFileExt(path) + "'!");
         return;
     }
@@ -61,7 +53,7 @@ void TMainForm::CoverFileChange(TObject*) {
     // Runs on every keystroke: a partial name simply loads nothing. Only a regular
     // file is read: a pipe named like a bitmap would block the program for good.
     const std::string path = CoverFile->GetText();
-    if (FileExists(path) && IsBitmapName(path)) PreviewCover->GetPicture().LoadFromFile(path);
+    if (FileExists(path) && IsBitmapPath(path)) PreviewCover->GetPicture().LoadFromFile(path);
 }
 
 void TMainForm::CoverFileDropFiles(TObject*, const std::vector<std::string>& Files) {

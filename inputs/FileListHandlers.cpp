@@ -12,12 +12,6 @@ namespace vmk {
 
 namespace {
 
-// The pictures the program reads: the same test as the run's.
-bool IsPictureExt(const std::string& ext) {
-    const std::string lower = LowerCase(ext);
-    return lower == ".bmp" || lower == ".jpg" || lower == ".jpeg";
-}
-
 // The chosen files join the batch: all paths in one append, then each bare
 // name to both list boxes, in the order given.
 void AppendToBatch(TMainForm& form, const std::vector<std::string>& chosen) {
@@ -57,7 +51,7 @@ void TMainForm::DeleteClick(TObject*) {
 void TMainForm::FilesListClick(TObject*) {
     const std::string path = FilePaths().Get(FilesList->GetItemIndex());
     const std::string ext = ExtractFileExt(path);
-    if (IsPictureExt(ext)) {
+    if (IsPicturePath(path)) {
         TPicture loaded;
         try {
             loaded.LoadFromFile(path);

@@ -4,13 +4,12 @@
 #include <memory>
 
 #include "core/FileUtils.h"
+#include "core/Saturate.h"
 #include "imaging/Jpeg.h"
 
 namespace vmk {
 
 namespace {
-
-bool IsBmpExtension(const std::string& path) { return LowerCase(ExtractFileExt(path)) == ".bmp"; }
 
 // Deletes the trial file however the trial ends; a file that cannot be
 // deleted is left without a word.
@@ -28,10 +27,7 @@ private:
 
 }  // namespace
 
-bool IsAcceptedExtension(const std::string& path) {
-    const std::string ext = LowerCase(ExtractFileExt(path));
-    return ext == ".bmp" || ext == ".jpg" || ext == ".jpeg";
-}
+bool IsAcceptedExtension(const std::string& path) { return IsPicturePath(path); }
 
 void ApplyCoverTransparency(TBitmap& cover, const TCoverSettings& settings) {
     if (settings.AutoDetTrans) {
@@ -58,7 +54,7 @@ void LoadSource(TBitmap& working, const std::string& path, TJPEGMarkers& markers
     // The previous picture goes first: the run reuses its working bitmap, and
     // keeping the old raster while the new one is read would hold two pictures.
     working.FreeImage();
-    if (IsBmpExtension(path)) {
+    if (IsBitmapPath(path)) {
         working.LoadFromFile(path);
     } else {
         // The reader goes as soon as its picture is ours; the working bitmap
@@ -75,10 +71,7 @@ TCoverPosition CoverPlacement(const TCoverSettings& settings, int pictureW, int 
                               int coverW, int coverH) {
     // Sizes are never negative, so the differences fit an int; the 64-bit
     // arithmetic only keeps that true whatever a caller hands in.
-    const auto diff = [](int a, int b) {
-        const int64_t d = int64_t{a} - int64_t{b};
-        return static_cast<int>(std::clamp<int64_t>(d, INT32_MIN, INT32_MAX));
-    };
+    const auto diff = [](int a, int b) { return SaturatingAdd(a, -int64_t{b}); };
     switch (settings.Place) {
     case TCoverPlace::LT:
         return {0, 0};
@@ -104,7 +97,7 @@ void DrawCover(TBitmap& working, TBitmap& cover, const TCoverSettings& settings)
 
 TWriteFormat WriteFormatFor(TSaveAs saveAs, const std::string& sourcePath) {
     if (saveAs == TSaveAs::BMP) return TWriteFormat::Bmp;
-    if (saveAs == TSaveAs::AsIs && IsBmpExtension(sourcePath)) return TWriteFormat::Bmp;
+    if (saveAs == TSaveAs::AsIs && IsBitmapPath(sourcePath)) return TWriteFormat::Bmp;
     return TWriteFormat::Jpeg;
 }
 

@@ -47,7 +47,7 @@ struct TCoverPosition {
     bool operator==(const TCoverPosition&) const = default;
 };
 
-// True when the path's extension, lower-cased, is ".bmp", ".jpg" or ".jpeg".
+// A source the run and the save preview accept: IsPicturePath.
 bool IsAcceptedExtension(const std::string& path);
 
 // Loads the cover file and gives the cover bitmap its transparency.

@@ -4,23 +4,27 @@
 
 namespace vmk {
 
+const std::array<TPositionChoice, 5> kPositionChoices = {{
+    {&TMainForm::LT, 0, TCoverPlace::LT},
+    {&TMainForm::LB, 1, TCoverPlace::LB},
+    {&TMainForm::RT, 2, TCoverPlace::RT},
+    {&TMainForm::RB, 3, TCoverPlace::RB},
+    {&TMainForm::OtherPos, 4, TCoverPlace::Other},
+}};
+
+const TPositionChoice* CheckedPosition(const TMainForm& form) {
+    for (const TPositionChoice& choice : kPositionChoices)
+        if ((form.*choice.Button)->GetChecked()) return &choice;
+    return nullptr;
+}
+
 TCoverSettings CoverSettingsOf(const TMainForm& form) {
     TCoverSettings s;
     s.CoverFile = form.CoverFile->GetText();
     s.AutoDetTrans = form.AutoDetTrans->GetChecked();
     s.TransColor = form.TransColor->GetBrushColor();
     s.Transparent = form.CoverTransparent->GetChecked();
-    // Asked in this order; the first checked one wins.
-    if (form.LT->GetChecked())
-        s.Place = TCoverPlace::LT;
-    else if (form.LB->GetChecked())
-        s.Place = TCoverPlace::LB;
-    else if (form.RT->GetChecked())
-        s.Place = TCoverPlace::RT;
-    else if (form.RB->GetChecked())
-        s.Place = TCoverPlace::RB;
-    else if (form.OtherPos->GetChecked())
-        s.Place = TCoverPlace::Other;
+    if (const TPositionChoice* position = CheckedPosition(form)) s.Place = position->Place;
     s.Left = form.CoverLeft->GetValue();
     s.Top = form.CoverTop->GetValue();
     return s;

@@ -3,11 +3,29 @@
 // Reads the settings of the composing steps from the main window's controls,
 // at the moment a run or a preview starts.
 
+#include <array>
+#include <cstdint>
+
 #include "output/Compose.h"
 
 namespace vmk {
 
 class TMainForm;
+class TRadioButton;
+
+// The cover's position: each radio button with the number the settings store
+// keeps for it and the place a run puts the cover. Buttons are asked in this
+// order and the first checked one wins; a stored number that names none of
+// them selects the first.
+struct TPositionChoice {
+    TRadioButton* TMainForm::*Button;
+    int32_t Stored;
+    TCoverPlace Place;
+};
+extern const std::array<TPositionChoice, 5> kPositionChoices;
+
+// The first checked position, or nullptr when none is.
+const TPositionChoice* CheckedPosition(const TMainForm& form);
 
 TCoverSettings CoverSettingsOf(const TMainForm& form);
 TOutputSettings OutputSettingsOf(const TMainForm& form);

@@ -1,27 +1,15 @@
 #include <algorithm>
-#include <climits>
 
 #include "app/MainForm.h"
 #include "core/Exception.h"
 #include "core/FileUtils.h"
-#include "inputs/SpinEditKeys.h"
+#include "core/Saturate.h"
 #include "output/Compose.h"
 #include "output/FormSettings.h"
+#include "widgets/Keys.h"
+#include "widgets/SpinEditKeys.h"
 
 namespace vmk {
-
-namespace {
-
-constexpr uint16_t kPageUp = 0x21;
-constexpr uint16_t kPageDown = 0x22;
-constexpr uint16_t kEnd = 0x23;
-constexpr uint16_t kHome = 0x24;
-
-int AddClamped(int value, int delta) {
-    return static_cast<int>(std::clamp<long long>(static_cast<long long>(value) + delta, INT_MIN, INT_MAX));
-}
-
-}  // namespace
 
 void TMainForm::FileListSaveClick(TObject*) {
     // A click on an empty list, or beside its lines, selects nothing to preview.
@@ -86,10 +74,10 @@ void TMainForm::JPGQualityKeyDown(TObject*, uint16_t& Key, TShiftState) {
     // A refused key's character must not reach the text while the key is down.
     JPGQuality->SetReadOnly(!SpinEditKeyAllowed(Key));
     const bool hasText = !JPGQuality->GetText().empty();
-    if (Key == kPageUp && hasText) JPGQuality->SetValue(AddClamped(JPGQuality->GetValue(), 10));
-    if (Key == kPageDown && hasText) JPGQuality->SetValue(AddClamped(JPGQuality->GetValue(), -10));
-    if (Key == kEnd) JPGQuality->SetValue(JPGQuality->GetMaxValue());
-    if (Key == kHome) JPGQuality->SetValue(JPGQuality->GetMinValue());
+    if (Key == VK_PRIOR && hasText) JPGQuality->SetValue(SaturatingAdd(JPGQuality->GetValue(), 10));
+    if (Key == VK_NEXT && hasText) JPGQuality->SetValue(SaturatingAdd(JPGQuality->GetValue(), -10));
+    if (Key == VK_END) JPGQuality->SetValue(JPGQuality->GetMaxValue());
+    if (Key == VK_HOME) JPGQuality->SetValue(JPGQuality->GetMinValue());
 }
 
 void TMainForm::JPGQualityKeyUp(TObject*, uint16_t&, TShiftState) { JPGQuality->SetReadOnly(false); }

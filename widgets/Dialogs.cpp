@@ -154,11 +154,6 @@ void TScriptedModal::QueueColor(const std::string& dialog, TColor color) {
 
 void TScriptedModal::QueueCancel(const std::string& dialog) { answers_[dialog].push_back(Answer{}); }
 
-size_t TScriptedModal::PendingAnswers(const std::string& dialog) const {
-    auto it = answers_.find(dialog);
-    return it == answers_.end() ? 0 : it->second.size();
-}
-
 TScriptedModal::Box TScriptedModal::TakeBox() {
     Box b = boxes_.front();
     boxes_.pop_front();

@@ -74,14 +74,11 @@ public:
     // The colour the dialog opens on and, after a confirmed Execute, the chosen one.
     TColor GetColor() const { return color_; }
     void SetColor(TColor value) { color_ = value; }
-    bool GetCtl3D() const { return ctl3D_; }
-    void SetCtl3D(bool value) { ctl3D_ = value; }
 
     bool Execute();
 
 private:
     TColor color_ = clWhite;
-    bool ctl3D_ = true;
 };
 
 enum class TSpecialFolder { ftDesktop, ftHome };
@@ -146,7 +143,6 @@ public:
     void QueuePaths(const std::string& dialog, std::vector<std::string> paths);
     void QueueColor(const std::string& dialog, TColor color);
     void QueueCancel(const std::string& dialog);
-    size_t PendingAnswers(const std::string& dialog) const;
 
     // Unchecked boxes, oldest first.
     const std::deque<Box>& Boxes() const { return boxes_; }

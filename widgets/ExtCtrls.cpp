@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <climits>
 #include <set>
+#include <vector>
 
 #include "widgets/Forms.h"
 #include "widgets/QtSupport.h"
@@ -99,24 +100,12 @@ QImage ToQImage(TBitmap& bitmap, bool seeThrough, const QRect& src) {
     QImage out(part.width(), part.height(), QImage::Format_ARGB32);
     if (out.isNull()) return out;
     const TColor clear = bitmap.GetTransparentColor();
-    const TPixelFormat format = bitmap.GetPixelFormat();
-    const TBitmap& cb = bitmap;
+    std::vector<TColor> colors(static_cast<size_t>(part.width()));
     for (int row = 0; row < part.height(); ++row) {
-        const int y = part.top() + row;
+        bitmap.GetRowColors(part.top() + row, part.left(), part.width(), colors.data());
         auto* dst = reinterpret_cast<QRgb*>(out.scanLine(row));
-        const uint8_t* src24 = cb.GetScanline(y);
         for (int col = 0; col < part.width(); ++col) {
-            const int x = part.left() + col;
-            TColor c;
-            if (format == TPixelFormat::pf24bit) {
-                const uint8_t* px = src24 + 3 * static_cast<size_t>(x);
-                c = RGBColor(px[2], px[1], px[0]);
-            } else if (format == TPixelFormat::pf32bit) {
-                const uint8_t* px = src24 + 4 * static_cast<size_t>(x);
-                c = RGBColor(px[2], px[1], px[0]);
-            } else {
-                c = cb.GetPixelColor(x, y);
-            }
+            const TColor c = colors[static_cast<size_t>(col)];
             dst[col] = (seeThrough && c == clear) ? qRgba(0, 0, 0, 0)
                                                    : qRgb(GetRValue(c), GetGValue(c), GetBValue(c));
         }
@@ -428,13 +417,13 @@ std::vector<std::string> TTabbedNotebook::GetPageCaptions() const {
     return out;
 }
 
-void TTabbedNotebook::SetPageIndex(int index) { ChangePage(index, false); }
+void TTabbedNotebook::SetPageIndex(int index) { ChangePage(index); }
 
 void TTabbedNotebook::SelectByUser(int index) {
-    Dispatch([&] { ChangePage(index, true); });
+    Dispatch([&] { ChangePage(index); });
 }
 
-void TTabbedNotebook::ChangePage(int index, bool) {
+void TTabbedNotebook::ChangePage(int index) {
     if (index < 0 || index >= GetPageCount() || index == pageIndex_) return;
     bool allow = true;
     if (OnChange) OnChange(this, index, allow);
@@ -470,15 +459,19 @@ bool TTabbedNotebook::HandleEvent(QObject* target, QEvent* event) {
 // ---- TTimer
 
 TTimer::TTimer(TComponent* owner) : TComponent(owner), timer_(std::make_unique<QTimer>()) {
-    QObject::connect(timer_.get(), &QTimer::timeout, timer_.get(), [this] {
-        Dispatch([this] {
-            if (OnTimer) OnTimer(this);
-        });
-    });
+    QObject::connect(timer_.get(), &QTimer::timeout, timer_.get(), [this] { Fire(); });
     Restart();
 }
 
-TTimer::~TTimer() = default;
+TTimer::~TTimer() {
+    if (TManualClock* clock = TManualClock::Current()) clock->Forget(this);
+}
+
+void TTimer::Fire() {
+    Dispatch([this] {
+        if (OnTimer) OnTimer(this);
+    });
+}
 
 void TTimer::SetEnabled(bool value) {
     if (enabled_ == value) return;
@@ -494,7 +487,50 @@ void TTimer::SetInterval(unsigned value) {
 
 void TTimer::Restart() {
     timer_->stop();
-    if (enabled_ && interval_ > 0) timer_->start(static_cast<int>(std::min(interval_, 0x7FFFFFFFu)));
+    const bool running = enabled_ && interval_ > 0;
+    if (TManualClock* clock = TManualClock::Current()) {
+        if (running)
+            clock->Schedule(this, clock->Now() + interval_);
+        else
+            clock->Forget(this);
+        return;
+    }
+    if (running) timer_->start(static_cast<int>(std::min(interval_, 0x7FFFFFFFu)));
+}
+
+// ---- TManualClock
+
+namespace {
+TManualClock* currentClock = nullptr;
+}
+
+TManualClock::TManualClock() : previous_(currentClock) { currentClock = this; }
+
+TManualClock::~TManualClock() { currentClock = previous_; }
+
+TManualClock* TManualClock::Current() { return currentClock; }
+
+void TManualClock::Schedule(TTimer* timer, uint64_t at) { due_[timer] = Due{at, started_++}; }
+
+void TManualClock::Forget(TTimer* timer) { due_.erase(timer); }
+
+void TManualClock::Advance(unsigned ms) {
+    const uint64_t end = now_ + ms;
+    for (;;) {
+        auto next = due_.end();
+        for (auto it = due_.begin(); it != due_.end(); ++it)
+            if (it->second.at <= end &&
+                (next == due_.end() || it->second.at < next->second.at ||
+                 (it->second.at == next->second.at && it->second.order < next->second.order)))
+                next = it;
+        if (next == due_.end()) break;
+        TTimer* timer = next->first;
+        now_ = next->second.at;
+        // Due again an interval on, unless OnTimer stops or restarts it.
+        Schedule(timer, now_ + timer->interval_);
+        timer->Fire();
+    }
+    now_ = end;
 }
 
 }  // namespace vmk

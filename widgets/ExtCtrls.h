@@ -2,6 +2,8 @@
 
 // Panels, shapes, images, the tabbed notebook and the timer.
 
+#include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -156,7 +158,7 @@ protected:
     bool HandleEvent(QObject* target, QEvent* event) override;
 
 private:
-    void ChangePage(int index, bool byUser);
+    void ChangePage(int index);
     void LayoutPages();
     std::vector<TTabPage*> pages_;
     int pageIndex_ = -1;
@@ -166,7 +168,10 @@ private:
     QWidget* frame_;
 };
 
-// Runs OnTimer every Interval milliseconds while enabled, through the event loop.
+class TManualClock;
+
+// Runs OnTimer every Interval milliseconds while enabled, through the event loop
+// (or, while a TManualClock exists, as that clock is moved on).
 class TTimer : public TComponent {
 public:
     explicit TTimer(TComponent* owner);
@@ -181,10 +186,46 @@ public:
     TNotifyEvent OnTimer;
 
 private:
+    friend class TManualClock;
     void Restart();
+    void Fire();
     std::unique_ptr<QTimer> timer_;
     bool enabled_ = true;
     unsigned interval_ = 1000;
+};
+
+// While one exists, every TTimer counts on this clock instead of real time: a
+// timer ticks only when Advance moves the clock past its deadline. Tests use it
+// so that a countdown neither waits in real time nor depends on the machine's load.
+class TManualClock {
+public:
+    TManualClock();
+    ~TManualClock();
+    TManualClock(const TManualClock&) = delete;
+    TManualClock& operator=(const TManualClock&) = delete;
+
+    // Moves time on by ms. Each enabled timer whose deadline falls within ticks
+    // there, earliest first (in the order they were started when at the same
+    // moment), its OnTimer run through Dispatch as the event loop would; a timer
+    // still enabled afterwards is due again an interval later.
+    void Advance(unsigned ms);
+    uint64_t Now() const { return now_; }
+
+    // The clock in use, or null for real time.
+    static TManualClock* Current();
+
+private:
+    friend class TTimer;
+    struct Due {
+        uint64_t at;
+        uint64_t order;
+    };
+    void Schedule(TTimer* timer, uint64_t at);
+    void Forget(TTimer* timer);
+    uint64_t now_ = 0;
+    uint64_t started_ = 0;
+    std::map<TTimer*, Due> due_;
+    TManualClock* previous_;
 };
 
 }  // namespace vmk

@@ -52,29 +52,6 @@ public:
 TApplication* Application = &gApplication;
 TScreen* Screen = &gScreen;
 
-bool Dispatch(const std::function<void()>& handler) {
-    bool ok = false;
-    try {
-        handler();
-        ok = true;
-    } catch (const EAbort&) {
-        // A quiet cancel: nothing to show.
-    } catch (const std::exception& e) {
-        try {
-            Application->ShowException(e);
-        } catch (...) {
-            // Showing the failure failed too; the event loop must go on regardless.
-        }
-    } catch (...) {
-        try {
-            Application->ShowException(Exception("Unknown failure"));
-        } catch (...) {
-        }
-    }
-    TImage::RefreshAll();
-    return ok;
-}
-
 // ---- TForm
 
 TForm::TForm(TComponent* owner) : TWinControl(owner, new QWidget(nullptr, Qt::Window)) {

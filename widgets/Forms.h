@@ -1,6 +1,6 @@
 #pragma once
 
-// Windows, the application object, the screen cursor and the one event dispatch.
+// Windows, the application object and the screen cursor.
 
 #include <exception>
 #include <functional>
@@ -9,17 +9,11 @@
 #include <vector>
 
 #include "widgets/Controls.h"
+#include "widgets/Dispatch.h"  // every window's handlers run through it
 
 class QApplication;
 
 namespace vmk {
-
-// Every event from the event loop reaches its handler through here: a failure
-// that leaves the handler is shown in the exception box (EAbort silently) and
-// never travels on into Qt. Handlers run by a value set from code are called
-// directly instead, so their failures reach the code that set the value.
-// Returns false when the handler failed.
-bool Dispatch(const std::function<void()>& handler);
 
 class TForm : public TWinControl {
 public:

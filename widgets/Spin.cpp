@@ -3,8 +3,7 @@
 #include <QFrame>
 #include <QLineEdit>
 #include <QToolButton>
-#include <climits>
-
+#include "core/Saturate.h"
 #include "widgets/Forms.h"
 #include "widgets/Keys.h"
 #include "widgets/QtSupport.h"
@@ -30,14 +29,6 @@ QWidget* MakeSpinBox() {
         button->setAutoRepeat(true);
     }
     return box;
-}
-
-// Saturates instead of overflowing: a number beyond the 32-bit range is taken
-// as the nearer end of it.
-int Clamp32(long long v) {
-    if (v > INT_MAX) return INT_MAX;
-    if (v < INT_MIN) return INT_MIN;
-    return static_cast<int>(v);
 }
 
 }  // namespace
@@ -68,7 +59,8 @@ int TCSpinEdit::GetValue() const {
         if (text[i] < '0' || text[i] > '9') return 0;
         if (v < (1LL << 40)) v = v * 10 + (text[i] - '0');
     }
-    return Clamp32(negative ? -v : v);
+    // A number beyond the 32-bit range is taken as the nearer end of it.
+    return SaturatingAdd(negative ? -v : v, 0);
 }
 
 void TCSpinEdit::SetValue(int value) {
@@ -81,7 +73,7 @@ void TCSpinEdit::SetValue(int value) {
 
 void TCSpinEdit::Step(long long delta) {
     if (GetReadOnly()) return;
-    SetValue(Clamp32(static_cast<long long>(GetValue()) + delta));
+    SetValue(SaturatingAdd(GetValue(), delta));
 }
 
 void TCSpinEdit::UpClick() { Step(increment_); }

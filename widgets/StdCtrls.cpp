@@ -9,6 +9,7 @@
 #include <QRadioButton>
 
 #include "core/Exception.h"
+#include "core/StringList.h"
 #include "widgets/Forms.h"
 #include "widgets/Keys.h"
 #include "widgets/QtSupport.h"
@@ -196,11 +197,6 @@ TEdit::TEdit(TComponent* owner) : TCustomEdit(owner, new QLineEdit) {}
 
 namespace {
 QListWidget* ListOf(const TListBox& box) { return static_cast<QListWidget*>(box.GetWidget()); }
-
-void CheckIndex(int index, int count) {
-    if (index < 0 || index >= count)
-        throw EListError("List index out of bounds (" + std::to_string(index) + ")");
-}
 }  // namespace
 
 int TListItems::GetCount() const {
@@ -209,7 +205,7 @@ int TListItems::GetCount() const {
 }
 
 std::string TListItems::Get(int index) const {
-    CheckIndex(index, GetCount());
+    CheckListIndex(index, GetCount());
     return FromQ(ListOf(owner_)->item(index)->text());
 }
 
@@ -225,7 +221,7 @@ int TListItems::Add(const std::string& text) {
 }
 
 void TListItems::Delete(int index) {
-    CheckIndex(index, GetCount());
+    CheckListIndex(index, GetCount());
     QListWidget* list = ListOf(owner_);
     const int selected = owner_.GetItemIndex();
     owner_.settingIndex_ = true;

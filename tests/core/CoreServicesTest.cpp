@@ -1,9 +1,11 @@
 #include <filesystem>
+#include <limits>
 #include <gtest/gtest.h>
 
 #include "TempFolder.h"
 #include "core/Exception.h"
 #include "core/FileUtils.h"
+#include "core/Saturate.h"
 #include "core/Streams.h"
 #include "core/StringList.h"
 
@@ -118,6 +120,33 @@ TEST(FileUtils, PathPartsUseTheSlashOnly) {
     EXPECT_EQ(ExtractFileDrive("/home/me/a.bmp"), "");
     EXPECT_EQ(LowerCase("ÄÖ.JPG"), "äö.jpg");
     EXPECT_EQ(LowerCase(std::string("A\xff" "B")), std::string("a\xff" "b"));  // bad UTF-8 kept
+}
+
+TEST(FileUtils, PicturesAndBitmapsAreToldByTheLastNamesExtensionInAnyCase) {
+    for (const char* yes : {"a.bmp", "A.BMP", "dir/x.Jpg", "x.JPEG", ".jpeg", "x.y.jpg"}) EXPECT_TRUE(IsPicturePath(yes)) << yes;
+    for (const char* no : {"", "bmp", "a.bmp.txt", "a.jpe", "a.png", "a.bmp ", "pics.jpg/readme", "a.bm"})
+        EXPECT_FALSE(IsPicturePath(no)) << no;
+    EXPECT_TRUE(IsBitmapPath("Cover.BmP"));
+    for (const char* no : {"cover.jpg", "cover.jpeg", "covers.bmp/logo", "cover.dib", ""}) EXPECT_FALSE(IsBitmapPath(no)) << no;
+}
+
+TEST(Saturate, SumsStopAtTheEndsOfIntsRangeInsteadOfWrapping) {
+    constexpr int kMax = std::numeric_limits<int>::max();
+    constexpr int kMin = std::numeric_limits<int>::min();
+    constexpr int64_t kWideMax = std::numeric_limits<int64_t>::max();
+    constexpr int64_t kWideMin = std::numeric_limits<int64_t>::min();
+    EXPECT_EQ(SaturatingAdd(5, -7), -2);
+    EXPECT_EQ(SaturatingAdd(kMax, 0), kMax);
+    EXPECT_EQ(SaturatingAdd(kMax, 1), kMax);
+    EXPECT_EQ(SaturatingAdd(kMax - 1, 1), kMax);
+    EXPECT_EQ(SaturatingAdd(kMin, -1), kMin);
+    EXPECT_EQ(SaturatingAdd(kMin + 10, -10), kMin);
+    EXPECT_EQ(SaturatingAdd(kMax, int64_t{kMin}), -1);
+    // Operands beyond 32 bits, even where the 64-bit sum itself would overflow.
+    EXPECT_EQ(SaturatingAdd(kWideMax, 1), kMax);
+    EXPECT_EQ(SaturatingAdd(kWideMin, -1), kMin);
+    EXPECT_EQ(SaturatingAdd(kWideMin, kWideMax), -1);  // huge operands may still cancel
+    EXPECT_EQ(SaturatingAdd(int64_t{1} << 40, -(int64_t{1} << 40) + 3), 3);
 }
 
 TEST(FileUtils, FoldersAndFiles) {

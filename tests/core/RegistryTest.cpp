@@ -3,6 +3,7 @@
 
 #include <climits>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <fcntl.h>
@@ -42,8 +43,6 @@ protected:
         return false;
     }
 };
-
-bool IsRoot() { return geteuid() == 0; }
 
 }  // namespace
 
@@ -288,29 +287,49 @@ TEST_F(RegistryTest, WriteThatCannotReachTheDiskFailsAndKeepsTheFile) {
     EXPECT_FALSE(TempFilesLeft());
 }
 
+// The child saves over and over and reports each finished save through a pipe;
+// it is killed only after some saves are known to be on disk, so the store read
+// afterwards must hold one of its own whole values, as new as the last reported.
 TEST_F(RegistryTest, KillingTheProgramWhileItSavesKeepsTheStoreWhole) {
     {
         auto reg = Open(true);
         reg->WriteString("CoverFile", "/kept/cover.bmp");
     }
+    const auto valueOf = [](int i) { return std::to_string(i) + ":" + std::string(static_cast<size_t>(i % 512), 'x'); };
     for (int round = 0; round < 5; ++round) {
+        int done[2];
+        ASSERT_EQ(pipe(done), 0);
         const pid_t child = fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
+            close(done[0]);
             TRegistry reg(store);
             reg.SetRootKey(HKEY_LOCAL_MACHINE);
             if (!reg.OpenKey(kKey, false)) _exit(1);
-            for (int32_t i = 0;; ++i) reg.WriteString("FileFix", std::string(static_cast<size_t>(i % 4096), 'x'));
+            for (int i = 1;; ++i) {
+                reg.WriteString("FileFix", valueOf(i));
+                const char saved = 1;
+                if (write(done[1], &saved, 1) != 1) _exit(1);
+            }
         }
-        usleep(static_cast<useconds_t>(20000 + round * 7000));
+        close(done[1]);
+        const int wanted = 1 + round * 3;
+        int reported = 0;
+        char byte = 0;
+        while (reported < wanted && read(done[0], &byte, 1) == 1) ++reported;
         kill(child, SIGKILL);
+        close(done[0]);
         int status = 0;
         waitpid(child, &status, 0);
+        ASSERT_EQ(reported, wanted) << "the child stopped saving";
         ASSERT_TRUE(WIFSIGNALED(status));
         auto reg = Open();
         EXPECT_EQ(reg->ReadString("CoverFile"), "/kept/cover.bmp");
+        ASSERT_TRUE(reg->ValueExists("FileFix"));
         const std::string fix = reg->ReadString("FileFix");
-        EXPECT_EQ(fix, std::string(fix.size(), 'x'));
+        const int saved = std::atoi(fix.c_str());
+        EXPECT_GE(saved, wanted) << fix;
+        EXPECT_EQ(fix, valueOf(saved));
     }
 }
 

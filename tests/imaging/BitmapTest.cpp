@@ -71,6 +71,27 @@ TEST(TBitmap, PixelFormatConversionsKeepColours) {
     EXPECT_EQ(mono.GetPixelColor(7, 0), clBlack);
 }
 
+// What the screen shows of a bitmap is read a row span at a time: each format
+// must give the colours one-pixel reads give, and a span must stay inside.
+TEST(TBitmap, RowColoursAgreeWithPixelColoursAndStayInside) {
+    const TColor colours[] = {clBlack, clWhite, RGBColor(255, 0, 0), RGBColor(0, 255, 0), RGBColor(0, 0, 255)};
+    for (TPixelFormat f : {TPixelFormat::pf1bit, TPixelFormat::pf4bit, TPixelFormat::pf8bit, TPixelFormat::pf15bit,
+                           TPixelFormat::pf16bit, TPixelFormat::pf24bit, TPixelFormat::pf32bit}) {
+        TBitmap b;
+        b.SetSize(11, 2);
+        for (int i = 0; i < 11; ++i) b.GetCanvas().SetPixel(i, 1, colours[i % 5]);
+        b.SetPixelFormat(f);
+        TColor span[8] = {};
+        b.GetRowColors(1, 3, 8, span);  // odd start: the sub-byte formats start mid-byte
+        for (int i = 0; i < 8; ++i) EXPECT_EQ(span[i], b.GetPixelColor(3 + i, 1)) << BitsPerPixel(f) << " " << i;
+        EXPECT_THROW(b.GetRowColors(1, 4, 8, span), EInvalidGraphicOperation) << BitsPerPixel(f);
+        EXPECT_THROW(b.GetRowColors(1, -1, 2, span), EInvalidGraphicOperation);
+        EXPECT_THROW(b.GetRowColors(2, 0, 1, span), EInvalidGraphicOperation);
+        EXPECT_THROW(b.GetRowColors(-1, 0, 1, span), EInvalidGraphicOperation);
+        EXPECT_NO_THROW(b.GetRowColors(0, 11, 0, span));
+    }
+}
+
 TEST(TBitmap, PaletteSetAndLookup) {
     TBitmap b;
     b.SetPixelFormat(TPixelFormat::pf8bit);
@@ -83,6 +104,10 @@ TEST(TBitmap, PaletteSetAndLookup) {
     EXPECT_EQ(b.GetPixelColor(1, 0), RGBColor(40, 50, 60));
     b.GetScanline(0)[1] = 200;  // beyond the palette: black, never a stray read
     EXPECT_EQ(b.GetPixelColor(1, 0), 0u);
+    TColor row[2] = {1, 1};
+    b.GetRowColors(0, 0, 2, row);
+    EXPECT_EQ(row[0], RGBColor(10, 20, 30));
+    EXPECT_EQ(row[1], 0u);
     // Drawing onto a palette bitmap picks the nearest entry.
     b.GetCanvas().SetPixel(0, 0, RGBColor(38, 52, 61));
     EXPECT_EQ(b.GetScanline(0)[0], 1);

@@ -57,7 +57,9 @@ TEST(BmpWrite, RoundTripsEveryFormat) {
         ASSERT_EQ(back.Height(), 3);
         for (int y = 0; y < 3; ++y)
             for (int x = 0; x < 5; ++x) EXPECT_EQ(back.GetPixelColor(x, y), b.GetPixelColor(x, y)) << x << "," << y;
-        if (BitsPerPixel(c.format) <= 8) EXPECT_EQ(back.GetPalette()->Entries, b.GetPalette()->Entries);
+        if (BitsPerPixel(c.format) <= 8) {
+            EXPECT_EQ(back.GetPalette()->Entries, b.GetPalette()->Entries);
+        }
         EXPECT_TRUE(back.Equals(b));
     }
 }

@@ -8,7 +8,6 @@
 
 #include <QApplication>
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -24,6 +23,7 @@
 #include "imaging/Graphics.h"
 #include "imaging/Jpeg.h"
 #include "widgets/Dialogs.h"
+#include "widgets/ExtCtrls.h"
 #include "widgets/Forms.h"
 #include "widgets/Keys.h"
 
@@ -135,12 +135,8 @@ protected:
         return box.text;
     }
 
-    // Runs the event loop for ms milliseconds, so timers tick.
-    static void Wait(int ms) {
-        QElapsedTimer clock;
-        clock.start();
-        while (clock.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
+    // Moves the window's timers on by ms; they never tick in real time here.
+    void Wait(unsigned ms) { clock_.Advance(ms); }
 
     static void SendKey(TCustomEdit& edit, uint16_t vk, bool down) {
         TQtKeyStroke stroke;
@@ -192,6 +188,9 @@ protected:
         Mouse(control, QEvent::MouseButtonRelease, x, y, button);
     }
 
+    // Made before the window and gone after it, so every timer of the window
+    // counts on it.
+    TManualClock clock_;
     TMainForm* form_ = nullptr;
     TRecordingModal* modal_ = nullptr;
     std::filesystem::path dir_;

@@ -7,6 +7,8 @@
 #include <QListWidget>
 #include <QMouseEvent>
 #include <QRadioButton>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "core/Exception.h"
@@ -212,6 +214,63 @@ TEST_F(EventRule, TimerTicksThroughTheEventLoopWhileEnabled) {
     loop.exec();
     EXPECT_EQ(ticks, 1);
     EXPECT_FALSE(timer->GetEnabled());
+}
+
+TEST_F(EventRule, UnderAManualClockTimersTickOnlyWhenItPassesTheirDeadline) {
+    TManualClock clock;
+    auto* oneShot = TComponent::Create<TTimer>(*form, "OneShot");
+    auto* every = TComponent::Create<TTimer>(*form, "Every");
+    oneShot->SetEnabled(false);
+    oneShot->SetInterval(1000);
+    every->SetInterval(300);
+    std::vector<std::string> ticks;
+    const auto note = [&](const char* name) {
+        return [&ticks, &clock, name](TObject*) { ticks.push_back(name + std::to_string(clock.Now())); };
+    };
+    oneShot->OnTimer = [&](TObject* sender) {
+        note("one@")(sender);
+        oneShot->SetEnabled(false);
+    };
+    every->OnTimer = note("every@");
+
+    oneShot->SetEnabled(true);
+    clock.Advance(600);
+    oneShot->SetEnabled(false);  // switched off and on: a fresh second
+    oneShot->SetEnabled(true);
+    oneShot->SetEnabled(true);   // the same state again does not restart it
+    clock.Advance(999);
+    EXPECT_EQ(ticks, (std::vector<std::string>{"every@300", "every@600", "every@900", "every@1200", "every@1500"}));
+    ticks.clear();
+    clock.Advance(1);
+    clock.Advance(400);
+    // The fresh second, begun at 600, ends at 1600.
+    EXPECT_EQ(ticks, (std::vector<std::string>{"one@1600", "every@1800"}));
+    EXPECT_FALSE(oneShot->GetEnabled());
+
+    ticks.clear();
+    every->SetInterval(0);  // no interval: never ticks
+    clock.Advance(5000);
+    EXPECT_TRUE(ticks.empty());
+    // A timer gone before its deadline is forgotten, not called.
+    auto gone = std::make_unique<TTimer>(nullptr);
+    gone->SetInterval(50);
+    gone->OnTimer = note("gone@");
+    gone.reset();
+    clock.Advance(5000);
+    EXPECT_TRUE(ticks.empty());
+}
+
+TEST_F(EventRule, AManualClockTicksThroughTheDispatchSoAFailureIsShown) {
+    TManualClock clock;
+    auto* timer = TComponent::Create<TTimer>(*form, "Timer");
+    timer->SetInterval(10);
+    timer->OnTimer = [&](TObject*) {
+        timer->SetEnabled(false);
+        throw EConvertError("tick failed");
+    };
+    EXPECT_NO_THROW(clock.Advance(10));
+    ASSERT_TRUE(modal->HasBox());
+    EXPECT_EQ(modal->TakeBox().text, "tick failed");
 }
 
 TEST_F(EventRule, ComponentsAreFoundByName) {

@@ -4,7 +4,7 @@
 
 #include <set>
 
-#include "inputs/SpinEditKeys.h"
+#include "widgets/SpinEditKeys.h"
 #include "widgets/Keys.h"
 
 namespace vmk {

@@ -1,4 +1,4 @@
-#include "inputs/SpinEditKeys.h"
+#include "widgets/SpinEditKeys.h"
 
 #include "widgets/Keys.h"
 
