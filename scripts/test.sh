@@ -8,6 +8,6 @@ build=build
 [ "$san" = ON ] && build=build-asan
 cmake -S . -B "$build" -G Ninja -DVMK_SANITIZE="$san" > /dev/null
 cmake --build "$build"
-export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0}
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 ctest --test-dir "$build" --output-on-failure -j2 --timeout 600
