@@ -4,8 +4,10 @@
 // them. The handlers are defined in the folder of the page that owns them.
 
 #include <cstdint>
+#include <functional>
 
 #include "core/StringList.h"
+#include "widgets/ComCtrls.h"
 #include "widgets/Dialogs.h"
 #include "widgets/ExtCtrls.h"
 #include "widgets/Forms.h"
@@ -77,6 +79,9 @@ public:
     TStaticText* StaticText3;
     TStaticText* StaticText4;
     TStaticText* StaticText5;
+    // Shown only while a batch run lasts.
+    TProgressBar* ProgressBar1;
+    TButton* Cancel;
 
     // Handlers.
     void OpenClick(TObject* Sender);                                    // inputs/
@@ -110,6 +115,18 @@ public:
     void CoverLeftKeyUp(TObject* Sender, uint16_t& Key, TShiftState Shift);    // inputs/
     void CoverTopKeyUp(TObject* Sender, uint16_t& Key, TShiftState Shift);     // inputs/
     void FormClose(TObject* Sender, TCloseAction& Action);              // app/
+    void CancelClick(TObject* Sender);                                  // output/
+
+    // The batch run while it lasts: events keep coming, so the window's
+    // handlers need to know. Workers 0 takes every core; tests set it, and
+    // OnStep, which runs after each entry the run has finished with.
+    struct TRunState {
+        bool Active = false;
+        bool CancelRequested = false;
+        bool CloseRequested = false;
+        int Workers = 0;
+        std::function<void(int index)> OnStep;
+    } RunState;
 
 private:
     void BuildFilesPage(TWinControl* page);
