@@ -200,6 +200,12 @@ void TMainForm::BuildProcessPage(TWinControl* page) {
     Label8->SetFont(BoldFont(20));
     Label8->SetCaption("Please Wait...");
     Label8->SetVisible(false);
+    ProgressBar1 = Place<TProgressBar>(*this, page, "ProgressBar1", 8, 224, 313, 21);
+    ProgressBar1->SetVisible(false);
+    Cancel = Place<TButton>(*this, page, "Cancel", 124, 256, 81, 25, 3);
+    Cancel->SetCaption("Cancel");
+    Cancel->SetCancel(true);
+    Cancel->SetVisible(false);
 }
 
 void TMainForm::BuildAboutPage(TWinControl* page) {
@@ -264,6 +270,7 @@ void TMainForm::BindEvents() {
     Update->OnClick = [this](TObject* s) { UpdateClick(s); };
 
     Process->OnClick = [this](TObject* s) { ProcessClick(s); };
+    Cancel->OnClick = [this](TObject* s) { CancelClick(s); };
     Button1->OnClick = [this](TObject* s) { Button1Click(s); };
 
     // Files dragged from a file manager.
@@ -300,6 +307,15 @@ void TMainForm::TabsChange(TObject*, int NewTab, bool&) {
                         IsBitmapPath(cover) && FileExists(cover));
 }
 
-void TMainForm::FormClose(TObject*, TCloseAction&) { SaveSettings(*this); }
+void TMainForm::FormClose(TObject*, TCloseAction& Action) {
+    if (RunState.Active) {
+        // The run stops first; it closes the window once its files are whole.
+        RunState.CancelRequested = true;
+        RunState.CloseRequested = true;
+        Action = TCloseAction::caNone;
+        return;
+    }
+    SaveSettings(*this);
+}
 
 }  // namespace vmk

@@ -6,8 +6,10 @@
 #include <cstdint>
 #include <string>
 #include <vector>
+#include <functional>
 
 #include "core/StringList.h"
+#include "widgets/ComCtrls.h"
 #include "widgets/Dialogs.h"
 #include "widgets/ExtCtrls.h"
 #include "widgets/Forms.h"
@@ -79,6 +81,9 @@ public:
     TStaticText* StaticText3;
     TStaticText* StaticText4;
     TStaticText* StaticText5;
+    // Shown only while a batch run lasts.
+    TProgressBar* ProgressBar1;
+    TButton* Cancel;
 
     // Handlers.
     void OpenClick(TObject* Sender);                                    // inputs/
@@ -115,6 +120,18 @@ public:
     // Files dropped from a file manager.
     void FilesListDropFiles(TObject* Sender, const std::vector<std::string>& Files);  // inputs/
     void CoverFileDropFiles(TObject* Sender, const std::vector<std::string>& Files);  // inputs/
+    void CancelClick(TObject* Sender);                                  // output/
+
+    // The batch run while it lasts: events keep coming, so the window's
+    // handlers need to know. Workers 0 takes every core; tests set it, and
+    // OnStep, which runs after each entry the run has finished with.
+    struct TRunState {
+        bool Active = false;
+        bool CancelRequested = false;
+        bool CloseRequested = false;
+        int Workers = 0;
+        std::function<void(int index)> OnStep;
+    } RunState;
 
 private:
     void BuildFilesPage(TWinControl* page);

@@ -5,8 +5,9 @@
 //   floor - the least any program must do: bare libjpeg-turbo decode, a
 //           colour-keyed stamp of the cover, and the write (JPEG encode or BMP).
 // It prints the median time per picture of each and the ratio run / floor for
-// JPEG -> JPEG (quality 85), BMP -> BMP and JPEG -> BMP, and the peak memory of
-// the run above the idle program, in decoded pictures.
+// JPEG -> JPEG (quality 85), BMP -> BMP and JPEG -> BMP, the run with 1, 2 and
+// all workers (the floor always on one core), and the peak memory of each run
+// above the idle program, in decoded pictures.
 //
 // usage: vmk-bench [pictures=8] [width=4000] [height=3000] [repeats=5]
 
@@ -22,10 +23,12 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <jpeglib.h>
 #include <malloc.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -177,6 +180,15 @@ double Median(std::vector<double> v) {
     return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
+// Processor time of the whole process so far (every thread, user and system):
+// on a shared machine it shows what the work costs when wall time cannot.
+double CpuSeconds() {
+    rusage use{};
+    getrusage(RUSAGE_SELF, &use);
+    const auto sec = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
+    return sec(use.ru_utime) + sec(use.ru_stime);
+}
+
 double Seconds(Clock::time_point since) {
     return std::chrono::duration<double>(Clock::now() - since).count();
 }
@@ -318,9 +330,11 @@ double FloorPass(const Case& c, const Rgb& cover, FloorBuffers& buf) {
 }
 
 // One press of Process over every source; seconds per picture.
-double RunPass(const Case& c, const std::string& coverPath, vmk::TScriptedModal& modal) {
+double RunPass(const Case& c, const std::string& coverPath, vmk::TScriptedModal& modal, int workers,
+               double* cpuPerPicture = nullptr) {
     using namespace vmk;
     TMainForm& form = *MainForm;
+    form.RunState.Workers = workers;
     // Set up as the user would: the list through the open dialog, then the pages.
     while (FilePaths().GetCount() > 0) {
         form.FilesList->SetItemIndex(0);
@@ -337,8 +351,10 @@ double RunPass(const Case& c, const std::string& coverPath, vmk::TScriptedModal&
     form.Path->SetText(c.outDir);
     modal.ClearBoxes();
     const auto start = Clock::now();
+    const double cpuStart = CpuSeconds();
     form.ProcessClick(form.Process);
     const double perPicture = Seconds(start) / static_cast<double>(c.sources.size());
+    if (cpuPerPicture) *cpuPerPicture = (CpuSeconds() - cpuStart) / static_cast<double>(c.sources.size());
     if (modal.Boxes().size() != 1 || modal.Boxes().front().kind != TScriptedModal::Box::Message) {
         std::fprintf(stderr, "the run did not end with its closing message:\n");
         for (const auto& box : modal.Boxes()) std::fprintf(stderr, "  %s\n", box.text.c_str());
@@ -400,6 +416,10 @@ int main(int argc, char** argv) {
         vmk::FinalizeModules();
     };
 
+    const int cores = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+    const std::vector<std::pair<int, std::string>> workerCounts{
+        {1, "1"}, {2, "2"}, {cores, "all (" + std::to_string(cores) + ")"}};
+
     // Memory first, in a child of its own: there big buffers always go back to
     // the system when freed, so the resident size follows what is alive rather
     // than what the allocator keeps for later. The timings below run with the
@@ -411,15 +431,20 @@ int main(int argc, char** argv) {
         mallopt(M_TRIM_THRESHOLD, 1 << 20);
         withProgram([&](vmk::TScriptedModal& modal) {
             const long idle = ProcStatusKb("VmRSS:");
-            if (!ResetPeak()) {
-                std::printf("\npeak memory: /proc/self/clear_refs not writable here\n");
-                return;
-            }
-            RunPass(jj, coverPath, modal);
-            const long peak = ProcStatusKb("VmHWM:");
             const double decoded = static_cast<double>(width) * height * 3 / 1024.0;
-            std::printf("\npeak memory of a JPEG -> JPEG run above the idle program: %.1f MiB = %.2f decoded pictures\n",
-                        static_cast<double>(peak - idle) / 1024.0, static_cast<double>(peak - idle) / decoded);
+            std::printf("\npeak memory of a run above the idle program, in decoded pictures\n%-18s %-9s %10s %10s\n",
+                        "case", "workers", "MiB", "pictures");
+            for (const Case* c : {&jj, &bb, &jb})
+                for (const auto& [workers, label] : workerCounts) {
+                    if (!ResetPeak()) {
+                        std::printf("peak memory: /proc/self/clear_refs not writable here\n");
+                        return;
+                    }
+                    RunPass(*c, coverPath, modal, workers);
+                    const long peak = ProcStatusKb("VmHWM:");
+                    std::printf("%-18s %-9s %10.1f %10.2f\n", c->label, label.c_str(),
+                                static_cast<double>(peak - idle) / 1024.0, static_cast<double>(peak - idle) / decoded);
+                }
         });
         std::fflush(stdout);
         _exit(0);
@@ -431,19 +456,24 @@ int main(int argc, char** argv) {
         FloorBuffers buffers;
         // Warm-up: page in the code and the files once.
         FloorPass(jj, cover, buffers);
-        RunPass(jj, coverPath, modal);
+        RunPass(jj, coverPath, modal, 0);
 
-        std::printf("\n%-18s %12s %12s %8s\n", "case", "run ms/pic", "floor ms/pic", "ratio");
-        for (Case* c : {&jj, &bb, &jb}) {
-            std::vector<double> run, floor;
-            for (int r = 0; r < repeats; ++r) {  // interleaved, so drift hits both alike
-                floor.push_back(FloorPass(*c, cover, buffers));
-                run.push_back(RunPass(*c, coverPath, modal));
+        std::printf("\n%-18s %-9s %12s %12s %8s %14s\n", "case", "workers", "run ms/pic", "floor ms/pic", "ratio",
+                    "run cpu ms/pic");
+        for (Case* c : {&jj, &bb, &jb})
+            for (const auto& [workers, label] : workerCounts) {
+                std::vector<double> run, floor, cpu;
+                for (int r = 0; r < repeats; ++r) {  // interleaved, so drift hits both alike
+                    floor.push_back(FloorPass(*c, cover, buffers));
+                    double cpuPerPicture = 0;
+                    run.push_back(RunPass(*c, coverPath, modal, workers, &cpuPerPicture));
+                    cpu.push_back(cpuPerPicture);
+                }
+                const double mr = Median(run) * 1000, mf = Median(floor) * 1000;
+                std::printf("%-18s %-9s %12.1f %12.1f %8.3f %14.1f\n", c->label, label.c_str(), mr, mf, mr / mf,
+                            Median(cpu) * 1000);
+                std::fflush(stdout);
             }
-            const double mr = Median(run) * 1000, mf = Median(floor) * 1000;
-            std::printf("%-18s %12.1f %12.1f %8.3f\n", c->label, mr, mf, mr / mf);
-            std::fflush(stdout);
-        }
     });
     const int status = WIFEXITED(childStatus) ? WEXITSTATUS(childStatus) : 1;
     if (getenv("VMK_BENCH_KEEP")) return status;

@@ -5,6 +5,7 @@
 
 #include "core/FileUtils.h"
 #include "core/Saturate.h"
+#include "core/Streams.h"
 #include "imaging/Jpeg.h"
 
 namespace vmk {
@@ -145,17 +146,25 @@ std::string OutputFileName(const std::string& sourcePath, const TOutputSettings&
 
 uint8_t JpegQuality(int value) { return static_cast<uint8_t>(std::clamp(value, 1, 100)); }
 
-void WriteResult(TBitmap& working, const std::string& path, TWriteFormat format, int quality,
-                 const TJPEGMarkers& markers) {
+void EncodeResult(TBitmap& working, TStream& out, TWriteFormat format, int quality,
+                  const TJPEGMarkers& markers) {
     if (format == TWriteFormat::Bmp) {
-        working.SaveToFile(path);
+        working.SaveToStream(out);
         return;
     }
     auto writer = std::make_unique<TJPEGImage>();
     writer->Assign(working);
     writer->SetSaveQuality(JpegQuality(quality));
     writer->SetMarkers(markers);
-    writer->SaveToFile(path);
+    writer->SaveToStream(out);
+}
+
+void WriteResult(TBitmap& working, const std::string& path, TWriteFormat format, int quality,
+                 const TJPEGMarkers& markers) {
+    // What SaveToFile does: a temporary file, renamed over the target once whole.
+    TSafeFileStream file(path);
+    EncodeResult(working, file, format, quality, markers);
+    file.Commit();
 }
 
 std::string FreeTrialFileName(const std::string& folder) {

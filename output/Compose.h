@@ -97,6 +97,10 @@ uint8_t JpegQuality(int value);
 // source's markers. The file is replaced whole or not at all.
 void WriteResult(TBitmap& working, const std::string& path, TWriteFormat format, int quality,
                  const TJPEGMarkers& markers = {});
+// The bytes WriteResult puts in the file, into a stream of the caller's: the
+// batch run compresses on its workers and writes the files in list order.
+void EncodeResult(TBitmap& working, TStream& out, TWriteFormat format, int quality,
+                  const TJPEGMarkers& markers = {});
 
 // The JPEG trial of the save preview: compresses the working bitmap at the
 // quality into "Test" + n + ".jpg" in folder (the first free n), reads it back

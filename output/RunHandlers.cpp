@@ -1,5 +1,11 @@
+#include <exception>
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "app/MainForm.h"
 #include "core/FileUtils.h"
+#include "output/BatchRun.h"
 #include "output/Compose.h"
 #include "output/FormSettings.h"
 
@@ -7,61 +13,113 @@ namespace vmk {
 
 namespace {
 
-// "Please Wait..." and the hourglass for as long as a run lasts, however it
-// ends. Both repaints happen at once: the run handles no events in between.
+// The window while a run lasts, however it ends: "Please Wait...", the
+// progress and Cancel shown, the hourglass, and every other control disabled
+// so that no other handler can start while the run's events come through.
 class TRunningState {
 public:
-    explicit TRunningState(TMainForm& form) : form_(form) {
+    TRunningState(TMainForm& form, int total) : form_(form) {
+        form_.RunState.Active = true;
+        form_.RunState.CancelRequested = false;
+        form_.RunState.CloseRequested = false;
+        for (int i = 0; i < form_.GetComponentCount(); ++i) {
+            auto* control = dynamic_cast<TControl*>(form_.GetComponent(i));
+            if (!control || control == form_.Tabs || control == form_.Label8 ||
+                control == form_.ProgressBar1 || control == form_.Cancel)
+                continue;
+            disabled_.emplace_back(control, control->GetEnabled());
+            control->SetEnabled(false);
+        }
+        form_.Tabs->SetTabsEnabled(false);
+        form_.ProgressBar1->SetMax(total);
+        form_.ProgressBar1->SetPosition(0);
+        form_.ProgressBar1->Show();
+        form_.Cancel->Show();
         form_.Label8->Show();
+        if (form_.Cancel->CanFocus()) form_.Cancel->SetFocus();
         form_.Tabs->Update();
         Screen->SetCursor(crHourGlass);
     }
     ~TRunningState() {
         try {
             form_.Label8->Hide();
+            form_.ProgressBar1->Hide();
+            form_.Cancel->Hide();
+            for (auto it = disabled_.rbegin(); it != disabled_.rend(); ++it) it->first->SetEnabled(it->second);
+            form_.Tabs->SetTabsEnabled(true);
             Screen->SetCursor(crDefault);
             form_.Tabs->Update();
         } catch (...) {  // an unwinding failure is what the user must see
         }
+        form_.RunState.Active = false;
     }
     TRunningState(const TRunningState&) = delete;
     TRunningState& operator=(const TRunningState&) = delete;
 
 private:
     TMainForm& form_;
+    std::vector<std::pair<TControl*, bool>> disabled_;
 };
 
 }  // namespace
 
 void TMainForm::ProcessClick(TObject*) {
+    if (RunState.Active) return;  // one run at a time
+    std::vector<std::string> sources;
+    for (int i = 0; i < FilePaths().GetCount(); ++i) sources.push_back(FilePaths().Get(i));
+    const int total = static_cast<int>(sources.size());
+    int saved = 0;
+    bool cancelled = false;
     {
-        TRunningState running(*this);
-        TBitmap working;  // made once, reused for every picture
-        TBitmap cover;
+        TRunningState running(*this, total);
+        TBitmap cover;  // read once, drawn by every worker
         const TCoverSettings coverSettings = CoverSettingsOf(*this);
         const TOutputSettings output = OutputSettingsOf(*this);
         PrepareCover(cover, coverSettings);
         const std::string appFolder = RelativeOutputBase(ApplicationFolder());
 
-        // The count is read before every pass: a message box lets events through.
-        for (int i = 0; i < FilePaths().GetCount(); ++i) {
-            const std::string source = FilePaths().Get(i);
-            if (!IsAcceptedExtension(source)) {
-                ShowMessage("Error with file " + source + ": Invalid file extension");
-                continue;
+        // The workers load, stamp and compress ahead; here, in list order, each
+        // entry's message is shown or its result written, as one thread would.
+        TBatchRun run(PlanBatch(sources, output, appFolder), cover, coverSettings, output.Quality,
+                      RunState.Workers, &TApplication::WakeUp);
+        for (int i = 0; i < run.Count(); ++i) {
+            Application->ProcessMessagesUntil([&] { return RunState.CancelRequested || run.IsReady(i); });
+            if (RunState.CancelRequested) {
+                cancelled = true;
+                break;
             }
-            const std::string folder = OutputFolder(output.Path, source, appFolder);
-            // A folder that cannot be made shows up as the failing save below.
-            ForceDirectories(folder);
-            const std::string target = folder + OutputFileName(source, output);
-            // The source is read whole here, so a result may safely replace it.
-            TJPEGMarkers markers;  // what a JPEG result keeps of a JPEG source
-            LoadSource(working, source, markers);
-            DrawCover(working, cover, coverSettings);
-            WriteResult(working, target, WriteFormatFor(output.SaveAs, source), output.Quality, markers);
+            const TBatchEntry& entry = run.Entry(i);
+            if (!entry.Accepted) {
+                run.Commit(i);
+                ShowMessage("Error with file " + entry.Source + ": Invalid file extension");
+            } else {
+                try {
+                    run.Commit(i);
+                } catch (const std::exception& e) {
+                    throw Exception("Error with file " + entry.Source + ": " + e.what());
+                }
+                ++saved;
+            }
+            ProgressBar1->SetPosition(i + 1);
+            if (RunState.OnStep) RunState.OnStep(i);
         }
+        // Leaving here stops the workers: pictures still in hand are dropped,
+        // and nothing of theirs has reached the disk.
+    }
+    if (RunState.CloseRequested) {
+        Close();
+        return;
+    }
+    if (cancelled) {
+        ShowMessage("Operation cancelled! " + std::to_string(saved) + " of " + std::to_string(total) +
+                    " files have been saved.");
+        return;
     }
     ShowMessage("Operation done! All files have been saved successfully.");
+}
+
+void TMainForm::CancelClick(TObject*) {
+    if (RunState.Active) RunState.CancelRequested = true;
 }
 
 void TMainForm::Button1Click(TObject*) {

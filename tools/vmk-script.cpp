@@ -266,6 +266,11 @@ private:
             loop.exec();
             return;
         }
+        if (cmd == "workers") {  // how many threads the next runs use; 0: every core
+            Need(w, 2, 2);
+            Form().RunState.Workers = ParseInt(w[1]);
+            return;
+        }
         if (cmd == "resize") {
             Need(w, 3, 3);
             Form().SetClientSize(ParseInt(w[1]), ParseInt(w[2]));

@@ -420,6 +420,7 @@ std::vector<std::string> TTabbedNotebook::GetPageCaptions() const {
 void TTabbedNotebook::SetPageIndex(int index) { ChangePage(index); }
 
 void TTabbedNotebook::SelectByUser(int index) {
+    if (!bar_->isEnabled()) return;  // a disabled tab takes no click
     Dispatch([&] { ChangePage(index); });
 }
 
@@ -436,6 +437,9 @@ void TTabbedNotebook::ChangePage(int index) {
     GetPage(index)->SetVisible(true);
     if (old) old->SetVisible(false);
 }
+
+bool TTabbedNotebook::GetTabsEnabled() const { return bar_->isEnabled(); }
+void TTabbedNotebook::SetTabsEnabled(bool value) { bar_->setEnabled(value); }
 
 void TTabbedNotebook::SetBounds(int left, int top, int width, int height) {
     TWinControl::SetBounds(left, top, width, height);

@@ -149,6 +149,9 @@ public:
     void SetPageIndex(int index);
     // A user's choice of a tab; runs OnChange through the event dispatch.
     void SelectByUser(int index);
+    // Off: the tabs take no clicks or keys; the pages keep their own states.
+    bool GetTabsEnabled() const;
+    void SetTabsEnabled(bool value);
 
     void SetBounds(int left, int top, int width, int height) override;
 

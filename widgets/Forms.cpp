@@ -162,6 +162,22 @@ bool TForm::ClickDefaultButton() {
     return true;
 }
 
+bool TForm::ClickCancelButton() {
+    TButton* chosen = nullptr;
+    std::function<void(TWinControl*)> walk = [&](TWinControl* parent) {
+        for (int i = 0; i < parent->GetControlCount() && !chosen; ++i) {
+            TControl* c = parent->GetControl(i);
+            auto* b = dynamic_cast<TButton*>(c);
+            if (b && b->GetCancel() && b->IsShowing() && b->GetWidget()->isEnabled()) chosen = b;
+            if (auto* win = dynamic_cast<TWinControl*>(c)) walk(win);
+        }
+    };
+    walk(this);
+    if (!chosen) return false;
+    chosen->Click();
+    return true;
+}
+
 void TForm::Loaded() {
     ApplyTabOrder();
     // A failure in the create handler is shown and the window still comes up.
@@ -208,6 +224,10 @@ bool TForm::HandleEvent(QObject* target, QEvent* event) {
         if ((ke->key() == Qt::Key_Return || ke->key() == Qt::Key_Enter) && ke->modifiers() == Qt::NoModifier &&
             target == w) {
             if (ClickDefaultButton()) return true;
+        }
+        // Esc reaches the window from any control that does not use it.
+        if (ke->key() == Qt::Key_Escape && ke->modifiers() == Qt::NoModifier && target == w) {
+            if (ClickCancelButton()) return true;
         }
     }
     return TWinControl::HandleEvent(target, event);
@@ -283,6 +303,17 @@ void TApplication::Terminate() {
 }
 
 void TApplication::ProcessMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+
+void TApplication::ProcessMessagesUntil(const std::function<bool()>& done) {
+    while (!done()) QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+}
+
+void TApplication::WakeUp() {
+    // An empty call queued to the main thread: its arrival ends the wait of
+    // processEvents, and posting is safe from any thread.
+    if (QCoreApplication* app = QCoreApplication::instance())
+        QMetaObject::invokeMethod(app, [] {}, Qt::QueuedConnection);
+}
 
 void TApplication::DestroyForms() {
     mainForm_ = nullptr;

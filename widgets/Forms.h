@@ -42,6 +42,8 @@ public:
 
     // Clicks the default button that can answer (shown and enabled), if any.
     bool ClickDefaultButton();
+    // Clicks the shown, enabled cancel button, if any (the Esc key).
+    bool ClickCancelButton();
 
     TNotifyEvent OnCreate;
     TNotifyEvent OnResize;
@@ -104,6 +106,11 @@ public:
     bool GetTerminated() const { return terminated_; }
     // Runs pending events once (timers included).
     void ProcessMessages();
+    // Handles events, sleeping while there are none, until done() holds. done
+    // is asked again after each event and after each WakeUp.
+    void ProcessMessagesUntil(const std::function<bool()>& done);
+    // Makes ProcessMessagesUntil ask again. Safe from any thread.
+    static void WakeUp();
     // Destroys every form now.
     void DestroyForms();
 

@@ -23,6 +23,9 @@ public:
     // A default button answers the Enter key on its page.
     bool GetDefault() const { return default_; }
     void SetDefault(bool value);
+    // A cancel button answers the Esc key in its window.
+    bool GetCancel() const { return cancel_; }
+    void SetCancel(bool value) { cancel_ = value; }
 
     // A user's click: runs OnClick through the event dispatch.
     void Click();
@@ -37,6 +40,7 @@ private:
     void Init();
     std::string caption_;
     bool default_ = false;
+    bool cancel_ = false;
 };
 
 // A button that may carry a picture; ours never does. Several caption lines.

@@ -88,6 +88,9 @@ TEST_F(MainFormTest, EveryControlIsWhereTheLayoutPutsIt) {
         {"Button1", Is<TButton>(), "3", 248, 22, 75, 25, 2, "Browse"},
         {"Process", Is<TBitBtn>(), "3", 8, 56, 313, 121, 0, kProcessCaption},
         {"Label8", Is<TLabel>(), "3", 8, 184, 313, 33, -1, "Please Wait..."},
+        // Beneath it, shown only while a run lasts: how far it is, and the way out.
+        {"ProgressBar1", Is<TProgressBar>(), "3", 8, 224, 313, 21, -1, nullptr},
+        {"Cancel", Is<TButton>(), "3", 124, 256, 81, 25, 3, "Cancel"},
         {"StaticText1", Is<TStaticText>(), "4", 8, 8, -1, -1, 0, "Vellumark v1.0.1"},
         {"StaticText2", Is<TStaticText>(), "4", 8, 32, -1, -1, 1, nullptr},
         {"StaticText3", Is<TStaticText>(), "4", 8, 48, -1, -1, 2, nullptr},
@@ -117,9 +120,12 @@ TEST_F(MainFormTest, EveryControlIsWhereTheLayoutPutsIt) {
             EXPECT_EQ(CaptionOf(c), r.caption);
         }
     }
-    // These 50, the notebook, and the five components.
-    EXPECT_EQ(std::size(rows), 50u);
-    EXPECT_EQ(form->GetComponentCount(), 56);
+    // These 52, the notebook, and the five components.
+    EXPECT_EQ(std::size(rows), 52u);
+    EXPECT_EQ(form->GetComponentCount(), 58);
+    // The run's own controls stay out of sight until a run starts.
+    EXPECT_FALSE(form->ProgressBar1->GetVisible());
+    EXPECT_FALSE(form->Cancel->GetVisible());
     EXPECT_EQ(form->Tabs->GetParent(), form.get());
     EXPECT_EQ(form->Tabs->GetLeft(), -2);
     EXPECT_EQ(form->Tabs->GetTop(), -2);

@@ -1,0 +1,204 @@
+#include "output/BatchRun.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <unordered_map>
+
+#include "core/FileUtils.h"
+#include "core/Streams.h"
+
+namespace vmk {
+
+struct TBatchRun::Slot {
+    bool ready = false;
+    std::exception_ptr failure;
+    // A JPEG result, compressed; a BMP result stays in the worker's own bitmap,
+    // lent until it is written, since its file is as big as the picture.
+    std::unique_ptr<TMemoryStream> encoded;
+    TBitmap* lent = nullptr;
+};
+
+namespace {
+
+// A key under which two spellings of one file meet: symbolic links and "..",
+// resolved as far as the path exists, and letter case ignored, since a
+// folder may lie on a file system that ignores it. Two different files that
+// happen to share a key only cost a little parallel work.
+std::string FileKey(const std::string& path) {
+    std::error_code error;
+    std::filesystem::path p = std::filesystem::weakly_canonical(std::filesystem::path(path), error);
+    if (error) p = std::filesystem::path(path).lexically_normal();
+    return LowerCase(p.string());
+}
+
+}  // namespace
+
+std::vector<TBatchEntry> PlanBatch(const std::vector<std::string>& sources,
+                                   const TOutputSettings& output, const std::string& appFolder) {
+    std::vector<TBatchEntry> entries;
+    entries.reserve(sources.size());
+    std::unordered_map<std::string, int> lastWriter;  // file key -> last entry writing it
+    for (const std::string& source : sources) {
+        TBatchEntry e;
+        e.Source = source;
+        e.Accepted = IsAcceptedExtension(source);
+        if (e.Accepted) {
+            const auto writer = lastWriter.find(FileKey(source));
+            if (writer != lastWriter.end()) e.ReadAfter = writer->second;
+            e.Folder = OutputFolder(output.Path, source, appFolder);
+            e.Target = e.Folder + OutputFileName(source, output);
+            e.Format = WriteFormatFor(output.SaveAs, source);
+            lastWriter[FileKey(e.Target)] = static_cast<int>(entries.size());
+        }
+        entries.push_back(std::move(e));
+    }
+    return entries;
+}
+
+int BatchWorkerCount(int asked, int pictures) {
+    int n = asked;
+    if (n <= 0) n = static_cast<int>(std::thread::hardware_concurrency());
+    return std::max(1, std::min(n, pictures));
+}
+
+TBatchRun::TBatchRun(std::vector<TBatchEntry> entries, TBitmap& cover,
+                     const TCoverSettings& coverSettings, int quality, int workers,
+                     std::function<void()> wake)
+    : entries_(std::move(entries)), coverSettings_(coverSettings), quality_(quality),
+      wake_(std::move(wake)) {
+    slots_.reserve(entries_.size());
+    for (size_t i = 0; i < entries_.size(); ++i) slots_.push_back(std::make_unique<Slot>());
+    if (entries_.empty()) return;
+    const int count = BatchWorkerCount(workers, Count());
+    // Compressed results may wait a little for their turn; they are small.
+    window_ = 2 * count;
+    for (int w = 0; w < count; ++w) {
+        // Copies share the cover's pixels; each keeps its own transparency
+        // state, so no worker touches another's bitmap object.
+        auto copy = std::make_unique<TBitmap>();
+        copy->Assign(cover);
+        covers_.push_back(std::move(copy));
+    }
+    try {
+        for (int w = 0; w < count; ++w) threads_.emplace_back([this, w] { Work(*covers_[static_cast<size_t>(w)]); });
+    } catch (...) {
+        Stop();
+        throw;
+    }
+}
+
+TBatchRun::~TBatchRun() { Stop(); }
+
+void TBatchRun::Stop() {
+    {
+        const std::lock_guard<std::mutex> hold(lock_);
+        stopping_ = true;
+    }
+    changed_.notify_all();
+    for (std::thread& t : threads_)
+        if (t.joinable()) t.join();
+}
+
+bool TBatchRun::MayTake(int index) const {
+    if (index >= Count()) return false;
+    if (failedAt_ >= 0 && index > failedAt_) return false;  // never committed
+    return index < committed_ + window_;
+}
+
+bool TBatchRun::IsReady(int index) const {
+    const std::lock_guard<std::mutex> hold(lock_);
+    return slots_.at(static_cast<size_t>(index))->ready;
+}
+
+void TBatchRun::WaitReady(int index) {
+    std::unique_lock<std::mutex> hold(lock_);
+    Slot& slot = *slots_.at(static_cast<size_t>(index));
+    changed_.wait(hold, [&] { return slot.ready; });
+}
+
+void TBatchRun::Work(TBitmap& cover) {
+    TBitmap working;  // this worker's, reused for each of its pictures
+    std::unique_lock<std::mutex> hold(lock_);
+    for (;;) {
+        const auto finished = [this] {
+            return stopping_ || next_ >= Count() || (failedAt_ >= 0 && next_ > failedAt_);
+        };
+        changed_.wait(hold, [&] { return finished() || MayTake(next_); });
+        if (finished()) return;
+        const int index = next_++;
+        Slot& slot = *slots_[static_cast<size_t>(index)];
+        const TBatchEntry& entry = entries_[static_cast<size_t>(index)];
+        if (entry.Accepted) {
+            // An earlier result that replaces this source is written first.
+            changed_.wait(hold, [&] { return stopping_ || committed_ > entry.ReadAfter; });
+            if (stopping_) return;
+            hold.unlock();
+            std::exception_ptr failure;
+            std::unique_ptr<TMemoryStream> encoded;
+            try {
+                TJPEGMarkers markers;  // what a JPEG result keeps of a JPEG source
+                LoadSource(working, entry.Source, markers);
+                DrawCover(working, cover, coverSettings_);
+                if (entry.Format == TWriteFormat::Jpeg) {
+                    encoded = std::make_unique<TMemoryStream>();
+                    EncodeResult(working, *encoded, entry.Format, quality_, markers);
+                    working.FreeImage();
+                }
+            } catch (...) {
+                failure = std::current_exception();
+                encoded.reset();
+                working.FreeImage();
+            }
+            hold.lock();
+            slot.failure = failure;
+            if (failure) {
+                if (failedAt_ < 0 || index < failedAt_) failedAt_ = index;
+            } else if (encoded) {
+                slot.encoded = std::move(encoded);
+            } else {
+                slot.lent = &working;
+            }
+        }
+        slot.ready = true;
+        hold.unlock();
+        changed_.notify_all();
+        if (wake_) wake_();
+        hold.lock();
+        // A lent picture is ours again once it is written (or the run ends).
+        if (slot.lent) changed_.wait(hold, [&] { return stopping_ || committed_ > index; });
+    }
+}
+
+void TBatchRun::Commit(int index) {
+    WaitReady(index);
+    Slot& slot = *slots_.at(static_cast<size_t>(index));
+    const TBatchEntry& entry = entries_[static_cast<size_t>(index)];
+    // However the entry ends, the run moves past it and its worker is free.
+    struct Done {
+        TBatchRun& run;
+        Slot& slot;
+        int index;
+        ~Done() {
+            {
+                const std::lock_guard<std::mutex> hold(run.lock_);
+                run.committed_ = std::max(run.committed_, index + 1);
+                slot.lent = nullptr;
+                slot.encoded.reset();
+            }
+            run.changed_.notify_all();
+        }
+    } done{*this, slot, index};
+    if (!entry.Accepted) return;
+    // As the one-thread run did: the folder first, even for a source that failed.
+    ForceDirectories(entry.Folder);
+    if (slot.failure) std::rethrow_exception(slot.failure);
+    if (slot.lent) {
+        WriteResult(*slot.lent, entry.Target, entry.Format, quality_);
+    } else if (slot.encoded) {
+        TSafeFileStream file(entry.Target);
+        file.WriteBuffer(slot.encoded->Memory(), slot.encoded->GetSize());
+        file.Commit();
+    }
+}
+
+}  // namespace vmk
