@@ -383,7 +383,7 @@ TEST_F(FormTest, RefusedResultsEndTheRunWithTheirReason) {
 
     form_->FileFix->SetText(std::string("pre\0", 4));
     RunProcess();
-    EXPECT_EQ(TakeBoxes(), std::vector<std::string>{"error: Cannot create file \"" + dir_ +
+    EXPECT_EQ(TakeBoxes(), std::vector<std::string>{"error: Error with file " + dir_ + "a.bmp: Cannot create file \"" + dir_ +
                                                     "out/pre\\0a.bmp\". The name holds a NUL character."});
     EXPECT_TRUE(Listing(dir_ + "out").empty());
 
@@ -392,7 +392,7 @@ TEST_F(FormTest, RefusedResultsEndTheRunWithTheirReason) {
         const FileSizeLimit limit(1000);  // the result needs 3654 bytes
         RunProcess();
     }
-    EXPECT_EQ(TakeBoxes(), std::vector<std::string>{"error: Cannot write file \"" + dir_ +
+    EXPECT_EQ(TakeBoxes(), std::vector<std::string>{"error: Error with file " + dir_ + "a.bmp: Cannot write file \"" + dir_ +
                                                     "out/VMK_a.bmp\". File too large"});
     EXPECT_TRUE(Listing(dir_ + "out").empty());
 }

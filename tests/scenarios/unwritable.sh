@@ -29,7 +29,7 @@ click Open
 text CoverFile $work/cover.bmp
 tab 3
 click Process
-expect-error "Cannot create file \"$work/out/mine_Second.bmp\". Permission denied"
+expect-error "Error with file $work/pics/Second.BMP: Cannot create file \"$work/out/mine_Second.bmp\". Permission denied"
 expect-no-message
 close
 VMK
