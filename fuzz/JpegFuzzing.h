@@ -11,7 +11,7 @@ namespace vmk::fuzzing {
 
 // Decoding a picture of many millions of pixels from a few bytes is legal and
 // takes seconds; the size bound has its own tests, so the fuzzers skip those.
-constexpr int64_t kMaxFuzzPixels = int64_t{1} << 21;
+constexpr int64_t kMaxFuzzPixels = int64_t{1} << 18;
 
 // Decode options from one byte, so the fuzzer also explores the option space.
 inline void ApplyOptions(TJPEGImage& image, uint8_t bits) {

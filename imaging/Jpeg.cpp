@@ -322,9 +322,9 @@ TBitmap& TJPEGImage::ToBitmap() {
     } catch (const EAbort&) {
         cancelled = true;
     } catch (const std::bad_alloc&) {
-        failure = OutOfMemory("decoding", data_->ImageWidth, data_->ImageHeight);
+        failure = OutOfMemory("decoding", data->ImageWidth, data->ImageHeight);
     } catch (const EOutOfMemory&) {
-        failure = OutOfMemory("decoding", data_->ImageWidth, data_->ImageHeight);
+        failure = OutOfMemory("decoding", data->ImageWidth, data->ImageHeight);
     } catch (...) {
         failure = std::current_exception();
     }
