@@ -17,7 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     const int width = bitmap.Width(), height = bitmap.Height();
-    for (int y = 0; y < height; ++y) (void)bitmap.GetPixelColor(width - 1, y);
+    if (width > 0)
+        for (int y = 0; y < height; ++y) (void)bitmap.GetPixelColor(width - 1, y);
     // What was read must write back; small pictures only, to keep the pace up.
     if (static_cast<int64_t>(width) * height <= 1 << 16) {
         vmk::TMemoryStream out;
