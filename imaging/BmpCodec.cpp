@@ -385,7 +385,8 @@ void ReadPixels(TStream& stream, const Header& h, const Channel* ch, int64_t sta
         std::vector<uint8_t> data(static_cast<size_t>(std::min(dataSize, bound)));
         ReadExactly(stream, data.data(), data.size());
         DecodeRle(h, data.data(), data.size(), out);
-    } else {
+    } else if (h.width > 0) {
+        // Rows of no pixels hold nothing to read; a few bytes may claim 2^31 of them.
         std::vector<uint8_t> line(direct ? 0 : static_cast<size_t>(stride));
         for (int64_t i = 0; i < h.height; ++i) {
             const int y = static_cast<int>(h.topDown ? i : h.height - 1 - i);

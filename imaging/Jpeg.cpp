@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <new>
 #include <string>
 
 #include <jerror.h>
@@ -89,6 +90,17 @@ HPALETTE CreateHalftonePalette() {
 
 // --- TJPEGImage ----------------------------------------------------------------
 
+namespace {
+
+// Whatever allocation failed, the user learns which picture was too much.
+std::exception_ptr OutOfMemory(const char* doing, int width, int height) {
+    return std::make_exception_ptr(EOutOfMemory("Out of memory " + std::string(doing) + " a JPEG image of " +
+                                                std::to_string(width) + " x " + std::to_string(height) +
+                                                " pixels"));
+}
+
+}  // namespace
+
 TJPEGImage::TJPEGImage() : options_(StartupOptions) { ReplaceData(); }
 
 TJPEGImage::~TJPEGImage() = default;
@@ -100,7 +112,7 @@ void TJPEGImage::ReplaceData() {
     sizeStale_ = true;
 }
 
-void TJPEGImage::ReplaceBitmap() { decoded_ = std::make_unique<TBitmap>(); }
+void TJPEGImage::ReplaceBitmap() { decoded_ = std::make_shared<TBitmap>(); }
 
 void TJPEGImage::DropBitmap() { decoded_.reset(); }
 
@@ -188,7 +200,11 @@ void TJPEGImage::LoadJpegBytes(int64_t size, TStream& stream) {
     // Never allocate for bytes the stream cannot deliver.
     if (size < 0 || size > stream.GetSize() - stream.GetPosition()) throw EReadError("Stream read error");
     auto bytes = std::make_unique<TMemoryStream>();
-    bytes->SetSize(size);
+    try {
+        bytes->SetSize(size);
+    } catch (const std::bad_alloc&) {
+        throw EOutOfMemory("Out of memory loading a JPEG file of " + std::to_string(size) + " bytes");
+    }
     stream.ReadBuffer(bytes->Memory(), size);
     data_->JpegBytes = std::move(bytes);
 
@@ -200,14 +216,16 @@ void TJPEGImage::LoadJpegBytes(int64_t size, TStream& stream) {
         jpeg_decompress_struct& d = context.D();
         boolean multiScan = FALSE;
         const bool saveMarkers = FewEnoughSegments(source.Memory(), static_cast<size_t>(size));
+        int64_t codecBytes = 0;
         context.Run([&] {
             context.InstallSource(source);
             if (saveMarkers)
                 for (const uint8_t code : kKeptMarkerCodes) jpeg_save_markers(&d, code, 0xFFFF);
             jpeg_read_header(&d, TRUE);
             multiScan = jpeg_has_multiple_scans(&d);
+            codecBytes = CodecWholeImageBytes(d, false);
         });
-        CheckJpegSize(d.image_width, d.image_height);
+        CheckJpegSize(d.image_width, d.image_height, d.jpeg_color_space == JCS_GRAYSCALE ? 1 : 3, codecBytes);
         TakeMarkers(d);
         data_->ImageWidth = static_cast<int>(d.image_width);
         data_->ImageHeight = static_cast<int>(d.image_height);
@@ -265,8 +283,17 @@ void TJPEGImage::OpenDecoder(CodecContext& context) {
         d.dither_mode = JDITHER_ORDERED;
         d.buffered_image = TRUE;
     }
-    context.Run([&] { jpeg_calc_output_dimensions(&d); });
-    CheckJpegSize(d.output_width, d.output_height);
+    // Counted as Decode will hold it: one byte a pixel once quantised or gray.
+    const bool twoPassOutput = d.quantize_colors && d.out_color_components == 3 &&
+                               (d.buffered_image ? d.enable_2pass_quant : d.two_pass_quantize);
+    const int bytesPerPixel =
+        d.quantize_colors || options_.GrayOnly || d.out_color_space == JCS_GRAYSCALE ? 1 : 3;
+    int64_t codecBytes = 0;
+    context.Run([&] {
+        jpeg_calc_output_dimensions(&d);
+        codecBytes = CodecWholeImageBytes(d, twoPassOutput);
+    });
+    CheckJpegSize(d.output_width, d.output_height, bytesPerPixel, codecBytes);
 }
 
 void TJPEGImage::TakeMarkers(const jpeg_decompress_struct& d) {
@@ -298,18 +325,26 @@ void TJPEGImage::ComputeReducedSize() {
 
 TBitmap& TJPEGImage::ToBitmap() {
     if (decoded_) return *decoded_;
-    decoded_ = std::make_unique<TBitmap>();
-    TBitmap& bitmap = *decoded_;
+    decoded_ = std::make_shared<TBitmap>();
     // A picture that never had bytes has nothing to decode: it stays empty.
-    if (!data_->JpegBytes) return bitmap;
+    if (!data_->JpegBytes) return *decoded_;
 
+    // The bytes the codec reads and the bitmap it writes stay alive even when a
+    // progress handler gives the picture new ones; the decode then stops.
+    const std::shared_ptr<TJPEGData> data = data_;
+    const std::shared_ptr<TBitmap> target = decoded_;
+    TBitmap& bitmap = *target;
     CodecContext context(this);
     std::exception_ptr failure;
     bool cancelled = false;
     try {
-        Decode(context, bitmap);
+        Decode(context, data, target);
     } catch (const EAbort&) {
         cancelled = true;
+    } catch (const std::bad_alloc&) {
+        failure = OutOfMemory("decoding", data->ImageWidth, data->ImageHeight);
+    } catch (const EOutOfMemory&) {
+        failure = OutOfMemory("decoding", data->ImageWidth, data->ImageHeight);
     } catch (...) {
         failure = std::current_exception();
     }
@@ -321,10 +356,14 @@ TBitmap& TJPEGImage::ToBitmap() {
              std::string());
     if (GetPaletteModified()) Changed();
     if (failure) std::rethrow_exception(failure);
+    // Replaced from a progress handler: what the picture holds now is what counts.
+    if (data_ != data || decoded_ != target) return ToBitmap();
     return bitmap;
 }
 
-void TJPEGImage::Decode(CodecContext& context, TBitmap& bitmap) {
+void TJPEGImage::Decode(CodecContext& context, const std::shared_ptr<TJPEGData>& data,
+                        const std::shared_ptr<TBitmap>& target) {
+    TBitmap& bitmap = *target;
     bool paletteWanted = true;
     OpenDecoder(context);
     jpeg_decompress_struct& d = context.D();
@@ -339,7 +378,10 @@ void TJPEGImage::Decode(CodecContext& context, TBitmap& bitmap) {
     Progress(TProgressStage::psStarting, 0, false, TRect{}, std::string());
 
     if (pendingPalette_) {
-        if (options_.OutputDepth == TJPEGOutputDepth::Depth8 && d.quantize_colors) {
+        // libjpeg takes a colour map only for three-component output; gray output
+        // gets its own map, and the bitmap must then carry that one.
+        if (options_.OutputDepth == TJPEGOutputDepth::Depth8 && d.quantize_colors &&
+            d.out_color_space != JCS_GRAYSCALE) {
             const HPALETTE palette = pendingPalette_;
             const int count = static_cast<int>(std::min<size_t>(palette->Entries.size(), 256));
             if (count > 0) {
@@ -372,9 +414,8 @@ void TJPEGImage::Decode(CodecContext& context, TBitmap& bitmap) {
     bitmap.FreeImage();
     bitmap.SetSize(static_cast<int>(d.output_width), static_cast<int>(d.output_height));
     if (toGray) bitmap.SetPalette(GrayPalette());
-    uint8_t* const firstRow = bitmap.GetScanline(0);
-    const ptrdiff_t rowStep = bitmap.Height() > 1 ? bitmap.GetScanline(1) - firstRow : bitmap.GetStride();
     const bool invertedInks = d.saw_Adobe_marker != FALSE;
+    const TPixelFormat format = bitmap.GetPixelFormat();
 
     JSAMPARRAY inkRow = nullptr;
     if (fourComponents) {
@@ -384,27 +425,35 @@ void TJPEGImage::Decode(CodecContext& context, TBitmap& bitmap) {
         });
     }
 
+    // Row addresses are taken afresh for every call (GetScanline unshares the
+    // raster): a copy of the bitmap made meanwhile keeps its own rows.
+    JSAMPROW rows[kRowBatch];
+    JDIMENSION batchRow = 0, batchCount = 0;
+    auto pointRows = [&] {
+        for (JDIMENSION i = 0; i < batchCount; ++i) rows[i] = bitmap.GetScanline(static_cast<int>(batchRow + i));
+    };
+    // A progress handler runs inside jpeg_read_scanlines, after the rows were
+    // handed over: point them again, and stop when the picture is not ours to
+    // write any more.
+    context.AfterProgress = [&] {
+        if (data_ != data || decoded_ != target || bitmap.Width() != static_cast<int>(d.output_width) ||
+            bitmap.Height() != static_cast<int>(d.output_height) || bitmap.GetPixelFormat() != format)
+            throw EAbort("Operation aborted");
+        if (!fourComponents) pointRows();
+    };
     // Stores output rows from the codec's current row until the pass ends.
     auto storeRows = [&] {
-        context.Run([&] {
-            while (d.output_scanline < d.output_height) {
-                const JDIMENSION row = d.output_scanline;
-                JDIMENSION got;
-                if (fourComponents) {
-                    got = jpeg_read_scanlines(&d, inkRow, 1);
-                    if (got == 1)
-                        ConvertCmykRow(inkRow[0], firstRow + static_cast<ptrdiff_t>(row) * rowStep, d.output_width,
-                                       invertedInks, toGray);
-                } else {
-                    JSAMPROW rows[kRowBatch];
-                    const JDIMENSION count = std::min<JDIMENSION>(kRowBatch, d.output_height - row);
-                    for (JDIMENSION i = 0; i < count; ++i)
-                        rows[i] = firstRow + static_cast<ptrdiff_t>(row + i) * rowStep;
-                    got = jpeg_read_scanlines(&d, rows, count);
-                }
-                if (got == 0) break;  // cannot happen with a source that never suspends
-            }
-        });
+        while (d.output_scanline < d.output_height) {
+            batchRow = d.output_scanline;
+            batchCount = fourComponents ? 1 : std::min<JDIMENSION>(kRowBatch, d.output_height - batchRow);
+            if (!fourComponents) pointRows();
+            JDIMENSION got = 0;
+            context.Run([&] { got = jpeg_read_scanlines(&d, fourComponents ? inkRow : rows, batchCount); });
+            if (got == 0) break;  // cannot happen with a source that never suspends
+            if (fourComponents)
+                ConvertCmykRow(inkRow[0], bitmap.GetScanline(static_cast<int>(batchRow)), d.output_width,
+                               invertedInks, toGray);
+        }
     };
     auto takePalette = [&] {
         if (d.colormap != nullptr && eightBit && paletteWanted) {
@@ -435,13 +484,15 @@ void TJPEGImage::Decode(CodecContext& context, TBitmap& bitmap) {
         }
         d.dct_method = context.finalDctMethod;
         d.dither_mode = context.finalDitherMode;
-        if (context.finalTwoPassQuantize) {
+        // A given palette stays the colour map of the final pass too.
+        if (context.finalTwoPassQuantize && paletteWanted) {
             d.two_pass_quantize = TRUE;
             d.colormap = nullptr;
         }
         context.Run([&] { jpeg_start_output(&d, d.input_scan_number); });
     }
     if (!d.buffered_image || context.finalTwoPassQuantize) takePalette();
+    batchRow = batchCount = 0;
     storeRows();
     context.Run([&] {
         if (d.buffered_image) jpeg_finish_output(&d);
@@ -463,7 +514,10 @@ bool TJPEGImage::EncodeBitmap() {
     context.CreateCompress();
     if (data_->JpegBytes) ReplaceData();
     data_->JpegBytes = std::make_unique<TMemoryStream>();
-    TMemoryStream& target = *data_->JpegBytes;
+    // Kept alive while the codec writes, even if a progress handler gives the
+    // picture new contents; the encode then stops.
+    const std::shared_ptr<TJPEGData> data = data_;
+    TMemoryStream& target = *data->JpegBytes;
     context.Run([&] { context.InstallDestination(target); });
     if (!decoded_ || decoded_->Width() == 0 || decoded_->Height() == 0) return true;
 
@@ -504,6 +558,9 @@ bool TJPEGImage::EncodeBitmap() {
     const ptrdiff_t rowStep = height > 1 ? source.GetScanline(1) - firstRow : source.GetStride();
 
     Progress(TProgressStage::psStarting, 0, false, TRect{}, std::string());
+    context.AfterProgress = [&] {
+        if (data_ != data) throw EAbort("Operation aborted");
+    };
     std::exception_ptr failure;
     bool cancelled = false;
     try {
@@ -525,13 +582,24 @@ bool TJPEGImage::EncodeBitmap() {
         });
     } catch (const EAbort&) {
         cancelled = true;
+    } catch (const std::bad_alloc&) {
+        failure = OutOfMemory("encoding", width, height);
+    } catch (const EOutOfMemory&) {
+        failure = OutOfMemory("encoding", width, height);
     } catch (...) {
         failure = std::current_exception();
     }
     context.Close();
-    if (cancelled || failure) ReplaceData();  // half-written bytes must never be saved later
+    const bool replaced = data_ != data;
+    // Half-written bytes must never be saved later.
+    if ((cancelled || failure) && !replaced) ReplaceData();
     Progress(TProgressStage::psEnding, failure || cancelled ? 0 : 100, false, TRect{}, std::string());
     if (failure) std::rethrow_exception(failure);
+    // Replaced from a progress handler: the picture it holds now is what gets saved.
+    if (replaced) {
+        EnsureCompressed();
+        return data_->JpegBytes != nullptr;
+    }
     return !cancelled;
 }
 

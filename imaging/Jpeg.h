@@ -122,7 +122,8 @@ private:
     void LoadJpegBytes(int64_t size, TStream& stream);
     void TakeMarkers(const jpeg_decompress_struct& d);
     void OpenDecoder(CodecContext& context);
-    void Decode(CodecContext& context, TBitmap& bitmap);
+    void Decode(CodecContext& context, const std::shared_ptr<TJPEGData>& data,
+                const std::shared_ptr<TBitmap>& target);
     bool EncodeBitmap();
     void ComputeReducedSize();
     void ReplaceData();
@@ -130,7 +131,9 @@ private:
     void DropBitmap();
 
     std::shared_ptr<TJPEGData> data_;
-    std::unique_ptr<TBitmap> decoded_;
+    // Shared so that a decode keeps its bitmap alive when a progress handler
+    // gives the picture another one.
+    std::shared_ptr<TBitmap> decoded_;
     int reducedWidth_ = 0;
     int reducedHeight_ = 0;
     HPALETTE pendingPalette_;

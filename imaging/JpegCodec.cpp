@@ -1,5 +1,6 @@
 #include "imaging/JpegCodec.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -50,6 +51,7 @@ bool DeliverProgress(TGraphic& owner, uint8_t percent, bool redrawNow, const TRe
     try {
         if (owner.OnProgress)
             owner.OnProgress(owner, TProgressStage::psRunning, percent, redrawNow, rect, std::string());
+        if (context.AfterProgress) context.AfterProgress();
         return true;
     } catch (...) {
         context.Park(std::current_exception());
@@ -220,12 +222,39 @@ void ReportCodecProgress(j_common_ptr codec) {
         context.LeaveCodec();
 }
 
-void CheckJpegSize(int64_t width, int64_t height) {
+namespace {
+
+[[noreturn]] void RefuseSize(int64_t width, int64_t height) {
+    throw EJPEG("JPEG image too large to load: " + std::to_string(width) + " x " + std::to_string(height) +
+                " pixels");
+}
+
+}  // namespace
+
+void CheckJpegSize(int64_t width, int64_t height, int bytesPerPixel, int64_t codecBytes) {
     if (width <= 0 || height <= 0 || width > JPEG_MAX_DIMENSION || height > JPEG_MAX_DIMENSION ||
-        width * height > kMaxPixels) {
-        throw EJPEG("JPEG image too large to load: " + std::to_string(width) + " x " +
-                    std::to_string(height) + " pixels");
+        width * height > kMaxPixels)
+        RefuseSize(width, height);
+    // Both terms are below 2^40 here: no overflow.
+    if (width * height * bytesPerPixel + codecBytes > kMaxPictureBytes) RefuseSize(width, height);
+}
+
+int64_t CodecWholeImageBytes(jpeg_decompress_struct& d, bool twoPassOutput) {
+    int64_t total = 0;
+    if (d.buffered_image || jpeg_has_multiple_scans(&d)) {
+        // As libjpeg sizes them: blocks rounded up to whole sampling groups.
+        const int components = std::clamp(d.num_components, 0, MAX_COMPONENTS);
+        for (int i = 0; i < components && d.comp_info != nullptr; ++i) {
+            const jpeg_component_info& c = d.comp_info[i];
+            const int64_t h = std::max(c.h_samp_factor, 1), v = std::max(c.v_samp_factor, 1);
+            const int64_t across = (static_cast<int64_t>(c.width_in_blocks) + h - 1) / h * h;
+            const int64_t down = (static_cast<int64_t>(c.height_in_blocks) + v - 1) / v * v;
+            total += across * down * static_cast<int64_t>(sizeof(JBLOCK));
+        }
     }
+    if (twoPassOutput)
+        total += static_cast<int64_t>(d.output_width) * d.output_height * std::max(d.out_color_components, 1);
+    return total;
 }
 
 CodecContext::CodecContext(TGraphic* progressOwner) {
@@ -237,7 +266,8 @@ CodecContext::CodecContext(TGraphic* progressOwner) {
     errors_.context = this;
     progress_.pub.progress_monitor = &ReportCodecProgress;
     progress_.owner = progressOwner;
-    progress_.lastPercent = -1;
+    // As though 0 had been reported: the start report already said so.
+    progress_.lastPercent = 0;
     hasProgress_ = progressOwner != nullptr;
 }
 
@@ -249,9 +279,10 @@ void CodecContext::CreateDecompress() {
     created_ = true;  // jpeg_destroy copes with a half-made object
     Run([this] { jpeg_CreateDecompress(&d_, JPEG_LIB_VERSION, sizeof(d_)); });
     d_.client_data = this;
-    // All memory counts as available (JPEGMEM in the environment would limit
-    // it), so libjpeg never asks for the backing store it does not have.
-    d_.mem->max_memory_to_use = 0;
+    // Our own ceiling, whatever JPEGMEM says. Pictures are checked against it
+    // before decoding; should libjpeg still reach it, it asks for the backing
+    // store it does not have, and that reads as "too large" (see Fail).
+    d_.mem->max_memory_to_use = static_cast<long>(kMaxPictureBytes);
     if (hasProgress_) d_.progress = &progress_.pub;
 }
 
@@ -261,7 +292,7 @@ void CodecContext::CreateCompress() {
     created_ = true;
     Run([this] { jpeg_CreateCompress(&c_, JPEG_LIB_VERSION, sizeof(c_)); });
     c_.client_data = this;
-    c_.mem->max_memory_to_use = 0;
+    c_.mem->max_memory_to_use = static_cast<long>(kMaxPictureBytes);
     if (hasProgress_) c_.progress = &progress_.pub;
 }
 
@@ -286,6 +317,10 @@ void CodecContext::Fail() {
     }
     const int code = errors_.pub.msg_code;
     if (code == JERR_OUT_OF_MEMORY) throw EOutOfMemory("Out of memory");
+    if (code == JERR_NO_BACKING_STORE) {
+        if (isDecompress_) RefuseSize(d_.image_width, d_.image_height);
+        RefuseSize(c_.image_width, c_.image_height);
+    }
     throw EJPEG("JPEG error #" + std::to_string(code));
 }
 

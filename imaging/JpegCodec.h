@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <exception>
+#include <functional>
 
 #include <jpeglib.h>
 
@@ -54,8 +55,22 @@ struct CodecProgress {
 // 500 ms and only when the whole percent changes.
 void ReportCodecProgress(j_common_ptr codec);
 
-// Refuses a picture whose size we would not hold, before anything is allocated.
-void CheckJpegSize(int64_t width, int64_t height);
+// The most memory one picture may cost: its decoded raster plus what libjpeg
+// keeps of the whole image. A baseline picture of kMaxPixels fits; a progressive
+// one of that size, whose coefficients alone take more, does not. It is also the
+// codec's own memory ceiling.
+constexpr int64_t kMaxPictureBytes = int64_t{1} << 30;
+
+// Refuses a picture whose size we would not hold, before anything is allocated:
+// its pixels against kMaxPixels, and its raster (bytesPerPixel a pixel) plus
+// codecBytes against kMaxPictureBytes.
+void CheckJpegSize(int64_t width, int64_t height, int bytesPerPixel = 3, int64_t codecBytes = 0);
+
+// What libjpeg allocates for the whole image once the header is read: the
+// coefficients of every component when the file has several scans (progressive
+// files, or passes shown) and, with two-pass colour reduction, a second copy of
+// the output. Rows and tables are small and left out.
+int64_t CodecWholeImageBytes(jpeg_decompress_struct& d, bool twoPassOutput);
 
 class CodecContext {
 public:
@@ -91,6 +106,11 @@ public:
     J_DCT_METHOD finalDctMethod = JDCT_ISLOW;
     boolean finalTwoPassQuantize = FALSE;
     J_DITHER_MODE finalDitherMode = JDITHER_FS;
+
+    // Runs after every running progress report, inside the codec call: the
+    // handler may have copied, resized or replaced what the codec works on.
+    // What it throws ends the operation like the handler's own exception.
+    std::function<void()> AfterProgress;
 
     // For callbacks: Park keeps what our code threw; LeaveCodec then jumps back
     // to Run from a frame that holds nothing with a destructor.

@@ -4,9 +4,10 @@
 # Prints one line per package it installs; apt's own output is shown only when it fails.
 set -eu
 need=()
+# clang-14 and its runtime (libFuzzer, the sanitizers) build the fuzzers of fuzz/.
 for pkg in g++ cmake ninja-build qt6-base-dev libjpeg62-turbo-dev libgtest-dev \
            imagemagick \
-           libgl-dev; do
+           libgl-dev clang-14 libclang-rt-14-dev; do
   dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || need+=("$pkg")
 done
 [ ${#need[@]} -eq 0 ] && exit 0

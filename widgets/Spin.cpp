@@ -1,5 +1,6 @@
 #include "widgets/Spin.h"
 
+#include <QEvent>
 #include <QFrame>
 #include <QLineEdit>
 #include <QToolButton>
@@ -94,6 +95,23 @@ bool TCSpinEdit::OwnKeyDown(uint16_t key) {
         return true;
     }
     return false;
+}
+
+bool TCSpinEdit::HandleEvent(QObject* target, QEvent* event) {
+    QLineEdit* edit = GetLineEdit();
+    if (edit == nullptr || target != edit) return TCustomEdit::HandleEvent(target, event);
+    const QEvent::Type type = event->type();
+    if (type == QEvent::FocusOut && heldByKey_) {
+        heldByKey_ = false;
+        SetReadOnly(false);
+    }
+    const bool wasReadOnly = GetReadOnly();
+    const bool handled = TCustomEdit::HandleEvent(target, event);
+    if (type == QEvent::KeyPress && !wasReadOnly && GetReadOnly()) heldByKey_ = true;
+    // Made writable again (its key-up, or code): nothing is held any more, and a
+    // read-only state set later by code is not ours to end.
+    if (!GetReadOnly()) heldByKey_ = false;
+    return handled;
 }
 
 void TCSpinEdit::SetBounds(int left, int top, int width, int height) {

@@ -39,6 +39,10 @@ public:
 protected:
     bool AcceptsChar(char32_t c) const override;
     bool OwnKeyDown(uint16_t key) override;
+    // A read-only state that a key-down handler sets holds while that key is
+    // down; its key-up may never come here (Tab, Shift+Tab or an accelerator
+    // moves the focus first), so leaving the field ends it too.
+    bool HandleEvent(QObject* target, QEvent* event) override;
 
 private:
     void Step(long long delta);
@@ -46,6 +50,7 @@ private:
     int minValue_ = 0;
     int maxValue_ = 0;
     int increment_ = 1;
+    bool heldByKey_ = false;  // read-only since a key-down handler made it so
     QToolButton* up_;
     QToolButton* down_;
 };
