@@ -4,12 +4,12 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "FuzzInput.h"
 #include "JpegFuzzing.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     vmk::TMemoryStream stream;
-    if (size > 0) stream.WriteBuffer(data, static_cast<int64_t>(size));
-    stream.SetPosition(0);
+    vmk::fuzzing::FillStream(stream, data, size);
     vmk::TJPEGImage image;
     try {
         image.ReadData(stream);
