@@ -8,10 +8,8 @@
 #include <QDropEvent>
 #include <QEventLoop>
 #include <QImage>
-#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMimeData>
-#include <QMouseEvent>
 #include <QTimer>
 #include <QUrl>
 #include <QWidget>
@@ -27,7 +25,7 @@
 #include "app/MainForm.h"
 #include "app/Program.h"
 #include "tools/KeyNames.h"
-#include "widgets/Keys.h"
+#include "tools/UserInput.h"
 
 namespace vmk {
 namespace {
@@ -256,20 +254,14 @@ private:
     }
 
     void Type(const Words& w) {
-        auto& e = FindAs<TCustomEdit>(w[1], "an edit");
-        e.GetLineEdit()->end(false);
-        for (char32_t ch : QString::fromStdString(w[2]).toUcs4()) TypeChar(e, ch);
+        TypeText(FindAs<TCustomEdit>(w[1], "an edit"), w[2]);
     }
 
     void Key(const Words& w) {
         auto& c = FindAs<TControl>(w[1], "a control");
         uint16_t vk = 0;
         if (!VirtualKeyFromName(w[2], vk)) Fail(2, "unknown key " + w[2]);
-        TQtKeyStroke stroke;
-        if (!QtKeyFromVirtualKey(vk, stroke)) Fail(2, "key " + w[2] + " cannot be pressed");
-        QWidget* target = KeyTarget(c);
-        SendKey(target, QEvent::KeyPress, stroke);
-        SendKey(target, QEvent::KeyRelease, stroke);
+        if (!PressVirtualKey(c, vk)) Fail(2, "key " + w[2] + " cannot be pressed");
     }
 
     void Select(const Words& w) {
@@ -384,52 +376,20 @@ private:
         }
     }
 
-    static QWidget* KeyTarget(TControl& c) {
-        if (auto* e = dynamic_cast<TCustomEdit*>(&c)) return e->GetLineEdit();
-        return c.GetWidget();
-    }
-
-    static void SendKey(QWidget* target, QEvent::Type type, const TQtKeyStroke& stroke) {
-        QKeyEvent event(type, stroke.key, Qt::KeyboardModifiers(static_cast<int>(stroke.modifiers)),
-                        QString::fromStdString(stroke.text));
-        QCoreApplication::sendEvent(target, &event);
-    }
-
-    void TypeChar(TCustomEdit& e, char32_t ch) {
-        TQtKeyStroke stroke;
-        const QString text = QString::fromUcs4(&ch, 1);
-        if (ch >= U'a' && ch <= U'z') {
-            stroke.key = Qt::Key_A + static_cast<int>(ch - U'a');
-        } else if (ch >= U'A' && ch <= U'Z') {
-            stroke.key = Qt::Key_A + static_cast<int>(ch - U'A');
-            stroke.modifiers = Qt::ShiftModifier;
-        } else if (ch < 0x80) {
-            stroke.key = static_cast<int>(ch);  // Qt's key codes for ASCII signs are the signs
-        } else {
-            stroke.key = Qt::Key_unknown;
-        }
-        stroke.text = text.toStdString();
-        SendKey(e.GetLineEdit(), QEvent::KeyPress, stroke);
-        SendKey(e.GetLineEdit(), QEvent::KeyRelease, stroke);
-    }
-
     void Mouse(const std::vector<std::string>& w) {
         auto& c = FindAs<TControl>(w[1], "a control");
         if (!c.IsShowing()) Fail(1, w[1] + " is hidden");
-        const QPointF pos(ParseInt(w[3]), ParseInt(w[4]));
-        const QPointF global = c.GetWidget()->mapToGlobal(pos);
+        const int x = ParseInt(w[3]), y = ParseInt(w[4]);
         if (w[2] == "move") {
             Need(w, 5, 5);
-            QMouseEvent event(QEvent::MouseMove, pos, global, Qt::NoButton, Qt::NoButton, Qt::NoModifier);
-            QCoreApplication::sendEvent(c.GetWidget(), &event);
+            SendMouse(c, QEvent::MouseMove, x, y);
         } else if (w[2] == "up") {
             Qt::MouseButton button = Qt::LeftButton;
             if (w.size() == 6) {
                 if (w[5] == "right") button = Qt::RightButton;
                 else if (w[5] != "left") Fail(2, "unknown mouse button " + w[5]);
             }
-            QMouseEvent event(QEvent::MouseButtonRelease, pos, global, button, Qt::NoButton, Qt::NoModifier);
-            QCoreApplication::sendEvent(c.GetWidget(), &event);
+            SendMouse(c, QEvent::MouseButtonRelease, x, y, button);
         } else {
             Fail(2, "unknown mouse action " + w[2]);
         }

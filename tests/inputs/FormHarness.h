@@ -8,9 +8,7 @@
 
 #include <QApplication>
 #include <QCoreApplication>
-#include <QKeyEvent>
 #include <QLineEdit>
-#include <QMouseEvent>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -25,6 +23,7 @@
 #include "widgets/Dialogs.h"
 #include "widgets/ExtCtrls.h"
 #include "widgets/Forms.h"
+#include "tools/UserInput.h"
 #include "widgets/Keys.h"
 
 namespace vmk::test {
@@ -138,48 +137,19 @@ protected:
     // Moves the window's timers on by ms; they never tick in real time here.
     void Wait(unsigned ms) { clock_.Advance(ms); }
 
-    static void SendKey(TCustomEdit& edit, uint16_t vk, bool down) {
-        TQtKeyStroke stroke;
-        ASSERT_TRUE(QtKeyFromVirtualKey(vk, stroke)) << vk;
-        QKeyEvent event(down ? QEvent::KeyPress : QEvent::KeyRelease, stroke.key,
-                        Qt::KeyboardModifiers::fromInt(static_cast<int>(stroke.modifiers)),
-                        QString::fromStdString(stroke.text));
-        QCoreApplication::sendEvent(edit.GetLineEdit(), &event);
-    }
-    static void KeyDown(TCustomEdit& edit, uint16_t vk) { SendKey(edit, vk, true); }
-    static void KeyUp(TCustomEdit& edit, uint16_t vk) { SendKey(edit, vk, false); }
+    static void KeyDown(TCustomEdit& edit, uint16_t vk) { ASSERT_TRUE(SendVirtualKey(edit, vk, true)) << vk; }
+    static void KeyUp(TCustomEdit& edit, uint16_t vk) { ASSERT_TRUE(SendVirtualKey(edit, vk, false)) << vk; }
     // Key down and up, as a tap of the key.
     static void Key(TCustomEdit& edit, uint16_t vk) {
         KeyDown(edit, vk);
         KeyUp(edit, vk);
     }
     // Types text at the end of the box, one character a key stroke.
-    static void Type(TCustomEdit& edit, const std::string& text) {
-        edit.GetLineEdit()->end(false);
-        for (char c : text) {
-            const QString s(QChar::fromLatin1(c));
-            QKeyEvent press(QEvent::KeyPress, KeyOfChar(c), Qt::NoModifier, s);
-            QCoreApplication::sendEvent(edit.GetLineEdit(), &press);
-            QKeyEvent release(QEvent::KeyRelease, KeyOfChar(c), Qt::NoModifier, s);
-            QCoreApplication::sendEvent(edit.GetLineEdit(), &release);
-        }
-    }
-    static int KeyOfChar(char c) {
-        if (c >= 'a' && c <= 'z') return Qt::Key_A + (c - 'a');
-        if (c >= 'A' && c <= 'Z') return Qt::Key_A + (c - 'A');
-        if (c >= '0' && c <= '9') return Qt::Key_0 + (c - '0');
-        return static_cast<unsigned char>(c);  // Latin-1 punctuation: Qt's key is the character
-    }
+    static void Type(TCustomEdit& edit, const std::string& text) { TypeText(edit, text); }
 
     static void Mouse(TControl& control, QEvent::Type type, int x, int y,
                       Qt::MouseButton button = Qt::NoButton) {
-        QWidget* w = control.GetWidget();
-        const QPointF local(x, y);
-        const QPointF global = w->mapToGlobal(local);
-        const Qt::MouseButtons held = type == QEvent::MouseButtonPress ? Qt::MouseButtons(button)
-                                                                       : Qt::MouseButtons();
-        QMouseEvent event(type, local, global, button, held, Qt::NoModifier);
-        QCoreApplication::sendEvent(w, &event);
+        SendMouse(control, type, x, y, button);
     }
     static void MouseMove(TControl& control, int x, int y) {
         Mouse(control, QEvent::MouseMove, x, y);
