@@ -1,24 +1,23 @@
 #pragma once
 
-// The real main window offscreen with a scripted user, a scratch folder per
-// test, and small pictures built in code with the composition we expect.
+// Small pictures built in code, the composition we expect of them, and the
+// codec round trips the tests compare against.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "app/MainForm.h"
-#include "core/FileUtils.h"
+#include "core/Streams.h"
+#include "imaging/Graphics.h"
 #include "imaging/Jpeg.h"
-#include "output/Compose.h"
-#include "widgets/Dialogs.h"
-#include "widgets/Forms.h"
 
 namespace vmk::test {
 
@@ -176,85 +175,14 @@ inline void SaveJpeg(TBitmap& bitmap, const std::string& path, int quality = 90)
     j.SaveToFile(path);
 }
 
-// The main window, built as at start-up, with a scripted user and every
-// output setting at a known value.
-class FormTest : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        Application->Initialize();
-        Application->SetTitle(kApplicationTitle);
-    }
-
-    void SetUp() override {
-        char pattern[] = "/tmp/vmk-output-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = std::string(pattern) + "/";
-        setenv("VELLUMARK_REGISTRY", (dir_ + "registry.reg").c_str(), 1);
-        auto scripted = std::make_unique<TScriptedModal>();
-        modal_ = scripted.get();
-        SetModalInterface(std::move(scripted));
-        FilePaths().Clear();
-        Application->CreateForm(MainForm);
-        form_ = MainForm;
-        form_->CoverTransparent->SetChecked(true);
-        form_->AutoDetTrans->SetChecked(true);
-        form_->LT->SetChecked(true);
-        form_->BMP->SetChecked(true);
-        form_->Prefix->SetChecked(true);
-        form_->FileFix->SetText("VMK_");
-        form_->Path->SetText("");
-        form_->JPGQuality->SetValue(85);
-        modal_->ClearBoxes();
-    }
-
-    void TearDown() override {
-        Application->DestroyForms();
-        FilePaths().Clear();
-        SetModalInterface(nullptr);
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
-
-    // A file the run knows of, as the file list would add it.
-    void AddSource(const std::string& path) {
-        FilePaths().Add(path);
-        form_->FilesList->GetItems().Add(ExtractFileName(path));
-        form_->FileListSave->GetItems().Add(ExtractFileName(path));
-    }
-
-    std::string WriteCover(TBitmap& cover, const std::string& name = "cover.bmp") {
-        const std::string path = dir_ + name;
-        cover.SaveToFile(path);
-        form_->CoverFile->SetText(path);
-        return path;
-    }
-
-    void Place(TRadioButton* button, int left = 0, int top = 0) {
-        button->SetChecked(true);
-        // The offsets are set after the button: choosing a position may fill them in.
-        if (button == form_->OtherPos) {
-            form_->CoverLeft->SetValue(left);
-            form_->CoverTop->SetValue(top);
-        }
-    }
-
-    void RunProcess() { form_->Process->Click(); }
-
-    // The boxes shown since the last call, as "message: ..." or "error: ...".
-    std::vector<std::string> TakeBoxes() {
-        std::vector<std::string> texts;
-        while (modal_->HasBox()) {
-            const auto box = modal_->TakeBox();
-            texts.push_back((box.kind == TScriptedModal::Box::Message ? "message: " : "error: ") + box.text);
-        }
-        return texts;
-    }
-
-    std::string dir_;
-    TMainForm* form_ = nullptr;
-    TScriptedModal* modal_ = nullptr;
-};
-
-inline const std::string kDone = "message: Operation done! All files have been saved successfully.";
+// A 24-bit picture of w x h whose pixel (x, y) has colour paint(x, y).
+inline Pic Painted(int width, int height, const std::function<TColor(int, int)>& paint) {
+    Pic out = std::make_unique<TBitmap>();
+    out->SetPixelFormat(TPixelFormat::pf24bit);
+    out->SetSize(width, height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) out->GetCanvas().SetPixel(x, y, paint(x, y));
+    return out;
+}
 
 }  // namespace vmk::test
