@@ -40,17 +40,24 @@ inline std::vector<std::string> Listing(const std::string& folder) {
     return names;
 }
 
+// A 24-bit picture of w x h whose pixel (x, y) has colour paint(x, y).
+inline Pic Painted(int width, int height, const std::function<TColor(int, int)>& paint) {
+    Pic out = std::make_unique<TBitmap>();
+    out->SetPixelFormat(TPixelFormat::pf24bit);
+    out->SetSize(width, height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) out->GetCanvas().SetPixel(x, y, paint(x, y));
+    return out;
+}
+
 // A picture whose pixels cycle through colours; palette formats get exactly
 // those colours as their palette, so every pixel is held exactly.
 inline Pic MakePicture(TPixelFormat format, int width, int height, const std::vector<TColor>& colours,
                            int seed = 0) {
-    Pic out = std::make_unique<TBitmap>();
+    Pic out = Painted(width, height, [&](int x, int y) {
+        return colours[static_cast<size_t>(x * 3 + y * 5 + seed) % colours.size()];
+    });
     TBitmap& b = *out;
-    b.SetPixelFormat(TPixelFormat::pf24bit);
-    b.SetSize(width, height);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            b.GetCanvas().SetPixel(x, y, colours[static_cast<size_t>(x * 3 + y * 5 + seed) % colours.size()]);
     if (BitsPerPixel(format) <= 8 && format != TPixelFormat::pfDevice) {
         auto palette = std::make_shared<TLogPalette>();
         for (TColor c : colours) palette->Entries.push_back({GetRValue(c), GetGValue(c), GetBValue(c), 0});
@@ -62,30 +69,18 @@ inline Pic MakePicture(TPixelFormat format, int width, int height, const std::ve
 
 // A smooth picture that JPEG holds well.
 inline Pic MakeGradient(int width, int height) {
-    Pic out = std::make_unique<TBitmap>();
-    TBitmap& b = *out;
-    b.SetPixelFormat(TPixelFormat::pf24bit);
-    b.SetSize(width, height);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            b.GetCanvas().SetPixel(x, y, RGBColor(static_cast<uint8_t>(x * 255 / width),
-                                                  static_cast<uint8_t>(y * 255 / height), 128));
-    return out;
+    return Painted(width, height, [&](int x, int y) {
+        return RGBColor(static_cast<uint8_t>(x * 255 / width), static_cast<uint8_t>(y * 255 / height), 128);
+    });
 }
 
 // The cover of most tests: bottom-left pixel (its automatic transparent colour)
 // and a diagonal band in trans, the rest in blocks of the given colours.
 inline Pic MakeCover(int width, int height, TColor trans, const std::vector<TColor>& colours) {
-    Pic out = std::make_unique<TBitmap>();
-    TBitmap& b = *out;
-    b.SetPixelFormat(TPixelFormat::pf24bit);
-    b.SetSize(width, height);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            const bool band = (x + y) % 4 == 0 || (x == 0 && y == height - 1);
-            b.GetCanvas().SetPixel(x, y, band ? trans : colours[static_cast<size_t>(x / 2 + y) % colours.size()]);
-        }
-    return out;
+    return Painted(width, height, [&](int x, int y) {
+        const bool band = (x + y) % 4 == 0 || (x == 0 && y == height - 1);
+        return band ? trans : colours[static_cast<size_t>(x / 2 + y) % colours.size()];
+    });
 }
 
 // What drawing cover at (x, y) onto picture must give, pixel by pixel: the
@@ -173,16 +168,6 @@ inline void SaveJpeg(TBitmap& bitmap, const std::string& path, int quality = 90)
     j.Assign(bitmap);
     j.SetSaveQuality(static_cast<uint8_t>(quality));
     j.SaveToFile(path);
-}
-
-// A 24-bit picture of w x h whose pixel (x, y) has colour paint(x, y).
-inline Pic Painted(int width, int height, const std::function<TColor(int, int)>& paint) {
-    Pic out = std::make_unique<TBitmap>();
-    out->SetPixelFormat(TPixelFormat::pf24bit);
-    out->SetSize(width, height);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) out->GetCanvas().SetPixel(x, y, paint(x, y));
-    return out;
 }
 
 }  // namespace vmk::test
