@@ -8,10 +8,8 @@
 #include <QDropEvent>
 #include <QEventLoop>
 #include <QImage>
-#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMimeData>
-#include <QMouseEvent>
 #include <QTimer>
 #include <QUrl>
 #include <QWidget>
@@ -26,7 +24,8 @@
 
 #include "app/MainForm.h"
 #include "app/Program.h"
-#include "widgets/Keys.h"
+#include "tools/KeyNames.h"
+#include "tools/UserInput.h"
 
 namespace vmk {
 namespace {
@@ -137,7 +136,6 @@ public:
         try {
             while (std::getline(in, line)) {
                 ++number;
-                line_ = number;
                 const std::vector<std::string> words = SplitWords(line);
                 if (words.empty() || words[0][0] == '#') continue;
                 Execute(words);
@@ -179,171 +177,184 @@ private:
         if (!c.GetWidget()->isEnabled()) Fail(1, c.GetName() + " is disabled");
     }
 
-    void Execute(const std::vector<std::string>& w) {
-        const std::string& cmd = w[0];
-        if (cmd == "answer") return Answer(w);
-        if (cmd == "click") {
-            Need(w, 2, 2);
-            TComponent& c = Find(w[1]);
-            if (auto* b = dynamic_cast<TButton*>(&c)) {
-                Usable(*b);
-                b->Click();
-            } else if (auto* bc = dynamic_cast<TButtonControl*>(&c)) {
-                Usable(*bc);
-                bc->Click();
-            } else {
-                Fail(2, w[1] + " cannot be clicked");
-            }
+    using Words = std::vector<std::string>;
+
+    // One line per command: its name, how many words it takes (the name
+    // included) and what it does. Commands with their own word checks take any.
+    struct Command {
+        const char* name;
+        size_t minWords;
+        size_t maxWords;
+        void (Interpreter::*run)(const Words&);
+    };
+
+    void Execute(const Words& w) {
+        constexpr size_t any = SIZE_MAX;
+        static constexpr Command kCommands[] = {
+            {"answer", 1, any, &Interpreter::Answer},
+            {"click", 2, 2, &Interpreter::ClickControl},
+            {"check", 3, 3, &Interpreter::Check},
+            {"text", 3, 3, &Interpreter::Text},
+            {"type", 3, 3, &Interpreter::Type},
+            {"key", 3, 3, &Interpreter::Key},
+            {"select", 3, 3, &Interpreter::Select},
+            {"tab", 2, 2, &Interpreter::Tab},
+            {"mouse", 5, 6, &Interpreter::Mouse},
+            {"drop", 1, any, &Interpreter::Drop},
+            {"scroll", 4, 4, &Interpreter::Scroll},
+            {"wait", 2, 2, &Interpreter::Wait},
+            {"workers", 2, 2, &Interpreter::Workers},
+            {"resize", 3, 3, &Interpreter::Resize},
+            {"close", 1, 1, &Interpreter::CloseWindow},
+            {"expect", 3, 3, &Interpreter::Expect},
+            {"expect-message", 2, 2, &Interpreter::ExpectBox},
+            {"expect-error", 2, 2, &Interpreter::ExpectBox},
+            {"expect-no-message", 1, 1, &Interpreter::ExpectNoBox},
+            {"pixel", 5, 5, &Interpreter::Pixel},
+            {"save-picture", 3, 3, &Interpreter::SavePicture},
+            {"screenshot", 2, 2, &Interpreter::Screenshot},
+        };
+        for (const Command& c : kCommands) {
+            if (w[0] != c.name) continue;
+            Need(w, c.minWords, c.maxWords);
+            (this->*c.run)(w);
             return;
         }
-        if (cmd == "check") {
-            Need(w, 3, 3);
-            auto& b = FindAs<TButtonControl>(w[1], "a check box or radio button");
-            const bool want = ParseBool(w[2]);
-            Usable(b);
-            if (b.GetChecked() != want) b.Click();
-            return;
+        Fail(2, "unknown command " + w[0]);
+    }
+
+    void ClickControl(const Words& w) {
+        TComponent& c = Find(w[1]);
+        if (auto* b = dynamic_cast<TButton*>(&c)) {
+            Usable(*b);
+            b->Click();
+        } else if (auto* bc = dynamic_cast<TButtonControl*>(&c)) {
+            Usable(*bc);
+            bc->Click();
+        } else {
+            Fail(2, w[1] + " cannot be clicked");
         }
-        if (cmd == "text") {
-            Need(w, 3, 3);
-            auto& e = FindAs<TCustomEdit>(w[1], "an edit");
-            QLineEdit* le = e.GetLineEdit();
-            // As a paste: one change, which a read-only box refuses.
-            if (!le->isReadOnly()) {
-                le->selectAll();
-                le->insert(QString::fromStdString(w[2]));
-            }
-            return;
+    }
+
+    void Check(const Words& w) {
+        auto& b = FindAs<TButtonControl>(w[1], "a check box or radio button");
+        const bool want = ParseBool(w[2]);
+        Usable(b);
+        if (b.GetChecked() != want) b.Click();
+    }
+
+    void Text(const Words& w) {
+        auto& e = FindAs<TCustomEdit>(w[1], "an edit");
+        QLineEdit* le = e.GetLineEdit();
+        // As a paste: one change, which a read-only box refuses.
+        if (!le->isReadOnly()) {
+            le->selectAll();
+            le->insert(QString::fromStdString(w[2]));
         }
-        if (cmd == "type") {
-            Need(w, 3, 3);
-            auto& e = FindAs<TCustomEdit>(w[1], "an edit");
-            e.GetLineEdit()->end(false);
-            for (char32_t ch : QString::fromStdString(w[2]).toUcs4()) TypeChar(e, ch);
-            return;
+    }
+
+    void Type(const Words& w) {
+        TypeText(FindAs<TCustomEdit>(w[1], "an edit"), w[2]);
+    }
+
+    void Key(const Words& w) {
+        auto& c = FindAs<TControl>(w[1], "a control");
+        uint16_t vk = 0;
+        if (!VirtualKeyFromName(w[2], vk)) Fail(2, "unknown key " + w[2]);
+        if (!PressVirtualKey(c, vk)) Fail(2, "key " + w[2] + " cannot be pressed");
+    }
+
+    void Select(const Words& w) {
+        auto& l = FindAs<TListBox>(w[1], "a list box");
+        const int index = ParseInt(w[2]);
+        if (index < 0 || index >= l.GetCount()) Fail(1, "no line " + w[2] + " in " + w[1]);
+        l.SelectByUser(index);
+    }
+
+    void Tab(const Words& w) {
+        const int index = ParseInt(w[1]);
+        if (index < 0 || index >= Form().Tabs->GetPageCount()) Fail(1, "no page " + w[1]);
+        Form().Tabs->SelectByUser(index);
+    }
+
+    void Scroll(const Words& w) {
+        auto& image = FindAs<TImage>(w[1], "an image");
+        if (!image.IsShowing()) Fail(1, w[1] + " is hidden");
+        image.ScrollTo(ParseInt(w[2]), ParseInt(w[3]));
+    }
+
+    void Wait(const Words& w) {
+        const int ms = ParseInt(w[1]);
+        QEventLoop loop;
+        QTimer::singleShot(std::max(ms, 0), &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+
+    // How many threads the next runs use; 0: every core.
+    void Workers(const Words& w) { Form().RunState.Workers = ParseInt(w[1]); }
+
+    void Resize(const Words& w) {
+        Form().SetClientSize(ParseInt(w[1]), ParseInt(w[2]));
+        QCoreApplication::processEvents();
+    }
+
+    void CloseWindow(const Words&) {
+        Form().Close();
+        QCoreApplication::processEvents();
+        closed_ = true;
+    }
+
+    void Expect(const Words& w) {
+        const std::string got = Property(w[1]);
+        if (got != w[2]) Fail(1, "expected " + w[2] + ", got " + got);
+    }
+
+    static const char* BoxName(TScriptedModal::Box::Kind kind) {
+        return kind == TScriptedModal::Box::Message ? "message" : "error";
+    }
+
+    void ExpectBox(const Words& w) {
+        const auto kind = w[0] == "expect-message" ? TScriptedModal::Box::Message : TScriptedModal::Box::Error;
+        if (!modal_.HasBox()) Fail(1, std::string("expected ") + BoxName(kind) + " " + w[1] + ", got no box");
+        const TScriptedModal::Box box = modal_.TakeBox();
+        if (box.kind != kind || box.text != w[1])
+            Fail(1, std::string("expected ") + BoxName(kind) + " " + w[1] + ", got " + BoxName(box.kind) + " " +
+                        box.text);
+    }
+
+    void ExpectNoBox(const Words&) {
+        if (!modal_.HasBox()) return;
+        const TScriptedModal::Box& box = modal_.Boxes().front();
+        Fail(1, std::string("expected no box, got ") + BoxName(box.kind) + " " + box.text);
+    }
+
+    void Pixel(const Words& w) {
+        auto& image = FindAs<TImage>(w[1], "an image");
+        const int x = ParseInt(w[2]), y = ParseInt(w[3]);
+        const TColor want = static_cast<TColor>(ParseNumber(w[4]));
+        TBitmap bitmap;
+        PictureAsBitmap(image, bitmap);
+        if (x < 0 || y < 0 || x >= bitmap.Width() || y >= bitmap.Height())
+            Fail(1, "pixel " + w[2] + "," + w[3] + " is outside the picture");
+        const TColor got = bitmap.GetPixelColor(x, y);
+        if (got != want) Fail(1, "expected " + Hex(want) + ", got " + Hex(got));
+    }
+
+    void SavePicture(const Words& w) {
+        auto& image = FindAs<TImage>(w[1], "an image");
+        TBitmap bitmap;
+        PictureAsBitmap(image, bitmap);
+        try {
+            if (bitmap.GetPixelFormat() != TPixelFormat::pf24bit) bitmap.SetPixelFormat(TPixelFormat::pf24bit);
+            bitmap.SaveToFile(w[2]);
+        } catch (const std::exception& e) {
+            Fail(1, std::string("cannot save the picture: ") + e.what());
         }
-        if (cmd == "key") {
-            Need(w, 3, 3);
-            auto& c = FindAs<TControl>(w[1], "a control");
-            uint16_t vk = 0;
-            if (!VirtualKeyFromName(w[2], vk)) Fail(2, "unknown key " + w[2]);
-            TQtKeyStroke stroke;
-            if (!QtKeyFromVirtualKey(vk, stroke)) Fail(2, "key " + w[2] + " cannot be pressed");
-            QWidget* target = KeyTarget(c);
-            SendKey(target, QEvent::KeyPress, stroke);
-            SendKey(target, QEvent::KeyRelease, stroke);
-            return;
-        }
-        if (cmd == "select") {
-            Need(w, 3, 3);
-            auto& l = FindAs<TListBox>(w[1], "a list box");
-            const int index = ParseInt(w[2]);
-            if (index < 0 || index >= l.GetCount()) Fail(1, "no line " + w[2] + " in " + w[1]);
-            l.SelectByUser(index);
-            return;
-        }
-        if (cmd == "tab") {
-            Need(w, 2, 2);
-            const int index = ParseInt(w[1]);
-            if (index < 0 || index >= Form().Tabs->GetPageCount()) Fail(1, "no page " + w[1]);
-            Form().Tabs->SelectByUser(index);
-            return;
-        }
-        if (cmd == "mouse") return Mouse(w);
-        if (cmd == "drop") return Drop(w);
-        if (cmd == "scroll") {
-            Need(w, 4, 4);
-            auto& image = FindAs<TImage>(w[1], "an image");
-            if (!image.IsShowing()) Fail(1, w[1] + " is hidden");
-            image.ScrollTo(ParseInt(w[2]), ParseInt(w[3]));
-            return;
-        }
-        if (cmd == "wait") {
-            Need(w, 2, 2);
-            const int ms = ParseInt(w[1]);
-            QEventLoop loop;
-            QTimer::singleShot(std::max(ms, 0), &loop, &QEventLoop::quit);
-            loop.exec();
-            return;
-        }
-        if (cmd == "workers") {  // how many threads the next runs use; 0: every core
-            Need(w, 2, 2);
-            Form().RunState.Workers = ParseInt(w[1]);
-            return;
-        }
-        if (cmd == "resize") {
-            Need(w, 3, 3);
-            Form().SetClientSize(ParseInt(w[1]), ParseInt(w[2]));
-            QCoreApplication::processEvents();
-            return;
-        }
-        if (cmd == "close") {
-            Need(w, 1, 1);
-            Form().Close();
-            QCoreApplication::processEvents();
-            closed_ = true;
-            return;
-        }
-        if (cmd == "expect") {
-            Need(w, 3, 3);
-            const std::string got = Property(w[1]);
-            if (got != w[2]) Fail(1, "expected " + w[2] + ", got " + got);
-            return;
-        }
-        if (cmd == "expect-message" || cmd == "expect-error") {
-            Need(w, 2, 2);
-            const auto kind = cmd == "expect-message" ? TScriptedModal::Box::Message : TScriptedModal::Box::Error;
-            const char* name = kind == TScriptedModal::Box::Message ? "message" : "error";
-            if (!modal_.HasBox()) Fail(1, std::string("expected ") + name + " " + w[1] + ", got no box");
-            const TScriptedModal::Box box = modal_.TakeBox();
-            const char* gotName = box.kind == TScriptedModal::Box::Message ? "message" : "error";
-            if (box.kind != kind || box.text != w[1])
-                Fail(1, std::string("expected ") + name + " " + w[1] + ", got " + gotName + " " + box.text);
-            return;
-        }
-        if (cmd == "expect-no-message") {
-            Need(w, 1, 1);
-            if (modal_.HasBox()) {
-                const TScriptedModal::Box& box = modal_.Boxes().front();
-                Fail(1, std::string("expected no box, got ") +
-                            (box.kind == TScriptedModal::Box::Message ? "message " : "error ") + box.text);
-            }
-            return;
-        }
-        if (cmd == "pixel") {
-            Need(w, 5, 5);
-            auto& image = FindAs<TImage>(w[1], "an image");
-            const int x = ParseInt(w[2]), y = ParseInt(w[3]);
-            const TColor want = static_cast<TColor>(ParseNumber(w[4]));
-            TBitmap bitmap;
-            PictureAsBitmap(image, bitmap);
-            if (x < 0 || y < 0 || x >= bitmap.Width() || y >= bitmap.Height())
-                Fail(1, "pixel " + w[2] + "," + w[3] + " is outside the picture");
-            const TColor got = bitmap.GetPixelColor(x, y);
-            if (got != want) Fail(1, "expected " + Hex(want) + ", got " + Hex(got));
-            return;
-        }
-        if (cmd == "save-picture") {
-            Need(w, 3, 3);
-            auto& image = FindAs<TImage>(w[1], "an image");
-            TBitmap bitmap;
-            PictureAsBitmap(image, bitmap);
-            try {
-                if (bitmap.GetPixelFormat() != TPixelFormat::pf24bit) bitmap.SetPixelFormat(TPixelFormat::pf24bit);
-                bitmap.SaveToFile(w[2]);
-            } catch (const std::exception& e) {
-                Fail(1, std::string("cannot save the picture: ") + e.what());
-            }
-            return;
-        }
-        if (cmd == "screenshot") {
-            Need(w, 2, 2);
-            QCoreApplication::processEvents();
-            if (!Form().GetWidget()->grab().save(QString::fromStdString(w[1]), "PNG"))
-                Fail(1, "cannot write " + w[1]);
-            return;
-        }
-        Fail(2, "unknown command " + cmd);
+    }
+
+    void Screenshot(const Words& w) {
+        QCoreApplication::processEvents();
+        if (!Form().GetWidget()->grab().save(QString::fromStdString(w[1]), "PNG")) Fail(1, "cannot write " + w[1]);
     }
 
     void Answer(const std::vector<std::string>& w) {
@@ -365,53 +376,20 @@ private:
         }
     }
 
-    static QWidget* KeyTarget(TControl& c) {
-        if (auto* e = dynamic_cast<TCustomEdit*>(&c)) return e->GetLineEdit();
-        return c.GetWidget();
-    }
-
-    static void SendKey(QWidget* target, QEvent::Type type, const TQtKeyStroke& stroke) {
-        QKeyEvent event(type, stroke.key, Qt::KeyboardModifiers(static_cast<int>(stroke.modifiers)),
-                        QString::fromStdString(stroke.text));
-        QCoreApplication::sendEvent(target, &event);
-    }
-
-    void TypeChar(TCustomEdit& e, char32_t ch) {
-        TQtKeyStroke stroke;
-        const QString text = QString::fromUcs4(&ch, 1);
-        if (ch >= U'a' && ch <= U'z') {
-            stroke.key = Qt::Key_A + static_cast<int>(ch - U'a');
-        } else if (ch >= U'A' && ch <= U'Z') {
-            stroke.key = Qt::Key_A + static_cast<int>(ch - U'A');
-            stroke.modifiers = Qt::ShiftModifier;
-        } else if (ch < 0x80) {
-            stroke.key = static_cast<int>(ch);  // Qt's key codes for ASCII signs are the signs
-        } else {
-            stroke.key = Qt::Key_unknown;
-        }
-        stroke.text = text.toStdString();
-        SendKey(e.GetLineEdit(), QEvent::KeyPress, stroke);
-        SendKey(e.GetLineEdit(), QEvent::KeyRelease, stroke);
-    }
-
     void Mouse(const std::vector<std::string>& w) {
-        Need(w, 5, 6);
         auto& c = FindAs<TControl>(w[1], "a control");
         if (!c.IsShowing()) Fail(1, w[1] + " is hidden");
-        const QPointF pos(ParseInt(w[3]), ParseInt(w[4]));
-        const QPointF global = c.GetWidget()->mapToGlobal(pos);
+        const int x = ParseInt(w[3]), y = ParseInt(w[4]);
         if (w[2] == "move") {
             Need(w, 5, 5);
-            QMouseEvent event(QEvent::MouseMove, pos, global, Qt::NoButton, Qt::NoButton, Qt::NoModifier);
-            QCoreApplication::sendEvent(c.GetWidget(), &event);
+            SendMouse(c, QEvent::MouseMove, x, y);
         } else if (w[2] == "up") {
             Qt::MouseButton button = Qt::LeftButton;
             if (w.size() == 6) {
                 if (w[5] == "right") button = Qt::RightButton;
                 else if (w[5] != "left") Fail(2, "unknown mouse button " + w[5]);
             }
-            QMouseEvent event(QEvent::MouseButtonRelease, pos, global, button, Qt::NoButton, Qt::NoModifier);
-            QCoreApplication::sendEvent(c.GetWidget(), &event);
+            SendMouse(c, QEvent::MouseButtonRelease, x, y, button);
         } else {
             Fail(2, "unknown mouse action " + w[2]);
         }
@@ -514,7 +492,6 @@ private:
     TMainForm* form_;
     TScriptedModal& modal_;
     bool closed_ = false;
-    int line_ = 0;
 };
 
 }  // namespace

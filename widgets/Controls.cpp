@@ -59,13 +59,10 @@ TShiftState ShiftFromQt(unsigned modifiers, unsigned buttons) {
 }
 
 // Watches the Qt events of one control's widgets and hands them to the control.
-// Lives as a child of the widget, so it knows when Qt frees the widget.
+// Lives as a child of the widget, so it goes when Qt frees the widget.
 class TControlHook : public QObject {
 public:
     TControlHook(TControl* owner, QWidget* widget) : QObject(widget), owner_(owner) {}
-    ~TControlHook() override {
-        if (owner_) owner_->widget_ = nullptr;
-    }
     void Detach() { owner_ = nullptr; }
     // Events stop reaching the control (its widget is about to go).
     void Silence() { silent_ = true; }

@@ -3,12 +3,13 @@
 // Visual controls: a TControl wraps one Qt widget and keeps the VCL-style
 // geometry, visibility, enabling and mouse events; a TWinControl can hold others.
 
+#include <QPointer>
+#include <QWidget>
 #include <string>
 #include <vector>
 
 #include "widgets/Classes.h"
 
-class QWidget;
 class QObject;
 class QEvent;
 
@@ -106,7 +107,7 @@ protected:
 private:
     friend class TControlHook;
     friend class TWinControl;
-    QWidget* widget_;
+    QPointer<QWidget> widget_;  // null once Qt has freed the widget
     TControlHook* hook_;
     TWinControl* parent_ = nullptr;
     std::vector<QWidget*> watched_;  // children of widget_, so they go with it

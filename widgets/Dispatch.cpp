@@ -3,7 +3,6 @@
 #include <exception>
 
 #include "core/Exception.h"
-#include "widgets/ExtCtrls.h"
 #include "widgets/Forms.h"
 
 namespace vmk {
@@ -27,7 +26,6 @@ bool Dispatch(const std::function<void()>& handler) {
         } catch (...) {
         }
     }
-    TImage::RefreshAll();
     return ok;
 }
 

@@ -14,7 +14,6 @@
 #include <QWidget>
 #include <algorithm>
 #include <climits>
-#include <set>
 #include <vector>
 
 #include "widgets/Forms.h"
@@ -87,11 +86,6 @@ void TShape::SetShape(TShapeType value) {
 
 namespace {
 
-std::set<TImage*>& LiveImages() {
-    static std::set<TImage*> images;
-    return images;
-}
-
 // The part src of the bitmap as a Qt image; with see-through on, its
 // transparent colour becomes fully transparent.
 QImage ToQImage(TBitmap& bitmap, bool seeThrough, const QRect& src) {
@@ -159,7 +153,7 @@ private:
 };
 
 struct TImage::Cache {
-    // The picture last seen, to notice a new one even when nobody said so.
+    // The picture last seen, to tell a new one from a changed one.
     const TGraphic* graphic = nullptr;
     int width = -1, height = -1;
     std::unique_ptr<TBitmap> decoded;  // a picture of another kind, decoded once
@@ -176,10 +170,9 @@ TImage::TImage(TComponent* owner)
     WatchChild(view_->vert);
     boxWidth_ = GetWidth();
     boxHeight_ = GetHeight();
-    LiveImages().insert(this);
 }
 
-TImage::~TImage() { LiveImages().erase(this); }
+TImage::~TImage() = default;
 
 TCanvas& TImage::GetCanvas() { return picture_->GetBitmap().GetCanvas(); }
 
@@ -295,18 +288,6 @@ void TImage::PictureChanged() {
     Layout();
     if (newPicture) ScrollTo(0, 0);
     Invalidate();
-}
-
-void TImage::RefreshAll() {
-    // Pictures report their changes; this catches only a picture swapped in
-    // without a word. The screen form is rebuilt only when something changed,
-    // since decoding a large JPEG on every event would stall the window.
-    for (TImage* image : LiveImages()) {
-        const Cache& c = *image->cache_;
-        if (c.graphic != image->picture_->GetGraphic() || c.width != image->picture_->GetWidth() ||
-            c.height != image->picture_->GetHeight())
-            image->PictureChanged();
-    }
 }
 
 bool TImage::MapMousePoint(QWidget* source, bool button, int& x, int& y) const {

@@ -94,9 +94,6 @@ public:
     // Drops the cached screen form of the picture and repaints; the image does
     // this itself whenever its picture reports a change.
     void PictureChanged();
-    // PictureChanged for every image whose picture was replaced unannounced;
-    // the dispatch calls it after each event.
-    static void RefreshAll();
 
     // Paints the part area (control coordinates) as shown on screen: for widgets/.
     void Paint(QWidget& target, const QRect& area);

@@ -53,8 +53,4 @@ struct TQtKeyStroke {
 };
 bool QtKeyFromVirtualKey(uint16_t vk, TQtKeyStroke& stroke);
 
-// A key name as vmk-script writes it (PageUp, Back, A, 7, Numpad7, Minus...) or a
-// number (0x21, 33); false when unknown.
-bool VirtualKeyFromName(const std::string& name, uint16_t& vk);
-
 }  // namespace vmk

@@ -8,9 +8,11 @@
 #include <sys/stat.h>
 
 #include "app/Program.h"
-#include "tests/app/MainFormFixture.h"
+#include "support/WindowFixture.h"
 
 using namespace vmk;
+
+using MainFormTest = vmk::test::WindowTest;
 
 namespace {
 
@@ -99,14 +101,14 @@ TEST_F(MainFormTest, EveryControlIsWhereTheLayoutPutsIt) {
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
-        TComponent* c = form->FindComponent(r.name);
+        TComponent* c = form_->FindComponent(r.name);
         ASSERT_NE(c, nullptr);
         EXPECT_TRUE(r.kind(c));
         auto* control = dynamic_cast<TControl*>(c);
         ASSERT_NE(control, nullptr);
         const std::string parent = r.parent;
-        if (parent.size() == 1) EXPECT_EQ(control->GetParent(), form->Tabs->GetPage(parent[0] - '0'));
-        else EXPECT_EQ(control->GetParent(), form->FindComponent(parent));
+        if (parent.size() == 1) EXPECT_EQ(control->GetParent(), form_->Tabs->GetPage(parent[0] - '0'));
+        else EXPECT_EQ(control->GetParent(), form_->FindComponent(parent));
         EXPECT_EQ(control->GetLeft(), r.left);
         EXPECT_EQ(control->GetTop(), r.top);
         if (r.width >= 0) {
@@ -122,147 +124,147 @@ TEST_F(MainFormTest, EveryControlIsWhereTheLayoutPutsIt) {
     }
     // These 52, the notebook, and the five components.
     EXPECT_EQ(std::size(rows), 52u);
-    EXPECT_EQ(form->GetComponentCount(), 58);
+    EXPECT_EQ(form_->GetComponentCount(), 58);
     // The run's own controls stay out of sight until a run starts.
-    EXPECT_FALSE(form->ProgressBar1->GetVisible());
-    EXPECT_FALSE(form->Cancel->GetVisible());
-    EXPECT_EQ(form->Tabs->GetParent(), form.get());
-    EXPECT_EQ(form->Tabs->GetLeft(), -2);
-    EXPECT_EQ(form->Tabs->GetTop(), -2);
-    EXPECT_EQ(form->Tabs->GetPageCaptions(),
+    EXPECT_FALSE(form_->ProgressBar1->GetVisible());
+    EXPECT_FALSE(form_->Cancel->GetVisible());
+    EXPECT_EQ(form_->Tabs->GetParent(), form_);
+    EXPECT_EQ(form_->Tabs->GetLeft(), -2);
+    EXPECT_EQ(form_->Tabs->GetTop(), -2);
+    EXPECT_EQ(form_->Tabs->GetPageCaptions(),
               (std::vector<std::string>{"Files to Edit", "Cover File", "Save Options", "Process", "About"}));
 }
 
 TEST_F(MainFormTest, ControlsCarryTheirSettings) {
-    EXPECT_EQ(form->GetCaption(), "Vellumark");
-    EXPECT_EQ(form->GetWidget()->windowTitle().toStdString(), "Vellumark");
-    const QIcon icon = form->GetWidget()->windowIcon();
+    EXPECT_EQ(form_->GetCaption(), "Vellumark");
+    EXPECT_EQ(form_->GetWidget()->windowTitle().toStdString(), "Vellumark");
+    const QIcon icon = form_->GetWidget()->windowIcon();
     ASSERT_FALSE(icon.isNull());
     EXPECT_EQ(icon.availableSizes().value(0), QSize(32, 32));
-    EXPECT_EQ(form->GetWidget()->minimumSize(), QSize(350, 400));
-    EXPECT_EQ(form->PreviewFiles->GetHint(), "Preview of selected");
-    EXPECT_TRUE(form->PreviewFiles->GetShowHint());
-    EXPECT_TRUE(form->PreviewFiles->GetAutoSize());
-    EXPECT_EQ(form->PreviewCover->GetHint(), "Preview of Cover File");
-    EXPECT_TRUE(form->PreviewCover->GetTransparent());
-    EXPECT_FALSE(form->PreviewSave->GetAutoSize());
-    EXPECT_EQ(form->FilesList->GetItemHeight(), 13);
-    EXPECT_EQ(form->FileListSave->GetItemHeight(), 13);
-    EXPECT_EQ(form->JPGQuality->GetMinValue(), 1);
-    EXPECT_EQ(form->JPGQuality->GetMaxValue(), 100);
-    EXPECT_EQ(form->CoverLeft->GetMinValue(), 0);
-    EXPECT_EQ(form->CoverLeft->GetMaxValue(), 0);
-    EXPECT_EQ(form->CoverTop->GetMaxValue(), 0);
-    EXPECT_TRUE(form->Update->GetDefault());
-    EXPECT_TRUE(form->Process->GetDefault());
-    EXPECT_TRUE(form->Process->GetFont().Bold);
-    EXPECT_EQ(form->Process->GetFont().Height, 11);
-    EXPECT_FALSE(form->Label8->GetVisible());
-    EXPECT_EQ(form->Label8->GetAlignment(), TAlignment::taCenter);
-    EXPECT_EQ(form->Label8->GetFont().Height, 20);
-    EXPECT_TRUE(form->Label8->GetFont().Bold);
-    EXPECT_EQ(form->StaticText1->GetFont().Height, 16);
-    EXPECT_TRUE(form->Label10->GetWordWrap());
-    EXPECT_TRUE(form->Label11->GetWordWrap());
-    EXPECT_EQ(form->Panel1->GetBevelOuter(), TPanelBevel::bvNone);
-    EXPECT_EQ(form->Panel2->GetBevelOuter(), TPanelBevel::bvNone);
-    EXPECT_EQ(form->TransColor->GetShape(), TShapeType::stRectangle);
+    EXPECT_EQ(form_->GetWidget()->minimumSize(), QSize(350, 400));
+    EXPECT_EQ(form_->PreviewFiles->GetHint(), "Preview of selected");
+    EXPECT_TRUE(form_->PreviewFiles->GetShowHint());
+    EXPECT_TRUE(form_->PreviewFiles->GetAutoSize());
+    EXPECT_EQ(form_->PreviewCover->GetHint(), "Preview of Cover File");
+    EXPECT_TRUE(form_->PreviewCover->GetTransparent());
+    EXPECT_FALSE(form_->PreviewSave->GetAutoSize());
+    EXPECT_EQ(form_->FilesList->GetItemHeight(), 13);
+    EXPECT_EQ(form_->FileListSave->GetItemHeight(), 13);
+    EXPECT_EQ(form_->JPGQuality->GetMinValue(), 1);
+    EXPECT_EQ(form_->JPGQuality->GetMaxValue(), 100);
+    EXPECT_EQ(form_->CoverLeft->GetMinValue(), 0);
+    EXPECT_EQ(form_->CoverLeft->GetMaxValue(), 0);
+    EXPECT_EQ(form_->CoverTop->GetMaxValue(), 0);
+    EXPECT_TRUE(form_->Update->GetDefault());
+    EXPECT_TRUE(form_->Process->GetDefault());
+    EXPECT_TRUE(form_->Process->GetFont().Bold);
+    EXPECT_EQ(form_->Process->GetFont().Height, 11);
+    EXPECT_FALSE(form_->Label8->GetVisible());
+    EXPECT_EQ(form_->Label8->GetAlignment(), TAlignment::taCenter);
+    EXPECT_EQ(form_->Label8->GetFont().Height, 20);
+    EXPECT_TRUE(form_->Label8->GetFont().Bold);
+    EXPECT_EQ(form_->StaticText1->GetFont().Height, 16);
+    EXPECT_TRUE(form_->Label10->GetWordWrap());
+    EXPECT_TRUE(form_->Label11->GetWordWrap());
+    EXPECT_EQ(form_->Panel1->GetBevelOuter(), TPanelBevel::bvNone);
+    EXPECT_EQ(form_->Panel2->GetBevelOuter(), TPanelBevel::bvNone);
+    EXPECT_EQ(form_->TransColor->GetShape(), TShapeType::stRectangle);
 
-    EXPECT_EQ(form->OpenFiles->GetTitle(), "Open Graphic Files...");
-    EXPECT_EQ(form->OpenFiles->GetOptions(),
+    EXPECT_EQ(form_->OpenFiles->GetTitle(), "Open Graphic Files...");
+    EXPECT_EQ(form_->OpenFiles->GetOptions(),
               ofHideReadOnly | ofAllowMultiSelect | ofPathMustExist | ofFileMustExist | ofEnableSizing);
-    ASSERT_EQ(form->OpenFiles->GetFilter().size(), 3u);
-    EXPECT_EQ(form->OpenFiles->GetFilter()[0].Description, "Graphic Files (*.bmp, *.jpg, *.jpeg)");
-    EXPECT_EQ(form->OpenFiles->GetFilter()[0].Patterns, (std::vector<std::string>{"*.BMP", "*.JPG", "*.JPEG"}));
-    EXPECT_EQ(form->OpenFiles->GetFilter()[2].Description, "JPEG-Files (*.jpg, *.jpeg)");
-    EXPECT_EQ(form->OpenFiles->GetFilterIndex(), 1);
-    EXPECT_EQ(form->OpenCover->GetTitle(), "");
-    EXPECT_EQ(form->OpenCover->GetOptions(), ofHideReadOnly | ofPathMustExist | ofFileMustExist | ofEnableSizing);
-    ASSERT_EQ(form->OpenCover->GetFilter().size(), 1u);
-    EXPECT_EQ(form->OpenCover->GetFilter()[0].Description, "Windows/OS2 Bitmaps (*.BMP)");
-    EXPECT_EQ(form->ColorDlg->GetColor(), clWhite);
-    EXPECT_EQ(form->SaveLocDlg->GetSpecialIniFolder(), TSpecialFolder::ftDesktop);
-    EXPECT_FALSE(form->UpdTimer->GetEnabled());
-    EXPECT_EQ(form->UpdTimer->GetInterval(), 1000u);
+    ASSERT_EQ(form_->OpenFiles->GetFilter().size(), 3u);
+    EXPECT_EQ(form_->OpenFiles->GetFilter()[0].Description, "Graphic Files (*.bmp, *.jpg, *.jpeg)");
+    EXPECT_EQ(form_->OpenFiles->GetFilter()[0].Patterns, (std::vector<std::string>{"*.BMP", "*.JPG", "*.JPEG"}));
+    EXPECT_EQ(form_->OpenFiles->GetFilter()[2].Description, "JPEG-Files (*.jpg, *.jpeg)");
+    EXPECT_EQ(form_->OpenFiles->GetFilterIndex(), 1);
+    EXPECT_EQ(form_->OpenCover->GetTitle(), "");
+    EXPECT_EQ(form_->OpenCover->GetOptions(), ofHideReadOnly | ofPathMustExist | ofFileMustExist | ofEnableSizing);
+    ASSERT_EQ(form_->OpenCover->GetFilter().size(), 1u);
+    EXPECT_EQ(form_->OpenCover->GetFilter()[0].Description, "Windows/OS2 Bitmaps (*.BMP)");
+    EXPECT_EQ(form_->ColorDlg->GetColor(), clWhite);
+    EXPECT_EQ(form_->SaveLocDlg->GetSpecialIniFolder(), TSpecialFolder::ftDesktop);
+    EXPECT_FALSE(form_->UpdTimer->GetEnabled());
+    EXPECT_EQ(form_->UpdTimer->GetInterval(), 1000u);
 }
 
 TEST_F(MainFormTest, CreationOpensOnTheFirstPageWithTheThreeLineCaption) {
-    EXPECT_EQ(form->Tabs->GetPageIndex(), 0);
-    EXPECT_EQ(form->Process->GetCaption(),
+    EXPECT_EQ(form_->Tabs->GetPageIndex(), 0);
+    EXPECT_EQ(form_->Process->GetCaption(),
               "Click to Process all Files\r\n\r\n(All existing files will be overwritten automatically!)");
-    EXPECT_TRUE(form->Process->GetEnabled());
-    EXPECT_FALSE(modal->HasBox());
+    EXPECT_TRUE(form_->Process->GetEnabled());
+    EXPECT_FALSE(modal_->HasBox());
 }
 
 TEST_F(MainFormTest, ResizeFillsTheWindowAt600By400) {
     ShowAt(600, 400);
-    EXPECT_EQ(form->Tabs->GetWidth(), 604);
-    EXPECT_EQ(form->Tabs->GetHeight(), 404);
-    EXPECT_EQ(form->PreviewFiles->GetWidth(), 604 - 144);
-    EXPECT_EQ(form->PreviewFiles->GetHeight(), 404 - 16);
-    EXPECT_EQ(form->Panel2->GetWidth(), 604);
-    EXPECT_EQ(form->Panel2->GetHeight(), 404);
-    EXPECT_EQ(form->PreviewCover->GetWidth(), 604 - 185);
-    EXPECT_EQ(form->PreviewCover->GetHeight(), 404 - 16);
-    EXPECT_EQ(form->PreviewSave->GetWidth(), 604 - 120);
-    EXPECT_EQ(form->PreviewSave->GetHeight(), 404 - 16);
+    EXPECT_EQ(form_->Tabs->GetWidth(), 604);
+    EXPECT_EQ(form_->Tabs->GetHeight(), 404);
+    EXPECT_EQ(form_->PreviewFiles->GetWidth(), 604 - 144);
+    EXPECT_EQ(form_->PreviewFiles->GetHeight(), 404 - 16);
+    EXPECT_EQ(form_->Panel2->GetWidth(), 604);
+    EXPECT_EQ(form_->Panel2->GetHeight(), 404);
+    EXPECT_EQ(form_->PreviewCover->GetWidth(), 604 - 185);
+    EXPECT_EQ(form_->PreviewCover->GetHeight(), 404 - 16);
+    EXPECT_EQ(form_->PreviewSave->GetWidth(), 604 - 120);
+    EXPECT_EQ(form_->PreviewSave->GetHeight(), 404 - 16);
 }
 
 TEST_F(MainFormTest, ResizeAtTheMinimumKeepsEveryPreviewPositive) {
     ShowAt(350, 400);
-    EXPECT_EQ(form->GetClientWidth(), 350);
-    EXPECT_EQ(form->Tabs->GetWidth(), 354);
-    EXPECT_EQ(form->Tabs->GetHeight(), 404);
-    EXPECT_EQ(form->PreviewFiles->GetWidth(), 210);
-    EXPECT_EQ(form->PreviewCover->GetWidth(), 169);
-    EXPECT_EQ(form->PreviewSave->GetWidth(), 234);
-    for (TImage* i : {form->PreviewFiles, form->PreviewCover, form->PreviewSave}) {
+    EXPECT_EQ(form_->GetClientWidth(), 350);
+    EXPECT_EQ(form_->Tabs->GetWidth(), 354);
+    EXPECT_EQ(form_->Tabs->GetHeight(), 404);
+    EXPECT_EQ(form_->PreviewFiles->GetWidth(), 210);
+    EXPECT_EQ(form_->PreviewCover->GetWidth(), 169);
+    EXPECT_EQ(form_->PreviewSave->GetWidth(), 234);
+    for (TImage* i : {form_->PreviewFiles, form_->PreviewCover, form_->PreviewSave}) {
         EXPECT_GT(i->GetWidth(), 0);
         EXPECT_EQ(i->GetHeight(), 388);
     }
     // The window does not go below its minimum.
-    form->SetClientSize(200, 200);
+    form_->SetClientSize(200, 200);
     QCoreApplication::processEvents();
-    EXPECT_EQ(form->GetClientWidth(), 350);
-    EXPECT_EQ(form->GetClientHeight(), 400);
-    EXPECT_EQ(form->Tabs->GetWidth(), 354);
+    EXPECT_EQ(form_->GetClientWidth(), 350);
+    EXPECT_EQ(form_->GetClientHeight(), 400);
+    EXPECT_EQ(form_->Tabs->GetWidth(), 354);
 }
 
 TEST_F(MainFormTest, ALargerWindowOnlyEnlargesTheNotebookPanelAndPreviews) {
     ShowAt(600, 400);
-    const int openWidth = form->Open->GetWidth(), listHeight = form->FilesList->GetHeight();
+    const int openWidth = form_->Open->GetWidth(), listHeight = form_->FilesList->GetHeight();
     ShowAt(1024, 700);
-    EXPECT_EQ(form->Tabs->GetWidth(), 1028);
-    EXPECT_EQ(form->Tabs->GetHeight(), 704);
-    EXPECT_EQ(form->Panel2->GetWidth(), 1028);
-    EXPECT_EQ(form->Panel2->GetHeight(), 704);
-    EXPECT_EQ(form->PreviewFiles->GetWidth(), 1028 - 144);
-    EXPECT_EQ(form->PreviewCover->GetHeight(), 704 - 16);
-    EXPECT_EQ(form->PreviewSave->GetHeight(), 704 - 16);
-    EXPECT_EQ(form->Open->GetWidth(), openWidth);
-    EXPECT_EQ(form->FilesList->GetHeight(), listHeight);
-    EXPECT_EQ(form->Update->GetTop(), 312);
-    EXPECT_EQ(form->PreviewSave->GetLeft(), 112);
+    EXPECT_EQ(form_->Tabs->GetWidth(), 1028);
+    EXPECT_EQ(form_->Tabs->GetHeight(), 704);
+    EXPECT_EQ(form_->Panel2->GetWidth(), 1028);
+    EXPECT_EQ(form_->Panel2->GetHeight(), 704);
+    EXPECT_EQ(form_->PreviewFiles->GetWidth(), 1028 - 144);
+    EXPECT_EQ(form_->PreviewCover->GetHeight(), 704 - 16);
+    EXPECT_EQ(form_->PreviewSave->GetHeight(), 704 - 16);
+    EXPECT_EQ(form_->Open->GetWidth(), openWidth);
+    EXPECT_EQ(form_->FilesList->GetHeight(), listHeight);
+    EXPECT_EQ(form_->Update->GetTop(), 312);
+    EXPECT_EQ(form_->PreviewSave->GetLeft(), 112);
 }
 
 class ProcessEnabling : public MainFormTest {
 protected:
     void Open(int page) {
-        form->Tabs->SelectByUser(page);
-        EXPECT_EQ(form->Tabs->GetPageIndex(), page);
+        form_->Tabs->SelectByUser(page);
+        EXPECT_EQ(form_->Tabs->GetPageIndex(), page);
     }
 };
 
 TEST_F(ProcessEnabling, NeedsFilesAndAnExistingBitmapCover) {
     ShowAt(600, 400);
     const std::string cover = Bitmap("cover.bmp");
-    form->CoverFile->SetText(cover);
+    form_->CoverFile->SetText(cover);
     Open(3);
-    EXPECT_FALSE(form->Process->GetEnabled()) << "no files yet";
+    EXPECT_FALSE(form_->Process->GetEnabled()) << "no files yet";
     Open(0);
     FilePaths().Add("/pics/a.jpg");
     Open(3);
-    EXPECT_TRUE(form->Process->GetEnabled());
+    EXPECT_TRUE(form_->Process->GetEnabled());
 }
 
 TEST_F(ProcessEnabling, TestsTheLowerCasedExtension) {
@@ -271,9 +273,9 @@ TEST_F(ProcessEnabling, TestsTheLowerCasedExtension) {
     for (const char* name : {"upper.BMP", "mixed.Bmp", "dir.x/plain.bmp"}) {
         SCOPED_TRACE(name);
         Open(0);
-        form->CoverFile->SetText(Bitmap(name));
+        form_->CoverFile->SetText(Bitmap(name));
         Open(3);
-        EXPECT_TRUE(form->Process->GetEnabled());
+        EXPECT_TRUE(form_->Process->GetEnabled());
     }
 }
 
@@ -287,10 +289,10 @@ TEST_F(ProcessEnabling, RefusesEverythingElse) {
     for (const std::string& cover : covers) {
         SCOPED_TRACE(cover);
         Open(0);
-        form->Process->SetEnabled(true);
-        form->CoverFile->SetText(cover);
+        form_->Process->SetEnabled(true);
+        form_->CoverFile->SetText(cover);
         Open(3);
-        EXPECT_FALSE(form->Process->GetEnabled());
+        EXPECT_FALSE(form_->Process->GetEnabled());
     }
 }
 
@@ -308,59 +310,59 @@ TEST_F(ProcessEnabling, RefusesACoverThatIsNoRegularFileOrHoldsANul) {
                                      real + std::string(1, '\0') + ".bmp"}) {
         SCOPED_TRACE(cover);
         Open(1);
-        form->Process->SetEnabled(true);
-        form->CoverFile->SetText(cover);  // typed: the preview passes it over
-        EXPECT_EQ(form->PreviewCover->GetPicture().GetWidth(), 0);
+        form_->Process->SetEnabled(true);
+        form_->CoverFile->SetText(cover);  // typed: the preview passes it over
+        EXPECT_EQ(form_->PreviewCover->GetPicture().GetWidth(), 0);
         Open(3);
-        EXPECT_FALSE(form->Process->GetEnabled());
+        EXPECT_FALSE(form_->Process->GetEnabled());
     }
     // A link to a real bitmap is fine.
     std::filesystem::create_symlink(Bitmap("cover.bmp"), scratch / "linked.bmp");
     Open(1);
-    form->CoverFile->SetText((scratch / "linked.bmp").string());
+    form_->CoverFile->SetText((scratch / "linked.bmp").string());
     Open(3);
-    EXPECT_TRUE(form->Process->GetEnabled());
+    EXPECT_TRUE(form_->Process->GetEnabled());
 }
 
 TEST_F(ProcessEnabling, OnlyEnteringTheProcessPageRetests) {
     ShowAt(600, 400);
-    form->CoverFile->SetText(Bitmap("cover.bmp"));
+    form_->CoverFile->SetText(Bitmap("cover.bmp"));
     Open(3);
-    ASSERT_FALSE(form->Process->GetEnabled());
+    ASSERT_FALSE(form_->Process->GetEnabled());
     // Adding files elsewhere, and every other page, leaves the state alone.
     Open(0);
     FilePaths().Add("/pics/a.jpg");
     for (int page : {1, 2, 4, 0}) {
         Open(page);
-        EXPECT_FALSE(form->Process->GetEnabled()) << "page " << page;
+        EXPECT_FALSE(form_->Process->GetEnabled()) << "page " << page;
     }
     Open(3);
-    EXPECT_TRUE(form->Process->GetEnabled());
+    EXPECT_TRUE(form_->Process->GetEnabled());
     // Still shown: removing the files changes nothing until the page is entered anew.
     FilePaths().Clear();
-    EXPECT_TRUE(form->Process->GetEnabled());
+    EXPECT_TRUE(form_->Process->GetEnabled());
     for (int page : {2, 1, 4, 0}) {
         Open(page);
-        EXPECT_TRUE(form->Process->GetEnabled()) << "page " << page;
+        EXPECT_TRUE(form_->Process->GetEnabled()) << "page " << page;
     }
     Open(3);
-    EXPECT_FALSE(form->Process->GetEnabled());
+    EXPECT_FALSE(form_->Process->GetEnabled());
 }
 
 TEST_F(MainFormTest, EnterPressesTheDefaultButtonOfTheShownPage) {
     ShowAt(600, 400);
     int updates = 0, processes = 0;
-    form->Update->OnClick = [&](TObject*) { ++updates; };
-    form->Process->OnClick = [&](TObject*) { ++processes; };
-    form->Tabs->SelectByUser(2);
-    EXPECT_TRUE(form->ClickDefaultButton());
-    form->Tabs->SelectByUser(3);  // Process is disabled: no files
-    EXPECT_FALSE(form->ClickDefaultButton());
+    form_->Update->OnClick = [&](TObject*) { ++updates; };
+    form_->Process->OnClick = [&](TObject*) { ++processes; };
+    form_->Tabs->SelectByUser(2);
+    EXPECT_TRUE(form_->ClickDefaultButton());
+    form_->Tabs->SelectByUser(3);  // Process is disabled: no files
+    EXPECT_FALSE(form_->ClickDefaultButton());
     FilePaths().Add("/x.jpg");
-    form->CoverFile->SetText(Bitmap("c.bmp"));
-    form->Tabs->SelectByUser(0);
-    form->Tabs->SelectByUser(3);
-    EXPECT_TRUE(form->ClickDefaultButton());
+    form_->CoverFile->SetText(Bitmap("c.bmp"));
+    form_->Tabs->SelectByUser(0);
+    form_->Tabs->SelectByUser(3);
+    EXPECT_TRUE(form_->ClickDefaultButton());
     EXPECT_EQ(updates, 1);
     EXPECT_EQ(processes, 1);
 }
@@ -415,16 +417,16 @@ TEST(Program, AFailureDuringStartUpIsShownAndTheWindowIsGone) {
 
 TEST_F(MainFormTest, AFailingCloseHandlerIsShownAndTheWindowStillCloses) {
     ShowAt(600, 400);
-    form->OnClose = [](TObject*, TCloseAction&) { throw ERegistryException("Failed to set data for 'CoverFile'"); };
-    form->Close();
-    EXPECT_FALSE(form->GetVisible());
-    ASSERT_TRUE(modal->HasBox());
-    EXPECT_EQ(modal->TakeBox().text, "Failed to set data for 'CoverFile'");
+    form_->OnClose = [](TObject*, TCloseAction&) { throw ERegistryException("Failed to set data for 'CoverFile'"); };
+    form_->Close();
+    EXPECT_FALSE(form_->GetVisible());
+    ASSERT_TRUE(modal_->HasBox());
+    EXPECT_EQ(modal_->TakeBox().text, "Failed to set data for 'CoverFile'");
 }
 
 TEST_F(MainFormTest, CloseActionNoneKeepsTheWindow) {
     ShowAt(600, 400);
-    form->OnClose = [](TObject*, TCloseAction& action) { action = TCloseAction::caNone; };
-    form->Close();
-    EXPECT_TRUE(form->GetVisible());
+    form_->OnClose = [](TObject*, TCloseAction& action) { action = TCloseAction::caNone; };
+    form_->Close();
+    EXPECT_TRUE(form_->GetVisible());
 }

@@ -3,15 +3,16 @@
 
 #include <filesystem>
 
-#include "FormHarness.h"
+#include "support/WindowFixture.h"
 
 namespace vmk::test {
 namespace {
 
-class CoverTest : public FormTest {
+class CoverTest : public WindowTest {
 protected:
     void SetUp() override {
-        FormTest::SetUp();
+        WindowTest::SetUp();
+        Show();
         form_->Tabs->SelectByUser(1);
     }
     TPicture& Cover() { return form_->PreviewCover->GetPicture(); }

@@ -5,13 +5,17 @@
 #include <fstream>
 #include <iterator>
 
-#include "FormHarness.h"
+#include "support/WindowFixture.h"
 
 namespace vmk::test {
 namespace {
 
-class FileListTest : public FormTest {
+class FileListTest : public WindowTest {
 protected:
+    void SetUp() override {
+        WindowTest::SetUp();
+        Show();
+    }
     void Add(std::vector<std::string> paths) {
         modal_->QueuePaths("OpenFiles", std::move(paths));
         form_->Open->Click();
@@ -239,7 +243,7 @@ namespace {
 
 // A camera-sized picture previews whole: a 4000 x 3000 JPEG, red on the left
 // half and blue on the right, shows at its natural size with its colours.
-TEST_F(FormTest, TwelveMegapixelJpegPreviews) {
+TEST_F(FileListTest, TwelveMegapixelJpegPreviews) {
     TBitmap bmp;
     bmp.SetPixelFormat(TPixelFormat::pf24bit);
     bmp.SetSize(4000, 3000);

@@ -2,7 +2,8 @@
 
 #include <sys/stat.h>
 
-#include "OutputTestSupport.h"
+#include "output/Compose.h"
+#include "support/WindowFixture.h"
 
 using namespace vmk;
 using namespace vmk::test;

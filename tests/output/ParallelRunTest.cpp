@@ -9,7 +9,8 @@
 #include <algorithm>
 #include <map>
 
-#include "OutputTestSupport.h"
+#include "output/Compose.h"
+#include "support/WindowFixture.h"
 #include "output/BatchRun.h"
 
 using namespace vmk;
@@ -19,7 +20,7 @@ namespace {
 
 const TColor kTrans = RGBColor(255, 0, 0);
 
-class ParallelRun : public FormTest, public ::testing::WithParamInterface<int> {
+class ParallelRun : public OutputTest, public ::testing::WithParamInterface<int> {
 protected:
     // Every file of folder with its bytes.
     std::map<std::string, std::vector<uint8_t>> Contents(const std::string& folder) {

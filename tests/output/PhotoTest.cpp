@@ -1,7 +1,8 @@
 // Camera photos and 32-bit pictures through the real run and previews, checked
 // against ImageMagick: upright by EXIF orientation, metadata kept, no holes.
 
-#include "OutputTestSupport.h"
+#include "output/Compose.h"
+#include "support/WindowFixture.h"
 #include "output/FormSettings.h"
 #include "support/PictureBytes.h"
 
@@ -52,10 +53,10 @@ TJPEGMarker Segment(uint8_t code, const char* text, size_t textSize, size_t fill
     return m;
 }
 
-class PhotoTest : public FormTest {
+class PhotoTest : public OutputTest {
 protected:
     void SetUp() override {
-        FormTest::SetUp();
+        OutputTest::SetUp();
         cover_ = MakeCover(5, 3, kTrans, {RGBColor(0, 255, 0), RGBColor(0, 0, 255)});
         WriteCover(*cover_);
     }

@@ -6,7 +6,8 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include "OutputTestSupport.h"
+#include "output/Compose.h"
+#include "support/WindowFixture.h"
 #include "support/FileSizeLimit.h"
 
 using namespace vmk;
@@ -22,7 +23,7 @@ struct DepthCase {
     std::vector<TColor> ink;      // the cover's visible colours, all held by the palette
 };
 
-class RunDepth : public FormTest, public ::testing::WithParamInterface<DepthCase> {};
+class RunDepth : public OutputTest, public ::testing::WithParamInterface<DepthCase> {};
 
 // Sets the immutable flag, which even root cannot write past; false when the
 // file system or our rights do not allow it.
@@ -78,7 +79,7 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 // Each placement, offsets out of the picture and covers larger than it included.
-TEST_F(FormTest, PlacementsAndTransparency) {
+TEST_F(OutputTest, PlacementsAndTransparency) {
     const std::vector<TColor> colours = {RGBColor(1, 2, 3), RGBColor(100, 110, 120), clWhite};
     Pic source = MakePicture(TPixelFormat::pf24bit, 20, 12, colours);
     source->SaveToFile(dir_ + "pic.bmp");
@@ -111,7 +112,7 @@ TEST_F(FormTest, PlacementsAndTransparency) {
     }
 }
 
-TEST_F(FormTest, FixedTransparentColour) {
+TEST_F(OutputTest, FixedTransparentColour) {
     Pic source = MakePicture(TPixelFormat::pf24bit, 10, 10, {clBlack, clWhite});
     source->SaveToFile(dir_ + "pic.bmp");
     AddSource(dir_ + "pic.bmp");
@@ -128,7 +129,7 @@ TEST_F(FormTest, FixedTransparentColour) {
 
 // JPEG in and out: the names follow the format, and a JPEG result is exactly
 // what the writer makes of the composition at the chosen quality.
-TEST_F(FormTest, FormatsAndNames) {
+TEST_F(OutputTest, FormatsAndNames) {
     Pic gradient = MakeGradient(40, 24);
     SaveJpeg(*gradient, dir_ + "photo.JPEG", 90);
     gradient->SaveToFile(dir_ + "x.BMP");
@@ -168,7 +169,7 @@ TEST_F(FormTest, FormatsAndNames) {
     ExpectSamePixels(*LoadBmp(dir_ + "x_x.BMP"), *fromBmp);
 }
 
-TEST_F(FormTest, OutputFolderForms) {
+TEST_F(OutputTest, OutputFolderForms) {
     Pic source = MakePicture(TPixelFormat::pf24bit, 4, 4, {clBlack, clWhite});
     source->SaveToFile(dir_ + "a.b.bmp");
     AddSource(dir_ + "a.b.bmp");
@@ -191,7 +192,7 @@ TEST_F(FormTest, OutputFolderForms) {
     fs::remove_all(ApplicationFolder() + relative);
 }
 
-TEST_F(FormTest, FolderDialogResultEndsInSlash) {
+TEST_F(OutputTest, FolderDialogResultEndsInSlash) {
     modal_->QueuePaths("SaveLocDlg", {"/home/me/out"});
     form_->Button1->Click();
     EXPECT_EQ(form_->Path->GetText(), "/home/me/out/");
@@ -201,7 +202,7 @@ TEST_F(FormTest, FolderDialogResultEndsInSlash) {
 }
 
 // A bad extension is reported and passed over; the run goes on.
-TEST_F(FormTest, InvalidExtensionIsSkipped) {
+TEST_F(OutputTest, InvalidExtensionIsSkipped) {
     Pic gradient = MakeGradient(16, 16);
     SaveJpeg(*gradient, dir_ + "b.jpg");
     std::ofstream(dir_ + "a.png") << "not a picture";
@@ -219,7 +220,7 @@ TEST_F(FormTest, InvalidExtensionIsSkipped) {
 }
 
 // "Please Wait..." and the hourglass while the run works, gone for the closing message.
-TEST_F(FormTest, BusyWhileRunning) {
+TEST_F(OutputTest, BusyWhileRunning) {
     std::ofstream(dir_ + "a.txt") << "x";
     AddSource(dir_ + "a.txt");
     Pic cover = MakeCover(2, 2, kTrans, {clBlack});
@@ -232,7 +233,7 @@ TEST_F(FormTest, BusyWhileRunning) {
     EXPECT_EQ(busy, (std::vector<bool>{true, false}));
 }
 
-TEST_F(FormTest, EmptyListOnlySaysDone) {
+TEST_F(OutputTest, EmptyListOnlySaysDone) {
     Pic cover = MakeCover(2, 2, kTrans, {clBlack});
     WriteCover(*cover);
     const auto before = Listing(dir_);
@@ -241,7 +242,7 @@ TEST_F(FormTest, EmptyListOnlySaysDone) {
     EXPECT_EQ(Listing(dir_), before);
 }
 
-TEST_F(FormTest, CoverRemovedAfterThePageWasShown) {
+TEST_F(OutputTest, CoverRemovedAfterThePageWasShown) {
     Pic source = MakePicture(TPixelFormat::pf24bit, 4, 4, {clBlack, clWhite});
     source->SaveToFile(dir_ + "a.bmp");
     AddSource(dir_ + "a.bmp");
@@ -263,7 +264,7 @@ TEST_F(FormTest, CoverRemovedAfterThePageWasShown) {
 
 // A write that fails ends the run there: earlier results stay, later entries
 // are not touched, every source is as it was, and no half file is left.
-TEST_F(FormTest, FailingWriteEndsTheRun) {
+TEST_F(OutputTest, FailingWriteEndsTheRun) {
     for (const char* name : {"a", "b", "c"}) {
         Pic source = MakePicture(TPixelFormat::pf8bit, 6, 5, {clBlack, clWhite, RGBColor(9, 9, 9)});
         source->SaveToFile(dir_ + name + ".bmp");
@@ -289,7 +290,7 @@ TEST_F(FormTest, FailingWriteEndsTheRun) {
     EXPECT_EQ(Screen->GetCursor(), crDefault);
 }
 
-TEST_F(FormTest, OutputFolderThatCannotBeMade) {
+TEST_F(OutputTest, OutputFolderThatCannotBeMade) {
     Pic source = MakePicture(TPixelFormat::pf24bit, 4, 4, {clBlack, clWhite});
     source->SaveToFile(dir_ + "a.bmp");
     AddSource(dir_ + "a.bmp");
@@ -305,7 +306,7 @@ TEST_F(FormTest, OutputFolderThatCannotBeMade) {
     EXPECT_EQ(Listing(dir_), before);
 }
 
-TEST_F(FormTest, DamagedSourceEndsTheRun) {
+TEST_F(OutputTest, DamagedSourceEndsTheRun) {
     Pic good = MakePicture(TPixelFormat::pf24bit, 4, 4, {clBlack, clWhite});
     good->SaveToFile(dir_ + "a.bmp");
     auto bytes = ReadBytes(dir_ + "a.bmp");
@@ -326,7 +327,7 @@ TEST_F(FormTest, DamagedSourceEndsTheRun) {
 
 // AsIs with no fix text and no folder: each result replaces its own *source,
 // which is read whole first.
-TEST_F(FormTest, ResultReplacesItsSource) {
+TEST_F(OutputTest, ResultReplacesItsSource) {
     Pic picture = MakePicture(TPixelFormat::pf24bit, 12, 10, {clBlack, clWhite, RGBColor(0, 0, 200)});
     picture->SaveToFile(dir_ + "a.bmp");
     Pic gradient = MakeGradient(32, 16);
@@ -348,7 +349,7 @@ TEST_F(FormTest, ResultReplacesItsSource) {
 }
 
 // When replacing a source fails, the source is left whole.
-TEST_F(FormTest, FailedReplaceKeepsTheSource) {
+TEST_F(OutputTest, FailedReplaceKeepsTheSource) {
     Pic picture = MakePicture(TPixelFormat::pf24bit, 12, 10, {clBlack, clWhite});
     picture->SaveToFile(dir_ + "a.bmp");
     AddSource(dir_ + "a.bmp");
@@ -370,7 +371,7 @@ TEST_F(FormTest, FailedReplaceKeepsTheSource) {
 
 // A result the file layer refuses ends the run with the file and the reason, and
 // never with "all saved": a name cut short by a NUL, a disk that takes no more.
-TEST_F(FormTest, RefusedResultsEndTheRunWithTheirReason) {
+TEST_F(OutputTest, RefusedResultsEndTheRunWithTheirReason) {
     Pic source = MakePicture(TPixelFormat::pf24bit, 40, 30, {clBlack, clWhite});
     source->SaveToFile(dir_ + "a.bmp");
     AddSource(dir_ + "a.bmp");

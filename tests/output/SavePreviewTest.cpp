@@ -1,6 +1,7 @@
 // The save options page: the preview, the quality controls and their range.
 
-#include "OutputTestSupport.h"
+#include "output/Compose.h"
+#include "support/WindowFixture.h"
 
 using namespace vmk;
 using namespace vmk::test;
@@ -9,10 +10,10 @@ namespace {
 
 const TColor kTrans = RGBColor(255, 0, 255);
 
-class PreviewTest : public FormTest {
+class PreviewTest : public OutputTest {
 protected:
     void SetUp() override {
-        FormTest::SetUp();
+        OutputTest::SetUp();
         picture_ = MakePicture(TPixelFormat::pf24bit, 30, 20, {clBlack, clWhite, RGBColor(200, 10, 10)});
         picture_->SaveToFile(dir_ + "pic.bmp");
         gradient_ = MakeGradient(40, 24);
@@ -155,7 +156,7 @@ TEST_F(PreviewTest, PreviewEqualsTheRunsResult) {
         }
 }
 
-TEST_F(FormTest, QualityControlsFollowTheFormat) {
+TEST_F(OutputTest, QualityControlsFollowTheFormat) {
     form_->JPG->SetChecked(true);
     EXPECT_TRUE(form_->JPGQuality->GetEnabled());
     form_->BMP->SetChecked(true);
@@ -166,7 +167,7 @@ TEST_F(FormTest, QualityControlsFollowTheFormat) {
     EXPECT_TRUE(form_->Label1->GetEnabled());
 }
 
-TEST_F(FormTest, QualityStaysInRange) {
+TEST_F(OutputTest, QualityStaysInRange) {
     const auto after = [&](const std::string& text) {
         form_->JPGQuality->SetText(text);
         return form_->JPGQuality->GetText();
@@ -182,10 +183,10 @@ TEST_F(FormTest, QualityStaysInRange) {
 namespace {
 
 // A photo far larger than the preview, in one grey.
-class LargePreviewTest : public FormTest {
+class LargePreviewTest : public OutputTest {
 protected:
     void SetUp() override {
-        FormTest::SetUp();
+        OutputTest::SetUp();
         Pic photo = MakePicture(TPixelFormat::pf24bit, 1600, 1200, {RGBColor(90, 90, 90)});
         photo->SaveToFile(dir_ + "photo.bmp");
         Pic cover = MakeCover(40, 30, kTrans, {RGBColor(0, 255, 0)});

@@ -160,3 +160,35 @@ TEST_F(ImageScroll, AutoSizeStaysWithinItsBoxAndNeverShrinksToNothing) {
 }
 
 }  // namespace
+
+// No event loop or dispatch in between: the picture itself tells the control.
+TEST_F(ImageScroll, PictureChangesReachTheControlWithoutAnEvent) {
+    Fill(*image, 300, 200);
+    ASSERT_TRUE(Bar(*image, Qt::Horizontal)->isVisibleTo(image->GetWidget()));
+    image->ScrollTo(40, 20);
+    // The same bitmap shrunk to fit: its bars go and the view widens.
+    image->GetPicture().GetBitmap().SetSize(50, 40);
+    EXPECT_FALSE(Bar(*image, Qt::Horizontal)->isVisibleTo(image->GetWidget()));
+    EXPECT_FALSE(Bar(*image, Qt::Vertical)->isVisibleTo(image->GetWidget()));
+    EXPECT_EQ(image->GetViewWidth(), 100);
+    EXPECT_EQ(image->GetScrollLeft(), 0);
+    // Grown again wider only: the horizontal bar comes back alone.
+    image->GetPicture().GetBitmap().SetWidth(400);
+    EXPECT_TRUE(Bar(*image, Qt::Horizontal)->isVisibleTo(image->GetWidget()));
+    EXPECT_FALSE(Bar(*image, Qt::Vertical)->isVisibleTo(image->GetWidget()));
+    // Pixels drawn on its canvas show at once.
+    image->GetCanvas().SetPixel(0, 0, clWhite);
+    EXPECT_EQ(image->GetWidget()->grab().toImage().pixelColor(0, 0), QColor(255, 255, 255));
+}
+
+// Qt may free a control's widget before the control (its window went first):
+// the control then no longer reaches for it.
+TEST_F(ImageScroll, AControlOutlivesItsWidget) {
+    TButton* button = Make<TButton>("Button");
+    delete button->GetWidget();
+    EXPECT_EQ(button->GetWidget(), nullptr);
+    button->SetBounds(1, 2, 30, 20);
+    EXPECT_EQ(button->GetWidth(), 30);
+    EXPECT_FALSE(button->IsShowing());
+    form.reset();  // frees the button, with no widget left to free twice
+}

@@ -1,24 +1,23 @@
 #pragma once
 
-// The real main window offscreen with a scripted user, a scratch folder per
-// test, and small pictures built in code with the composition we expect.
+// Small pictures built in code, the composition we expect of them, and the
+// codec round trips the tests compare against.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "app/MainForm.h"
-#include "core/FileUtils.h"
+#include "core/Streams.h"
+#include "imaging/Graphics.h"
 #include "imaging/Jpeg.h"
-#include "output/Compose.h"
-#include "widgets/Dialogs.h"
-#include "widgets/Forms.h"
 
 namespace vmk::test {
 
@@ -41,17 +40,24 @@ inline std::vector<std::string> Listing(const std::string& folder) {
     return names;
 }
 
+// A 24-bit picture of w x h whose pixel (x, y) has colour paint(x, y).
+inline Pic Painted(int width, int height, const std::function<TColor(int, int)>& paint) {
+    Pic out = std::make_unique<TBitmap>();
+    out->SetPixelFormat(TPixelFormat::pf24bit);
+    out->SetSize(width, height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) out->GetCanvas().SetPixel(x, y, paint(x, y));
+    return out;
+}
+
 // A picture whose pixels cycle through colours; palette formats get exactly
 // those colours as their palette, so every pixel is held exactly.
 inline Pic MakePicture(TPixelFormat format, int width, int height, const std::vector<TColor>& colours,
                            int seed = 0) {
-    Pic out = std::make_unique<TBitmap>();
+    Pic out = Painted(width, height, [&](int x, int y) {
+        return colours[static_cast<size_t>(x * 3 + y * 5 + seed) % colours.size()];
+    });
     TBitmap& b = *out;
-    b.SetPixelFormat(TPixelFormat::pf24bit);
-    b.SetSize(width, height);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            b.GetCanvas().SetPixel(x, y, colours[static_cast<size_t>(x * 3 + y * 5 + seed) % colours.size()]);
     if (BitsPerPixel(format) <= 8 && format != TPixelFormat::pfDevice) {
         auto palette = std::make_shared<TLogPalette>();
         for (TColor c : colours) palette->Entries.push_back({GetRValue(c), GetGValue(c), GetBValue(c), 0});
@@ -63,30 +69,18 @@ inline Pic MakePicture(TPixelFormat format, int width, int height, const std::ve
 
 // A smooth picture that JPEG holds well.
 inline Pic MakeGradient(int width, int height) {
-    Pic out = std::make_unique<TBitmap>();
-    TBitmap& b = *out;
-    b.SetPixelFormat(TPixelFormat::pf24bit);
-    b.SetSize(width, height);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            b.GetCanvas().SetPixel(x, y, RGBColor(static_cast<uint8_t>(x * 255 / width),
-                                                  static_cast<uint8_t>(y * 255 / height), 128));
-    return out;
+    return Painted(width, height, [&](int x, int y) {
+        return RGBColor(static_cast<uint8_t>(x * 255 / width), static_cast<uint8_t>(y * 255 / height), 128);
+    });
 }
 
 // The cover of most tests: bottom-left pixel (its automatic transparent colour)
 // and a diagonal band in trans, the rest in blocks of the given colours.
 inline Pic MakeCover(int width, int height, TColor trans, const std::vector<TColor>& colours) {
-    Pic out = std::make_unique<TBitmap>();
-    TBitmap& b = *out;
-    b.SetPixelFormat(TPixelFormat::pf24bit);
-    b.SetSize(width, height);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            const bool band = (x + y) % 4 == 0 || (x == 0 && y == height - 1);
-            b.GetCanvas().SetPixel(x, y, band ? trans : colours[static_cast<size_t>(x / 2 + y) % colours.size()]);
-        }
-    return out;
+    return Painted(width, height, [&](int x, int y) {
+        const bool band = (x + y) % 4 == 0 || (x == 0 && y == height - 1);
+        return band ? trans : colours[static_cast<size_t>(x / 2 + y) % colours.size()];
+    });
 }
 
 // What drawing cover at (x, y) onto picture must give, pixel by pixel: the
@@ -175,86 +169,5 @@ inline void SaveJpeg(TBitmap& bitmap, const std::string& path, int quality = 90)
     j.SetSaveQuality(static_cast<uint8_t>(quality));
     j.SaveToFile(path);
 }
-
-// The main window, built as at start-up, with a scripted user and every
-// output setting at a known value.
-class FormTest : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        Application->Initialize();
-        Application->SetTitle(kApplicationTitle);
-    }
-
-    void SetUp() override {
-        char pattern[] = "/tmp/vmk-output-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = std::string(pattern) + "/";
-        setenv("VELLUMARK_REGISTRY", (dir_ + "registry.reg").c_str(), 1);
-        auto scripted = std::make_unique<TScriptedModal>();
-        modal_ = scripted.get();
-        SetModalInterface(std::move(scripted));
-        FilePaths().Clear();
-        Application->CreateForm(MainForm);
-        form_ = MainForm;
-        form_->CoverTransparent->SetChecked(true);
-        form_->AutoDetTrans->SetChecked(true);
-        form_->LT->SetChecked(true);
-        form_->BMP->SetChecked(true);
-        form_->Prefix->SetChecked(true);
-        form_->FileFix->SetText("VMK_");
-        form_->Path->SetText("");
-        form_->JPGQuality->SetValue(85);
-        modal_->ClearBoxes();
-    }
-
-    void TearDown() override {
-        Application->DestroyForms();
-        FilePaths().Clear();
-        SetModalInterface(nullptr);
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
-
-    // A file the run knows of, as the file list would add it.
-    void AddSource(const std::string& path) {
-        FilePaths().Add(path);
-        form_->FilesList->GetItems().Add(ExtractFileName(path));
-        form_->FileListSave->GetItems().Add(ExtractFileName(path));
-    }
-
-    std::string WriteCover(TBitmap& cover, const std::string& name = "cover.bmp") {
-        const std::string path = dir_ + name;
-        cover.SaveToFile(path);
-        form_->CoverFile->SetText(path);
-        return path;
-    }
-
-    void Place(TRadioButton* button, int left = 0, int top = 0) {
-        button->SetChecked(true);
-        // The offsets are set after the button: choosing a position may fill them in.
-        if (button == form_->OtherPos) {
-            form_->CoverLeft->SetValue(left);
-            form_->CoverTop->SetValue(top);
-        }
-    }
-
-    void RunProcess() { form_->Process->Click(); }
-
-    // The boxes shown since the last call, as "message: ..." or "error: ...".
-    std::vector<std::string> TakeBoxes() {
-        std::vector<std::string> texts;
-        while (modal_->HasBox()) {
-            const auto box = modal_->TakeBox();
-            texts.push_back((box.kind == TScriptedModal::Box::Message ? "message: " : "error: ") + box.text);
-        }
-        return texts;
-    }
-
-    std::string dir_;
-    TMainForm* form_ = nullptr;
-    TScriptedModal* modal_ = nullptr;
-};
-
-inline const std::string kDone = "message: Operation done! All files have been saved successfully.";
 
 }  // namespace vmk::test

@@ -1,0 +1,225 @@
+#pragma once
+
+// The real main window offscreen, made the one way every window suite uses: a
+// fresh scratch folder holding the settings store, the application, the
+// scripted user answering every modal window, an empty file list, timers on a
+// manual clock, then the window as start-up makes it (not yet shown). Keys and
+// the pointer go through the same sender vmk-script uses.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/MainForm.h"
+#include "app/Program.h"
+#include "core/FileUtils.h"
+#include "support/Pictures.h"
+#include "tools/UserInput.h"
+#include "widgets/Dialogs.h"
+#include "widgets/ExtCtrls.h"
+#include "widgets/Forms.h"
+#include "widgets/Keys.h"
+
+namespace vmk::test {
+
+// Remembers the colour each colour dialog opened on.
+class TRecordingModal : public TScriptedModal {
+public:
+    bool ExecuteColor(TApColorDialog& dialog) override {
+        openedOn.push_back(dialog.GetColor());
+        return TScriptedModal::ExecuteColor(dialog);
+    }
+    std::vector<TColor> openedOn;
+};
+
+class WindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (std::filesystem::temp_directory_path() / "vmk-window-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        scratch = pattern;
+        dir_ = pattern + "/";
+        // A store nobody has written: every test starts from the defaults.
+        setenv("VELLUMARK_REGISTRY", (scratch / "registry.reg").c_str(), 1);
+        Application->Initialize();
+        Application->SetTitle(kApplicationTitle);
+        InitializeModules();
+        auto recording = std::make_unique<TRecordingModal>();
+        modal_ = recording.get();
+        SetModalInterface(std::move(recording));
+        // The file-path list outlives every window; each test starts with an empty batch.
+        FilePaths().Clear();
+        Screen->SetCursor(crDefault);
+        Application->CreateForm(MainForm);
+        form_ = MainForm;
+    }
+
+    void TearDown() override {
+        Application->DestroyForms();
+        form_ = nullptr;
+        FilePaths().Clear();
+        Screen->SetCursor(crDefault);
+        SetModalInterface(nullptr);
+        FinalizeModules();
+        std::error_code ec;
+        std::filesystem::remove_all(scratch, ec);
+    }
+
+    // Shows the window, as start-up does, with no box left from making it.
+    void Show() {
+        form_->ShowWindow();
+        modal_->ClearBoxes();
+    }
+    void ShowAt(int width, int height) {
+        form_->ShowWindow();
+        form_->SetClientSize(width, height);
+        QCoreApplication::processEvents();
+    }
+
+    std::string Path(const std::string& name) const { return (scratch / name).string(); }
+
+    // An empty file with the given name in the scratch folder.
+    std::string Touch(const std::string& name) {
+        const std::string path = Path(name);
+        std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+        FILE* f = std::fopen(path.c_str(), "wb");
+        if (f) std::fclose(f);
+        return path;
+    }
+    // A real bitmap file with the given name in the scratch folder.
+    std::string Bitmap(const std::string& name) {
+        const std::string path = Path(name);
+        std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+        std::filesystem::copy_file(VMK_TESTDATA "/bmpsuite/g/pal1.bmp", path,
+                                   std::filesystem::copy_options::overwrite_existing);
+        return path;
+    }
+    // A 24-bit bitmap of w x h whose pixel (x, y) has colour paint(x, y).
+    std::string MakeBmp(const std::string& name, int w, int h, const std::function<TColor(int, int)>& paint) {
+        const std::string path = Path(name);
+        Painted(w, h, paint)->SaveToFile(path);
+        return path;
+    }
+    std::string MakeBmp(const std::string& name, int w, int h, TColor colour) {
+        return MakeBmp(name, w, h, [colour](int, int) { return colour; });
+    }
+    // A JPEG of w x h in one colour.
+    std::string MakeJpeg(const std::string& name, int w, int h, TColor colour) {
+        TJPEGImage jpeg;
+        jpeg.Assign(*Painted(w, h, [colour](int, int) { return colour; }));
+        const std::string path = Path(name);
+        jpeg.SaveToFile(path);
+        return path;
+    }
+    std::string MakeFile(const std::string& name, const std::string& bytes) {
+        const std::string path = Path(name);
+        FILE* f = std::fopen(path.c_str(), "wb");
+        std::fwrite(bytes.data(), 1, bytes.size(), f);
+        std::fclose(f);
+        return path;
+    }
+
+    // The oldest unchecked box, taken; "" when there is none.
+    std::string TakeMessage() { return TakeBoxOf(TScriptedModal::Box::Message); }
+    std::string TakeError() { return TakeBoxOf(TScriptedModal::Box::Error); }
+    // The boxes shown since the last call, as "message: ..." or "error: ...".
+    std::vector<std::string> TakeBoxes() {
+        std::vector<std::string> texts;
+        while (modal_->HasBox()) {
+            const auto box = modal_->TakeBox();
+            texts.push_back((box.kind == TScriptedModal::Box::Message ? "message: " : "error: ") + box.text);
+        }
+        return texts;
+    }
+
+    // Moves the window's timers on by ms; they never tick in real time here.
+    void Wait(unsigned ms) { clock_.Advance(ms); }
+
+    static void KeyDown(TCustomEdit& edit, uint16_t vk) { ASSERT_TRUE(SendVirtualKey(edit, vk, true)) << vk; }
+    static void KeyUp(TCustomEdit& edit, uint16_t vk) { ASSERT_TRUE(SendVirtualKey(edit, vk, false)) << vk; }
+    // Key down and up, as a tap of the key.
+    static void Key(TCustomEdit& edit, uint16_t vk) {
+        KeyDown(edit, vk);
+        KeyUp(edit, vk);
+    }
+    // Types text at the end of the box, one character a key stroke.
+    static void Type(TCustomEdit& edit, const std::string& text) { TypeText(edit, text); }
+    static void Mouse(TControl& control, QEvent::Type type, int x, int y, Qt::MouseButton button = Qt::NoButton) {
+        SendMouse(control, type, x, y, button);
+    }
+    static void MouseMove(TControl& control, int x, int y) { Mouse(control, QEvent::MouseMove, x, y); }
+    static void MouseUp(TControl& control, int x, int y, Qt::MouseButton button = Qt::LeftButton) {
+        Mouse(control, QEvent::MouseButtonRelease, x, y, button);
+    }
+
+    // A file the run knows of, as the file list would add it.
+    void AddSource(const std::string& path) {
+        FilePaths().Add(path);
+        form_->FilesList->GetItems().Add(ExtractFileName(path));
+        form_->FileListSave->GetItems().Add(ExtractFileName(path));
+    }
+    std::string WriteCover(TBitmap& cover, const std::string& name = "cover.bmp") {
+        const std::string path = dir_ + name;
+        cover.SaveToFile(path);
+        form_->CoverFile->SetText(path);
+        return path;
+    }
+    void Place(TRadioButton* button, int left = 0, int top = 0) {
+        button->SetChecked(true);
+        // The offsets are set after the button: choosing a position may fill them in.
+        if (button == form_->OtherPos) {
+            form_->CoverLeft->SetValue(left);
+            form_->CoverTop->SetValue(top);
+        }
+    }
+    void RunProcess() { form_->Process->Click(); }
+
+    // Made before the window and gone after it, so every timer of the window
+    // counts on it.
+    TManualClock clock_;
+    std::filesystem::path scratch;
+    std::string dir_;  // the scratch folder, with its trailing "/"
+    TMainForm* form_ = nullptr;
+    TRecordingModal* modal_ = nullptr;
+
+private:
+    std::string TakeBoxOf(TScriptedModal::Box::Kind kind) {
+        if (!modal_->HasBox()) return "";
+        const auto box = modal_->TakeBox();
+        EXPECT_EQ(box.kind, kind) << box.text;
+        EXPECT_EQ(box.caption, kApplicationTitle);
+        return box.text;
+    }
+};
+
+// The window with every output setting at a known value.
+class OutputTest : public WindowTest {
+protected:
+    void SetUp() override {
+        WindowTest::SetUp();
+        form_->CoverTransparent->SetChecked(true);
+        form_->AutoDetTrans->SetChecked(true);
+        form_->LT->SetChecked(true);
+        form_->BMP->SetChecked(true);
+        form_->Prefix->SetChecked(true);
+        form_->FileFix->SetText("VMK_");
+        form_->Path->SetText("");
+        form_->JPGQuality->SetValue(85);
+        modal_->ClearBoxes();
+    }
+};
+
+inline const std::string kDone = "message: Operation done! All files have been saved successfully.";
+
+}  // namespace vmk::test
