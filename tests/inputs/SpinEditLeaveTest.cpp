@@ -6,13 +6,17 @@
 #include <QFocusEvent>
 #include <QToolButton>
 
-#include "FormHarness.h"
+#include "support/WindowFixture.h"
 
 namespace vmk::test {
 namespace {
 
-class SpinEditLeaveTest : public FormTest {
+class SpinEditLeaveTest : public WindowTest {
 protected:
+    void SetUp() override {
+        WindowTest::SetUp();
+        Show();
+    }
     // Focus events flow only in the active window.
     bool Activate() {
         QWidget* window = form_->GetWidget()->window();
