@@ -99,6 +99,37 @@ std::exception_ptr OutOfMemory(const char* doing, int width, int height) {
                                                 " pixels"));
 }
 
+// How one codec run ended: done, cancelled by a progress handler, or failed.
+struct RunOutcome {
+    std::exception_ptr failure;
+    bool cancelled = false;
+
+    bool Done() const { return !failure && !cancelled; }
+    void RethrowFailure() const {
+        if (failure) std::rethrow_exception(failure);
+    }
+};
+
+// Runs work, then closes the codec whatever happened. A cancel is kept apart
+// from a failure, and any allocation failure names the picture that was too much.
+template <class Work>
+RunOutcome RunAndClose(CodecContext& context, const char* doing, int width, int height, Work&& work) {
+    RunOutcome outcome;
+    try {
+        work();
+    } catch (const EAbort&) {
+        outcome.cancelled = true;
+    } catch (const std::bad_alloc&) {
+        outcome.failure = OutOfMemory(doing, width, height);
+    } catch (const EOutOfMemory&) {
+        outcome.failure = OutOfMemory(doing, width, height);
+    } catch (...) {
+        outcome.failure = std::current_exception();
+    }
+    context.Close();
+    return outcome;
+}
+
 }  // namespace
 
 TJPEGImage::TJPEGImage() : options_(StartupOptions) { ReplaceData(); }
@@ -276,7 +307,9 @@ void TJPEGImage::OpenDecoder(CodecContext& context) {
     context.finalDctMethod = d.dct_method;
     context.finalTwoPassQuantize = d.two_pass_quantize;
     context.finalDitherMode = d.dither_mode;
-    if (options_.ShowPasses && jpeg_has_multiple_scans(&d)) {
+    boolean showPasses = FALSE;
+    if (options_.ShowPasses) context.Run([&] { showPasses = jpeg_has_multiple_scans(&d); });
+    if (showPasses) {
         d.enable_2pass_quant = d.two_pass_quantize;
         d.dct_method = JDCT_IFAST;
         d.two_pass_quantize = FALSE;
@@ -319,7 +352,9 @@ void TJPEGImage::ComputeReducedSize() {
     OpenDecoder(context);
     reducedWidth_ = static_cast<int>(context.D().output_width);
     reducedHeight_ = static_cast<int>(context.D().output_height);
-    options_.MultiScan = jpeg_has_multiple_scans(&context.D()) != FALSE;
+    boolean multiScan = FALSE;
+    context.Run([&] { multiScan = jpeg_has_multiple_scans(&context.D()); });
+    options_.MultiScan = multiScan != FALSE;
     sizeStale_ = false;
 }
 
@@ -335,46 +370,94 @@ TBitmap& TJPEGImage::ToBitmap() {
     const std::shared_ptr<TBitmap> target = decoded_;
     TBitmap& bitmap = *target;
     CodecContext context(this);
-    std::exception_ptr failure;
-    bool cancelled = false;
-    try {
-        Decode(context, data, target);
-    } catch (const EAbort&) {
-        cancelled = true;
-    } catch (const std::bad_alloc&) {
-        failure = OutOfMemory("decoding", data->ImageWidth, data->ImageHeight);
-    } catch (const EOutOfMemory&) {
-        failure = OutOfMemory("decoding", data->ImageWidth, data->ImageHeight);
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    context.Close();
+    const RunOutcome outcome = RunAndClose(context, "decoding", data->ImageWidth, data->ImageHeight,
+                                           [&] { Decode(context, data, target); });
     // Rows kept from a failed or cancelled decode are turned too, so what is
     // shown never changes its shape later.
     OrientUpright(bitmap, data_->Orientation);
-    Progress(TProgressStage::psEnding, failure || cancelled ? 0 : 100, GetPaletteModified(), TRect{},
-             std::string());
+    ReportEnd(outcome.Done(), GetPaletteModified());
     if (GetPaletteModified()) Changed();
-    if (failure) std::rethrow_exception(failure);
+    outcome.RethrowFailure();
     // Replaced from a progress handler: what the picture holds now is what counts.
     if (data_ != data || decoded_ != target) return ToBitmap();
     return bitmap;
 }
 
+// What the stages of one decode share: the codec, the bitmap it writes and the
+// rows handed to libjpeg.
+struct TJPEGImage::DecodeState {
+    DecodeState(CodecContext& codec, TBitmap& target, const TJPEGOptions& options)
+        : context(codec),
+          d(codec.D()),
+          bitmap(target),
+          fourComponents(d.out_color_space == JCS_CMYK),
+          toGray(fourComponents && options.GrayOnly),
+          eightBit((!fourComponents &&
+                    (options.OutputDepth == TJPEGOutputDepth::Depth8 || d.out_color_space == JCS_GRAYSCALE)) ||
+                   toGray) {}
+
+    // Row addresses are taken afresh for every call (GetScanline unshares the
+    // raster): a copy of the bitmap made meanwhile keeps its own rows.
+    void PointRows() {
+        for (JDIMENSION i = 0; i < batchCount; ++i) rows[i] = bitmap.GetScanline(static_cast<int>(batchRow + i));
+    }
+
+    // Stores output rows from the codec's current row until the pass ends.
+    void StoreRows() {
+        while (d.output_scanline < d.output_height) {
+            batchRow = d.output_scanline;
+            batchCount = fourComponents ? 1 : std::min<JDIMENSION>(kRowBatch, d.output_height - batchRow);
+            if (!fourComponents) PointRows();
+            JDIMENSION got = 0;
+            context.Run([&] { got = jpeg_read_scanlines(&d, fourComponents ? inkRow : rows, batchCount); });
+            if (got == 0) break;  // cannot happen with a source that never suspends
+            if (fourComponents)
+                ConvertCmykRow(inkRow[0], bitmap.GetScanline(static_cast<int>(batchRow)), d.output_width,
+                               invertedInks, toGray);
+        }
+    }
+
+    CodecContext& context;
+    jpeg_decompress_struct& d;
+    TBitmap& bitmap;
+    const bool fourComponents;
+    const bool toGray;
+    const bool eightBit;
+    bool paletteWanted = true;
+    bool invertedInks = false;
+    TPixelFormat format = TPixelFormat::pfDevice;
+    JSAMPARRAY inkRow = nullptr;
+    JSAMPROW rows[kRowBatch] = {};
+    JDIMENSION batchRow = 0;
+    JDIMENSION batchCount = 0;
+};
+
 void TJPEGImage::Decode(CodecContext& context, const std::shared_ptr<TJPEGData>& data,
                         const std::shared_ptr<TBitmap>& target) {
-    TBitmap& bitmap = *target;
-    bool paletteWanted = true;
     OpenDecoder(context);
-    jpeg_decompress_struct& d = context.D();
-    const bool fourComponents = d.out_color_space == JCS_CMYK;
-    const bool toGray = fourComponents && options_.GrayOnly;
-    const bool eightBit = (!fourComponents && (options_.OutputDepth == TJPEGOutputDepth::Depth8 ||
-                                               d.out_color_space == JCS_GRAYSCALE)) ||
-                          toGray;
+    DecodeState state(context, *target, options_);
+    StartDecode(state);
+    // A progress handler runs inside jpeg_read_scanlines, after the rows were
+    // handed over: point them again, and stop when the picture is not ours to
+    // write any more.
+    context.AfterProgress = [&] {
+        const jpeg_decompress_struct& d = state.d;
+        const TBitmap& bitmap = state.bitmap;
+        if (data_ != data || decoded_ != target || bitmap.Width() != static_cast<int>(d.output_width) ||
+            bitmap.Height() != static_cast<int>(d.output_height) || bitmap.GetPixelFormat() != state.format)
+            throw EAbort("Operation aborted");
+        if (!state.fourComponents) state.PointRows();
+    };
+    if (state.d.buffered_image) ShowDecodePasses(state);
+    FinishDecode(state);
+}
 
+void TJPEGImage::StartDecode(DecodeState& state) {
+    CodecContext& context = state.context;
+    jpeg_decompress_struct& d = state.d;
+    TBitmap& bitmap = state.bitmap;
     bitmap.FreeImage();
-    bitmap.SetPixelFormat(eightBit ? TPixelFormat::pf8bit : TPixelFormat::pf24bit);
+    bitmap.SetPixelFormat(state.eightBit ? TPixelFormat::pf8bit : TPixelFormat::pf24bit);
     Progress(TProgressStage::psStarting, 0, false, TRect{}, std::string());
 
     if (pendingPalette_) {
@@ -398,7 +481,7 @@ void TJPEGImage::Decode(CodecContext& context, const std::shared_ptr<TJPEGData>&
                     d.actual_number_of_colors = count;
                 });
                 bitmap.SetPalette(palette);
-                paletteWanted = false;
+                state.paletteWanted = false;
             }
         } else if (options_.OutputDepth == TJPEGOutputDepth::Depth24) {
             pendingPalette_.reset();
@@ -408,99 +491,75 @@ void TJPEGImage::Decode(CodecContext& context, const std::shared_ptr<TJPEGData>&
     context.Run([&] { jpeg_start_decompress(&d); });
 
     // What libjpeg hands us per pixel must be exactly what a bitmap row holds.
-    const int expected = fourComponents ? 4 : (d.quantize_colors ? 1 : 3);
+    const int expected = state.fourComponents ? 4 : (d.quantize_colors ? 1 : 3);
     if (d.output_components != expected) throw EJPEG("JPEG error #" + std::to_string(JERR_CONVERSION_NOTIMPL));
 
     bitmap.FreeImage();
     bitmap.SetSize(static_cast<int>(d.output_width), static_cast<int>(d.output_height));
-    if (toGray) bitmap.SetPalette(GrayPalette());
-    const bool invertedInks = d.saw_Adobe_marker != FALSE;
-    const TPixelFormat format = bitmap.GetPixelFormat();
+    if (state.toGray) bitmap.SetPalette(GrayPalette());
+    state.invertedInks = d.saw_Adobe_marker != FALSE;
+    state.format = bitmap.GetPixelFormat();
 
-    JSAMPARRAY inkRow = nullptr;
-    if (fourComponents) {
+    if (state.fourComponents) {
         context.Run([&] {
-            inkRow = (*d.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&d), JPOOL_IMAGE,
-                                            d.output_width * 4, 1);
+            state.inkRow = (*d.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&d), JPOOL_IMAGE,
+                                                  d.output_width * 4, 1);
         });
     }
+}
 
-    // Row addresses are taken afresh for every call (GetScanline unshares the
-    // raster): a copy of the bitmap made meanwhile keeps its own rows.
-    JSAMPROW rows[kRowBatch];
-    JDIMENSION batchRow = 0, batchCount = 0;
-    auto pointRows = [&] {
-        for (JDIMENSION i = 0; i < batchCount; ++i) rows[i] = bitmap.GetScanline(static_cast<int>(batchRow + i));
-    };
-    // A progress handler runs inside jpeg_read_scanlines, after the rows were
-    // handed over: point them again, and stop when the picture is not ours to
-    // write any more.
-    context.AfterProgress = [&] {
-        if (data_ != data || decoded_ != target || bitmap.Width() != static_cast<int>(d.output_width) ||
-            bitmap.Height() != static_cast<int>(d.output_height) || bitmap.GetPixelFormat() != format)
-            throw EAbort("Operation aborted");
-        if (!fourComponents) pointRows();
-    };
-    // Stores output rows from the codec's current row until the pass ends.
-    auto storeRows = [&] {
-        while (d.output_scanline < d.output_height) {
-            batchRow = d.output_scanline;
-            batchCount = fourComponents ? 1 : std::min<JDIMENSION>(kRowBatch, d.output_height - batchRow);
-            if (!fourComponents) pointRows();
-            JDIMENSION got = 0;
-            context.Run([&] { got = jpeg_read_scanlines(&d, fourComponents ? inkRow : rows, batchCount); });
-            if (got == 0) break;  // cannot happen with a source that never suspends
-            if (fourComponents)
-                ConvertCmykRow(inkRow[0], bitmap.GetScanline(static_cast<int>(batchRow)), d.output_width,
-                               invertedInks, toGray);
-        }
-    };
-    auto takePalette = [&] {
-        if (d.colormap != nullptr && eightBit && paletteWanted) {
-            bitmap.SetPalette(PaletteFromColorMap(d));
-            SetPaletteModified(true);
-        }
-    };
+void TJPEGImage::TakeColorMap(DecodeState& state) {
+    if (state.d.colormap != nullptr && state.eightBit && state.paletteWanted) {
+        state.bitmap.SetPalette(PaletteFromColorMap(state.d));
+        SetPaletteModified(true);
+    }
+}
 
-    if (d.buffered_image) {
-        // A hostile file may hold thousands of scans; show at most this many.
-        constexpr int kMaxShownPasses = 100;
-        int shown = 0;
-        for (;;) {
-            int status = 0;
-            context.Run([&] { status = jpeg_consume_input(&d); });
-            if (status == JPEG_REACHED_EOI || status == JPEG_SUSPENDED) break;
-            if (++shown > kMaxShownPasses) {
-                context.Run([&] {
-                    while (!jpeg_input_complete(&d))
-                        if (jpeg_consume_input(&d) == JPEG_SUSPENDED) break;
-                });
-                break;
-            }
-            context.Run([&] { jpeg_start_output(&d, d.input_scan_number); });
-            if (context.ProgressRecord().pub.completed_passes == 0) takePalette();
-            storeRows();
-            context.Run([&] { jpeg_finish_output(&d); });
-        }
-        d.dct_method = context.finalDctMethod;
-        d.dither_mode = context.finalDitherMode;
-        // A given palette stays the colour map of the final pass too.
-        if (context.finalTwoPassQuantize && paletteWanted) {
-            d.two_pass_quantize = TRUE;
-            d.colormap = nullptr;
+void TJPEGImage::ShowDecodePasses(DecodeState& state) {
+    CodecContext& context = state.context;
+    jpeg_decompress_struct& d = state.d;
+    // A hostile file may hold thousands of scans; show at most this many.
+    constexpr int kMaxShownPasses = 100;
+    int shown = 0;
+    for (;;) {
+        int status = 0;
+        context.Run([&] { status = jpeg_consume_input(&d); });
+        if (status == JPEG_REACHED_EOI || status == JPEG_SUSPENDED) break;
+        if (++shown > kMaxShownPasses) {
+            context.Run([&] {
+                while (!jpeg_input_complete(&d))
+                    if (jpeg_consume_input(&d) == JPEG_SUSPENDED) break;
+            });
+            break;
         }
         context.Run([&] { jpeg_start_output(&d, d.input_scan_number); });
+        if (context.ProgressRecord().pub.completed_passes == 0) TakeColorMap(state);
+        state.StoreRows();
+        context.Run([&] { jpeg_finish_output(&d); });
     }
-    if (!d.buffered_image || context.finalTwoPassQuantize) takePalette();
-    batchRow = batchCount = 0;
-    storeRows();
+    d.dct_method = context.finalDctMethod;
+    d.dither_mode = context.finalDitherMode;
+    // A given palette stays the colour map of the final pass too.
+    if (context.finalTwoPassQuantize && state.paletteWanted) {
+        d.two_pass_quantize = TRUE;
+        d.colormap = nullptr;
+    }
+    context.Run([&] { jpeg_start_output(&d, d.input_scan_number); });
+}
+
+void TJPEGImage::FinishDecode(DecodeState& state) {
+    CodecContext& context = state.context;
+    jpeg_decompress_struct& d = state.d;
+    if (!d.buffered_image || context.finalTwoPassQuantize) TakeColorMap(state);
+    state.batchRow = state.batchCount = 0;
+    state.StoreRows();
     context.Run([&] {
         if (d.buffered_image) jpeg_finish_output(&d);
         jpeg_finish_decompress(&d);
     });
 
-    if (fourComponents && !toGray && options_.OutputDepth == TJPEGOutputDepth::Depth8)
-        bitmap.SetPixelFormat(TPixelFormat::pf8bit);
+    if (state.fourComponents && !state.toGray && options_.OutputDepth == TJPEGOutputDepth::Depth8)
+        state.bitmap.SetPixelFormat(TPixelFormat::pf8bit);
 }
 
 // --- encoding --------------------------------------------------------------------
@@ -561,9 +620,7 @@ bool TJPEGImage::EncodeBitmap() {
     context.AfterProgress = [&] {
         if (data_ != data) throw EAbort("Operation aborted");
     };
-    std::exception_ptr failure;
-    bool cancelled = false;
-    try {
+    const RunOutcome outcome = RunAndClose(context, "encoding", width, height, [&] {
         context.Run([&] {
             jpeg_start_compress(&c, TRUE);
             for (size_t i = 0; i < markerCount; ++i)
@@ -580,27 +637,22 @@ bool TJPEGImage::EncodeBitmap() {
             }
             jpeg_finish_compress(&c);
         });
-    } catch (const EAbort&) {
-        cancelled = true;
-    } catch (const std::bad_alloc&) {
-        failure = OutOfMemory("encoding", width, height);
-    } catch (const EOutOfMemory&) {
-        failure = OutOfMemory("encoding", width, height);
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    context.Close();
+    });
     const bool replaced = data_ != data;
     // Half-written bytes must never be saved later.
-    if ((cancelled || failure) && !replaced) ReplaceData();
-    Progress(TProgressStage::psEnding, failure || cancelled ? 0 : 100, false, TRect{}, std::string());
-    if (failure) std::rethrow_exception(failure);
+    if (!outcome.Done() && !replaced) ReplaceData();
+    ReportEnd(outcome.Done(), false);
+    outcome.RethrowFailure();
     // Replaced from a progress handler: the picture it holds now is what gets saved.
     if (replaced) {
         EnsureCompressed();
         return data_->JpegBytes != nullptr;
     }
-    return !cancelled;
+    return !outcome.cancelled;
+}
+
+void TJPEGImage::ReportEnd(bool done, bool redrawNow) {
+    Progress(TProgressStage::psEnding, done ? 100 : 0, redrawNow, TRect{}, std::string());
 }
 
 // --- saving, copying -------------------------------------------------------------

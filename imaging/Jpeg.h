@@ -124,7 +124,15 @@ private:
     void OpenDecoder(CodecContext& context);
     void Decode(CodecContext& context, const std::shared_ptr<TJPEGData>& data,
                 const std::shared_ptr<TBitmap>& target);
+    // The stages of Decode: bitmap and colour map set up and decompression
+    // started; the passes shown while a multi-scan file arrives; the final pass.
+    void StartDecode(DecodeState& state);
+    void ShowDecodePasses(DecodeState& state);
+    void FinishDecode(DecodeState& state);
+    void TakeColorMap(DecodeState& state);
     bool EncodeBitmap();
+    // The closing report of a decode or encode: 100 when it ran to the end, else 0.
+    void ReportEnd(bool done, bool redrawNow);
     void ComputeReducedSize();
     void ReplaceData();
     void ReplaceBitmap();

@@ -44,14 +44,13 @@ void CodecResetErrors(j_common_ptr codec) {
 
 // --- progress ------------------------------------------------------------
 
-// The callbacks below catch what our code throws and hand it back; the caller,
-// whose frame holds nothing with a destructor, then leaves libjpeg with it.
-bool DeliverProgress(TGraphic& owner, uint8_t percent, bool redrawNow, const TRect& rect,
-                     CodecContext& context) noexcept {
+// Runs our code for a libjpeg callback. What it throws is parked in the context
+// and false comes back; the caller, whose frame holds nothing with a destructor,
+// then leaves libjpeg with it.
+template <class Work>
+bool ParkFailure(CodecContext& context, Work&& work) noexcept {
     try {
-        if (owner.OnProgress)
-            owner.OnProgress(owner, TProgressStage::psRunning, percent, redrawNow, rect, std::string());
-        if (context.AfterProgress) context.AfterProgress();
+        work();
         return true;
     } catch (...) {
         context.Park(std::current_exception());
@@ -59,13 +58,13 @@ bool DeliverProgress(TGraphic& owner, uint8_t percent, bool redrawNow, const TRe
     }
 }
 
-bool ParkTooManyScans(CodecContext& context) noexcept {
-    try {
-        throw EJPEG("JPEG image has too many scans");
-    } catch (...) {
-        context.Park(std::current_exception());
-    }
-    return false;
+bool DeliverProgress(TGraphic& owner, uint8_t percent, bool redrawNow, const TRect& rect,
+                     CodecContext& context) noexcept {
+    return ParkFailure(context, [&] {
+        if (owner.OnProgress)
+            owner.OnProgress(owner, TProgressStage::psRunning, percent, redrawNow, rect, std::string());
+        if (context.AfterProgress) context.AfterProgress();
+    });
 }
 
 // --- source ----------------------------------------------------------------
@@ -78,13 +77,7 @@ struct StreamSource {
 };
 
 bool ReadStream(TStream& stream, JOCTET* buffer, int64_t& count, CodecContext& context) noexcept {
-    try {
-        count = stream.Read(buffer, static_cast<int64_t>(kStreamBufferSize));
-        return true;
-    } catch (...) {
-        context.Park(std::current_exception());
-        return false;
-    }
+    return ParkFailure(context, [&] { count = stream.Read(buffer, static_cast<int64_t>(kStreamBufferSize)); });
 }
 
 void SourceInit(j_decompress_ptr codec) {
@@ -134,13 +127,7 @@ struct StreamDestination {
 
 bool WriteStream(TStream& stream, const JOCTET* buffer, size_t count, int64_t& written,
                  CodecContext& context) noexcept {
-    try {
-        written = stream.Write(buffer, static_cast<int64_t>(count));
-        return true;
-    } catch (...) {
-        context.Park(std::current_exception());
-        return false;
-    }
+    return ParkFailure(context, [&] { written = stream.Write(buffer, static_cast<int64_t>(count)); });
 }
 
 void DestinationInit(j_compress_ptr codec) {
@@ -187,7 +174,7 @@ void ReportCodecProgress(j_common_ptr codec) {
     if (codec->is_decompressor &&
         reinterpret_cast<j_decompress_ptr>(codec)->input_scan_number > kMaxScans) {
         CodecContext& context = ContextOf(codec);
-        ParkTooManyScans(context);
+        context.Park(std::make_exception_ptr(EJPEG("JPEG image has too many scans")));
         context.LeaveCodec();
     }
     const uint64_t now = CodecTickCount();
