@@ -93,8 +93,8 @@ void TBitmap::Assign(TGraphic& source) {
 }
 
 bool TBitmap::GetEmpty() const { return image_->width == 0 || image_->height == 0; }
-int TBitmap::GetWidth() { return image_->width; }
-int TBitmap::GetHeight() { return image_->height; }
+int TBitmap::GetWidth() const { return image_->width; }
+int TBitmap::GetHeight() const { return image_->height; }
 int TBitmap::Width() const { return image_->width; }
 int TBitmap::Height() const { return image_->height; }
 void TBitmap::SetWidth(int width) { SetSize(width, image_->height); }
@@ -157,7 +157,7 @@ void TBitmap::SetPixelFormat(TPixelFormat format) {
     Changed();
 }
 
-HPALETTE TBitmap::GetPalette() { return image_->palette; }
+HPALETTE TBitmap::GetPalette() const { return image_->palette; }
 
 void TBitmap::SetPalette(HPALETTE palette) {
     if (palette && palette->Entries.size() > 256)

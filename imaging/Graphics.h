@@ -89,11 +89,11 @@ public:
     virtual bool Equals(TGraphic& other);
 
     virtual bool GetEmpty() const = 0;
-    virtual int GetWidth() = 0;
-    virtual int GetHeight() = 0;
+    virtual int GetWidth() const = 0;
+    virtual int GetHeight() const = 0;
     virtual void SetWidth(int width) = 0;
     virtual void SetHeight(int height) = 0;
-    virtual HPALETTE GetPalette() { return nullptr; }
+    virtual HPALETTE GetPalette() const { return nullptr; }
     virtual void SetPalette(HPALETTE) {}
     virtual bool GetTransparent() const { return transparent_; }
     virtual void SetTransparent(bool value);
@@ -145,8 +145,8 @@ public:
 
     void Assign(TGraphic& source) override;  // a TBitmap is shared; other kinds AssignTo us
     bool GetEmpty() const override;
-    int GetWidth() override;
-    int GetHeight() override;
+    int GetWidth() const override;
+    int GetHeight() const override;
     int Width() const;
     int Height() const;
     void SetWidth(int width) override;
@@ -157,7 +157,7 @@ public:
     // Converts the pixels held to the new format (to a palette format: the nearest
     // palette colour; a bitmap without a palette gets a standard one).
     void SetPixelFormat(TPixelFormat format);
-    HPALETTE GetPalette() override;
+    HPALETTE GetPalette() const override;
     void SetPalette(HPALETTE palette) override;
 
     // Row y, top row 0; throws EInvalidGraphicOperation when out of range. The

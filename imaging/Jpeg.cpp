@@ -56,8 +56,6 @@ void DisplayDefaults(int bitsPerPixel) {
         bitsPerPixel <= 8 ? TJPEGOutputDepth::Depth8 : TJPEGOutputDepth::Depth24;
 }
 
-int ScreenBitsPerPixel() { return screenBitsPerPixel; }
-
 void RegisterJpegFormat(int bitsPerPixel) {
     DisplayDefaults(bitsPerPixel);
     auto factory = []() -> std::unique_ptr<TGraphic> { return std::make_unique<TJPEGImage>(); };
@@ -132,7 +130,7 @@ RunOutcome RunAndClose(CodecContext& context, const char* doing, int width, int 
 
 }  // namespace
 
-TJPEGImage::TJPEGImage() : options_(StartupOptions) { ReplaceData(); }
+TJPEGImage::TJPEGImage() : multiScan_(StartupOptions.MultiScan), options_(StartupOptions) { ReplaceData(); }
 
 TJPEGImage::~TJPEGImage() = default;
 
@@ -147,8 +145,6 @@ void TJPEGImage::ReplaceBitmap() { decoded_ = std::make_shared<TBitmap>(); }
 
 void TJPEGImage::DropBitmap() { decoded_.reset(); }
 
-void TJPEGImage::Changed() { TGraphic::Changed(); }
-
 void TJPEGImage::SetReduceBy(TJPEGReduceBy value) {
     if (value != options_.ReduceBy) sizeStale_ = true;
     options_.ReduceBy = value;
@@ -159,7 +155,7 @@ bool TJPEGImage::GetEmpty() const {
     return !decoded_ || decoded_->GetEmpty();
 }
 
-int TJPEGImage::GetWidth() {
+int TJPEGImage::GetWidth() const {
     if (decoded_) return decoded_->Width();
     // The size of the upright picture, as decoding will give it.
     const bool turned = data_->Orientation >= 5;
@@ -168,7 +164,7 @@ int TJPEGImage::GetWidth() {
     return turned ? reducedHeight_ : reducedWidth_;
 }
 
-int TJPEGImage::GetHeight() {
+int TJPEGImage::GetHeight() const {
     if (decoded_) return decoded_->Height();
     const bool turned = data_->Orientation >= 5;
     if (options_.ReduceBy == TJPEGReduceBy::ReduceNone) return turned ? data_->ImageWidth : data_->ImageHeight;
@@ -184,7 +180,7 @@ void TJPEGImage::SetHeight(int) {
     throw EInvalidGraphicOperation("Cannot change the size of a JPEG image");
 }
 
-HPALETTE TJPEGImage::GetPalette() {
+HPALETTE TJPEGImage::GetPalette() const {
     if (decoded_) return decoded_->GetPalette();
     if (pendingPalette_) return pendingPalette_;
     if (options_.OutputDepth == TJPEGOutputDepth::Depth24 && screenBitsPerPixel <= 8) {
@@ -261,7 +257,7 @@ void TJPEGImage::LoadJpegBytes(int64_t size, TStream& stream) {
         data_->ImageWidth = static_cast<int>(d.image_width);
         data_->ImageHeight = static_cast<int>(d.image_height);
         data_->IsGray = d.jpeg_color_space == JCS_GRAYSCALE;
-        options_.MultiScan = multiScan != FALSE;
+        multiScan_ = multiScan != FALSE;
     }
     SetPaletteModified(true);
     Changed();
@@ -269,7 +265,7 @@ void TJPEGImage::LoadJpegBytes(int64_t size, TStream& stream) {
 
 // --- decoding --------------------------------------------------------------------
 
-void TJPEGImage::OpenDecoder(CodecContext& context) {
+void TJPEGImage::OpenDecoder(CodecContext& context) const {
     context.CreateDecompress();
     TMemoryStream& source = *data_->JpegBytes;
     source.SetPosition(0);
@@ -341,7 +337,7 @@ void TJPEGImage::TakeMarkers(const jpeg_decompress_struct& d) {
     markers_ = std::move(kept);
 }
 
-void TJPEGImage::ComputeReducedSize() {
+void TJPEGImage::ComputeReducedSize() const {
     if (!sizeStale_) return;
     if (!data_->JpegBytes || data_->JpegBytes->GetSize() == 0) {
         reducedWidth_ = reducedHeight_ = 0;
@@ -354,7 +350,7 @@ void TJPEGImage::ComputeReducedSize() {
     reducedHeight_ = static_cast<int>(context.D().output_height);
     boolean multiScan = FALSE;
     context.Run([&] { multiScan = jpeg_has_multiple_scans(&context.D()); });
-    options_.MultiScan = multiScan != FALSE;
+    multiScan_ = multiScan != FALSE;
     sizeStale_ = false;
 }
 
@@ -601,7 +597,7 @@ bool TJPEGImage::EncodeBitmap() {
     }
     const int quality = options_.SaveQuality;
     const bool gray = options_.GrayOnly;
-    const bool progressive = options_.MultiScan;
+    const bool progressive = multiScan_;
     const TJPEGMarker* const markers = markers_.data();
     const size_t markerCount = markers_.size();
     context.Run([&] {

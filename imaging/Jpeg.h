@@ -33,7 +33,6 @@ extern TJPEGOptions StartupOptions;
 // Fixes the default output depth from the screen's bits per pixel (times its
 // planes): 8 or fewer give Depth8. Runs once at start-up, before any picture.
 void DisplayDefaults(int screenBitsPerPixel);
-int ScreenBitsPerPixel();
 
 // Registers TJPEGImage for "jpeg" and "jpg" with the picture holder, after
 // DisplayDefaults; UnregisterJpegFormat removes it again.
@@ -65,12 +64,12 @@ public:
     bool Equals(TGraphic& other) override;
 
     bool GetEmpty() const override;
-    int GetWidth() override;
-    int GetHeight() override;
+    int GetWidth() const override;
+    int GetHeight() const override;
     // Always refused: a JPEG picture keeps its size.
     void SetWidth(int width) override;
     void SetHeight(int height) override;
-    HPALETTE GetPalette() override;
+    HPALETTE GetPalette() const override;
     void SetPalette(HPALETTE palette) override;
 
     void LoadFromStream(TStream& stream) override;
@@ -106,22 +105,19 @@ public:
     void SetOutputDepth(TJPEGOutputDepth value) { options_.OutputDepth = value; }
     bool GetShowPasses() const { return options_.ShowPasses; }
     void SetShowPasses(bool value) { options_.ShowPasses = value; }
-    bool GetMultiScan() const { return options_.MultiScan; }
-    void SetMultiScan(bool value) { options_.MultiScan = value; }
+    bool GetMultiScan() const { return multiScan_; }
+    void SetMultiScan(bool value) { multiScan_ = value; }
     TJPEGReduceBy GetReduceBy() const { return options_.ReduceBy; }
     void SetReduceBy(TJPEGReduceBy value);
     bool GetBlockSmoothing() const { return options_.BlockSmoothing; }
     void SetBlockSmoothing(bool value) { options_.BlockSmoothing = value; }
-
-protected:
-    void Changed() override;
 
 private:
     struct DecodeState;
 
     void LoadJpegBytes(int64_t size, TStream& stream);
     void TakeMarkers(const jpeg_decompress_struct& d);
-    void OpenDecoder(CodecContext& context);
+    void OpenDecoder(CodecContext& context) const;
     void Decode(CodecContext& context, const std::shared_ptr<TJPEGData>& data,
                 const std::shared_ptr<TBitmap>& target);
     // The stages of Decode: bitmap and colour map set up and decompression
@@ -133,7 +129,7 @@ private:
     bool EncodeBitmap();
     // The closing report of a decode or encode: 100 when it ran to the end, else 0.
     void ReportEnd(bool done, bool redrawNow);
-    void ComputeReducedSize();
+    void ComputeReducedSize() const;
     void ReplaceData();
     void ReplaceBitmap();
     void DropBitmap();
@@ -142,12 +138,17 @@ private:
     // Shared so that a decode keeps its bitmap alive when a progress handler
     // gives the picture another one.
     std::shared_ptr<TBitmap> decoded_;
-    int reducedWidth_ = 0;
-    int reducedHeight_ = 0;
-    HPALETTE pendingPalette_;
+    // What the size queries learn from the file's header, read when first asked.
+    mutable int reducedWidth_ = 0;
+    mutable int reducedHeight_ = 0;
+    mutable bool sizeStale_ = false;
+    // Reading the header for the reduced size also tells whether the file has
+    // several scans; options_.MultiScan only seeds this.
+    mutable bool multiScan_ = false;
+    // The palette given, or the halftone one the palette query makes on first use.
+    mutable HPALETTE pendingPalette_;
     TJPEGMarkers markers_;
     TJPEGOptions options_;
-    bool sizeStale_ = false;
 };
 
 }  // namespace vmk

@@ -172,8 +172,8 @@ TEST(TGraphic, AssignBetweenUnrelatedKindsFails) {
         std::unique_ptr<TGraphic> NewInstance() const override { return std::make_unique<TOther>(); }
         const char* ClassName() const override { return "TOther"; }
         bool GetEmpty() const override { return true; }
-        int GetWidth() override { return 0; }
-        int GetHeight() override { return 0; }
+        int GetWidth() const override { return 0; }
+        int GetHeight() const override { return 0; }
         void SetWidth(int) override {}
         void SetHeight(int) override {}
         void LoadFromStream(TStream&) override {}

@@ -222,6 +222,28 @@ TEST_F(JpegImageTest, ReducedSizeComesFromTheCodec) {
     EXPECT_EQ(image.ToBitmap().Width(), 20);
 }
 
+// The size queries are const and read the header into a cache: it must follow
+// a new reduction and new bytes, and learn the scan layout on the way.
+TEST_F(JpegImageTest, ConstSizeQueriesFollowReductionAndNewBytes) {
+    TJPEGImage image;
+    Load(image, MakeJpeg({.width = 80, .height = 60}));
+    const TGraphic& graphic = image;
+    image.SetReduceBy(TJPEGReduceBy::ReduceHalf);
+    EXPECT_EQ(graphic.GetWidth(), 40);
+    image.SetReduceBy(TJPEGReduceBy::ReduceEighth);
+    EXPECT_EQ(graphic.GetWidth(), 10);
+    EXPECT_EQ(graphic.GetHeight(), 8);  // libjpeg rounds a partial row up
+
+    TJPEGImage progressive;
+    Load(progressive, MakeJpeg({.width = 32, .height = 16, .layout = Layout::Progressive}));
+    image.Assign(progressive);
+    EXPECT_FALSE(image.GetMultiScan());
+    EXPECT_EQ(graphic.GetWidth(), 4);
+    EXPECT_EQ(graphic.GetHeight(), 2);
+    EXPECT_TRUE(image.GetMultiScan());
+    EXPECT_EQ(image.GetDecodedBitmap(), nullptr);
+}
+
 TEST_F(JpegImageTest, EncodesOnceAndSavesIdenticalBytes) {
     TBitmap bitmap;
     testing::MakePatternBitmap(bitmap, 40, 30);
