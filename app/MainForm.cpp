@@ -18,8 +18,8 @@ namespace {
 TStringList gFilePaths;
 
 template <class T>
-T* Place(TMainForm& form, TWinControl* parent, const char* name, int left, int top, int width,
-         int height, int tabOrder = -1) {
+T* Place(TMainForm& form, TWinControl* parent, const char* name, int left, int top, int width, int height,
+         int tabOrder = -1) {
     T* control = TComponent::Create<T>(form, name);
     control->SetParent(parent);
     control->SetBounds(left, top, width, height);
@@ -47,8 +47,7 @@ TMainForm::TMainForm(TComponent* owner) : TForm(owner) {
 
     OpenFiles = TComponent::Create<TApOpenDialog>(*this, "OpenFiles");
     OpenFiles->SetTitle("Open Graphic Files...");
-    OpenFiles->SetOptions(ofHideReadOnly | ofAllowMultiSelect | ofPathMustExist | ofFileMustExist |
-                          ofEnableSizing);
+    OpenFiles->SetOptions(ofHideReadOnly | ofAllowMultiSelect | ofPathMustExist | ofFileMustExist | ofEnableSizing);
     OpenFiles->SetFilter({{"Graphic Files (*.bmp, *.jpg, *.jpeg)", {"*.BMP", "*.JPG", "*.JPEG"}},
                           {"Windows/OS2 Bitmaps (*.bmp)", {"*.BMP"}},
                           {"JPEG-Files (*.jpg, *.jpeg)", {"*.JPG", "*.JPEG"}}});
@@ -239,8 +238,7 @@ void TMainForm::BindEvents() {
 
     Browse->OnClick = [this](TObject* s) { BrowseClick(s); };
     CoverFile->OnChange = [this](TObject* s) { CoverFileChange(s); };
-    for (TRadioButton* b : {LT, RT, LB, RB, OtherPos})
-        b->OnClick = [this](TObject* s) { OtherPosClick(s); };
+    for (TRadioButton* b : {LT, RT, LB, RB, OtherPos}) b->OnClick = [this](TObject* s) { OtherPosClick(s); };
     CoverTransparent->OnClick = [this](TObject* s) { CoverTransparentClick(s); };
     AutoDetTrans->OnClick = [this](TObject* s) { AutoDetTransClick(s); };
     SetTColor->OnClick = [this](TObject* s) { SetTColorClick(s); };
@@ -251,9 +249,9 @@ void TMainForm::BindEvents() {
         PreviewCoverMouseUp(s, b, sh, x, y);
     };
     UpdTimer->OnTimer = [this](TObject* s) { UpdTimerTimer(s); };
-    for (TControl* c : std::initializer_list<TControl*>{
-             Panel2, TransColor, Label11, Label10, Label9, Label7, Label6, Label3, SetTColor,
-             AutoDetTrans, CoverTransparent, RB, RT, LT, LB, OtherPos, Browse, CoverFile})
+    for (TControl* c : std::initializer_list<TControl*>{Panel2, TransColor, Label11, Label10, Label9, Label7, Label6,
+                                                        Label3, SetTColor, AutoDetTrans, CoverTransparent, RB, RT, LT,
+                                                        LB, OtherPos, Browse, CoverFile})
         c->OnMouseMove = [this](TObject* s, TShiftState sh, int x, int y) { Label3MouseMove(s, sh, x, y); };
     for (TControl* c : {static_cast<TControl*>(CoverLeft), static_cast<TControl*>(CoverTop)})
         c->OnMouseMove = [this](TObject* s, TShiftState sh, int x, int y) { CoverTopMouseMove(s, sh, x, y); };
@@ -303,8 +301,7 @@ void TMainForm::FormResize(TObject*) {
 void TMainForm::TabsChange(TObject*, int NewTab, bool&) {
     if (NewTab != 3) return;
     const std::string cover = CoverFile->GetText();
-    Process->SetEnabled(FilePaths().GetCount() > 0 && !cover.empty() &&
-                        IsBitmapPath(cover) && FileExists(cover));
+    Process->SetEnabled(FilePaths().GetCount() > 0 && !cover.empty() && IsBitmapPath(cover) && FileExists(cover));
 }
 
 void TMainForm::FormClose(TObject*, TCloseAction& Action) {

@@ -4,9 +4,9 @@
 // them. The handlers are defined in the folder of the page that owns them.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
-#include <functional>
 
 #include "core/StringList.h"
 #include "widgets/ComCtrls.h"
@@ -86,41 +86,41 @@ public:
     TButton* Cancel;
 
     // Handlers.
-    void OpenClick(TObject* Sender);                                    // inputs/
-    void DeleteClick(TObject* Sender);                                  // inputs/
-    void FilesListClick(TObject* Sender);                               // inputs/
-    void FormResize(TObject* Sender);                                   // app/
-    void FormCreate(TObject* Sender);                                   // app/
-    void BrowseClick(TObject* Sender);                                  // inputs/
-    void BMPClick(TObject* Sender);                                     // output/
-    void FileListSaveClick(TObject* Sender);                            // output/
-    void CoverFileChange(TObject* Sender);                              // inputs/
-    void OtherPosClick(TObject* Sender);                                // inputs/
-    void ProcessClick(TObject* Sender);                                 // output/
-    void CoverTransparentClick(TObject* Sender);                        // inputs/
-    void UpdateClick(TObject* Sender);                                  // output/
-    void TabsChange(TObject* Sender, int NewTab, bool& AllowChange);    // app/
-    void SetTColorClick(TObject* Sender);                               // inputs/
-    void AutoDetTransClick(TObject* Sender);                            // inputs/
+    void OpenClick(TObject* Sender);                                               // inputs/
+    void DeleteClick(TObject* Sender);                                             // inputs/
+    void FilesListClick(TObject* Sender);                                          // inputs/
+    void FormResize(TObject* Sender);                                              // app/
+    void FormCreate(TObject* Sender);                                              // app/
+    void BrowseClick(TObject* Sender);                                             // inputs/
+    void BMPClick(TObject* Sender);                                                // output/
+    void FileListSaveClick(TObject* Sender);                                       // output/
+    void CoverFileChange(TObject* Sender);                                         // inputs/
+    void OtherPosClick(TObject* Sender);                                           // inputs/
+    void ProcessClick(TObject* Sender);                                            // output/
+    void CoverTransparentClick(TObject* Sender);                                   // inputs/
+    void UpdateClick(TObject* Sender);                                             // output/
+    void TabsChange(TObject* Sender, int NewTab, bool& AllowChange);               // app/
+    void SetTColorClick(TObject* Sender);                                          // inputs/
+    void AutoDetTransClick(TObject* Sender);                                       // inputs/
     void PreviewCoverMouseMove(TObject* Sender, TShiftState Shift, int X, int Y);  // inputs/
     void PreviewCoverMouseUp(TObject* Sender, TMouseButton Button, TShiftState Shift, int X,
-                             int Y);                                    // inputs/
-    void UpdTimerTimer(TObject* Sender);                                // inputs/
-    void Label3MouseMove(TObject* Sender, TShiftState Shift, int X, int Y);  // inputs/
-    void CoverTopMouseMove(TObject* Sender, TShiftState Shift, int X, int Y);  // inputs/
-    void Button1Click(TObject* Sender);                                 // output/
-    void JPGQualityChange(TObject* Sender);                             // output/
-    void CoverLeftKeyDown(TObject* Sender, uint16_t& Key, TShiftState Shift);  // inputs/
-    void CoverTopKeyDown(TObject* Sender, uint16_t& Key, TShiftState Shift);   // inputs/
-    void JPGQualityKeyDown(TObject* Sender, uint16_t& Key, TShiftState Shift); // output/
-    void JPGQualityKeyUp(TObject* Sender, uint16_t& Key, TShiftState Shift);   // output/
-    void CoverLeftKeyUp(TObject* Sender, uint16_t& Key, TShiftState Shift);    // inputs/
-    void CoverTopKeyUp(TObject* Sender, uint16_t& Key, TShiftState Shift);     // inputs/
-    void FormClose(TObject* Sender, TCloseAction& Action);              // app/
+                             int Y);                                            // inputs/
+    void UpdTimerTimer(TObject* Sender);                                        // inputs/
+    void Label3MouseMove(TObject* Sender, TShiftState Shift, int X, int Y);     // inputs/
+    void CoverTopMouseMove(TObject* Sender, TShiftState Shift, int X, int Y);   // inputs/
+    void Button1Click(TObject* Sender);                                         // output/
+    void JPGQualityChange(TObject* Sender);                                     // output/
+    void CoverLeftKeyDown(TObject* Sender, uint16_t& Key, TShiftState Shift);   // inputs/
+    void CoverTopKeyDown(TObject* Sender, uint16_t& Key, TShiftState Shift);    // inputs/
+    void JPGQualityKeyDown(TObject* Sender, uint16_t& Key, TShiftState Shift);  // output/
+    void JPGQualityKeyUp(TObject* Sender, uint16_t& Key, TShiftState Shift);    // output/
+    void CoverLeftKeyUp(TObject* Sender, uint16_t& Key, TShiftState Shift);     // inputs/
+    void CoverTopKeyUp(TObject* Sender, uint16_t& Key, TShiftState Shift);      // inputs/
+    void FormClose(TObject* Sender, TCloseAction& Action);                      // app/
     // Files dropped from a file manager.
     void FilesListDropFiles(TObject* Sender, const std::vector<std::string>& Files);  // inputs/
     void CoverFileDropFiles(TObject* Sender, const std::vector<std::string>& Files);  // inputs/
-    void CancelClick(TObject* Sender);                                  // output/
+    void CancelClick(TObject* Sender);                                                // output/
 
     // The batch run while it lasts: events keep coming, so the window's
     // handlers need to know. Workers 0 takes every core; tests set it, and

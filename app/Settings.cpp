@@ -49,9 +49,9 @@ TRadioButton* PositionButton(TMainForm& form, int32_t number) {
 
 TRadioButton* FormatButton(TMainForm& form, int32_t number) {
     switch (number) {
-        case 0: return form.BMP;
-        case 1: return form.JPG;
-        default: return form.AsIs;
+    case 0: return form.BMP;
+    case 1: return form.JPG;
+    default: return form.AsIs;
     }
 }
 
@@ -113,8 +113,7 @@ void SaveSettings(TMainForm& form) {
     if (reg.OpenKey(kSettingsKey, true)) {
         Dispatch([&] {
             reg.WriteString("CoverFile", form.CoverFile->GetText());
-            if (const TPositionChoice* position = CheckedPosition(form))
-                reg.WriteInteger("PosType", position->Stored);
+            if (const TPositionChoice* position = CheckedPosition(form)) reg.WriteInteger("PosType", position->Stored);
             reg.WriteInteger("CoverLeft", form.CoverLeft->GetValue());
             reg.WriteInteger("CoverTop", form.CoverTop->GetValue());
             reg.WriteBool("Transparent", form.CoverTransparent->GetChecked());

@@ -67,7 +67,10 @@ Rgb MakePhoto(int width, int height, unsigned seed) {
             const int x0 = static_cast<int>(gx);
             const float fx = gx - static_cast<float>(x0);
             for (int c = 0; c < 3; ++c) {
-                const auto at = [&](int xx, int yy) { return grid[static_cast<size_t>((yy * gw + xx) * 3 + c)]; };
+                const auto at = [&](int xx, int yy) {
+                    return grid[(static_cast<size_t>(yy) * static_cast<size_t>(gw) + static_cast<size_t>(xx)) * 3 +
+                                static_cast<size_t>(c)];
+                };
                 const float v = (at(x0, y0) * (1 - fx) + at(x0 + 1, y0) * fx) * (1 - fy) +
                                 (at(x0, y0 + 1) * (1 - fx) + at(x0 + 1, y0 + 1) * fx) * fy;
                 img.bgr[(static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)) * 3 +
@@ -150,7 +153,8 @@ Rgb MakeCover(int width, int height) {
     for (int y = 20; y < height - 20; ++y)
         for (int x = 20; x < width - 20; ++x) {
             if (((x / 25) + (y / 25)) % 3 == 0) continue;
-            uint8_t* p = img.bgr.data() + (static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)) * 3;
+            uint8_t* p =
+                img.bgr.data() + (static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)) * 3;
             p[0] = static_cast<uint8_t>(x);
             p[1] = 40;
             p[2] = static_cast<uint8_t>(200 - y / 2);
@@ -161,7 +165,8 @@ Rgb MakeCover(int width, int height) {
 // Right Bottom, keyed by the cover's bottom-left pixel. The picture's rows are
 // reached from its top row by a signed step (negative for bottom-up BMP rows).
 void Stamp(uint8_t* top, ptrdiff_t step, int width, int height, const Rgb& cover) {
-    const uint8_t* key = cover.bgr.data() + static_cast<size_t>(cover.height - 1) * static_cast<size_t>(cover.width) * 3;
+    const uint8_t* key =
+        cover.bgr.data() + static_cast<size_t>(cover.height - 1) * static_cast<size_t>(cover.width) * 3;
     const int x0 = width - cover.width, y0 = height - cover.height;
     for (int y = std::max(0, -y0); y < cover.height && y0 + y < height; ++y) {
         const uint8_t* s = cover.bgr.data() + static_cast<size_t>(y) * static_cast<size_t>(cover.width) * 3;
@@ -185,13 +190,13 @@ double Median(std::vector<double> v) {
 double CpuSeconds() {
     rusage use{};
     getrusage(RUSAGE_SELF, &use);
-    const auto sec = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
+    const auto sec = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+    };
     return sec(use.ru_utime) + sec(use.ru_stime);
 }
 
-double Seconds(Clock::time_point since) {
-    return std::chrono::duration<double>(Clock::now() - since).count();
-}
+double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
 
 long ProcStatusKb(const char* field) {
     std::ifstream in("/proc/self/status");
@@ -285,7 +290,8 @@ double FloorPass(const Case& c, const Rgb& cover, FloorBuffers& buf) {
             buf.pixels.resize(head.size() + static_cast<size_t>(rowBytes * h));
             std::memcpy(buf.pixels.data(), head.data(), head.size());
             const auto put32 = [&](size_t at, uint32_t v) {
-                for (int i = 0; i < 4; ++i) buf.pixels[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
+                for (int i = 0; i < 4; ++i)
+                    buf.pixels[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
             };
             put32(2, static_cast<uint32_t>(buf.pixels.size()));
             put32(22, static_cast<uint32_t>(h));
@@ -319,7 +325,8 @@ double FloorPass(const Case& c, const Rgb& cover, FloorBuffers& buf) {
         JSAMPROW rows[16];
         while (e.next_scanline < e.image_height) {
             const JDIMENSION n = std::min<JDIMENSION>(16, e.image_height - e.next_scanline);
-            for (JDIMENSION i = 0; i < n; ++i) rows[i] = buf.pixels.data() + stride * static_cast<ptrdiff_t>(e.next_scanline + i);
+            for (JDIMENSION i = 0; i < n; ++i)
+                rows[i] = buf.pixels.data() + stride * static_cast<ptrdiff_t>(e.next_scanline + i);
             jpeg_write_scanlines(&e, rows, n);
         }
         jpeg_finish_compress(&e);

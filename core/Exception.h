@@ -17,11 +17,14 @@ private:
     std::string message_;
 };
 
-#define VMK_EXCEPTION_KIND(Name, Base)                  \
-    class Name : public Base {                          \
-    public:                                             \
-        using Base::Base;                               \
+// A class name and a base class cannot be put in parentheses.
+// NOLINTBEGIN(bugprone-macro-parentheses)
+#define VMK_EXCEPTION_KIND(Name, Base) \
+    class Name : public Base {         \
+    public:                            \
+        using Base::Base;              \
     }
+// NOLINTEND(bugprone-macro-parentheses)
 
 VMK_EXCEPTION_KIND(EListError, Exception);        // list index out of range
 VMK_EXCEPTION_KIND(EStreamError, Exception);      // stream failures

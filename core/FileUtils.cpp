@@ -1,15 +1,15 @@
 #include "core/FileUtils.h"
 
-#include <cerrno>
-#include <clocale>
-#include <climits>
-#include <cwchar>
-#include <cstring>
-#include <cwctype>
-#include <cstdlib>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <climits>
+#include <clocale>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+#include <cwctype>
 
 #include "core/Exception.h"
 
@@ -116,14 +116,12 @@ std::string ShownPath(const std::string& path) {
 
 bool FileExists(const std::string& path) {
     struct stat info {};
-    return !path.empty() && !HasNulCharacter(path) && stat(path.c_str(), &info) == 0 &&
-           S_ISREG(info.st_mode);
+    return !path.empty() && !HasNulCharacter(path) && stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
 bool DirectoryExists(const std::string& path) {
     struct stat info {};
-    return !path.empty() && !HasNulCharacter(path) && stat(path.c_str(), &info) == 0 &&
-           S_ISDIR(info.st_mode);
+    return !path.empty() && !HasNulCharacter(path) && stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 bool EntryExists(const std::string& path) {
@@ -131,9 +129,7 @@ bool EntryExists(const std::string& path) {
     return !path.empty() && !HasNulCharacter(path) && lstat(path.c_str(), &info) == 0;
 }
 
-bool DeleteFile(const std::string& path) {
-    return !HasNulCharacter(path) && unlink(path.c_str()) == 0;
-}
+bool DeleteFile(const std::string& path) { return !HasNulCharacter(path) && unlink(path.c_str()) == 0; }
 
 std::string ResolveLinks(const std::string& path) {
     std::string at = path;
@@ -145,7 +141,7 @@ std::string ResolveLinks(const std::string& path) {
         const ssize_t n = readlink(at.c_str(), target.data(), target.size());
         if (n < 0 || static_cast<size_t>(n) >= target.size()) return at;  // changed meanwhile
         target.resize(static_cast<size_t>(n));
-        at = !target.empty() && target.front() == '/' ? target : ExtractFilePath(at) + target;
+        at = !target.empty() && target.front() == '/' ? target : ExtractFilePath(at).append(target);
     }
     throw EFCreateError("Cannot create file \"" + ShownPath(path) + "\". " + std::strerror(ELOOP));
 }

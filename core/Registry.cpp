@@ -1,16 +1,16 @@
 #include "core/Registry.h"
 
-#include <cerrno>
-#include <chrono>
-#include <cstring>
-#include <cstdio>
-#include <cstdlib>
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
 
 #include "core/Exception.h"
 #include "core/FileUtils.h"
@@ -25,12 +25,12 @@ constexpr size_t kMaxStoreBytes = 16u << 20;
 
 const char* RootName(HKEY root) {
     switch (root) {
-        case HKEY_CLASSES_ROOT: return "HKEY_CLASSES_ROOT";
-        case HKEY_CURRENT_USER: return "HKEY_CURRENT_USER";
-        case HKEY_LOCAL_MACHINE: return "HKEY_LOCAL_MACHINE";
-        case HKEY_USERS: return "HKEY_USERS";
-        case HKEY_CURRENT_CONFIG: return "HKEY_CURRENT_CONFIG";
-        default: return nullptr;
+    case HKEY_CLASSES_ROOT: return "HKEY_CLASSES_ROOT";
+    case HKEY_CURRENT_USER: return "HKEY_CURRENT_USER";
+    case HKEY_LOCAL_MACHINE: return "HKEY_LOCAL_MACHINE";
+    case HKEY_USERS: return "HKEY_USERS";
+    case HKEY_CURRENT_CONFIG: return "HKEY_CURRENT_CONFIG";
+    default: return nullptr;
     }
 }
 
@@ -86,19 +86,19 @@ std::string Quote(const std::string& text) {
     for (const char c : text) {
         const auto u = static_cast<unsigned char>(c);
         switch (c) {
-            case '\\': out += "\\\\"; break;
-            case '"': out += "\\\""; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default:
-                if (u < 0x20 || u == 0x7F) {
-                    out += "\\x";
-                    out += hex[u >> 4];
-                    out += hex[u & 15];
-                } else {
-                    out += c;
-                }
+        case '\\': out += "\\\\"; break;
+        case '"': out += "\\\""; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (u < 0x20 || u == 0x7F) {
+                out += "\\x";
+                out += hex[u >> 4];
+                out += hex[u & 15];
+            } else {
+                out += c;
+            }
         }
     }
     return out + "\"";
@@ -127,20 +127,20 @@ bool Unquote(const std::string& line, size_t& pos, std::string& out) {
         }
         if (++i >= line.size()) return false;
         switch (line[i]) {
-            case '\\': out += '\\'; break;
-            case '"': out += '"'; break;
-            case 'n': out += '\n'; break;
-            case 'r': out += '\r'; break;
-            case 't': out += '\t'; break;
-            case 'x': {
-                if (i + 2 >= line.size()) return false;
-                const int hi = HexDigit(line[i + 1]), lo = HexDigit(line[i + 2]);
-                if (hi < 0 || lo < 0) return false;
-                out += static_cast<char>(hi * 16 + lo);
-                i += 2;
-                break;
-            }
-            default: return false;
+        case '\\': out += '\\'; break;
+        case '"': out += '"'; break;
+        case 'n': out += '\n'; break;
+        case 'r': out += '\r'; break;
+        case 't': out += '\t'; break;
+        case 'x': {
+            if (i + 2 >= line.size()) return false;
+            const int hi = HexDigit(line[i + 1]), lo = HexDigit(line[i + 2]);
+            if (hi < 0 || lo < 0) return false;
+            out += static_cast<char>(hi * 16 + lo);
+            i += 2;
+            break;
+        }
+        default: return false;
         }
     }
     return false;  // no closing quote
@@ -283,8 +283,7 @@ public:
         for (;;) {
             // Made empty when missing, as the write that follows would make it.
             fd_ = open(path.c_str(), O_RDONLY | O_CREAT | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC, 0666);
-            if (fd_ < 0)
-                throw EFCreateError("Cannot create file \"" + ShownPath(path) + "\". " + std::strerror(errno));
+            if (fd_ < 0) throw EFCreateError("Cannot create file \"" + ShownPath(path) + "\". " + std::strerror(errno));
             struct stat held {};
             if (fstat(fd_, &held) != 0 || !S_ISREG(held.st_mode)) {
                 close(fd_);
@@ -315,8 +314,7 @@ private:
 void SaveDocument(const std::string& storePath, const Document& doc) {
     const std::string path = WriteTarget(storePath);
     const std::string folder = ExtractFilePath(path);
-    if (!folder.empty() && !ForceDirectories(folder))
-        throw EFCreateError("Cannot create folder \"" + folder + "\".");
+    if (!folder.empty() && !ForceDirectories(folder)) throw EFCreateError("Cannot create folder \"" + folder + "\".");
     std::string data;
     for (const auto& line : doc.lines) data += line + "\n";
     TSafeFileStream file(path);
@@ -340,8 +338,7 @@ void AddSection(Document& doc, const std::string& key) {
 }
 
 // Index of the line holding the value's last definition in the key, if any.
-std::optional<size_t> FindValueLine(const Document& doc, const std::string& key,
-                                    const std::string& name) {
+std::optional<size_t> FindValueLine(const Document& doc, const std::string& key, const std::string& name) {
     std::optional<size_t> found;
     bool inKey = false;
     for (size_t i = 0; i < doc.lines.size(); ++i) {
@@ -356,8 +353,7 @@ std::optional<size_t> FindValueLine(const Document& doc, const std::string& key,
     return found;
 }
 
-void SetValueLine(Document& doc, const std::string& key, const std::string& name,
-                  const std::string& line) {
+void SetValueLine(Document& doc, const std::string& key, const std::string& name, const std::string& line) {
     if (const auto at = FindValueLine(doc, key, name)) {
         doc.lines[*at] = line;
         return;
@@ -463,8 +459,7 @@ std::optional<TRegistry::Value> TRegistry::FindValue(const std::string& name) {
     if (!at) return std::nullopt;
     const auto parsed = ParseValueLine(doc.lines[*at]);
     Value v;
-    v.kind = parsed->kind == 0 ? ValueKind::String
-             : parsed->kind == 1 ? ValueKind::Integer : ValueKind::Other;
+    v.kind = parsed->kind == 0 ? ValueKind::String : parsed->kind == 1 ? ValueKind::Integer : ValueKind::Other;
     v.text = parsed->text;
     v.number = parsed->number;
     return v;

@@ -1,13 +1,13 @@
 #include "core/Streams.h"
 
-#include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <random>
 #include <fcntl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <random>
 
 #include "core/Exception.h"
 #include "core/FileUtils.h"
@@ -205,7 +205,8 @@ int64_t TFileStream::Write(const void* buffer, int64_t count) {
 int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
     if (!file_) return -1;
     const int whence = origin == TSeekOrigin::Beginning ? SEEK_SET
-                       : origin == TSeekOrigin::Current ? SEEK_CUR : SEEK_END;
+                       : origin == TSeekOrigin::Current ? SEEK_CUR
+                                                        : SEEK_END;
     if (fseeko(file_, static_cast<off_t>(offset), whence) != 0) return -1;
     return static_cast<int64_t>(ftello(file_));
 }

@@ -41,7 +41,10 @@ public:
     int64_t GetSize() override { return static_cast<int64_t>(data_.size()); }
 
     void SetSize(int64_t size);
-    void Clear() noexcept { data_.clear(); position_ = 0; }
+    void Clear() noexcept {
+        data_.clear();
+        position_ = 0;
+    }
     uint8_t* Memory() noexcept { return data_.data(); }
     const uint8_t* Memory() const noexcept { return data_.data(); }
     const std::vector<uint8_t>& Bytes() const noexcept { return data_; }
@@ -118,9 +121,9 @@ public:
 private:
     void Open(const std::string& target);
     void CommitInPlace();
-    std::string target_;  // where the bytes go, links followed
-    std::string temp_;    // "" when writing in place
-    int targetFd_ = -1;   // the existing target, open for writing
+    std::string target_;                     // where the bytes go, links followed
+    std::string temp_;                       // "" when writing in place
+    int targetFd_ = -1;                      // the existing target, open for writing
     std::unique_ptr<TMemoryStream> memory_;  // the bytes of an in-place write
     bool committed_ = false;
 };

@@ -5,8 +5,7 @@
 namespace vmk {
 
 void CheckListIndex(int index, int limit) {
-    if (index < 0 || index >= limit)
-        throw EListError("List index out of bounds (" + std::to_string(index) + ")");
+    if (index < 0 || index >= limit) throw EListError("List index out of bounds (" + std::to_string(index) + ")");
 }
 
 const std::string& TStringList::Get(int index) const {

@@ -33,8 +33,7 @@ inline void ApplyOptions(TJPEGImage& image, uint8_t bits) {
 
 // Decodes, reads every row, and encodes the result again.
 inline void DecodeAndEncode(TJPEGImage& image) {
-    if (static_cast<int64_t>(image.GetSharedData()->ImageWidth) * image.GetSharedData()->ImageHeight >
-        kMaxFuzzPixels)
+    if (static_cast<int64_t>(image.GetSharedData()->ImageWidth) * image.GetSharedData()->ImageHeight > kMaxFuzzPixels)
         return;
     TBitmap& bitmap = image.ToBitmap();
     const int width = bitmap.Width(), height = bitmap.Height();

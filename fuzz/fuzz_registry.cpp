@@ -39,8 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     reg.SetRootKey(vmk::HKEY_LOCAL_MACHINE);
     try {
         (void)reg.KeyExists("\\Software\\Quorvex");
-        if (!reg.KeyExists("\\Software\\Quorvex\\VMK") || !reg.OpenKey("\\Software\\Quorvex\\VMK", false))
-            return 0;
+        if (!reg.KeyExists("\\Software\\Quorvex\\VMK") || !reg.OpenKey("\\Software\\Quorvex\\VMK", false)) return 0;
         (void)reg.GetCurrentPath();
         for (const char* name : {"CoverFile", "FileFix", "SavePath", ""}) {
             try {
@@ -48,8 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             } catch (const vmk::Exception&) {
             }
         }
-        for (const char* name : {"PosType", "CoverLeft", "CoverTop", "Transparent", "AutoTrans", "TransColor",
-                                 "Type", "JPGQ", "FixType"}) {
+        for (const char* name : {"PosType", "CoverLeft", "CoverTop", "Transparent", "AutoTrans", "TransColor", "Type",
+                                 "JPGQ", "FixType"}) {
             try {
                 (void)reg.ValueExists(name);
                 (void)reg.ReadInteger(name);

@@ -11,8 +11,7 @@ using detail::Raster;
 
 namespace {
 
-constexpr uint32_t kRgb = 0, kRle8 = 1, kRle4 = 2, kBitFields = 3, kJpegOrRle24 = 4, kPng = 5,
-                   kAlphaBitFields = 6;
+constexpr uint32_t kRgb = 0, kRle8 = 1, kRle4 = 2, kBitFields = 3, kJpegOrRle24 = 4, kPng = 5, kAlphaBitFields = 6;
 constexpr int kFileHeaderSize = 14;
 
 [[noreturn]] void Refuse(const std::string& why) { throw EInvalidGraphic("Invalid bitmap: " + why); }
@@ -111,8 +110,7 @@ int64_t StreamBytesLeft(TStream& stream, int64_t start) {
 
 void ReadExactly(TStream& stream, void* buffer, size_t count) {
     if (count == 0) return;
-    if (stream.Read(buffer, static_cast<int64_t>(count)) != static_cast<int64_t>(count))
-        Refuse("the file ends early");
+    if (stream.Read(buffer, static_cast<int64_t>(count)) != static_cast<int64_t>(count)) Refuse("the file ends early");
 }
 
 TPixelFormat FormatFor(const Header& h, bool& direct) {
@@ -361,8 +359,8 @@ bool HasAlpha(const Header& h, const Raster& out) {
 
 // The pixels at the header's offset, rows bottom-up unless the height said
 // top-down, into a raster allocated only once the file is known to hold them.
-void ReadPixels(TStream& stream, const Header& h, const Channel* ch, int64_t start, int64_t available,
-                int64_t stride, std::vector<TPaletteEntry> entries, Raster& out) {
+void ReadPixels(TStream& stream, const Header& h, const Channel* ch, int64_t start, int64_t available, int64_t stride,
+                std::vector<TPaletteEntry> entries, Raster& out) {
     if (h.offBits < kFileHeaderSize + h.headerSize) Refuse("the pixel data offset points into the header");
     if (h.offBits > available) Refuse("the pixel data offset lies beyond the end of the file");
 

@@ -40,8 +40,8 @@ uint8_t* FindOrientation(uint8_t* data, size_t size, bool& bigEndian) {
     const auto u32 = [&](size_t at) -> uint32_t {
         return bigEndian ? uint32_t{tiff[at]} << 24 | uint32_t{tiff[at + 1]} << 16 | uint32_t{tiff[at + 2]} << 8 |
                                tiff[at + 3]
-                         : uint32_t{tiff[at + 3]} << 24 | uint32_t{tiff[at + 2]} << 16 |
-                               uint32_t{tiff[at + 1]} << 8 | tiff[at];
+                         : uint32_t{tiff[at + 3]} << 24 | uint32_t{tiff[at + 2]} << 16 | uint32_t{tiff[at + 1]} << 8 |
+                               tiff[at];
     };
     if (u16(2) != 42) return nullptr;
     const uint64_t ifd = u32(4);
@@ -75,17 +75,13 @@ bool IsKeptMarker(uint8_t code, const uint8_t* data, size_t size) {
     static const char icc[] = "ICC_PROFILE";
     static const char iptc[] = "Photoshop 3.0";
     switch (code) {
-    case 0xFE:
-        return true;
+    case 0xFE: return true;
     case 0xE1:  // the terminating zero of each name belongs to the signature
         return IsExif(data, size) || StartsWith(data, size, xmp, sizeof xmp) ||
                StartsWith(data, size, xmpExtension, sizeof xmpExtension);
-    case 0xE2:
-        return StartsWith(data, size, icc, sizeof icc);
-    case 0xED:
-        return StartsWith(data, size, iptc, sizeof iptc);
-    default:
-        return false;
+    case 0xE2: return StartsWith(data, size, icc, sizeof icc);
+    case 0xED: return StartsWith(data, size, iptc, sizeof iptc);
+    default: return false;
     }
 }
 
@@ -98,7 +94,7 @@ bool FewEnoughSegments(const uint8_t* jpeg, size_t size) {
             ++at;
             continue;
         }
-        if (code == 0xDA || code == 0xD9) break;  // the scan or the end: libjpeg saves nothing beyond
+        if (code == 0xDA || code == 0xD9) break;               // the scan or the end: libjpeg saves nothing beyond
         if (code == 0x01 || (code >= 0xD0 && code <= 0xD8)) {  // markers without a length
             at += 2;
             continue;
@@ -157,6 +153,8 @@ void OrientUpright(TBitmap& bitmap, int orientation) {
     // The stored pixel that lands at (0, y) of the upright picture, and how far
     // the stored position moves for each step to the right.
     const auto sourceOf = [&](int y, int& sx, int& sy, int& dx, int& dy) {
+        // One orientation a line, as a table.
+        // clang-format off
         switch (orientation) {
         case 2: sx = w - 1; sy = y; dx = -1; dy = 0; break;
         case 3: sx = w - 1; sy = h - 1 - y; dx = -1; dy = 0; break;
@@ -166,6 +164,7 @@ void OrientUpright(TBitmap& bitmap, int orientation) {
         case 7: sx = w - 1 - y; sy = h - 1; dx = 0; dy = -1; break;
         default: sx = w - 1 - y; sy = 0; dx = 0; dy = 1; break;  // 8
         }
+        // clang-format on
     };
 
     TBitmap upright;

@@ -102,8 +102,7 @@ void TBitmap::SetHeight(int height) { SetSize(image_->width, height); }
 
 void TBitmap::SetSize(int width, int height) {
     if (width < 0 || height < 0)
-        throw EInvalidGraphicOperation("Invalid bitmap size " + std::to_string(width) + " x " +
-                                       std::to_string(height));
+        throw EInvalidGraphicOperation("Invalid bitmap size " + std::to_string(width) + " x " + std::to_string(height));
     if (width == image_->width && height == image_->height) return;
     auto next = std::make_shared<Image>();
     next->palette = image_->palette;
@@ -160,8 +159,7 @@ void TBitmap::SetPixelFormat(TPixelFormat format) {
 HPALETTE TBitmap::GetPalette() const { return image_->palette; }
 
 void TBitmap::SetPalette(HPALETTE palette) {
-    if (palette && palette->Entries.size() > 256)
-        throw EInvalidGraphicOperation("A palette holds at most 256 colours");
+    if (palette && palette->Entries.size() > 256) throw EInvalidGraphicOperation("A palette holds at most 256 colours");
     if (detail::IsPaletteFormat(image_->format) && (!palette || palette->Entries.empty()))
         throw EInvalidGraphicOperation("A palette bitmap needs a palette");
     if (palette == image_->palette) return;
@@ -172,15 +170,13 @@ void TBitmap::SetPalette(HPALETTE palette) {
 }
 
 uint8_t* TBitmap::GetScanline(int y) {
-    if (y < 0 || y >= image_->height)
-        throw EInvalidGraphicOperation("Scan line index out of range");
+    if (y < 0 || y >= image_->height) throw EInvalidGraphicOperation("Scan line index out of range");
     Unshare();
     return image_->Row(y);
 }
 
 const uint8_t* TBitmap::GetScanline(int y) const {
-    if (y < 0 || y >= image_->height)
-        throw EInvalidGraphicOperation("Scan line index out of range");
+    if (y < 0 || y >= image_->height) throw EInvalidGraphicOperation("Scan line index out of range");
     return image_->Row(y);
 }
 
@@ -362,8 +358,7 @@ void TCanvas::StretchDraw(const TRect& rect, TGraphic& graphic) {
         return;
     }
     Span s{};
-    if (!ClipSpan(rect.Left, rect.Top, rectWidth, rectHeight, owner_.image_->width, owner_.image_->height, s))
-        return;
+    if (!ClipSpan(rect.Left, rect.Top, rectWidth, rectHeight, owner_.image_->width, owner_.image_->height, s)) return;
     owner_.Unshare();
     Raster& dst = *owner_.image_;
     const bool keyed = bitmap->GetTransparent();
@@ -374,8 +369,7 @@ void TCanvas::StretchDraw(const TRect& rect, TGraphic& graphic) {
     std::vector<uint8_t> skip(static_cast<size_t>(s.width));
     std::vector<int> columns(static_cast<size_t>(s.width));
     for (int i = 0; i < s.width; ++i)
-        columns[static_cast<size_t>(i)] =
-            static_cast<int>((s.srcX + i) * src.width / rectWidth);
+        columns[static_cast<size_t>(i)] = static_cast<int>((s.srcX + i) * src.width / rectWidth);
     int loadedRow = -1;
     for (int j = 0; j < s.height; ++j) {
         const int sy = static_cast<int>((s.srcY + j) * src.height / rectHeight);
@@ -415,8 +409,7 @@ struct FileFormat {
 };
 
 std::vector<FileFormat>& Formats() {
-    static std::vector<FileFormat> formats{
-        {"bmp", "Bitmaps", "TBitmap", [] { return std::make_unique<TBitmap>(); }}};
+    static std::vector<FileFormat> formats{{"bmp", "Bitmaps", "TBitmap", [] { return std::make_unique<TBitmap>(); }}};
     return formats;
 }
 
@@ -451,9 +444,9 @@ void TPicture::RegisterFileFormat(const std::string& extension, const std::strin
 
 void TPicture::UnregisterGraphicClass(const std::string& className) {
     auto& formats = Formats();
-    formats.erase(std::remove_if(formats.begin(), formats.end(),
-                                 [&](const FileFormat& f) { return f.className == className; }),
-                  formats.end());
+    formats.erase(
+        std::remove_if(formats.begin(), formats.end(), [&](const FileFormat& f) { return f.className == className; }),
+        formats.end());
 }
 
 std::string TPicture::FileFormatDescription(const std::string& extension) {
@@ -465,8 +458,7 @@ void TPicture::LoadFromFile(const std::string& path) {
     const std::string ext = ExtractFileExt(path);
     const FileFormat* format = FindFormat(ext);
     if (!format) {
-        if (ext.empty())
-            throw EInvalidGraphic("Cannot tell the picture kind of \"" + path + "\": it has no extension");
+        if (ext.empty()) throw EInvalidGraphic("Cannot tell the picture kind of \"" + path + "\": it has no extension");
         throw EInvalidGraphic("Unknown picture file extension (" + LowerCase(ext) + ")");
     }
     std::unique_ptr<TGraphic> graphic = format->factory();

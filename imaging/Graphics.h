@@ -69,8 +69,8 @@ class TBitmap;
 class TGraphic {
 public:
     using TNotifyEvent = std::function<void(TGraphic& sender)>;
-    using TProgressEvent = std::function<void(TGraphic& sender, TProgressStage stage, uint8_t percent,
-                                              bool redrawNow, const TRect& rect, const std::string& msg)>;
+    using TProgressEvent = std::function<void(TGraphic& sender, TProgressStage stage, uint8_t percent, bool redrawNow,
+                                              const TRect& rect, const std::string& msg)>;
 
     TGraphic() = default;
     virtual ~TGraphic() = default;
@@ -94,7 +94,8 @@ public:
     virtual void SetWidth(int width) = 0;
     virtual void SetHeight(int height) = 0;
     virtual HPALETTE GetPalette() const { return nullptr; }
-    virtual void SetPalette(HPALETTE) {}
+    // By value, so that a picture keeping the palette can move it in.
+    virtual void SetPalette(HPALETTE) {}  // NOLINT(performance-unnecessary-value-param)
     virtual bool GetTransparent() const { return transparent_; }
     virtual void SetTransparent(bool value);
 
@@ -120,8 +121,7 @@ public:
 
 protected:
     virtual void Changed();
-    void Progress(TProgressStage stage, uint8_t percent, bool redrawNow, const TRect& rect,
-                  const std::string& msg);
+    void Progress(TProgressStage stage, uint8_t percent, bool redrawNow, const TRect& rect, const std::string& msg);
 
 private:
     bool transparent_ = false;

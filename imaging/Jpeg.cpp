@@ -52,8 +52,7 @@ HPALETTE GrayPalette() {
 
 void DisplayDefaults(int bitsPerPixel) {
     screenBitsPerPixel = bitsPerPixel;
-    StartupOptions.OutputDepth =
-        bitsPerPixel <= 8 ? TJPEGOutputDepth::Depth8 : TJPEGOutputDepth::Depth24;
+    StartupOptions.OutputDepth = bitsPerPixel <= 8 ? TJPEGOutputDepth::Depth8 : TJPEGOutputDepth::Depth24;
 }
 
 void RegisterJpegFormat(int bitsPerPixel) {
@@ -71,8 +70,7 @@ HPALETTE CreateHalftonePalette() {
         for (int r = 0; r < 6; ++r)
             for (int g = 0; g < 6; ++g)
                 for (int b = 0; b < 6; ++b)
-                    palette->Entries.push_back(TPaletteEntry{static_cast<uint8_t>(r * 51),
-                                                             static_cast<uint8_t>(g * 51),
+                    palette->Entries.push_back(TPaletteEntry{static_cast<uint8_t>(r * 51), static_cast<uint8_t>(g * 51),
                                                              static_cast<uint8_t>(b * 51), 0});
         // Grays between the cube's own six, for smoother gray ramps.
         for (int i = 1; i <= 20; ++i) {
@@ -93,8 +91,7 @@ namespace {
 // Whatever allocation failed, the user learns which picture was too much.
 std::exception_ptr OutOfMemory(const char* doing, int width, int height) {
     return std::make_exception_ptr(EOutOfMemory("Out of memory " + std::string(doing) + " a JPEG image of " +
-                                                std::to_string(width) + " x " + std::to_string(height) +
-                                                " pixels"));
+                                                std::to_string(width) + " x " + std::to_string(height) + " pixels"));
 }
 
 // How one codec run ended: done, cancelled by a progress handler, or failed.
@@ -172,13 +169,9 @@ int TJPEGImage::GetHeight() const {
     return turned ? reducedWidth_ : reducedHeight_;
 }
 
-void TJPEGImage::SetWidth(int) {
-    throw EInvalidGraphicOperation("Cannot change the size of a JPEG image");
-}
+void TJPEGImage::SetWidth(int) { throw EInvalidGraphicOperation("Cannot change the size of a JPEG image"); }
 
-void TJPEGImage::SetHeight(int) {
-    throw EInvalidGraphicOperation("Cannot change the size of a JPEG image");
-}
+void TJPEGImage::SetHeight(int) { throw EInvalidGraphicOperation("Cannot change the size of a JPEG image"); }
 
 HPALETTE TJPEGImage::GetPalette() const {
     if (decoded_) return decoded_->GetPalette();
@@ -206,16 +199,14 @@ void TJPEGImage::SetPalette(HPALETTE palette) {
 
 // --- loading ---------------------------------------------------------------------
 
-void TJPEGImage::LoadFromStream(TStream& stream) {
-    LoadJpegBytes(stream.GetSize() - stream.GetPosition(), stream);
-}
+void TJPEGImage::LoadFromStream(TStream& stream) { LoadJpegBytes(stream.GetSize() - stream.GetPosition(), stream); }
 
 void TJPEGImage::ReadData(TStream& stream) {
     uint8_t length[4];
     stream.ReadBuffer(length, 4);
-    const auto size = static_cast<int32_t>(static_cast<uint32_t>(length[0]) | (static_cast<uint32_t>(length[1]) << 8) |
-                                           (static_cast<uint32_t>(length[2]) << 16) |
-                                           (static_cast<uint32_t>(length[3]) << 24));
+    const auto size =
+        static_cast<int32_t>(static_cast<uint32_t>(length[0]) | (static_cast<uint32_t>(length[1]) << 8) |
+                             (static_cast<uint32_t>(length[2]) << 16) | (static_cast<uint32_t>(length[3]) << 24));
     if (size < 0) throw EInvalidGraphic("Invalid JPEG data length");
     LoadJpegBytes(size, stream);
 }
@@ -315,8 +306,7 @@ void TJPEGImage::OpenDecoder(CodecContext& context) const {
     // Counted as Decode will hold it: one byte a pixel once quantised or gray.
     const bool twoPassOutput = d.quantize_colors && d.out_color_components == 3 &&
                                (d.buffered_image ? d.enable_2pass_quant : d.two_pass_quantize);
-    const int bytesPerPixel =
-        d.quantize_colors || options_.GrayOnly || d.out_color_space == JCS_GRAYSCALE ? 1 : 3;
+    const int bytesPerPixel = d.quantize_colors || options_.GrayOnly || d.out_color_space == JCS_GRAYSCALE ? 1 : 3;
     int64_t codecBytes = 0;
     context.Run([&] {
         jpeg_calc_output_dimensions(&d);
@@ -366,8 +356,8 @@ TBitmap& TJPEGImage::ToBitmap() {
     const std::shared_ptr<TBitmap> target = decoded_;
     TBitmap& bitmap = *target;
     CodecContext context(this);
-    const RunOutcome outcome = RunAndClose(context, "decoding", data->ImageWidth, data->ImageHeight,
-                                           [&] { Decode(context, data, target); });
+    const RunOutcome outcome =
+        RunAndClose(context, "decoding", data->ImageWidth, data->ImageHeight, [&] { Decode(context, data, target); });
     // Rows kept from a failed or cancelled decode are turned too, so what is
     // shown never changes its shape later.
     OrientUpright(bitmap, data_->Orientation);
@@ -408,8 +398,8 @@ struct TJPEGImage::DecodeState {
             context.Run([&] { got = jpeg_read_scanlines(&d, fourComponents ? inkRow : rows, batchCount); });
             if (got == 0) break;  // cannot happen with a source that never suspends
             if (fourComponents)
-                ConvertCmykRow(inkRow[0], bitmap.GetScanline(static_cast<int>(batchRow)), d.output_width,
-                               invertedInks, toGray);
+                ConvertCmykRow(inkRow[0], bitmap.GetScanline(static_cast<int>(batchRow)), d.output_width, invertedInks,
+                               toGray);
         }
     }
 
@@ -498,8 +488,8 @@ void TJPEGImage::StartDecode(DecodeState& state) {
 
     if (state.fourComponents) {
         context.Run([&] {
-            state.inkRow = (*d.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&d), JPOOL_IMAGE,
-                                                  d.output_width * 4, 1);
+            state.inkRow =
+                (*d.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&d), JPOOL_IMAGE, d.output_width * 4, 1);
         });
     }
 }

@@ -118,8 +118,7 @@ private:
     void LoadJpegBytes(int64_t size, TStream& stream);
     void TakeMarkers(const jpeg_decompress_struct& d);
     void OpenDecoder(CodecContext& context) const;
-    void Decode(CodecContext& context, const std::shared_ptr<TJPEGData>& data,
-                const std::shared_ptr<TBitmap>& target);
+    void Decode(CodecContext& context, const std::shared_ptr<TJPEGData>& data, const std::shared_ptr<TBitmap>& target);
     // The stages of Decode: bitmap and colour map set up and decompression
     // started; the passes shown while a multi-scan file arrives; the final pass.
     void StartDecode(DecodeState& state);

@@ -22,9 +22,7 @@ uint64_t SteadyTicks() {
 
 CodecTickSource tickSource = &SteadyTicks;
 
-CodecContext& ContextOf(j_common_ptr codec) {
-    return *reinterpret_cast<CodecErrorManager*>(codec->err)->context;
-}
+CodecContext& ContextOf(j_common_ptr codec) { return *reinterpret_cast<CodecErrorManager*>(codec->err)->context; }
 
 // --- error manager -------------------------------------------------------
 
@@ -80,9 +78,7 @@ bool ReadStream(TStream& stream, JOCTET* buffer, int64_t& count, CodecContext& c
     return ParkFailure(context, [&] { count = stream.Read(buffer, static_cast<int64_t>(kStreamBufferSize)); });
 }
 
-void SourceInit(j_decompress_ptr codec) {
-    reinterpret_cast<StreamSource*>(codec->src)->startOfFile = TRUE;
-}
+void SourceInit(j_decompress_ptr codec) { reinterpret_cast<StreamSource*>(codec->src)->startOfFile = TRUE; }
 
 boolean SourceFill(j_decompress_ptr codec) {
     auto* source = reinterpret_cast<StreamSource*>(codec->src);
@@ -132,8 +128,8 @@ bool WriteStream(TStream& stream, const JOCTET* buffer, size_t count, int64_t& w
 
 void DestinationInit(j_compress_ptr codec) {
     auto* destination = reinterpret_cast<StreamDestination*>(codec->dest);
-    destination->buffer = static_cast<JOCTET*>((*codec->mem->alloc_small)(
-        reinterpret_cast<j_common_ptr>(codec), JPOOL_IMAGE, kStreamBufferSize));
+    destination->buffer = static_cast<JOCTET*>(
+        (*codec->mem->alloc_small)(reinterpret_cast<j_common_ptr>(codec), JPOOL_IMAGE, kStreamBufferSize));
     destination->pub.next_output_byte = destination->buffer;
     destination->pub.free_in_buffer = kStreamBufferSize;
 }
@@ -142,8 +138,7 @@ void FlushDestination(j_compress_ptr codec, size_t count) {
     auto* destination = reinterpret_cast<StreamDestination*>(codec->dest);
     int64_t written = 0;
     CodecContext& context = ContextOf(reinterpret_cast<j_common_ptr>(codec));
-    if (!WriteStream(*destination->stream, destination->buffer, count, written, context))
-        context.LeaveCodec();
+    if (!WriteStream(*destination->stream, destination->buffer, count, written, context)) context.LeaveCodec();
     if (written != static_cast<int64_t>(count)) ERREXIT(codec, JERR_FILE_WRITE);
 }
 
@@ -171,8 +166,7 @@ void ReportCodecProgress(j_common_ptr codec) {
     if (progress == nullptr || progress->owner == nullptr) return;
     // A few hundred bytes can declare thousands of progressive scans, each a pass
     // over the whole picture; real files have a dozen or so.
-    if (codec->is_decompressor &&
-        reinterpret_cast<j_decompress_ptr>(codec)->input_scan_number > kMaxScans) {
+    if (codec->is_decompressor && reinterpret_cast<j_decompress_ptr>(codec)->input_scan_number > kMaxScans) {
         CodecContext& context = ContextOf(codec);
         context.Park(std::make_exception_ptr(EJPEG("JPEG image has too many scans")));
         context.LeaveCodec();
@@ -204,16 +198,14 @@ void ReportCodecProgress(j_common_ptr codec) {
     if (decoder != nullptr) progress->lastRow = decoder->output_scanline;
 
     CodecContext& context = ContextOf(codec);
-    if (!DeliverProgress(*progress->owner, static_cast<uint8_t>(percent), rect.Bottom - rect.Top >= 4,
-                         rect, context))
+    if (!DeliverProgress(*progress->owner, static_cast<uint8_t>(percent), rect.Bottom - rect.Top >= 4, rect, context))
         context.LeaveCodec();
 }
 
 namespace {
 
 [[noreturn]] void RefuseSize(int64_t width, int64_t height) {
-    throw EJPEG("JPEG image too large to load: " + std::to_string(width) + " x " + std::to_string(height) +
-                " pixels");
+    throw EJPEG("JPEG image too large to load: " + std::to_string(width) + " x " + std::to_string(height) + " pixels");
 }
 
 }  // namespace
@@ -313,10 +305,10 @@ void CodecContext::Fail() {
 
 void CodecContext::InstallSource(TStream& stream) {
     if (d_.src == nullptr) {
-        auto* source = static_cast<StreamSource*>((*d_.mem->alloc_small)(
-            reinterpret_cast<j_common_ptr>(&d_), JPOOL_PERMANENT, sizeof(StreamSource)));
-        source->buffer = static_cast<JOCTET*>((*d_.mem->alloc_small)(
-            reinterpret_cast<j_common_ptr>(&d_), JPOOL_PERMANENT, kStreamBufferSize));
+        auto* source = static_cast<StreamSource*>(
+            (*d_.mem->alloc_small)(reinterpret_cast<j_common_ptr>(&d_), JPOOL_PERMANENT, sizeof(StreamSource)));
+        source->buffer = static_cast<JOCTET*>(
+            (*d_.mem->alloc_small)(reinterpret_cast<j_common_ptr>(&d_), JPOOL_PERMANENT, kStreamBufferSize));
         d_.src = &source->pub;
     }
     auto* source = reinterpret_cast<StreamSource*>(d_.src);
@@ -332,8 +324,8 @@ void CodecContext::InstallSource(TStream& stream) {
 
 void CodecContext::InstallDestination(TStream& stream) {
     if (c_.dest == nullptr) {
-        auto* destination = static_cast<StreamDestination*>((*c_.mem->alloc_small)(
-            reinterpret_cast<j_common_ptr>(&c_), JPOOL_PERMANENT, sizeof(StreamDestination)));
+        auto* destination = static_cast<StreamDestination*>(
+            (*c_.mem->alloc_small)(reinterpret_cast<j_common_ptr>(&c_), JPOOL_PERMANENT, sizeof(StreamDestination)));
         destination->buffer = nullptr;
         c_.dest = &destination->pub;
     }
@@ -344,8 +336,7 @@ void CodecContext::InstallDestination(TStream& stream) {
     destination->stream = &stream;
 }
 
-void ConvertCmykRow(const JSAMPLE* source, uint8_t* target, JDIMENSION width, bool inverted,
-                    bool toGray) noexcept {
+void ConvertCmykRow(const JSAMPLE* source, uint8_t* target, JDIMENSION width, bool inverted, bool toGray) noexcept {
     for (JDIMENSION x = 0; x < width; ++x, source += 4) {
         unsigned c = source[0], m = source[1], y = source[2], k = source[3];
         if (!inverted) {

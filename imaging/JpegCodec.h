@@ -138,7 +138,6 @@ private:
 
 // One decoded CMYK or YCCK-as-CMYK row (4 bytes a pixel) into blue, green, red
 // bytes, or into one gray byte a pixel. Adobe files store the inks inverted.
-void ConvertCmykRow(const JSAMPLE* source, uint8_t* target, JDIMENSION width, bool inverted,
-                    bool toGray) noexcept;
+void ConvertCmykRow(const JSAMPLE* source, uint8_t* target, JDIMENSION width, bool inverted, bool toGray) noexcept;
 
 }  // namespace vmk

@@ -1,8 +1,8 @@
 #include "imaging/Raster.h"
 
 #include <cstring>
-#include <mutex>
 #include <limits>
+#include <mutex>
 #include <string>
 
 namespace vmk {
@@ -40,8 +40,7 @@ RasterSize CheckedRasterSize(int64_t width, int64_t height, int bitsPerPixel) {
                               " pixels is too large (the limit is " + std::to_string(kMaxPixels) + " pixels)");
     const int64_t stride = (width * bitsPerPixel + 31) / 32 * 4;
     const int64_t bytes = stride * height;
-    if (stride > std::numeric_limits<int>::max() || bytes < 0)
-        throw EInvalidGraphic("Bitmap rows are too long");
+    if (stride > std::numeric_limits<int>::max() || bytes < 0) throw EInvalidGraphic("Bitmap rows are too long");
     return {static_cast<int>(stride), static_cast<size_t>(bytes)};
 }
 

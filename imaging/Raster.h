@@ -23,9 +23,7 @@ struct Raster {
     bool alpha = false;
 
     uint8_t* Row(int y) { return pixels.data() + static_cast<size_t>(y) * static_cast<size_t>(stride); }
-    const uint8_t* Row(int y) const {
-        return pixels.data() + static_cast<size_t>(y) * static_cast<size_t>(stride);
-    }
+    const uint8_t* Row(int y) const { return pixels.data() + static_cast<size_t>(y) * static_cast<size_t>(stride); }
 };
 
 bool IsPaletteFormat(TPixelFormat format);

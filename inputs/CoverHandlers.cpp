@@ -104,8 +104,8 @@ void TMainForm::SetTColorClick(TObject*) {
 }
 
 void TMainForm::PreviewCoverMouseMove(TObject*, TShiftState, int X, int Y) {
-    const bool picking = OnPicture(*PreviewCover, X, Y) && CoverTransparent->GetChecked() &&
-                         !AutoDetTrans->GetChecked();
+    const bool picking =
+        OnPicture(*PreviewCover, X, Y) && CoverTransparent->GetChecked() && !AutoDetTrans->GetChecked();
     Screen->SetCursor(picking ? crCross : crDefault);
 }
 

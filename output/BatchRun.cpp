@@ -33,8 +33,8 @@ std::string FileKey(const std::string& path) {
 
 }  // namespace
 
-std::vector<TBatchEntry> PlanBatch(const std::vector<std::string>& sources,
-                                   const TOutputSettings& output, const std::string& appFolder) {
+std::vector<TBatchEntry> PlanBatch(const std::vector<std::string>& sources, const TOutputSettings& output,
+                                   const std::string& appFolder) {
     std::vector<TBatchEntry> entries;
     entries.reserve(sources.size());
     std::unordered_map<std::string, int> lastWriter;  // file key -> last entry writing it
@@ -61,11 +61,9 @@ int BatchWorkerCount(int asked, int pictures) {
     return std::max(1, std::min(n, pictures));
 }
 
-TBatchRun::TBatchRun(std::vector<TBatchEntry> entries, TBitmap& cover,
-                     const TCoverSettings& coverSettings, int quality, int workers,
-                     std::function<void()> wake)
-    : entries_(std::move(entries)), coverSettings_(coverSettings), quality_(quality),
-      wake_(std::move(wake)) {
+TBatchRun::TBatchRun(std::vector<TBatchEntry> entries, TBitmap& cover, const TCoverSettings& coverSettings, int quality,
+                     int workers, std::function<void()> wake)
+    : entries_(std::move(entries)), coverSettings_(coverSettings), quality_(quality), wake_(std::move(wake)) {
     slots_.reserve(entries_.size());
     for (size_t i = 0; i < entries_.size(); ++i) slots_.push_back(std::make_unique<Slot>());
     if (entries_.empty()) return;
@@ -120,9 +118,7 @@ void TBatchRun::Work(TBitmap& cover) {
     TBitmap working;  // this worker's, reused for each of its pictures
     std::unique_lock<std::mutex> hold(lock_);
     for (;;) {
-        const auto finished = [this] {
-            return stopping_ || next_ >= Count() || (failedAt_ >= 0 && next_ > failedAt_);
-        };
+        const auto finished = [this] { return stopping_ || next_ >= Count() || (failedAt_ >= 0 && next_ > failedAt_); };
         changed_.wait(hold, [&] { return finished() || MayTake(next_); });
         if (finished()) return;
         const int index = next_++;

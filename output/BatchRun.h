@@ -32,8 +32,8 @@ struct TBatchEntry {
 };
 
 // The entries for the sources, in list order.
-std::vector<TBatchEntry> PlanBatch(const std::vector<std::string>& sources,
-                                   const TOutputSettings& output, const std::string& appFolder);
+std::vector<TBatchEntry> PlanBatch(const std::vector<std::string>& sources, const TOutputSettings& output,
+                                   const std::string& appFolder);
 
 // The number of workers for a batch: the machine's cores when asked for 0, never
 // more than the pictures, at least one.
@@ -44,8 +44,8 @@ public:
     // Starts the workers. The cover is prepared already; each worker draws a
     // copy of its own that shares its pixels. wake runs on a worker each time an
     // entry becomes ready to commit (it must be safe to call from any thread).
-    TBatchRun(std::vector<TBatchEntry> entries, TBitmap& cover, const TCoverSettings& coverSettings,
-              int quality, int workers, std::function<void()> wake = {});
+    TBatchRun(std::vector<TBatchEntry> entries, TBitmap& cover, const TCoverSettings& coverSettings, int quality,
+              int workers, std::function<void()> wake = {});
     // Stops and joins the workers; pictures in hand are dropped.
     ~TBatchRun();
     TBatchRun(const TBatchRun&) = delete;
@@ -80,11 +80,11 @@ private:
     mutable std::mutex lock_;
     std::condition_variable changed_;
     std::vector<std::unique_ptr<Slot>> slots_;
-    int next_ = 0;          // the next entry a worker takes
-    int committed_ = 0;     // entries committed so far, all in order
-    int failedAt_ = -1;     // the first entry known to have failed
+    int next_ = 0;       // the next entry a worker takes
+    int committed_ = 0;  // entries committed so far, all in order
+    int failedAt_ = -1;  // the first entry known to have failed
     bool stopping_ = false;
-    int window_ = 1;        // how far ahead of the commits the workers may go
+    int window_ = 1;                                // how far ahead of the commits the workers may go
     std::vector<std::unique_ptr<TBitmap>> covers_;  // one per worker
     std::vector<std::thread> threads_;
 };

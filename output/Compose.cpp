@@ -68,24 +68,17 @@ void LoadSource(TBitmap& working, const std::string& path, TJPEGMarkers& markers
     working.SetTransparent(false);
 }
 
-TCoverPosition CoverPlacement(const TCoverSettings& settings, int pictureW, int pictureH,
-                              int coverW, int coverH) {
+TCoverPosition CoverPlacement(const TCoverSettings& settings, int pictureW, int pictureH, int coverW, int coverH) {
     // Sizes are never negative, so the differences fit an int; the 64-bit
     // arithmetic only keeps that true whatever a caller hands in.
     const auto diff = [](int a, int b) { return SaturatingAdd(a, -int64_t{b}); };
     switch (settings.Place) {
-    case TCoverPlace::LT:
-        return {0, 0};
-    case TCoverPlace::LB:
-        return {0, diff(pictureH, coverH)};
-    case TCoverPlace::RT:
-        return {diff(pictureW, coverW), 0};
-    case TCoverPlace::RB:
-        return {diff(pictureW, coverW), diff(pictureH, coverH)};
-    case TCoverPlace::Other:
-        return {settings.Left, settings.Top};
-    case TCoverPlace::None:
-        break;
+    case TCoverPlace::LT: return {0, 0};
+    case TCoverPlace::LB: return {0, diff(pictureH, coverH)};
+    case TCoverPlace::RT: return {diff(pictureW, coverW), 0};
+    case TCoverPlace::RB: return {diff(pictureW, coverW), diff(pictureH, coverH)};
+    case TCoverPlace::Other: return {settings.Left, settings.Top};
+    case TCoverPlace::None: break;
     }
     return {0, 0};
 }
@@ -102,8 +95,7 @@ TWriteFormat WriteFormatFor(TSaveAs saveAs, const std::string& sourcePath) {
     return TWriteFormat::Jpeg;
 }
 
-std::string OutputFolder(const std::string& pathText, const std::string& sourcePath,
-                         const std::string& baseFolder) {
+std::string OutputFolder(const std::string& pathText, const std::string& sourcePath, const std::string& baseFolder) {
     std::string folder;
     if (pathText.empty())
         folder = ExtractFilePath(sourcePath);
@@ -115,8 +107,7 @@ std::string OutputFolder(const std::string& pathText, const std::string& sourceP
     if (folder.rfind("~/", 0) == 0) return UserHomeFolder() + folder.substr(2);
     // No drives here: an absolute folder stays as it is, a relative one lies
     // in the base folder.
-    if (ExtractFileDrive(folder).empty() && (folder.empty() || folder.front() != '/'))
-        folder = baseFolder + folder;
+    if (ExtractFileDrive(folder).empty() && (folder.empty() || folder.front() != '/')) folder = baseFolder + folder;
     return folder;
 }
 
@@ -134,20 +125,16 @@ std::string OutputFileName(const std::string& sourcePath, const TOutputSettings&
     const std::string base = name.substr(0, name.size() - ext.size());
     std::string result = settings.Prefix ? settings.FileFix + base : base + settings.FileFix;
     switch (settings.SaveAs) {
-    case TSaveAs::BMP:
-        return result + ".bmp";
-    case TSaveAs::JPG:
-        return result + ".jpg";
-    case TSaveAs::AsIs:
-        break;
+    case TSaveAs::BMP: return result + ".bmp";
+    case TSaveAs::JPG: return result + ".jpg";
+    case TSaveAs::AsIs: break;
     }
     return result + ext;
 }
 
 uint8_t JpegQuality(int value) { return static_cast<uint8_t>(std::clamp(value, 1, 100)); }
 
-void EncodeResult(TBitmap& working, TStream& out, TWriteFormat format, int quality,
-                  const TJPEGMarkers& markers) {
+void EncodeResult(TBitmap& working, TStream& out, TWriteFormat format, int quality, const TJPEGMarkers& markers) {
     if (format == TWriteFormat::Bmp) {
         working.SaveToStream(out);
         return;

@@ -66,8 +66,7 @@ void LoadSource(TBitmap& working, const std::string& path, TJPEGMarkers& markers
 // Top-left corner of the cover on a picture of pictureW x pictureH, for a cover
 // of coverW x coverH. Signed: a cover larger than the picture gives a negative
 // corner; offsets are used unchecked.
-TCoverPosition CoverPlacement(const TCoverSettings& settings, int pictureW, int pictureH,
-                              int coverW, int coverH);
+TCoverPosition CoverPlacement(const TCoverSettings& settings, int pictureW, int pictureH, int coverW, int coverH);
 
 // Draws the prepared cover onto the working bitmap at its place.
 void DrawCover(TBitmap& working, TBitmap& cover, const TCoverSettings& settings);
@@ -79,8 +78,7 @@ TWriteFormat WriteFormatFor(TSaveAs saveAs, const std::string& sourcePath);
 // the path text is empty; otherwise the text (a "/" added when it lacks one),
 // "~" and "~/..." taken in the home folder, another relative text inside
 // baseFolder (see RelativeOutputBase).
-std::string OutputFolder(const std::string& pathText, const std::string& sourcePath,
-                         const std::string& baseFolder);
+std::string OutputFolder(const std::string& pathText, const std::string& sourcePath, const std::string& baseFolder);
 // Where a relative output folder lies: the program's own folder when it can be
 // written, else the user's home folder (an installed copy's folder is not ours).
 std::string RelativeOutputBase(const std::string& appFolder);
@@ -99,8 +97,7 @@ void WriteResult(TBitmap& working, const std::string& path, TWriteFormat format,
                  const TJPEGMarkers& markers = {});
 // The bytes WriteResult puts in the file, into a stream of the caller's: the
 // batch run compresses on its workers and writes the files in list order.
-void EncodeResult(TBitmap& working, TStream& out, TWriteFormat format, int quality,
-                  const TJPEGMarkers& markers = {});
+void EncodeResult(TBitmap& working, TStream& out, TWriteFormat format, int quality, const TJPEGMarkers& markers = {});
 
 // The JPEG trial of the save preview: compresses the working bitmap at the
 // quality into "Test" + n + ".jpg" in folder (the first free n), reads it back

@@ -24,8 +24,8 @@ public:
         form_.RunState.CloseRequested = false;
         for (int i = 0; i < form_.GetComponentCount(); ++i) {
             auto* control = dynamic_cast<TControl*>(form_.GetComponent(i));
-            if (!control || control == form_.Tabs || control == form_.Label8 ||
-                control == form_.ProgressBar1 || control == form_.Cancel)
+            if (!control || control == form_.Tabs || control == form_.Label8 || control == form_.ProgressBar1 ||
+                control == form_.Cancel)
                 continue;
             disabled_.emplace_back(control, control->GetEnabled());
             control->SetEnabled(false);
@@ -66,6 +66,7 @@ private:
 void TMainForm::ProcessClick(TObject*) {
     if (RunState.Active) return;  // one run at a time
     std::vector<std::string> sources;
+    sources.reserve(static_cast<size_t>(FilePaths().GetCount()));
     for (int i = 0; i < FilePaths().GetCount(); ++i) sources.push_back(FilePaths().Get(i));
     const int total = static_cast<int>(sources.size());
     int saved = 0;
@@ -80,8 +81,8 @@ void TMainForm::ProcessClick(TObject*) {
 
         // The workers load, stamp and compress ahead; here, in list order, each
         // entry's message is shown or its result written, as one thread would.
-        TBatchRun run(PlanBatch(sources, output, appFolder), cover, coverSettings, output.Quality,
-                      RunState.Workers, &TApplication::WakeUp);
+        TBatchRun run(PlanBatch(sources, output, appFolder), cover, coverSettings, output.Quality, RunState.Workers,
+                      &TApplication::WakeUp);
         for (int i = 0; i < run.Count(); ++i) {
             Application->ProcessMessagesUntil([&] { return RunState.CancelRequested || run.IsReady(i); });
             if (RunState.CancelRequested) {

@@ -45,9 +45,10 @@ void TMainForm::FileListSaveClick(TObject*) {
     PreviewSave->GetPicture().Assign(&working);
     // The stamp is what the user came to see: its place on the picture comes
     // into view, however large the photo.
-    const TRect stamp{std::max(at.X, 0), std::max(at.Y, 0),
-                      static_cast<int>(std::clamp<long long>(static_cast<long long>(at.X) + cover.Width(), 0, working.Width())),
-                      static_cast<int>(std::clamp<long long>(static_cast<long long>(at.Y) + cover.Height(), 0, working.Height()))};
+    const TRect stamp{
+        std::max(at.X, 0), std::max(at.Y, 0),
+        static_cast<int>(std::clamp<long long>(static_cast<long long>(at.X) + cover.Width(), 0, working.Width())),
+        static_cast<int>(std::clamp<long long>(static_cast<long long>(at.Y) + cover.Height(), 0, working.Height()))};
     if (stamp.Width() > 0 && stamp.Height() > 0) PreviewSave->ScrollInView(stamp);
 }
 

@@ -19,7 +19,7 @@ bool VirtualKeyFromName(const std::string& name, uint16_t& vk) {
     if (name.size() == 1) {
         const char c = static_cast<char>(std::toupper(static_cast<unsigned char>(name[0])));
         if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z')) {
-            vk = static_cast<uint16_t>(c);
+            vk = static_cast<uint16_t>(static_cast<unsigned char>(c));
             return true;
         }
         return false;
@@ -33,11 +33,11 @@ bool VirtualKeyFromName(const std::string& name, uint16_t& vk) {
         uint16_t vk;
     };
     static constexpr Named kNames[] = {
-        {"PageUp", VK_PRIOR}, {"PageDown", VK_NEXT}, {"Home", VK_HOME},     {"End", VK_END},
-        {"Up", VK_UP},        {"Down", VK_DOWN},     {"Left", VK_LEFT},     {"Right", VK_RIGHT},
-        {"Back", VK_BACK},    {"Delete", VK_DELETE}, {"Shift", VK_SHIFT},   {"Ctrl", VK_CONTROL},
+        {"PageUp", VK_PRIOR},    {"PageDown", VK_NEXT}, {"Home", VK_HOME},     {"End", VK_END},
+        {"Up", VK_UP},           {"Down", VK_DOWN},     {"Left", VK_LEFT},     {"Right", VK_RIGHT},
+        {"Back", VK_BACK},       {"Delete", VK_DELETE}, {"Shift", VK_SHIFT},   {"Ctrl", VK_CONTROL},
         {"Minus", VK_OEM_MINUS}, {"Plus", VK_OEM_PLUS}, {"Return", VK_RETURN}, {"Enter", VK_RETURN},
-        {"Space", VK_SPACE},  {"Tab", VK_TAB},       {"Escape", VK_ESCAPE}, {"Insert", VK_INSERT},
+        {"Space", VK_SPACE},     {"Tab", VK_TAB},       {"Escape", VK_ESCAPE}, {"Insert", VK_INSERT},
     };
     for (const Named& n : kNames)
         if (name == n.name) {

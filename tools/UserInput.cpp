@@ -65,8 +65,7 @@ void TypeText(TCustomEdit& edit, const std::string& text) {
 void SendMouse(TControl& control, QEvent::Type type, int x, int y, Qt::MouseButton button) {
     QWidget* w = control.GetWidget();
     const QPointF local(x, y);
-    const Qt::MouseButtons held =
-        type == QEvent::MouseButtonPress ? Qt::MouseButtons(button) : Qt::MouseButtons();
+    const Qt::MouseButtons held = type == QEvent::MouseButtonPress ? Qt::MouseButtons(button) : Qt::MouseButtons();
     QMouseEvent event(type, local, w->mapToGlobal(local), button, held, Qt::NoModifier);
     QCoreApplication::sendEvent(w, &event);
 }

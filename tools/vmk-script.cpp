@@ -56,9 +56,12 @@ std::vector<std::string> SplitWords(const std::string& line) {
                 }
                 if (c == '\\' && i < line.size()) {
                     const char e = line[i++];
-                    if (e == 'n') word += '\n';
-                    else if (e == 'r') word += '\r';
-                    else word += e;  // \" and \\ and anything else: the character itself
+                    if (e == 'n')
+                        word += '\n';
+                    else if (e == 'r')
+                        word += '\r';
+                    else
+                        word += e;  // \" and \\ and anything else: the character itself
                 } else {
                     word += c;
                 }
@@ -74,8 +77,10 @@ std::vector<std::string> SplitWords(const std::string& line) {
 
 std::string Hex(TColor c) {
     char buf[16];
-    if (c > 0xFFFFFF) std::snprintf(buf, sizeof buf, "0x%08X", c);
-    else std::snprintf(buf, sizeof buf, "0x%06X", c);
+    if (c > 0xFFFFFF)
+        std::snprintf(buf, sizeof buf, "0x%08X", c);
+    else
+        std::snprintf(buf, sizeof buf, "0x%06X", c);
     return buf;
 }
 
@@ -91,8 +96,8 @@ long long ParseNumber(const std::string& text) {
     if (text.empty()) Fail(2, "a number is missing");
     char* end = nullptr;
     const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-    const long long v = hex ? static_cast<long long>(std::strtoull(text.c_str() + 2, &end, 16))
-                            : std::strtoll(text.c_str(), &end, 10);
+    const long long v =
+        hex ? static_cast<long long>(std::strtoull(text.c_str() + 2, &end, 16)) : std::strtoll(text.c_str(), &end, 10);
     if (*end != '\0') Fail(2, "not a number: " + text);
     return v;
 }
@@ -253,9 +258,7 @@ private:
         }
     }
 
-    void Type(const Words& w) {
-        TypeText(FindAs<TCustomEdit>(w[1], "an edit"), w[2]);
-    }
+    void Type(const Words& w) { TypeText(FindAs<TCustomEdit>(w[1], "an edit"), w[2]); }
 
     void Key(const Words& w) {
         auto& c = FindAs<TControl>(w[1], "a control");
@@ -318,8 +321,8 @@ private:
         if (!modal_.HasBox()) Fail(1, std::string("expected ") + BoxName(kind) + " " + w[1] + ", got no box");
         const TScriptedModal::Box box = modal_.TakeBox();
         if (box.kind != kind || box.text != w[1])
-            Fail(1, std::string("expected ") + BoxName(kind) + " " + w[1] + ", got " + BoxName(box.kind) + " " +
-                        box.text);
+            Fail(1,
+                 std::string("expected ") + BoxName(kind) + " " + w[1] + ", got " + BoxName(box.kind) + " " + box.text);
     }
 
     void ExpectNoBox(const Words&) {
@@ -386,8 +389,10 @@ private:
         } else if (w[2] == "up") {
             Qt::MouseButton button = Qt::LeftButton;
             if (w.size() == 6) {
-                if (w[5] == "right") button = Qt::RightButton;
-                else if (w[5] != "left") Fail(2, "unknown mouse button " + w[5]);
+                if (w[5] == "right")
+                    button = Qt::RightButton;
+                else if (w[5] != "left")
+                    Fail(2, "unknown mouse button " + w[5]);
             }
             SendMouse(c, QEvent::MouseButtonRelease, x, y, button);
         } else {
@@ -402,8 +407,10 @@ private:
         auto& c = FindAs<TControl>(w[1], "a control");
         Usable(c);
         QWidget* target = c.GetWidget();
-        if (auto* e = dynamic_cast<TCustomEdit*>(&c)) target = e->GetLineEdit();
-        else if (auto* area = qobject_cast<QAbstractScrollArea*>(target)) target = area->viewport();
+        if (auto* e = dynamic_cast<TCustomEdit*>(&c))
+            target = e->GetLineEdit();
+        else if (auto* area = qobject_cast<QAbstractScrollArea*>(target))
+            target = area->viewport();
         QMimeData mime;
         QList<QUrl> urls;
         for (size_t i = 2; i < w.size(); ++i) urls.append(QUrl::fromLocalFile(QString::fromStdString(w[i])));
@@ -515,8 +522,7 @@ int main(int argc, char** argv) {
     auto scripted = std::make_unique<vmk::TScriptedModal>();
     vmk::TScriptedModal& modal = *scripted;
     modal.OnBox = [](const vmk::TScriptedModal::Box& box) {
-        std::cout << (box.kind == vmk::TScriptedModal::Box::Message ? "message: " : "error: ") << box.text
-                  << std::endl;
+        std::cout << (box.kind == vmk::TScriptedModal::Box::Message ? "message: " : "error: ") << box.text << std::endl;
     };
     vmk::SetModalInterface(std::move(scripted));
     vmk::InitializeModules();

@@ -17,9 +17,7 @@ TComponent* TComponent::GetComponent(int index) const {
     return components_[static_cast<size_t>(index)].get();
 }
 
-void TComponent::Adopt(std::unique_ptr<TComponent> component) {
-    components_.push_back(std::move(component));
-}
+void TComponent::Adopt(std::unique_ptr<TComponent> component) { components_.push_back(std::move(component)); }
 
 void TComponent::DestroyComponents() {
     // Newest first: children are made after their parents, so they go first.

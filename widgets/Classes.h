@@ -34,8 +34,7 @@ enum class TCloseAction { caNone, caHide, caFree, caMinimize };
 
 using TNotifyEvent = std::function<void(TObject* Sender)>;
 using TMouseMoveEvent = std::function<void(TObject* Sender, TShiftState Shift, int X, int Y)>;
-using TMouseEvent =
-    std::function<void(TObject* Sender, TMouseButton Button, TShiftState Shift, int X, int Y)>;
+using TMouseEvent = std::function<void(TObject* Sender, TMouseButton Button, TShiftState Shift, int X, int Y)>;
 // Key is a Windows virtual-key code; a handler may change it (0 swallows the key).
 using TKeyEvent = std::function<void(TObject* Sender, uint16_t& Key, TShiftState Shift)>;
 using TCloseEvent = std::function<void(TObject* Sender, TCloseAction& Action)>;

@@ -75,8 +75,6 @@ private:
     bool silent_ = false;
 };
 
-
-
 TControl::TControl(TComponent* owner, QWidget* widget)
     : TComponent(owner), widget_(widget), hook_(new TControlHook(this, widget)) {
     widget_->installEventFilter(hook_);
@@ -238,8 +236,7 @@ bool TControl::MapMousePoint(QWidget* source, bool, int& x, int& y) const {
 
 bool TControl::HandleEvent(QObject* target, QEvent* event) {
     const QEvent::Type type = event->type();
-    if (dragAcceptFiles_ &&
-        (type == QEvent::DragEnter || type == QEvent::DragMove || type == QEvent::Drop)) {
+    if (dragAcceptFiles_ && (type == QEvent::DragEnter || type == QEvent::DragMove || type == QEvent::Drop)) {
         auto* de = static_cast<QDropEvent*>(event);
         const std::vector<std::string> files = DroppedFiles(de->mimeData());
         if (files.empty()) return false;
@@ -250,8 +247,7 @@ bool TControl::HandleEvent(QObject* target, QEvent* event) {
         // Swallowed: an edit would otherwise insert the path into its text.
         return true;
     }
-    if (type != QEvent::MouseMove && type != QEvent::MouseButtonRelease &&
-        type != QEvent::MouseButtonPress)
+    if (type != QEvent::MouseMove && type != QEvent::MouseButtonRelease && type != QEvent::MouseButtonPress)
         return false;
     auto* me = static_cast<QMouseEvent*>(event);
     const QPoint at = me->position().toPoint();
@@ -263,8 +259,10 @@ bool TControl::HandleEvent(QObject* target, QEvent* event) {
         return false;
     }
     TMouseButton button = TMouseButton::mbLeft;
-    if (me->button() == Qt::RightButton) button = TMouseButton::mbRight;
-    else if (me->button() == Qt::MiddleButton) button = TMouseButton::mbMiddle;
+    if (me->button() == Qt::RightButton)
+        button = TMouseButton::mbRight;
+    else if (me->button() == Qt::MiddleButton)
+        button = TMouseButton::mbMiddle;
     const TMouseEvent& handler = type == QEvent::MouseButtonRelease ? OnMouseUp : OnMouseDown;
     if (handler) Dispatch([&] { handler(this, button, shift, x, y); });
     return false;

@@ -7,6 +7,8 @@
 #include <QMessageBox>
 #include <QStandardPaths>
 
+#include <utility>
+
 #include "widgets/Forms.h"
 #include "widgets/QtSupport.h"
 
@@ -175,7 +177,7 @@ bool TScriptedModal::Next(const std::string& dialog, Answer& answer) {
 }
 
 void TScriptedModal::Record(Box box) {
-    boxes_.push_back(box);
+    boxes_.push_back(std::move(box));
     if (OnBox) OnBox(boxes_.back());
 }
 

@@ -9,8 +9,8 @@
 #include <QScrollBar>
 #include <QStyle>
 #include <QTabBar>
-#include <QWheelEvent>
 #include <QTimer>
+#include <QWheelEvent>
 #include <QWidget>
 #include <algorithm>
 #include <climits>
@@ -100,8 +100,7 @@ QImage ToQImage(TBitmap& bitmap, bool seeThrough, const QRect& src) {
         auto* dst = reinterpret_cast<QRgb*>(out.scanLine(row));
         for (int col = 0; col < part.width(); ++col) {
             const TColor c = colors[static_cast<size_t>(col)];
-            dst[col] = (seeThrough && c == clear) ? qRgba(0, 0, 0, 0)
-                                                   : qRgb(GetRValue(c), GetGValue(c), GetBValue(c));
+            dst[col] = (seeThrough && c == clear) ? qRgba(0, 0, 0, 0) : qRgb(GetRValue(c), GetGValue(c), GetBValue(c));
         }
     }
     return out;
@@ -345,8 +344,7 @@ public:
     using QTabBar::QTabBar;
 };
 
-TTabPage::TTabPage(TComponent* owner, const std::string& caption)
-    : TWinControl(owner, new QWidget), caption_(caption) {
+TTabPage::TTabPage(TComponent* owner, const std::string& caption) : TWinControl(owner, new QWidget), caption_(caption) {
     GetWidget()->setAutoFillBackground(true);
 }
 
@@ -437,9 +435,7 @@ void TTabbedNotebook::LayoutPages() {
     bar_->raise();
 }
 
-bool TTabbedNotebook::HandleEvent(QObject* target, QEvent* event) {
-    return TWinControl::HandleEvent(target, event);
-}
+bool TTabbedNotebook::HandleEvent(QObject* target, QEvent* event) { return TWinControl::HandleEvent(target, event); }
 
 // ---- TTimer
 
@@ -504,9 +500,8 @@ void TManualClock::Advance(unsigned ms) {
     for (;;) {
         auto next = due_.end();
         for (auto it = due_.begin(); it != due_.end(); ++it)
-            if (it->second.at <= end &&
-                (next == due_.end() || it->second.at < next->second.at ||
-                 (it->second.at == next->second.at && it->second.order < next->second.order)))
+            if (it->second.at <= end && (next == due_.end() || it->second.at < next->second.at ||
+                                         (it->second.at == next->second.at && it->second.order < next->second.order)))
                 next = it;
         if (next == due_.end()) break;
         TTimer* timer = next->first;

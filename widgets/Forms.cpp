@@ -35,15 +35,11 @@ public:
         case PM_IndicatorWidth:
         case PM_IndicatorHeight:
         case PM_ExclusiveIndicatorWidth:
-        case PM_ExclusiveIndicatorHeight:
-            return 12;
+        case PM_ExclusiveIndicatorHeight: return 12;
         case PM_CheckBoxLabelSpacing:
-        case PM_RadioButtonLabelSpacing:
-            return 3;
-        case PM_TabBarTabHSpace:
-            return 10;
-        default:
-            return QProxyStyle::pixelMetric(metric, option, widget);
+        case PM_RadioButtonLabelSpacing: return 3;
+        case PM_TabBarTabHSpace: return 10;
+        default: return QProxyStyle::pixelMetric(metric, option, widget);
         }
     }
 };
@@ -106,8 +102,7 @@ void TForm::CenterOnScreen() {
     if (!w || !screen) return;
     const QRect area = screen->availableGeometry();
     const QSize outer = w->frameGeometry().size().expandedTo(w->size());
-    w->move(area.x() + (area.width() - outer.width()) / 2,
-            area.y() + (area.height() - outer.height()) / 2);
+    w->move(area.x() + (area.width() - outer.width()) / 2, area.y() + (area.height() - outer.height()) / 2);
 }
 
 void TForm::SetIconResource(const std::string& path) {
@@ -192,9 +187,7 @@ bool TForm::HandleEvent(QObject* target, QEvent* event) {
             SyncBoundsFromWidget();
             if (OnResize) Dispatch([this] { OnResize(this); });
             break;
-        case QEvent::Move:
-            SyncBoundsFromWidget();
-            break;
+        case QEvent::Move: SyncBoundsFromWidget(); break;
         case QEvent::Show:
             if (!frameFitted_) {
                 frameFitted_ = true;
@@ -215,8 +208,7 @@ bool TForm::HandleEvent(QObject* target, QEvent* event) {
             if (Application && Application->GetMainForm() == this) Application->Terminate();
             return false;
         }
-        default:
-            break;
+        default: break;
         }
     }
     if (event->type() == QEvent::KeyPress) {
@@ -242,8 +234,10 @@ void TScreen::SetCursor(TCursor value) {
     cursor_ = value;
     if (!haveApp || value == crDefault) return;
     Qt::CursorShape shape = Qt::ArrowCursor;
-    if (value == crCross) shape = Qt::CrossCursor;
-    else if (value == crHourGlass) shape = Qt::WaitCursor;
+    if (value == crCross)
+        shape = Qt::CrossCursor;
+    else if (value == crHourGlass)
+        shape = Qt::WaitCursor;
     QGuiApplication::setOverrideCursor(QCursor(shape));
 }
 
@@ -312,7 +306,8 @@ void TApplication::WakeUp() {
     // An empty call queued to the main thread: its arrival ends the wait of
     // processEvents, and posting is safe from any thread.
     if (QCoreApplication* app = QCoreApplication::instance())
-        QMetaObject::invokeMethod(app, [] {}, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            app, [] {}, Qt::QueuedConnection);
 }
 
 void TApplication::DestroyForms() {
@@ -320,8 +315,6 @@ void TApplication::DestroyForms() {
     DestroyComponents();
 }
 
-void TApplication::ShowException(const std::exception& e) {
-    ModalInterface().ErrorBox(title_, e.what());
-}
+void TApplication::ShowException(const std::exception& e) { ModalInterface().ErrorBox(title_, e.what()); }
 
 }  // namespace vmk

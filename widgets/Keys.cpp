@@ -12,6 +12,8 @@ struct KeyPair {
 };
 
 // Keys whose code does not follow from a range.
+// Laid out as a table by hand: keep it so.
+// clang-format off
 constexpr KeyPair kKeys[] = {
     {Qt::Key_Backspace, VK_BACK},  {Qt::Key_Tab, VK_TAB},       {Qt::Key_Backtab, VK_TAB},
     {Qt::Key_Return, VK_RETURN},   {Qt::Key_Enter, VK_RETURN},  {Qt::Key_Shift, VK_SHIFT},
@@ -28,6 +30,7 @@ constexpr KeyPair kKeys[] = {
     {Qt::Key_Backslash, 0xDC},     {Qt::Key_Bar, 0xDC},         {Qt::Key_BracketRight, 0xDD},
     {Qt::Key_BraceRight, 0xDD},    {Qt::Key_Apostrophe, 0xDE},  {Qt::Key_QuoteDbl, 0xDE},
 };
+// clang-format on
 
 // Shifted digits on a US keyboard still press the digit key.
 constexpr char kShiftedDigits[] = ")!@#$%^&*(";
@@ -48,10 +51,8 @@ uint16_t VirtualKeyFromQt(int qtKey, unsigned qtModifiers) {
         default: break;
         }
     }
-    if (qtKey >= Qt::Key_A && qtKey <= Qt::Key_Z)
-        return static_cast<uint16_t>(0x41 + (qtKey - Qt::Key_A));
-    if (qtKey >= Qt::Key_F1 && qtKey <= Qt::Key_F24)
-        return static_cast<uint16_t>(VK_F1 + (qtKey - Qt::Key_F1));
+    if (qtKey >= Qt::Key_A && qtKey <= Qt::Key_Z) return static_cast<uint16_t>(0x41 + (qtKey - Qt::Key_A));
+    if (qtKey >= Qt::Key_F1 && qtKey <= Qt::Key_F24) return static_cast<uint16_t>(VK_F1 + (qtKey - Qt::Key_F1));
     for (const KeyPair& k : kKeys)
         if (k.qt == qtKey) return k.vk;
     for (int d = 0; d < 10; ++d)
@@ -81,6 +82,8 @@ bool QtKeyFromVirtualKey(uint16_t vk, TQtKeyStroke& stroke) {
         stroke.key = Qt::Key_F1 + (vk - VK_F1);
         return true;
     }
+    // One key a line, as a table.
+    // clang-format off
     switch (vk) {
     case VK_ADD: stroke.key = Qt::Key_Plus; stroke.modifiers = Qt::KeypadModifier; stroke.text = "+"; return true;
     case VK_SUBTRACT: stroke.key = Qt::Key_Minus; stroke.modifiers = Qt::KeypadModifier; stroke.text = "-"; return true;
@@ -96,6 +99,7 @@ bool QtKeyFromVirtualKey(uint16_t vk, TQtKeyStroke& stroke) {
     case VK_CONTROL: stroke.key = Qt::Key_Control; stroke.modifiers = Qt::ControlModifier; return true;
     default: break;
     }
+    // clang-format on
     for (const KeyPair& k : kKeys)
         if (k.vk == vk) {
             stroke.key = k.qt;

@@ -17,8 +17,7 @@ inline QString ToQ(const std::string& s) { return QString::fromUtf8(s.data(), st
 inline std::string FromQ(const QString& s) { return s.toUtf8().toStdString(); }
 inline QColor ToQColor(TColor c) { return QColor(GetRValue(c), GetGValue(c), GetBValue(c)); }
 inline TColor FromQColor(const QColor& c) {
-    return RGBColor(static_cast<uint8_t>(c.red()), static_cast<uint8_t>(c.green()),
-                    static_cast<uint8_t>(c.blue()));
+    return RGBColor(static_cast<uint8_t>(c.red()), static_cast<uint8_t>(c.green()), static_cast<uint8_t>(c.blue()));
 }
 // The caption as Qt shows it: "\r\n" becomes one line break.
 QString CaptionToQ(const std::string& caption);

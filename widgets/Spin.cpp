@@ -41,8 +41,7 @@ TCSpinEdit::TCSpinEdit(TComponent* owner) : TCustomEdit(owner, MakeSpinBox()) {
     WatchChild(up_);
     WatchChild(down_);
     QObject::connect(up_, &QToolButton::clicked, up_, [this] { Dispatch([this] { UpClick(); }); });
-    QObject::connect(down_, &QToolButton::clicked, down_,
-                     [this] { Dispatch([this] { DownClick(); }); });
+    QObject::connect(down_, &QToolButton::clicked, down_, [this] { Dispatch([this] { DownClick(); }); });
     SetText("0");
     LayoutParts();
 }
@@ -80,9 +79,7 @@ void TCSpinEdit::Step(long long delta) {
 void TCSpinEdit::UpClick() { Step(increment_); }
 void TCSpinEdit::DownClick() { Step(-static_cast<long long>(increment_)); }
 
-bool TCSpinEdit::AcceptsChar(char32_t c) const {
-    return (c >= U'0' && c <= U'9') || c == U'-' || c == U'+';
-}
+bool TCSpinEdit::AcceptsChar(char32_t c) const { return (c >= U'0' && c <= U'9') || c == U'-' || c == U'+'; }
 
 bool TCSpinEdit::OwnKeyDown(uint16_t key) {
     // Called from the key event, so the step goes through the dispatch.

@@ -121,8 +121,7 @@ void TRadioButton::Click() {
 
 TCustomEdit::TCustomEdit(TComponent* owner, QWidget* widget)
     : TWinControl(owner, widget),
-      edit_(qobject_cast<QLineEdit*>(widget) ? static_cast<QLineEdit*>(widget)
-                                              : widget->findChild<QLineEdit*>()) {
+      edit_(qobject_cast<QLineEdit*>(widget) ? static_cast<QLineEdit*>(widget) : widget->findChild<QLineEdit*>()) {
     if (edit_ != widget) WatchChild(edit_);
     QObject::connect(edit_, &QLineEdit::textChanged, edit_, [this] {
         if (!settingText_) TextEdited();
@@ -167,7 +166,8 @@ void TCustomEdit::SelectAll() {
 }
 
 bool TCustomEdit::HandleEvent(QObject* target, QEvent* event) {
-    if (GetLineEdit() && target == edit_ && (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease)) {
+    if (GetLineEdit() && target == edit_ &&
+        (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease)) {
         auto* ke = static_cast<QKeyEvent*>(event);
         const uint16_t vk = VirtualKeyFromQt(ke->key(), ke->modifiers().toInt());
         const TShiftState shift = ShiftFromQt(ke->modifiers().toInt(), 0);
@@ -247,6 +247,7 @@ int TListItems::IndexOf(const std::string& text) const {
 
 std::vector<std::string> TListItems::ToVector() const {
     std::vector<std::string> out;
+    out.reserve(static_cast<size_t>(GetCount()));
     for (int i = 0; i < GetCount(); ++i) out.push_back(Get(i));
     return out;
 }

@@ -1,11 +1,11 @@
 // The main window: its inventory, start-up state, resizing and the Process
 // button's enabling, through the real window.
 
+#include <sys/stat.h>
 #include <QApplication>
 #include <QIcon>
 #include <QWidget>
 #include <functional>
-#include <sys/stat.h>
 
 #include "app/Program.h"
 #include "support/WindowFixture.h"
@@ -19,7 +19,7 @@ namespace {
 struct Row {
     const char* name;
     std::function<bool(TComponent*)> kind;
-    const char* parent;  // "0".."4" for a page, else a panel's name
+    const char* parent;            // "0".."4" for a page, else a panel's name
     int left, top, width, height;  // width -1: sized by its text
     int tabOrder;
     const char* caption;  // nullptr: none to check
@@ -84,8 +84,7 @@ TEST_F(MainFormTest, EveryControlIsWhereTheLayoutPutsIt) {
         {"FileListSave", Is<TListBox>(), "2", 8, 216, 97, 89, 6, nullptr},
         {"Update", Is<TButton>(), "2", 8, 312, 97, 25, 7, "&Update"},
         {"PreviewSave", Is<TImage>(), "2", 112, 8, 209, 329, -1, nullptr},
-        {"Label12", Is<TLabel>(), "3", 8, 8, -1, 13, -1,
-         "Save files to (Empty to put in same directory as original):"},
+        {"Label12", Is<TLabel>(), "3", 8, 8, -1, 13, -1, "Save files to (Empty to put in same directory as original):"},
         {"Path", Is<TEdit>(), "3", 8, 24, 233, 21, 1, nullptr},
         {"Button1", Is<TButton>(), "3", 248, 22, 75, 25, 2, "Browse"},
         {"Process", Is<TBitBtn>(), "3", 8, 56, 313, 121, 0, kProcessCaption},
@@ -107,8 +106,10 @@ TEST_F(MainFormTest, EveryControlIsWhereTheLayoutPutsIt) {
         auto* control = dynamic_cast<TControl*>(c);
         ASSERT_NE(control, nullptr);
         const std::string parent = r.parent;
-        if (parent.size() == 1) EXPECT_EQ(control->GetParent(), form_->Tabs->GetPage(parent[0] - '0'));
-        else EXPECT_EQ(control->GetParent(), form_->FindComponent(parent));
+        if (parent.size() == 1)
+            EXPECT_EQ(control->GetParent(), form_->Tabs->GetPage(parent[0] - '0'));
+        else
+            EXPECT_EQ(control->GetParent(), form_->FindComponent(parent));
         EXPECT_EQ(control->GetLeft(), r.left);
         EXPECT_EQ(control->GetTop(), r.top);
         if (r.width >= 0) {
@@ -282,8 +283,11 @@ TEST_F(ProcessEnabling, TestsTheLowerCasedExtension) {
 TEST_F(ProcessEnabling, RefusesEverythingElse) {
     ShowAt(600, 400);
     FilePaths().Add("/pics/a.jpg");
-    const std::string covers[] = {Touch("photo.jpg"), Touch("noext"), Touch("dotted.bmp/cover"),
-                                  (scratch / "missing.bmp").string(), "",
+    const std::string covers[] = {Touch("photo.jpg"),
+                                  Touch("noext"),
+                                  Touch("dotted.bmp/cover"),
+                                  (scratch / "missing.bmp").string(),
+                                  "",
                                   (scratch / "folder.bmp").string()};
     std::filesystem::create_directories(scratch / "folder.bmp");
     for (const std::string& cover : covers) {

@@ -1,15 +1,15 @@
-#include <climits>
-#include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <climits>
+#include <filesystem>
 
 #include "app/MainForm.h"
-#include "support/FileSizeLimit.h"
 #include "app/Settings.h"
 #include "core/Exception.h"
 #include "core/Registry.h"
 #include "core/TempFolder.h"
+#include "support/FileSizeLimit.h"
 #include "widgets/Dialogs.h"
 #include "widgets/Forms.h"
 
@@ -126,7 +126,8 @@ TEST_F(SettingsTest, BooleansAreOnForAnyNonZeroNumber) {
 // "pre". Such a text is damaged and takes its fallback.
 TEST_F(SettingsTest, TextsHoldingANulTakeTheirFallback) {
     WriteWholeFile(temp.Path("cover"), "BM");
-    Seed("\"CoverFile\"=\"" + temp.Path("cover") + "\\x00.bmp\"\n\"FileFix\"=\"pre\\x00\"\n"
+    Seed("\"CoverFile\"=\"" + temp.Path("cover") +
+         "\\x00.bmp\"\n\"FileFix\"=\"pre\\x00\"\n"
          "\"SavePath\"=\"/out\\x00/\"\n\"JPGQ\"=dword:00000010\n");
     TMainForm& form = Start();
     EXPECT_EQ(form.CoverFile->GetText(), "");
@@ -189,9 +190,8 @@ void RecordHandlers(TMainForm& f, std::vector<std::string>& log) {
     f.Path->SetText("");
 
     const auto note = [&log](const std::string& what) {
-        return [&log, what](TObject* sender) {
-            log.push_back(what + ":" + dynamic_cast<TComponent*>(sender)->GetName());
-        };
+        return
+            [&log, what](TObject* sender) { log.push_back(what + ":" + dynamic_cast<TComponent*>(sender)->GetName()); };
     };
     f.CoverFile->OnChange = note("CoverFileChange");
     for (TRadioButton* r : {f.LT, f.LB, f.RT, f.RB, f.OtherPos}) r->OnClick = note("OtherPosClick");
@@ -215,18 +215,20 @@ TEST_F(SettingsTest, HandlersRunExactlyWhenALoadedValueChangesAControl) {
 
     // Values equal to the layout: only the radio groups, which start with nothing on, change.
     RecordHandlers(form, log);
-    Seed("\"CoverFile\"=\"\"\n\"PosType\"=dword:00000000\n\"CoverLeft\"=dword:00000000\n"
-         "\"Transparent\"=dword:00000000\n\"AutoTrans\"=dword:00000001\n"
-         "\"TransColor\"=dword:00ffffff\n\"Type\"=dword:00000002\n\"JPGQ\"=dword:00000055\n");
+    Seed(
+        "\"CoverFile\"=\"\"\n\"PosType\"=dword:00000000\n\"CoverLeft\"=dword:00000000\n"
+        "\"Transparent\"=dword:00000000\n\"AutoTrans\"=dword:00000001\n"
+        "\"TransColor\"=dword:00ffffff\n\"Type\"=dword:00000002\n\"JPGQ\"=dword:00000055\n");
     LoadSettings(form);
     EXPECT_EQ(Joined(log), "OtherPosClick:LT BMPClick:AsIs ");
 
     // Every value different: each handler once, in the order of the values.
     log.clear();
     RecordHandlers(form, log);
-    Seed("\"CoverFile\"=\"/x/c.bmp\"\n\"PosType\"=dword:00000004\n\"Transparent\"=dword:00000001\n"
-         "\"AutoTrans\"=dword:00000000\n\"Type\"=dword:00000001\n\"JPGQ\"=dword:00000032\n"
-         "\"FixType\"=dword:00000001\n");
+    Seed(
+        "\"CoverFile\"=\"/x/c.bmp\"\n\"PosType\"=dword:00000004\n\"Transparent\"=dword:00000001\n"
+        "\"AutoTrans\"=dword:00000000\n\"Type\"=dword:00000001\n\"JPGQ\"=dword:00000032\n"
+        "\"FixType\"=dword:00000001\n");
     LoadSettings(form);
     EXPECT_EQ(Joined(log),
               "CoverFileChange:CoverFile OtherPosClick:OtherPos CoverTransparentClick:CoverTransparent "
@@ -290,8 +292,8 @@ TEST_F(SettingsTest, SaveWritesTheTwelveValuesInOrder) {
 TEST_F(SettingsTest, AGroupWithNothingOnKeepsItsStoredValue) {
     Seed("\"PosType\"=dword:00000002\n\"Type\"=dword:00000000\n\"FixType\"=dword:00000000\n");
     TMainForm& form = Start();
-    for (TRadioButton* r : {form.LT, form.LB, form.RT, form.RB, form.OtherPos, form.BMP, form.JPG,
-                            form.AsIs, form.Prefix, form.Suffix})
+    for (TRadioButton* r :
+         {form.LT, form.LB, form.RT, form.RB, form.OtherPos, form.BMP, form.JPG, form.AsIs, form.Prefix, form.Suffix})
         r->SetChecked(false);
     Close();
     auto reg = Reader();

@@ -1,6 +1,6 @@
+#include <gtest/gtest.h>
 #include <filesystem>
 #include <limits>
-#include <gtest/gtest.h>
 
 #include "TempFolder.h"
 #include "core/Exception.h"
@@ -119,15 +119,20 @@ TEST(FileUtils, PathPartsUseTheSlashOnly) {
     EXPECT_EQ(ExtractFilePath("/a.bmp"), "/");
     EXPECT_EQ(ExtractFileDrive("/home/me/a.bmp"), "");
     EXPECT_EQ(LowerCase("ÄÖ.JPG"), "äö.jpg");
-    EXPECT_EQ(LowerCase(std::string("A\xff" "B")), std::string("a\xff" "b"));  // bad UTF-8 kept
+    EXPECT_EQ(LowerCase(std::string("A\xff"
+                                    "B")),
+              std::string("a\xff"
+                          "b"));  // bad UTF-8 kept
 }
 
 TEST(FileUtils, PicturesAndBitmapsAreToldByTheLastNamesExtensionInAnyCase) {
-    for (const char* yes : {"a.bmp", "A.BMP", "dir/x.Jpg", "x.JPEG", ".jpeg", "x.y.jpg"}) EXPECT_TRUE(IsPicturePath(yes)) << yes;
+    for (const char* yes : {"a.bmp", "A.BMP", "dir/x.Jpg", "x.JPEG", ".jpeg", "x.y.jpg"})
+        EXPECT_TRUE(IsPicturePath(yes)) << yes;
     for (const char* no : {"", "bmp", "a.bmp.txt", "a.jpe", "a.png", "a.bmp ", "pics.jpg/readme", "a.bm"})
         EXPECT_FALSE(IsPicturePath(no)) << no;
     EXPECT_TRUE(IsBitmapPath("Cover.BmP"));
-    for (const char* no : {"cover.jpg", "cover.jpeg", "covers.bmp/logo", "cover.dib", ""}) EXPECT_FALSE(IsBitmapPath(no)) << no;
+    for (const char* no : {"cover.jpg", "cover.jpeg", "covers.bmp/logo", "cover.dib", ""})
+        EXPECT_FALSE(IsBitmapPath(no)) << no;
 }
 
 TEST(Saturate, SumsStopAtTheEndsOfIntsRangeInsteadOfWrapping) {
@@ -155,7 +160,7 @@ TEST(FileUtils, FoldersAndFiles) {
     EXPECT_TRUE(ForceDirectories(nested));
     EXPECT_TRUE(DirectoryExists(nested));
     EXPECT_TRUE(ForceDirectories(nested));  // already there
-    EXPECT_FALSE(FileExists(nested));  // a folder is no file
+    EXPECT_FALSE(FileExists(nested));       // a folder is no file
 
     const std::string file = temp.Path("one/f.txt");
     WriteWholeFile(file, "x");

@@ -1,7 +1,7 @@
 // Safe writes against shared folders, long names and links.
 
-#include <filesystem>
 #include <gtest/gtest.h>
+#include <filesystem>
 #include <regex>
 
 #include "TempFolder.h"

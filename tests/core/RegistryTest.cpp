@@ -1,20 +1,20 @@
 #include "core/Registry.h"
 #include "support/FileSizeLimit.h"
 
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <climits>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
-#include <gtest/gtest.h>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
 #include <thread>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include "core/Exception.h"
 #include "TempFolder.h"
+#include "core/Exception.h"
 
 using namespace vmk;
 
@@ -107,14 +107,16 @@ TEST_F(RegistryTest, ValuesRoundTripExactly) {
     EXPECT_NE(text.find("\"CoverTop\"=dword:80000000\n"), std::string::npos);
     EXPECT_NE(text.find("\"AutoTrans\"=dword:00000001\n"), std::string::npos);
     EXPECT_NE(text.find("\"CoverFile\"=\"C:\\\\dir \\\"quoted\\\"\\nsecond line\\r\\ttab \\x01 Grüße\"\n"),
-              std::string::npos) << text;
+              std::string::npos)
+        << text;
     EXPECT_EQ(text.find("PosType\"=dword"), std::string::npos);  // replaced in place, not doubled
     EXPECT_FALSE(TempFilesLeft());
 }
 
 TEST_F(RegistryTest, ReadsFailOnMissingOrWrongType) {
-    Store("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Quorvex\\VMK]\n"
-          "\"Text\"=\"7\"\n\"Number\"=dword:00000002\n\"Binary\"=hex:01,02\n");
+    Store(
+        "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Quorvex\\VMK]\n"
+        "\"Text\"=\"7\"\n\"Number\"=dword:00000002\n\"Binary\"=hex:01,02\n");
     auto reg = Open();
     EXPECT_EQ(reg->ReadString("Missing"), "");  // a missing text is empty, not a failure
     EXPECT_THROW(reg->ReadInteger("Missing"), ERegistryException);
@@ -239,10 +241,9 @@ TEST_F(RegistryTest, DamagedFileReadsWhatParses) {
 TEST_F(RegistryTest, ForeignFilesNeverBreakTheLoad) {
     TRegistry reg(store);
     reg.SetRootKey(HKEY_LOCAL_MACHINE);
-    const std::string foreign[] = {
-        std::string("\xff\xfeW\0i\0n\0", 8),  // UTF-16, as regedit writes today
-        std::string(100000, '['), std::string(),
-        "\xEF\xBB\xBF[HKEY_LOCAL_MACHINE\\Software\\Quorvex\\VMK]\n\"A\"=dword:7\n"};
+    const std::string foreign[] = {std::string("\xff\xfeW\0i\0n\0", 8),  // UTF-16, as regedit writes today
+                                   std::string(100000, '['), std::string(),
+                                   "\xEF\xBB\xBF[HKEY_LOCAL_MACHINE\\Software\\Quorvex\\VMK]\n\"A\"=dword:7\n"};
     for (const auto& text : foreign) {
         Store(text);
         const bool ours = &text == &foreign[3];
@@ -270,8 +271,8 @@ TEST_F(RegistryTest, StoreThatIsNoFileIsNeitherReadNorReplaced) {
 
 TEST_F(RegistryTest, WriteThatCannotReachTheDiskFailsAndKeepsTheFile) {
     // A file-size limit makes the disk refuse, for root as well.
-    const std::string before = "[HKEY_LOCAL_MACHINE\\Software\\Quorvex\\VMK]\n\"FileFix\"=\"" +
-                               std::string(200, 'x') + "\"\n";
+    const std::string before =
+        "[HKEY_LOCAL_MACHINE\\Software\\Quorvex\\VMK]\n\"FileFix\"=\"" + std::string(200, 'x') + "\"\n";
     Store(before);
     auto reg = Open();
     bool failed = false;
@@ -335,13 +336,15 @@ TEST_F(RegistryTest, KillingTheProgramWhileItSavesKeepsTheStoreWhole) {
 
 TEST(RegistryStorePath, FollowsTheEnvironment) {
     const auto restore = [](const char* name, const char* old) {
-        if (old) setenv(name, old, 1); else unsetenv(name);
+        if (old)
+            setenv(name, old, 1);
+        else
+            unsetenv(name);
     };
     const char* oldOwn = std::getenv("VELLUMARK_REGISTRY");
     const char* oldXdg = std::getenv("XDG_CONFIG_HOME");
     const char* oldHome = std::getenv("HOME");
-    const std::string keepOwn = oldOwn ? oldOwn : "", keepXdg = oldXdg ? oldXdg : "",
-                      keepHome = oldHome ? oldHome : "";
+    const std::string keepOwn = oldOwn ? oldOwn : "", keepXdg = oldXdg ? oldXdg : "", keepHome = oldHome ? oldHome : "";
 
     setenv("VELLUMARK_REGISTRY", "/tmp/own.reg", 1);
     EXPECT_EQ(TRegistry().StorePath(), "/tmp/own.reg");
@@ -394,10 +397,12 @@ TEST_F(RegistryTest, AWriteHoldsTheStoreLockFromItsReadToItsSave) {
     reg->SetLockWait(std::chrono::minutes(10));
     std::thread writer([&] { reg->WriteInteger("B", 2); });
     // The other writer saves by replacing the file, as we do.
-    WriteWholeFile(store + ".new", "[HKEY_LOCAL_MACHINE\\Software\\Quorvex\\VMK]\n\"A\"=dword:00000001\n\"C\"=dword:00000003\n");
+    WriteWholeFile(store + ".new",
+                   "[HKEY_LOCAL_MACHINE\\Software\\Quorvex\\VMK]\n\"A\"=dword:00000001\n\"C\"=dword:00000003\n");
     std::filesystem::rename(store + ".new", store);
     close(held);
     writer.join();
-    EXPECT_EQ(ReadWholeFile(store), "[HKEY_LOCAL_MACHINE\\Software\\Quorvex\\VMK]\n\"A\"=dword:00000001\n"
-                                    "\"C\"=dword:00000003\n\"B\"=dword:00000002\n");
+    EXPECT_EQ(ReadWholeFile(store),
+              "[HKEY_LOCAL_MACHINE\\Software\\Quorvex\\VMK]\n\"A\"=dword:00000001\n"
+              "\"C\"=dword:00000003\n\"B\"=dword:00000002\n");
 }

@@ -47,8 +47,8 @@ TEST(TBitmap, SizeFormatAndPixels) {
 
 TEST(TBitmap, PixelFormatConversionsKeepColours) {
     const TColor colours[] = {clBlack, clWhite, RGBColor(255, 0, 0), RGBColor(0, 255, 0), RGBColor(0, 0, 255)};
-    for (TPixelFormat f : {TPixelFormat::pf4bit, TPixelFormat::pf8bit, TPixelFormat::pf15bit,
-                           TPixelFormat::pf16bit, TPixelFormat::pf32bit}) {
+    for (TPixelFormat f : {TPixelFormat::pf4bit, TPixelFormat::pf8bit, TPixelFormat::pf15bit, TPixelFormat::pf16bit,
+                           TPixelFormat::pf32bit}) {
         TBitmap b;
         b.SetSize(5, 2);
         for (int i = 0; i < 5; ++i) b.GetCanvas().SetPixel(i, 1, colours[i]);

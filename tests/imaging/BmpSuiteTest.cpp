@@ -91,7 +91,7 @@ TEST(BmpSuite, EveryFileLoadsAsListedOrIsRefusedCleanly) {
                 matched = true;
                 break;
             }
-            why += r + ": " + d + "; ";
+            why.append(r).append(": ").append(d).append("; ");
         }
         // A bad file read tolerantly need not match; everything else must, except
         // the one whose colours only come right through its embedded colour
@@ -113,8 +113,7 @@ TEST(BmpSuite, ReportsWhatIsWrong) {
         {"b/badplanes.bmp", "Invalid bitmap: it has 30000 colour planes, not 1"},
         {"b/badwidth.bmp", "Invalid bitmap: negative width -127"},
         {"b/badheadersize.bmp", "Invalid bitmap: unsupported header size 66"},
-        {"b/reallybig.bmp",
-         "Bitmap of 3000000 x 2000000 pixels is too large (the limit is 268435456 pixels)"},
+        {"b/reallybig.bmp", "Bitmap of 3000000 x 2000000 pixels is too large (the limit is 268435456 pixels)"},
         {"b/rletopdown.bmp", "Invalid bitmap: a compressed bitmap cannot be stored top-down"},
         {"b/shortfile.bmp", "Invalid bitmap: the file is truncated (1024 bytes of pixels expected, 211 present)"},
         {"q/rgb24png.bmp", "Bitmaps holding PNG data are not supported"},
@@ -139,12 +138,18 @@ TEST(BmpSuite, PickedFormatsKeepWhatTheFileHolds) {
         TPixelFormat format;
         size_t paletteSize;
     } cases[] = {
-        {"g/pal1.bmp", TPixelFormat::pf1bit, 2},       {"q/pal2.bmp", TPixelFormat::pf4bit, 4},
-        {"g/pal4rle.bmp", TPixelFormat::pf4bit, 12},   {"g/pal8rle.bmp", TPixelFormat::pf8bit, 252},
-        {"g/pal8os2.bmp", TPixelFormat::pf8bit, 256},  {"q/pal8os2sp.bmp", TPixelFormat::pf8bit, 252},
-        {"g/rgb16.bmp", TPixelFormat::pf15bit, 0},     {"g/rgb16-565.bmp", TPixelFormat::pf16bit, 0},
-        {"q/rgb16-231.bmp", TPixelFormat::pf24bit, 0}, {"q/rgba16-4444.bmp", TPixelFormat::pf32bit, 0},
-        {"g/rgb24.bmp", TPixelFormat::pf24bit, 0},     {"g/rgb32bf.bmp", TPixelFormat::pf32bit, 0},
+        {"g/pal1.bmp", TPixelFormat::pf1bit, 2},
+        {"q/pal2.bmp", TPixelFormat::pf4bit, 4},
+        {"g/pal4rle.bmp", TPixelFormat::pf4bit, 12},
+        {"g/pal8rle.bmp", TPixelFormat::pf8bit, 252},
+        {"g/pal8os2.bmp", TPixelFormat::pf8bit, 256},
+        {"q/pal8os2sp.bmp", TPixelFormat::pf8bit, 252},
+        {"g/rgb16.bmp", TPixelFormat::pf15bit, 0},
+        {"g/rgb16-565.bmp", TPixelFormat::pf16bit, 0},
+        {"q/rgb16-231.bmp", TPixelFormat::pf24bit, 0},
+        {"q/rgba16-4444.bmp", TPixelFormat::pf32bit, 0},
+        {"g/rgb24.bmp", TPixelFormat::pf24bit, 0},
+        {"g/rgb32bf.bmp", TPixelFormat::pf32bit, 0},
         {"q/pal8oversizepal.bmp", TPixelFormat::pf8bit, 256},
     };
     for (const Case& c : cases) {
@@ -159,7 +164,7 @@ TEST(BmpSuite, PickedFormatsKeepWhatTheFileHolds) {
 // Cut and corrupted copies of real files: each either loads or is refused with
 // our exception; the sanitizer build catches any stray read or write.
 TEST(BmpSuite, DamagedFilesNeverCrash) {
-    const char* files[] = {"g/pal1.bmp",    "g/pal4rle.bmp",     "g/pal8rle.bmp", "g/pal8os2.bmp",
+    const char* files[] = {"g/pal1.bmp",      "g/pal4rle.bmp",   "g/pal8rle.bmp",      "g/pal8os2.bmp",
                            "g/rgb16-565.bmp", "q/rgba32h56.bmp", "q/pal8os2v2-16.bmp", "q/pal2.bmp"};
     int refused = 0, loaded = 0;
     for (const char* file : files) {

@@ -8,8 +8,7 @@ using namespace vmk;
 
 namespace {
 
-constexpr TColor R = RGBColor(255, 0, 0), G = RGBColor(0, 255, 0), B = RGBColor(0, 0, 255),
-                 W = clWhite, K = clBlack;
+constexpr TColor R = RGBColor(255, 0, 0), G = RGBColor(0, 255, 0), B = RGBColor(0, 0, 255), W = clWhite, K = clBlack;
 
 // Rows of colours, top row first.
 void Paint(TBitmap& b, TPixelFormat f, std::initializer_list<std::initializer_list<TColor>> rows) {
@@ -49,8 +48,8 @@ TEST(TCanvasDraw, ClipsAtEveryEdge) {
         int x, y;
         const char* expected;
     } cases[] = {
-        {0, 0, "RGK|BWK|KKK|"},  {1, 1, "KKK|KRG|KBW|"},   {2, 2, "KKK|KKK|KKR|"},
-        {-1, -1, "WKK|KKK|KKK|"}, {-1, 2, "KKK|KKK|GKK|"}, {3, 0, "KKK|KKK|KKK|"},
+        {0, 0, "RGK|BWK|KKK|"},   {1, 1, "KKK|KRG|KBW|"},           {2, 2, "KKK|KKK|KKR|"},
+        {-1, -1, "WKK|KKK|KKK|"}, {-1, 2, "KKK|KKK|GKK|"},          {3, 0, "KKK|KKK|KKK|"},
         {0, -2, "KKK|KKK|KKK|"},  {-2000000000, 5, "KKK|KKK|KKK|"}, {2000000000, 0, "KKK|KKK|KKK|"},
     };
     for (const Case& c : cases) {

@@ -94,16 +94,16 @@ TEST_F(JpegBounds, MultiScanFilesCountTheCoefficientsTheCodecKeeps) {
     // Well inside the pixel bound, but full-resolution colour coefficients on
     // top of the pixels are too much.
     const auto wide = WithFrameSize(
-        MakeJpeg({.width = 16, .height = 16, .layout = Layout::Progressive, .hSampling = 1, .vSampling = 1}),
-        12000, 12000);
+        MakeJpeg({.width = 16, .height = 16, .layout = Layout::Progressive, .hSampling = 1, .vSampling = 1}), 12000,
+        12000);
     EXPECT_EQ(MessageOf([&] { Load(image, wide); }), "JPEG image too large to load: 12000 x 12000 pixels");
 
     // One scan keeps no coefficients: the same frames load (the header only).
     TJPEGImage baseline;
     EXPECT_NO_THROW(Load(baseline, WithFrameSize(MakeJpeg({.width = 16, .height = 16}), 16384, 16384)));
     EXPECT_EQ(baseline.GetWidth(), 16384);
-    EXPECT_NO_THROW(Load(baseline, WithFrameSize(MakeJpeg({.width = 16, .height = 16, .hSampling = 1,
-                                                          .vSampling = 1}), 12000, 12000)));
+    EXPECT_NO_THROW(Load(
+        baseline, WithFrameSize(MakeJpeg({.width = 16, .height = 16, .hSampling = 1, .vSampling = 1}), 12000, 12000)));
     // Small progressive pictures are nowhere near the bound.
     TJPEGImage small;
     Load(small, MakeJpeg({.width = 300, .height = 200, .layout = Layout::Progressive}));

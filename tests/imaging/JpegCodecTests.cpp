@@ -35,7 +35,10 @@ TEST(JpegCodec, FileCutAfterItsHeaderDecodesWithoutError) {
     // Find the first scan and cut just after its header.
     size_t sos = 0;
     for (size_t i = 0; i + 1 < bytes.size(); ++i)
-        if (bytes[i] == 0xFF && bytes[i + 1] == 0xDA) { sos = i; break; }
+        if (bytes[i] == 0xFF && bytes[i + 1] == 0xDA) {
+            sos = i;
+            break;
+        }
     ASSERT_GT(sos, 0u);
     bytes.resize(sos + 2 + ((bytes[sos + 2] << 8) | bytes[sos + 3]));
     TJPEGImage image;
@@ -120,7 +123,8 @@ TEST(JpegCodec, RefusesEndlessScans) {
         if (bytes[i] == 0xFF && bytes[i + 1] == 0xDA) lastScan = i;
     ASSERT_GT(lastScan, 0u);
     std::vector<uint8_t> hostile(bytes.begin(), bytes.end() - 2);
-    for (int i = 0; i < 1100; ++i) hostile.insert(hostile.end(), bytes.begin() + static_cast<ptrdiff_t>(lastScan), bytes.end() - 2);
+    for (int i = 0; i < 1100; ++i)
+        hostile.insert(hostile.end(), bytes.begin() + static_cast<ptrdiff_t>(lastScan), bytes.end() - 2);
     hostile.push_back(0xFF);
     hostile.push_back(0xD9);
     TJPEGImage image;
@@ -204,8 +208,8 @@ TEST(JpegCodec, ErrorCodesAreTheLinkedRelease) {
 }
 
 TEST(JpegCodec, CmykRowsConvertWithAndWithoutInvertedInks) {
-    const JSAMPLE plain[4] = {255, 0, 0, 0};       // full cyan ink
-    const JSAMPLE adobe[4] = {0, 255, 255, 255};   // the same, inverted
+    const JSAMPLE plain[4] = {255, 0, 0, 0};      // full cyan ink
+    const JSAMPLE adobe[4] = {0, 255, 255, 255};  // the same, inverted
     uint8_t bgr[3];
     ConvertCmykRow(plain, bgr, 1, false, false);
     EXPECT_EQ(bgr[0], 255);
@@ -275,7 +279,8 @@ TEST(JpegCodecDamage, ProgressiveShownPassByPassSurvivesDamage) {
             image.SetShowPasses(true);
             image.SetOutputDepth(depth);
             TMemoryStream stream;
-            testing::FillStream(stream, std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<ptrdiff_t>(cut)));
+            testing::FillStream(stream,
+                                std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<ptrdiff_t>(cut)));
             try {
                 image.LoadFromStream(stream);
                 image.ToBitmap();

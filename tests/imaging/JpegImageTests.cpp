@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "imaging/Jpeg.h"
 #include "JpegTestFiles.h"
+#include "imaging/Jpeg.h"
 
 #include <jerror.h>
 
@@ -59,8 +59,14 @@ void ExpectPattern(const TBitmap& bitmap, int tolerance) {
 
 class JpegImageTest : public ::testing::Test {
 protected:
-    void SetUp() override { saved_ = StartupOptions; DisplayDefaults(24); }
-    void TearDown() override { StartupOptions = saved_; SetCodecTickSource(nullptr); }
+    void SetUp() override {
+        saved_ = StartupOptions;
+        DisplayDefaults(24);
+    }
+    void TearDown() override {
+        StartupOptions = saved_;
+        SetCodecTickSource(nullptr);
+    }
     TJPEGOptions saved_;
 };
 
@@ -296,9 +302,7 @@ TEST_F(JpegImageTest, EncodingReadsThirtyTwoBitRowsAsTheyAre) {
 TEST_F(JpegImageTest, ShortWriteWhileSavingFails) {
     class FullDisk : public TMemoryStream {
     public:
-        int64_t Write(const void* buffer, int64_t count) override {
-            return TMemoryStream::Write(buffer, count / 2);
-        }
+        int64_t Write(const void* buffer, int64_t count) override { return TMemoryStream::Write(buffer, count / 2); }
     };
     TBitmap bitmap;
     testing::MakePatternBitmap(bitmap, 16, 16);

@@ -27,7 +27,7 @@ struct JpegRecipe {
     bool twoComponents = false;  // a colour space nobody can show
     int hSampling = 2;           // luma sampling: 2x2 is 4:2:0, 2x1 4:2:2, 1x1 4:4:4
     int vSampling = 2;
-    int restartRows = 0;         // restart interval in MCU rows
+    int restartRows = 0;  // restart interval in MCU rows
     int quality = 95;
 };
 
@@ -50,7 +50,10 @@ inline std::vector<uint8_t> MakeJpeg(const JpegRecipe& recipe) {
     c.image_width = static_cast<JDIMENSION>(recipe.width);
     c.image_height = static_cast<JDIMENSION>(recipe.height);
     c.input_components = recipe.twoComponents ? 2 : recipe.gray ? 1 : recipe.cmyk ? 4 : 3;
-    c.in_color_space = recipe.twoComponents ? JCS_UNKNOWN : recipe.gray ? JCS_GRAYSCALE : recipe.cmyk ? JCS_CMYK : JCS_RGB;
+    c.in_color_space = recipe.twoComponents ? JCS_UNKNOWN
+                       : recipe.gray        ? JCS_GRAYSCALE
+                       : recipe.cmyk        ? JCS_CMYK
+                                            : JCS_RGB;
     jpeg_set_defaults(&c);
     if (recipe.cmyk && recipe.ycck) jpeg_set_colorspace(&c, JCS_YCCK);
     jpeg_set_quality(&c, recipe.quality, TRUE);
@@ -119,8 +122,7 @@ inline void MakePatternBitmap(TBitmap& bitmap, int width, int height) {
 
 inline bool Near(TColor a, TColor b, int tolerance) {
     auto close = [&](int u, int v) { return std::abs(u - v) <= tolerance; };
-    return close(GetRValue(a), GetRValue(b)) && close(GetGValue(a), GetGValue(b)) &&
-           close(GetBValue(a), GetBValue(b));
+    return close(GetRValue(a), GetRValue(b)) && close(GetGValue(a), GetGValue(b)) && close(GetBValue(a), GetBValue(b));
 }
 
 }  // namespace vmk::testing

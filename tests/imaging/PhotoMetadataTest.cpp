@@ -19,16 +19,19 @@ TEST(ExifOrientation, DamagedBlocksReadAsNoneAndAreLeftAlone) {
     const auto le = ExifPayload(6, false), be = ExifPayload(3, true);
     const size_t at = kOrientationAt;
     const std::pair<std::vector<uint8_t>, int> cases[] = {
-        {le, 6}, {be, 3},
-        {Patched(le, 10, {0xF8, 0xFF, 0xFF, 0xFF}), 0},  // directory beyond the block
-        {Patched(le, 10, {0xFF, 0xFF, 0xFF, 0xFF}), 0},  // ... wrapping round in 32 bits
-        {Patched(le, 10, {2, 0, 0, 0}), 0},              // ... inside the TIFF header
+        {le, 6},
+        {be, 3},
+        {Patched(le, 10, {0xF8, 0xFF, 0xFF, 0xFF}), 0},                    // directory beyond the block
+        {Patched(le, 10, {0xFF, 0xFF, 0xFF, 0xFF}), 0},                    // ... wrapping round in 32 bits
+        {Patched(le, 10, {2, 0, 0, 0}), 0},                                // ... inside the TIFF header
         {std::vector<uint8_t>(le.begin(), le.begin() + long(at) - 4), 0},  // entries cut short
-        {Patched(le, at - 6, {4, 0}), 0},  // a LONG
-        {Patched(le, at - 4, {2, 0}), 0},  // two values
-        {Patched(le, at, {9, 0}), 0}, {Patched(be, at, {0, 0}), 0},
-        {Patched(le, 8, {43, 0}), 0},      // BigTIFF
-        {Patched(le, 6, {'I', 'M'}), 0}, {std::vector<uint8_t>(le.begin(), le.begin() + 12), 0},
+        {Patched(le, at - 6, {4, 0}), 0},                                  // a LONG
+        {Patched(le, at - 4, {2, 0}), 0},                                  // two values
+        {Patched(le, at, {9, 0}), 0},
+        {Patched(be, at, {0, 0}), 0},
+        {Patched(le, 8, {43, 0}), 0},  // BigTIFF
+        {Patched(le, 6, {'I', 'M'}), 0},
+        {std::vector<uint8_t>(le.begin(), le.begin() + 12), 0},
         {Patched(le, 3, {'F'}), 0}};
     for (size_t i = 0; i < std::size(cases); ++i) {
         const auto& [data, orientation] = cases[i];
@@ -78,7 +81,8 @@ TEST(ExifOrientation, GrayPhotosTurnToo) {
     auto turned = Photo(true, {{0xE1, ExifPayload(8, false)}});  // a quarter turn anticlockwise
     ASSERT_EQ(turned->ToBitmap().GetPixelFormat(), TPixelFormat::pf8bit);
     for (int i = 0; i < 128; ++i)
-        EXPECT_EQ(turned->ToBitmap().GetPixelColor(i % 8, i / 8), stored->ToBitmap().GetPixelColor(15 - i / 8, i % 8)) << i;
+        EXPECT_EQ(turned->ToBitmap().GetPixelColor(i % 8, i / 8), stored->ToBitmap().GetPixelColor(15 - i / 8, i % 8))
+            << i;
 }
 
 TEST(AlphaBitmap, DrawnPixelsAreOpaqueAndAnUnusedByteIsWrittenAsZero) {

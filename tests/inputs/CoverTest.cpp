@@ -145,13 +145,13 @@ TEST_F(CoverTest, OffsetFieldsFollowTheOtherButton) {
     form_->CoverLeft->SetValue(12);
     form_->CoverTop->SetValue(-4);
     form_->OtherPos->Click();
-    for (TControl* c : std::initializer_list<TControl*>{form_->Label6, form_->Label7,
-                                                       form_->CoverLeft, form_->CoverTop})
+    for (TControl* c :
+         std::initializer_list<TControl*>{form_->Label6, form_->Label7, form_->CoverLeft, form_->CoverTop})
         EXPECT_TRUE(Enabled(c)) << c->GetName();
     for (TRadioButton* corner : {form_->LT, form_->RT, form_->LB, form_->RB}) {
         corner->Click();
-        for (TControl* c : std::initializer_list<TControl*>{form_->Label6, form_->Label7,
-                                                           form_->CoverLeft, form_->CoverTop})
+        for (TControl* c :
+             std::initializer_list<TControl*>{form_->Label6, form_->Label7, form_->CoverLeft, form_->CoverTop})
             EXPECT_FALSE(Enabled(c)) << corner->GetName() << " " << c->GetName();
         form_->OtherPos->Click();
         EXPECT_TRUE(Enabled(form_->CoverLeft));
@@ -173,9 +173,9 @@ TEST_F(CoverTest, TransparencySwitchesEnableWhatTheyGovern) {
             EXPECT_EQ(Enabled(form_->Label10), t);
             EXPECT_EQ(Enabled(form_->SetTColor), t && !a);
             EXPECT_EQ(Enabled(form_->Label11), t && !a);
-            for (TControl* c : std::initializer_list<TControl*>{
-                     form_->TransColor, form_->CoverFile, form_->Browse, form_->CoverTransparent,
-                     form_->LT, form_->RT, form_->LB, form_->RB, form_->OtherPos})
+            for (TControl* c : std::initializer_list<TControl*>{form_->TransColor, form_->CoverFile, form_->Browse,
+                                                                form_->CoverTransparent, form_->LT, form_->RT,
+                                                                form_->LB, form_->RB, form_->OtherPos})
                 EXPECT_TRUE(Enabled(c)) << c->GetName();
         }
     }
@@ -376,11 +376,10 @@ TEST_F(CoverTest, CrosshairOnlyOverThePictureWhilePicking) {
 
     // Everything around the preview takes the crosshair away.
     for (TControl* c : std::initializer_list<TControl*>{
-             form_->Panel2, form_->TransColor, form_->Label11, form_->Label10, form_->Label9,
-             form_->Label7, form_->Label6, form_->Label3, form_->SetTColor, form_->AutoDetTrans,
-             form_->CoverTransparent, form_->RB, form_->RT, form_->LT, form_->LB,
-             form_->OtherPos, form_->Browse, form_->CoverFile, form_->CoverTop,
-             form_->CoverLeft}) {
+             form_->Panel2,           form_->TransColor, form_->Label11,   form_->Label10,   form_->Label9,
+             form_->Label7,           form_->Label6,     form_->Label3,    form_->SetTColor, form_->AutoDetTrans,
+             form_->CoverTransparent, form_->RB,         form_->RT,        form_->LT,        form_->LB,
+             form_->OtherPos,         form_->Browse,     form_->CoverFile, form_->CoverTop,  form_->CoverLeft}) {
         over(preview, 1, 1);
         ASSERT_EQ(Screen->GetCursor(), crCross);
         ASSERT_TRUE(c->OnMouseMove) << c->GetName();

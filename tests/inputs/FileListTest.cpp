@@ -25,6 +25,7 @@ protected:
     void ExpectInStep(const std::vector<std::string>& paths) {
         EXPECT_EQ(FilePaths().Items(), paths);
         std::vector<std::string> names;
+        names.reserve(paths.size());
         for (const auto& p : paths) names.push_back(std::filesystem::path(p).filename().string());
         EXPECT_EQ(Lines(*form_->FilesList), names);
         EXPECT_EQ(Lines(*form_->FileListSave), names);

@@ -31,7 +31,8 @@ namespace {
 
 // Sets an environment variable (null: unsets it) for one scope.
 struct ScopedEnv {
-    ScopedEnv(const char* n, const char* value) : name(n), had(std::getenv(n) != nullptr), old(had ? std::getenv(n) : "") {
+    ScopedEnv(const char* n, const char* value)
+        : name(n), had(std::getenv(n) != nullptr), old(had ? std::getenv(n) : "") {
         value ? setenv(n, value, 1) : unsetenv(n);
     }
     ~ScopedEnv() { had ? setenv(name, old.c_str(), 1) : unsetenv(name); }

@@ -9,9 +9,9 @@
 #include <algorithm>
 #include <map>
 
+#include "output/BatchRun.h"
 #include "output/Compose.h"
 #include "support/WindowFixture.h"
-#include "output/BatchRun.h"
 
 using namespace vmk;
 using namespace vmk::test;
@@ -58,8 +58,8 @@ protected:
 TEST_P(ParallelRun, MixedBatchMatchesOneWorker) {
     const std::vector<TColor> colours{clBlack, clWhite, RGBColor(0, 128, 0), RGBColor(200, 10, 60)};
     int seed = 0;
-    for (TPixelFormat f : {TPixelFormat::pf1bit, TPixelFormat::pf4bit, TPixelFormat::pf8bit,
-                           TPixelFormat::pf24bit, TPixelFormat::pf32bit}) {
+    for (TPixelFormat f : {TPixelFormat::pf1bit, TPixelFormat::pf4bit, TPixelFormat::pf8bit, TPixelFormat::pf24bit,
+                           TPixelFormat::pf32bit}) {
         const std::string name = dir_ + "d" + std::to_string(BitsPerPixel(f)) + ".bmp";
         const std::vector<TColor> held(colours.begin(), colours.begin() + (f == TPixelFormat::pf1bit ? 2 : 4));
         MakePicture(f, 31, 17, held, ++seed)->SaveToFile(name);
@@ -116,7 +116,8 @@ TEST_P(ParallelRun, DamagedSourceEndsTheRunAtItsEntry) {
     std::ofstream(dir_ + "bad.jpg", std::ios::binary).write("\xFF\xD8\xFF\xE0\x00\x10JFIF", 10);
     AddSource(dir_ + "bad.jpg");
     for (int i = 3; i < 7; ++i) {
-        MakePicture(TPixelFormat::pf8bit, 5, 5, {clBlack, clWhite}, i)->SaveToFile(dir_ + "p" + std::to_string(i) + ".bmp");
+        MakePicture(TPixelFormat::pf8bit, 5, 5, {clBlack, clWhite}, i)
+            ->SaveToFile(dir_ + "p" + std::to_string(i) + ".bmp");
         AddSource(dir_ + "p" + std::to_string(i) + ".bmp");
     }
     form_->RunState.Workers = GetParam();
@@ -170,9 +171,9 @@ TEST_P(ParallelRun, CancelInTheMiddleKeepsWhatWasSaved) {
         progress.push_back(form_->ProgressBar1->GetText());
         EXPECT_TRUE(form_->Label8->GetVisible());
         EXPECT_TRUE(form_->Cancel->GetEnabled());
-        for (TControl* c : std::initializer_list<TControl*>{form_->Process, form_->Path, form_->Button1,
-                                                            form_->Open, form_->FilesList, form_->CoverFile,
-                                                            form_->JPGQuality, form_->Update, form_->Panel2})
+        for (TControl* c : std::initializer_list<TControl*>{form_->Process, form_->Path, form_->Button1, form_->Open,
+                                                            form_->FilesList, form_->CoverFile, form_->JPGQuality,
+                                                            form_->Update, form_->Panel2})
             EXPECT_FALSE(c->GetEnabled()) << c->GetName();
         EXPECT_FALSE(form_->Tabs->GetTabsEnabled());
         form_->Tabs->SelectByUser(4);  // a click on a tab is not taken

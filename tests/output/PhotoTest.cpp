@@ -2,9 +2,9 @@
 // against ImageMagick: upright by EXIF orientation, metadata kept, no holes.
 
 #include "output/Compose.h"
-#include "support/WindowFixture.h"
 #include "output/FormSettings.h"
 #include "support/PictureBytes.h"
+#include "support/WindowFixture.h"
 
 using namespace vmk;
 using namespace vmk::test;
@@ -42,8 +42,9 @@ Pic MagickUpright(const std::string& jpeg, int width, int height) {
 TJPEGMarkers SegmentsOf(const std::vector<uint8_t>& jpeg, size_t& at) {
     TJPEGMarkers out;
     for (at = 2; at + 4 <= jpeg.size() && jpeg[at + 1] != 0xDA; at += 2 + (jpeg[at + 2] << 8 | jpeg[at + 3]))
-        out.push_back({jpeg[at + 1], std::vector<uint8_t>(jpeg.begin() + long(at) + 4,
-                                                          jpeg.begin() + long(at) + 2 + (jpeg[at + 2] << 8 | jpeg[at + 3]))});
+        out.push_back(
+            {jpeg[at + 1], std::vector<uint8_t>(jpeg.begin() + long(at) + 4,
+                                                jpeg.begin() + long(at) + 2 + (jpeg[at + 2] << 8 | jpeg[at + 3]))});
     return out;
 }
 
@@ -64,7 +65,8 @@ protected:
     std::string AddPhoto(const std::string& name, int orientation, TJPEGMarkers segments = {}) {
         if (orientation > 0) segments.insert(segments.begin(), {0xE1, ExifPayload(orientation, orientation % 2)});
         const auto bytes = WithSegments(EncodeJpeg(*MakeGradient(16, 12), 90), segments);
-        std::ofstream(dir_ + name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), long(bytes.size()));
+        std::ofstream(dir_ + name, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), long(bytes.size()));
         AddSource(dir_ + name);
         return dir_ + name;
     }
@@ -75,7 +77,8 @@ TEST_F(PhotoTest, EveryOrientationComesOutUprightAtEveryPlacement) {
     if (Magick().empty()) GTEST_SKIP() << "ImageMagick is not installed";
     std::vector<Pic> upright;
     for (int o = 0; o <= 8; ++o)
-        upright.push_back(MagickUpright(AddPhoto("o" + std::to_string(o) + ".jpg", o), o >= 5 ? 12 : 16, o >= 5 ? 16 : 12));
+        upright.push_back(
+            MagickUpright(AddPhoto("o" + std::to_string(o) + ".jpg", o), o >= 5 ? 12 : 16, o >= 5 ? 16 : 12));
     for (TRadioButton* place : {form_->LT, form_->RT, form_->LB, form_->RB, form_->OtherPos}) {
         Place(place, 3, 2);
         RunProcess();
@@ -84,17 +87,21 @@ TEST_F(PhotoTest, EveryOrientationComesOutUprightAtEveryPlacement) {
             SCOPED_TRACE(place->GetName() + " orientation " + std::to_string(o));
             const TBitmap& ref = *upright[size_t(o)];
             const TCoverPosition at = CoverPlacement(CoverSettingsOf(*form_), ref.Width(), ref.Height(), 5, 3);
-            ExpectSamePixels(*LoadBmp(dir_ + "VMK_o" + std::to_string(o) + ".bmp"), *Expected(ref, *cover_, at.X, at.Y, true, kTrans));
+            ExpectSamePixels(*LoadBmp(dir_ + "VMK_o" + std::to_string(o) + ".bmp"),
+                             *Expected(ref, *cover_, at.X, at.Y, true, kTrans));
         }
     }
     // The file preview and the save preview show the same upright picture.
     RegisterJpegFormat();  // as start-up does: the file preview picks the class by extension
-    struct Unregister { ~Unregister() { UnregisterJpegFormat(); } } unregister;
+    struct Unregister {
+        ~Unregister() { UnregisterJpegFormat(); }
+    } unregister;
     form_->FilesList->SelectByUser(6);
     ExpectSamePixels(form_->PreviewFiles->GetPicture().GetBitmap(), *upright[6]);
     Place(form_->RB);
     form_->FileListSave->SelectByUser(6);
-    ExpectSamePixels(form_->PreviewSave->GetPicture().GetBitmap(), *Expected(*upright[6], *cover_, 7, 13, true, kTrans));
+    ExpectSamePixels(form_->PreviewSave->GetPicture().GetBitmap(),
+                     *Expected(*upright[6], *cover_, 7, 13, true, kTrans));
 }
 
 TEST_F(PhotoTest, JpegResultKeepsTheMetadataByteForByte) {
@@ -118,7 +125,8 @@ TEST_F(PhotoTest, JpegResultKeepsTheMetadataByteForByte) {
     expected.insert(expected.end(), kept.begin(), kept.end());
     ASSERT_FALSE(got.empty());
     EXPECT_EQ(got[0].Code, 0xE0);  // libjpeg's JFIF header leads
-    EXPECT_EQ(TJPEGMarkers(got.begin() + 1, got.begin() + 1 + long(std::min(got.size() - 1, expected.size()))), expected);
+    EXPECT_EQ(TJPEGMarkers(got.begin() + 1, got.begin() + 1 + long(std::min(got.size() - 1, expected.size()))),
+              expected);
     // Everything else is what the writer makes of those pixels without them.
     const auto plain = EncodeJpeg(*LoadBmp(dir_ + "VMK_photo.bmp"), 85);
     size_t plainScan = 0;
@@ -143,7 +151,8 @@ TEST_F(PhotoTest, ThirtyTwoBitResultHasNoHoleWhereTheCoverLies) {
         SCOPED_TRACE(c);
         const std::string name = "pic" + std::to_string(c) + ".bmp";
         const auto source = Bmp32(c == 0, alphas[c]);
-        std::ofstream(dir_ + name, std::ios::binary).write(reinterpret_cast<const char*>(source.data()), long(source.size()));
+        std::ofstream(dir_ + name, std::ios::binary)
+            .write(reinterpret_cast<const char*>(source.data()), long(source.size()));
         FilePaths().Clear();
         AddSource(dir_ + name);
         RunProcess();
@@ -154,7 +163,7 @@ TEST_F(PhotoTest, ThirtyTwoBitResultHasNoHoleWhereTheCoverLies) {
         for (int i = 0; i < 48; ++i) {
             const int x = i % 8, y = i / 8;
             const bool drawn = x >= 3 && y >= 3 && cover_->GetPixelColor(x - 3, y - 3) != kTrans;
-            const uint8_t* p = &rgba[size_t(4 * i)];
+            const uint8_t* p = &rgba[4 * static_cast<size_t>(i)];
             EXPECT_EQ(RGBColor(p[0], p[1], p[2]), expected->GetPixelColor(x, y)) << x << "," << y;
             EXPECT_EQ(p[3], drawn || c == 2 ? 255 : alphas[c](x, y)) << x << "," << y;
         }

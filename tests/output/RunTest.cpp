@@ -7,8 +7,8 @@
 #include <unistd.h>
 
 #include "output/Compose.h"
-#include "support/WindowFixture.h"
 #include "support/FileSizeLimit.h"
+#include "support/WindowFixture.h"
 
 using namespace vmk;
 using namespace vmk::test;
@@ -62,18 +62,19 @@ TEST_P(RunDepth, BmpResultIsTheComposition) {
 
 INSTANTIATE_TEST_SUITE_P(
     Depths, RunDepth,
-    ::testing::Values(
-        DepthCase{TPixelFormat::pf1bit, {clBlack, clWhite}, {clBlack, clWhite}},
-        DepthCase{TPixelFormat::pf4bit,
-                  {clBlack, clWhite, RGBColor(0, 128, 0), RGBColor(0, 0, 255), RGBColor(128, 128, 0)},
-                  {RGBColor(0, 0, 255), clWhite}},
-        DepthCase{TPixelFormat::pf8bit,
-                  {clBlack, clWhite, RGBColor(10, 20, 30), RGBColor(40, 50, 60), RGBColor(0, 200, 100)},
-                  {RGBColor(40, 50, 60), RGBColor(0, 200, 100)}},
-        DepthCase{TPixelFormat::pf24bit, {RGBColor(1, 2, 3), RGBColor(250, 128, 7), clWhite},
-                  {RGBColor(9, 99, 199), RGBColor(77, 0, 0)}},
-        DepthCase{TPixelFormat::pf32bit, {RGBColor(1, 2, 3), RGBColor(250, 128, 7), clWhite},
-                  {RGBColor(9, 99, 199), RGBColor(77, 0, 0)}}),
+    ::testing::Values(DepthCase{TPixelFormat::pf1bit, {clBlack, clWhite}, {clBlack, clWhite}},
+                      DepthCase{TPixelFormat::pf4bit,
+                                {clBlack, clWhite, RGBColor(0, 128, 0), RGBColor(0, 0, 255), RGBColor(128, 128, 0)},
+                                {RGBColor(0, 0, 255), clWhite}},
+                      DepthCase{TPixelFormat::pf8bit,
+                                {clBlack, clWhite, RGBColor(10, 20, 30), RGBColor(40, 50, 60), RGBColor(0, 200, 100)},
+                                {RGBColor(40, 50, 60), RGBColor(0, 200, 100)}},
+                      DepthCase{TPixelFormat::pf24bit,
+                                {RGBColor(1, 2, 3), RGBColor(250, 128, 7), clWhite},
+                                {RGBColor(9, 99, 199), RGBColor(77, 0, 0)}},
+                      DepthCase{TPixelFormat::pf32bit,
+                                {RGBColor(1, 2, 3), RGBColor(250, 128, 7), clWhite},
+                                {RGBColor(9, 99, 199), RGBColor(77, 0, 0)}}),
     [](const ::testing::TestParamInfo<DepthCase>& param) {
         return std::to_string(BitsPerPixel(param.param.format)) + "bit";
     });
@@ -211,8 +212,8 @@ TEST_F(OutputTest, InvalidExtensionIsSkipped) {
     Pic cover = MakeCover(2, 2, kTrans, {clBlack});
     WriteCover(*cover);
     RunProcess();
-    EXPECT_EQ(TakeBoxes(), (std::vector<std::string>{
-                               "message: Error with file " + dir_ + "a.png: Invalid file extension", kDone}));
+    EXPECT_EQ(TakeBoxes(),
+              (std::vector<std::string>{"message: Error with file " + dir_ + "a.png: Invalid file extension", kDone}));
     EXPECT_TRUE(FileExists(dir_ + "VMK_b.bmp"));
     EXPECT_FALSE(FileExists(dir_ + "VMK_a.bmp"));
     EXPECT_FALSE(form_->Label8->GetVisible());
@@ -384,8 +385,8 @@ TEST_F(OutputTest, RefusedResultsEndTheRunWithTheirReason) {
 
     form_->FileFix->SetText(std::string("pre\0", 4));
     RunProcess();
-    EXPECT_EQ(TakeBoxes(), std::vector<std::string>{"error: Error with file " + dir_ + "a.bmp: Cannot create file \"" + dir_ +
-                                                    "out/pre\\0a.bmp\". The name holds a NUL character."});
+    EXPECT_EQ(TakeBoxes(), std::vector<std::string>{"error: Error with file " + dir_ + "a.bmp: Cannot create file \"" +
+                                                    dir_ + "out/pre\\0a.bmp\". The name holds a NUL character."});
     EXPECT_TRUE(Listing(dir_ + "out").empty());
 
     form_->FileFix->SetText("VMK_");
@@ -393,7 +394,7 @@ TEST_F(OutputTest, RefusedResultsEndTheRunWithTheirReason) {
         const FileSizeLimit limit(1000);  // the result needs 3654 bytes
         RunProcess();
     }
-    EXPECT_EQ(TakeBoxes(), std::vector<std::string>{"error: Error with file " + dir_ + "a.bmp: Cannot write file \"" + dir_ +
-                                                    "out/VMK_a.bmp\". File too large"});
+    EXPECT_EQ(TakeBoxes(), std::vector<std::string>{"error: Error with file " + dir_ + "a.bmp: Cannot write file \"" +
+                                                    dir_ + "out/VMK_a.bmp\". File too large"});
     EXPECT_TRUE(Listing(dir_ + "out").empty());
 }

@@ -95,8 +95,8 @@ TEST_F(PreviewTest, TakenTrialNameIsLeftAlone) {
     form_->JPG->SetChecked(true);
     form_->FileListSave->SelectByUser(0);
     EXPECT_TRUE(TakeBoxes().empty());
-    EXPECT_EQ(ReadBytes(taken), (std::vector<uint8_t>{'s', 'o', 'm', 'e', 'o', 'n', 'e', ' ', 'e', 'l', 's', 'e',
-                                                       '\'', 's'}));
+    EXPECT_EQ(ReadBytes(taken),
+              (std::vector<uint8_t>{'s', 'o', 'm', 'e', 'o', 'n', 'e', ' ', 'e', 'l', 's', 'e', '\'', 's'}));
     EXPECT_EQ(TrialFiles(), trials);
     fs::remove(taken);
 }
@@ -143,14 +143,15 @@ TEST_F(PreviewTest, PreviewEqualsTheRunsResult) {
             ASSERT_EQ(TakeBoxes(), std::vector<std::string>{kDone});
             for (int i = 0; i < 2; ++i) {
                 form_->FileListSave->SelectByUser(i);
-                const TSaveAs saveAs = format == form_->BMP ? TSaveAs::BMP
-                                       : format == form_->JPG ? TSaveAs::JPG : TSaveAs::AsIs;
+                const TSaveAs saveAs = format == form_->BMP   ? TSaveAs::BMP
+                                       : format == form_->JPG ? TSaveAs::JPG
+                                                              : TSaveAs::AsIs;
                 TOutputSettings settings;
                 settings.SaveAs = saveAs;
                 settings.FileFix = "VMK_";
                 const std::string written = dir_ + "out/" + OutputFileName(FilePaths().Get(i), settings);
                 Pic result = WriteFormatFor(saveAs, FilePaths().Get(i)) == TWriteFormat::Bmp ? LoadBmp(written)
-                                                                                              : DecodeJpeg(written);
+                                                                                             : DecodeJpeg(written);
                 ExpectSamePixels(Shown(), *result);
             }
         }

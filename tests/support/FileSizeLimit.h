@@ -1,7 +1,7 @@
 #pragma once
 
-#include <csignal>
 #include <sys/resource.h>
+#include <csignal>
 
 // While alive, the disk refuses to let this process grow any file beyond
 // `bytes` (for root as well): writes fail instead of raising SIGXFSZ. The old

@@ -21,8 +21,19 @@ inline void Put(std::vector<uint8_t>& b, uint32_t v, int bytes, bool bigEndian =
 constexpr size_t kOrientationAt = 36;
 inline std::vector<uint8_t> ExifPayload(int orientation, bool bigEndian) {
     std::vector<uint8_t> b = {'E', 'x', 'i', 'f', 0, 0, uint8_t(bigEndian ? 'M' : 'I'), uint8_t(bigEndian ? 'M' : 'I')};
-    const uint32_t fields[][2] = {{42, 2}, {8, 4}, {2, 2}, {0x010F, 2}, {2, 2}, {6, 4}, {38, 4},
-                                  {0x0112, 2}, {3, 2}, {1, 4}, {uint32_t(orientation), 2}, {0, 2}, {0, 4}};
+    const uint32_t fields[][2] = {{42, 2},
+                                  {8, 4},
+                                  {2, 2},
+                                  {0x010F, 2},
+                                  {2, 2},
+                                  {6, 4},
+                                  {38, 4},
+                                  {0x0112, 2},
+                                  {3, 2},
+                                  {1, 4},
+                                  {uint32_t(orientation), 2},
+                                  {0, 2},
+                                  {0, 4}};
     for (const auto& f : fields) Put(b, f[0], static_cast<int>(f[1]), bigEndian);
     for (char c : std::string("Phone")) b.push_back(static_cast<uint8_t>(c));
     b.push_back(0);
@@ -46,7 +57,8 @@ inline std::vector<uint8_t> WithSegments(const std::vector<uint8_t>& jpeg, const
 inline std::vector<uint8_t> Bmp32(bool v5, const std::function<uint8_t(int x, int y)>& alpha) {
     std::vector<uint8_t> b = {'B', 'M'};
     const uint32_t info = v5 ? 124 : 40, pixels = 8 * 6 * 4;
-    for (uint32_t v : {14 + info + pixels, 0u, 14 + info, info, 8u, 6u, 0x200001u, v5 ? 3u : 0u, pixels, 0u, 0u, 0u, 0u})
+    for (uint32_t v :
+         {14 + info + pixels, 0u, 14 + info, info, 8u, 6u, 0x200001u, v5 ? 3u : 0u, pixels, 0u, 0u, 0u, 0u})
         Put(b, v, 4);
     if (v5) {
         for (uint32_t v : {0xFF0000u, 0xFF00u, 0xFFu, 0xFF000000u, 0x73524742u}) Put(b, v, 4);

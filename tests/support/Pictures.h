@@ -52,8 +52,7 @@ inline Pic Painted(int width, int height, const std::function<TColor(int, int)>&
 
 // A picture whose pixels cycle through colours; palette formats get exactly
 // those colours as their palette, so every pixel is held exactly.
-inline Pic MakePicture(TPixelFormat format, int width, int height, const std::vector<TColor>& colours,
-                           int seed = 0) {
+inline Pic MakePicture(TPixelFormat format, int width, int height, const std::vector<TColor>& colours, int seed = 0) {
     Pic out = Painted(width, height, [&](int x, int y) {
         return colours[static_cast<size_t>(x * 3 + y * 5 + seed) % colours.size()];
     });
@@ -85,8 +84,7 @@ inline Pic MakeCover(int width, int height, TColor trans, const std::vector<TCol
 
 // What drawing cover at (x, y) onto picture must give, pixel by pixel: the
 // cover's colour where it lies on the picture and is not see-through.
-inline Pic Expected(const TBitmap& picture, const TBitmap& cover, int x0, int y0, bool transparent,
-                        TColor trans) {
+inline Pic Expected(const TBitmap& picture, const TBitmap& cover, int x0, int y0, bool transparent, TColor trans) {
     Pic out = std::make_unique<TBitmap>();
     TBitmap& e = *out;
     e.SetPixelFormat(TPixelFormat::pf24bit);

@@ -1,6 +1,6 @@
+#include <gtest/gtest.h>
 #include <clocale>
 #include <cstdlib>
-#include <gtest/gtest.h>
 #include <memory>
 
 // Suites that build widgets get a widget application, the others a GUI one; all

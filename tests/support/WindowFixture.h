@@ -91,7 +91,7 @@ protected:
 
     // An empty file with the given name in the scratch folder.
     std::string Touch(const std::string& name) {
-        const std::string path = Path(name);
+        std::string path = Path(name);
         std::filesystem::create_directories(std::filesystem::path(path).parent_path());
         FILE* f = std::fopen(path.c_str(), "wb");
         if (f) std::fclose(f);
@@ -99,7 +99,7 @@ protected:
     }
     // A real bitmap file with the given name in the scratch folder.
     std::string Bitmap(const std::string& name) {
-        const std::string path = Path(name);
+        std::string path = Path(name);
         std::filesystem::create_directories(std::filesystem::path(path).parent_path());
         std::filesystem::copy_file(VMK_TESTDATA "/bmpsuite/g/pal1.bmp", path,
                                    std::filesystem::copy_options::overwrite_existing);
@@ -107,7 +107,7 @@ protected:
     }
     // A 24-bit bitmap of w x h whose pixel (x, y) has colour paint(x, y).
     std::string MakeBmp(const std::string& name, int w, int h, const std::function<TColor(int, int)>& paint) {
-        const std::string path = Path(name);
+        std::string path = Path(name);
         Painted(w, h, paint)->SaveToFile(path);
         return path;
     }
@@ -118,12 +118,12 @@ protected:
     std::string MakeJpeg(const std::string& name, int w, int h, TColor colour) {
         TJPEGImage jpeg;
         jpeg.Assign(*Painted(w, h, [colour](int, int) { return colour; }));
-        const std::string path = Path(name);
+        std::string path = Path(name);
         jpeg.SaveToFile(path);
         return path;
     }
     std::string MakeFile(const std::string& name, const std::string& bytes) {
-        const std::string path = Path(name);
+        std::string path = Path(name);
         FILE* f = std::fopen(path.c_str(), "wb");
         std::fwrite(bytes.data(), 1, bytes.size(), f);
         std::fclose(f);
@@ -170,7 +170,7 @@ protected:
         form_->FileListSave->GetItems().Add(ExtractFileName(path));
     }
     std::string WriteCover(TBitmap& cover, const std::string& name = "cover.bmp") {
-        const std::string path = dir_ + name;
+        std::string path = dir_ + name;
         cover.SaveToFile(path);
         form_->CoverFile->SetText(path);
         return path;

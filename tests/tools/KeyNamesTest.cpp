@@ -13,11 +13,10 @@ TEST(KeyNames, KeyNamesAndQtKeysMapToVirtualKeys) {
     struct Case {
         const char* name;
         uint16_t vk;
-    } names[] = {{"PageUp", 0x21}, {"PageDown", 0x22}, {"Home", 0x24}, {"End", 0x23},
-                 {"Up", 0x26},     {"Down", 0x28},     {"Back", 0x08}, {"Delete", 0x2E},
-                 {"A", 0x41},      {"z", 0x5A},        {"0", 0x30},    {"9", 0x39},
-                 {"Numpad0", 0x60}, {"Numpad9", 0x69}, {"Shift", 0x10}, {"Ctrl", 0x11},
-                 {"Minus", 0xBD},  {"0x21", 0x21},     {"33", 33}};
+    } names[] = {{"PageUp", 0x21}, {"PageDown", 0x22}, {"Home", 0x24},    {"End", 0x23},     {"Up", 0x26},
+                 {"Down", 0x28},   {"Back", 0x08},     {"Delete", 0x2E},  {"A", 0x41},       {"z", 0x5A},
+                 {"0", 0x30},      {"9", 0x39},        {"Numpad0", 0x60}, {"Numpad9", 0x69}, {"Shift", 0x10},
+                 {"Ctrl", 0x11},   {"Minus", 0xBD},    {"0x21", 0x21},    {"33", 33}};
     for (const Case& c : names) {
         uint16_t vk = 0;
         ASSERT_TRUE(VirtualKeyFromName(c.name, vk)) << c.name;

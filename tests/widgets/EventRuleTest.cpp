@@ -3,10 +3,10 @@
 
 #include <QCheckBox>
 #include <QEventLoop>
-#include <QTimer>
 #include <QListWidget>
 #include <QMouseEvent>
 #include <QRadioButton>
+#include <QTimer>
 #include <memory>
 #include <string>
 #include <vector>
@@ -237,7 +237,7 @@ TEST_F(EventRule, UnderAManualClockTimersTickOnlyWhenItPassesTheirDeadline) {
     clock.Advance(600);
     oneShot->SetEnabled(false);  // switched off and on: a fresh second
     oneShot->SetEnabled(true);
-    oneShot->SetEnabled(true);   // the same state again does not restart it
+    oneShot->SetEnabled(true);  // the same state again does not restart it
     clock.Advance(999);
     EXPECT_EQ(ticks, (std::vector<std::string>{"every@300", "every@600", "every@900", "every@1200", "every@1500"}));
     ticks.clear();
@@ -291,8 +291,7 @@ TEST_F(EventRule, MouseEventsReachOnlyTheControlUnderThePointer) {
     std::vector<std::string> moves;
     for (TControl* c : std::initializer_list<TControl*>{panel, label, spin})
         c->OnMouseMove = [&moves](TObject* s, TShiftState, int x, int y) {
-            moves.push_back(static_cast<TComponent*>(s)->GetName() + " " + std::to_string(x) + "," +
-                            std::to_string(y));
+            moves.push_back(static_cast<TComponent*>(s)->GetName() + " " + std::to_string(x) + "," + std::to_string(y));
         };
     int ups = 0;
     label->OnMouseUp = [&](TObject*, TMouseButton button, TShiftState, int, int) {

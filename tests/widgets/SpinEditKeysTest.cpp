@@ -4,8 +4,8 @@
 
 #include <set>
 
-#include "widgets/SpinEditKeys.h"
 #include "widgets/Keys.h"
+#include "widgets/SpinEditKeys.h"
 
 namespace vmk {
 namespace {
@@ -23,10 +23,10 @@ TEST(SpinEditKeyAllowed, PassesExactlyTheEditingKeysAndBothDigitBlocks) {
 }
 
 TEST(SpinEditKeyAllowed, RefusesSignsPagingCaretAndModifierKeys) {
-    for (uint16_t k : {VK_OEM_MINUS, VK_SUBTRACT, VK_OEM_PLUS, VK_ADD, VK_SPACE, VK_PRIOR, VK_NEXT,
-                       VK_HOME, VK_END, VK_LEFT, VK_RIGHT, VK_SHIFT, VK_CONTROL, VK_DECIMAL,
-                       uint16_t{'A'}, uint16_t{'Z'}, uint16_t{0x2F}, uint16_t{0x3A}, uint16_t{0x5F},
-                       uint16_t{0x6A}})
+    for (uint16_t k :
+         {VK_OEM_MINUS,  VK_SUBTRACT,   VK_OEM_PLUS,    VK_ADD,         VK_SPACE,       VK_PRIOR,      VK_NEXT,
+          VK_HOME,       VK_END,        VK_LEFT,        VK_RIGHT,       VK_SHIFT,       VK_CONTROL,    VK_DECIMAL,
+          uint16_t{'A'}, uint16_t{'Z'}, uint16_t{0x2F}, uint16_t{0x3A}, uint16_t{0x5F}, uint16_t{0x6A}})
         EXPECT_FALSE(SpinEditKeyAllowed(k)) << std::hex << k;
 }
 

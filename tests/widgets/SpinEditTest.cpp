@@ -27,10 +27,18 @@ TEST_F(SpinEdit, ValueOfTextThatIsNoWholeNumberIsZero) {
     struct Case {
         const char* text;
         int value;
-    } cases[] = {{"", 0},         {"abc", 0},        {"-", 0},          {"12a", 0},
-                 {"-5", -5},      {" 42 ", 42},      {"+7", 7},         {"007", 7},
-                 {"2147483647", INT_MAX}, {"99999999999999999999", INT_MAX},
-                 {"-2147483648", INT_MIN}, {"-99999999999", INT_MIN}};
+    } cases[] = {{"", 0},
+                 {"abc", 0},
+                 {"-", 0},
+                 {"12a", 0},
+                 {"-5", -5},
+                 {" 42 ", 42},
+                 {"+7", 7},
+                 {"007", 7},
+                 {"2147483647", INT_MAX},
+                 {"99999999999999999999", INT_MAX},
+                 {"-2147483648", INT_MIN},
+                 {"-99999999999", INT_MIN}};
     for (const Case& c : cases) {
         spin->SetText(c.text);
         EXPECT_EQ(spin->GetValue(), c.value) << "text '" << c.text << "'";
@@ -126,8 +134,8 @@ TEST_F(SpinEdit, ReadOnlyBlocksTypingAndSteppingButNotCode) {
 
 TEST_F(SpinEdit, ItTakesOnlyTheCharactersOfANumber) {
     spin->SetText("");
-    for (uint16_t vk : {uint16_t{0x41}, VK_SPACE, VK_OEM_PERIOD, uint16_t{0x33}, VK_OEM_MINUS,
-                        uint16_t{VK_NUMPAD0 + 7}})
+    for (uint16_t vk :
+         {uint16_t{0x41}, VK_SPACE, VK_OEM_PERIOD, uint16_t{0x33}, VK_OEM_MINUS, uint16_t{VK_NUMPAD0 + 7}})
         Type(vk);
     EXPECT_EQ(spin->GetText(), "3-7");
 }
@@ -136,10 +144,9 @@ TEST_F(SpinEdit, KeyEventsCarryWindowsVirtualKeyCodes) {
     std::vector<uint16_t> down, up;
     spin->OnKeyDown = [&](TObject*, uint16_t& key, TShiftState) { down.push_back(key); };
     spin->OnKeyUp = [&](TObject*, uint16_t& key, TShiftState) { up.push_back(key); };
-    const std::vector<uint16_t> keys = {VK_BACK,  VK_PRIOR, VK_NEXT,   VK_END,   VK_HOME,
-                                        VK_LEFT,  VK_UP,    VK_RIGHT,  VK_DOWN,  VK_DELETE,
-                                        0x30,     0x39,     VK_NUMPAD0, VK_NUMPAD0 + 9, 0x41,
-                                        0x5A,     VK_SHIFT, VK_CONTROL, VK_OEM_MINUS};
+    const std::vector<uint16_t> keys = {
+        VK_BACK, VK_PRIOR, VK_NEXT,    VK_END,         VK_HOME, VK_LEFT, VK_UP,    VK_RIGHT,   VK_DOWN,     VK_DELETE,
+        0x30,    0x39,     VK_NUMPAD0, VK_NUMPAD0 + 9, 0x41,    0x5A,    VK_SHIFT, VK_CONTROL, VK_OEM_MINUS};
     for (uint16_t k : keys) Type(k);
     EXPECT_EQ(down, keys);
     EXPECT_EQ(up, keys);
