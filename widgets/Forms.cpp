@@ -131,43 +131,34 @@ void TForm::Close() {
     if (QWidget* w = GetWidget()) w->close();
 }
 
+namespace {
+
+// The first button below parent, depth first in creation order, that passes test.
+TButton* FindButton(TWinControl* parent, const std::function<bool(TButton&)>& test) {
+    for (int i = 0; i < parent->GetControlCount(); ++i) {
+        TControl* c = parent->GetControl(i);
+        if (auto* b = dynamic_cast<TButton*>(c); b && test(*b)) return b;
+        if (auto* win = dynamic_cast<TWinControl*>(c))
+            if (TButton* found = FindButton(win, test)) return found;
+    }
+    return nullptr;
+}
+
+bool IsLiveButton(TButton& b) { return b.IsShowing() && b.GetWidget()->isEnabled(); }
+
+}  // namespace
+
 bool TForm::ClickDefaultButton() {
     // A focused button answers Enter itself; otherwise the shown default button.
-    TButton* chosen = nullptr;
-    std::function<void(TWinControl*)> walk = [&](TWinControl* parent) {
-        for (int i = 0; i < parent->GetControlCount() && !chosen; ++i) {
-            TControl* c = parent->GetControl(i);
-            auto* b = dynamic_cast<TButton*>(c);
-            if (b && b->Focused() && b->CanFocus()) chosen = b;
-            if (auto* win = dynamic_cast<TWinControl*>(c)) walk(win);
-        }
-    };
-    walk(this);
-    std::function<void(TWinControl*)> walkDefault = [&](TWinControl* parent) {
-        for (int i = 0; i < parent->GetControlCount() && !chosen; ++i) {
-            TControl* c = parent->GetControl(i);
-            auto* b = dynamic_cast<TButton*>(c);
-            if (b && b->GetDefault() && b->IsShowing() && b->GetWidget()->isEnabled()) chosen = b;
-            if (auto* win = dynamic_cast<TWinControl*>(c)) walkDefault(win);
-        }
-    };
-    if (!chosen) walkDefault(this);
+    TButton* chosen = FindButton(this, [](TButton& b) { return b.Focused() && b.CanFocus(); });
+    if (!chosen) chosen = FindButton(this, [](TButton& b) { return b.GetDefault() && IsLiveButton(b); });
     if (!chosen) return false;
     chosen->Click();
     return true;
 }
 
 bool TForm::ClickCancelButton() {
-    TButton* chosen = nullptr;
-    std::function<void(TWinControl*)> walk = [&](TWinControl* parent) {
-        for (int i = 0; i < parent->GetControlCount() && !chosen; ++i) {
-            TControl* c = parent->GetControl(i);
-            auto* b = dynamic_cast<TButton*>(c);
-            if (b && b->GetCancel() && b->IsShowing() && b->GetWidget()->isEnabled()) chosen = b;
-            if (auto* win = dynamic_cast<TWinControl*>(c)) walk(win);
-        }
-    };
-    walk(this);
+    TButton* chosen = FindButton(this, [](TButton& b) { return b.GetCancel() && IsLiveButton(b); });
     if (!chosen) return false;
     chosen->Click();
     return true;
