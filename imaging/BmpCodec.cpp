@@ -494,6 +494,7 @@ void WriteBmp(TStream& stream, const Raster& raster) {
         b.push_back(0);
     }
     stream.WriteBuffer(b.data(), static_cast<int64_t>(b.size()));
+    if (raster.stride == 0) return;  // a picture of no columns has no pixel bytes
     if (raster.format == TPixelFormat::pf32bit && !alpha) {
         std::vector<uint8_t> row(static_cast<size_t>(raster.stride));
         for (int y = raster.height - 1; y >= 0; --y) {

@@ -30,5 +30,20 @@ TEST(FuzzFindings, BitmapOfZeroWidthAndHugeHeight) {
     EXPECT_EQ(bitmap.Height(), 134283132);
 }
 
+// A 32-bit picture of no columns but some rows: writing it copied rows from a
+// raster that has no bytes at all (a null pointer, caught by UBSan).
+TEST(FuzzFindings, ZeroWidthThirtyTwoBitBitmapWritesItsHeaderOnly) {
+    TBitmap bitmap;
+    bitmap.SetPixelFormat(TPixelFormat::pf32bit);
+    bitmap.SetSize(0, 3);
+    TMemoryStream out;
+    bitmap.SaveToStream(out);
+    out.SetPosition(0);
+    TBitmap back;
+    back.LoadFromStream(out);
+    EXPECT_EQ(back.Width(), 0);
+    EXPECT_EQ(back.Height(), 3);
+}
+
 }  // namespace
 }  // namespace vmk
