@@ -40,4 +40,17 @@ VMK_EXCEPTION_KIND(EAbort, Exception);
 
 #undef VMK_EXCEPTION_KIND
 
+// Runs work and names the file in any failure but a quiet abort, so that the
+// user learns which file of a batch is at fault.
+template <class Work>
+void NamingFile(const std::string& path, Work&& work) {
+    try {
+        work();
+    } catch (const EAbort&) {
+        throw;
+    } catch (const std::exception& e) {
+        throw Exception("Error with file " + path + ": " + e.what());
+    }
+}
+
 }  // namespace vmk

@@ -53,18 +53,14 @@ void TMainForm::FilesListClick(TObject*) {
     const std::string ext = ExtractFileExt(path);
     if (IsPicturePath(path)) {
         TPicture loaded;
-        try {
+        // On failure the preview keeps the picture it showed.
+        NamingFile(path, [&] {
             loaded.LoadFromFile(path);
             // Decoded here, so that a file whose header reads but whose data
             // does not fails now, once, rather than painting nothing.
             TBitmap probe;
             if (TGraphic* graphic = loaded.GetGraphic()) probe.Assign(*graphic);
-        } catch (const EAbort&) {
-            throw;
-        } catch (const std::exception& e) {
-            // The preview keeps the picture it showed.
-            throw Exception("Error with file " + path + ": " + e.what());
-        }
+        });
         PreviewFiles->GetPicture().Assign(loaded.GetGraphic());
     } else {
         ShowMessage("Invalid File Extension: '" + ext + "'!");

@@ -41,7 +41,7 @@ std::vector<TBatchEntry> PlanBatch(const std::vector<std::string>& sources, cons
     for (const std::string& source : sources) {
         TBatchEntry e;
         e.Source = source;
-        e.Accepted = IsAcceptedExtension(source);
+        e.Accepted = IsPicturePath(source);
         if (e.Accepted) {
             const auto writer = lastWriter.find(FileKey(source));
             if (writer != lastWriter.end()) e.ReadAfter = writer->second;

@@ -28,8 +28,6 @@ private:
 
 }  // namespace
 
-bool IsAcceptedExtension(const std::string& path) { return IsPicturePath(path); }
-
 void ApplyCoverTransparency(TBitmap& cover, const TCoverSettings& settings) {
     if (settings.AutoDetTrans) {
         cover.SetTransparentMode(TTransparentMode::tmAuto);

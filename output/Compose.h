@@ -47,16 +47,13 @@ struct TCoverPosition {
     bool operator==(const TCoverPosition&) const = default;
 };
 
-// A source the run and the save preview accept: IsPicturePath.
-bool IsAcceptedExtension(const std::string& path);
-
 // Loads the cover file and gives the cover bitmap its transparency.
 void PrepareCover(TBitmap& cover, const TCoverSettings& settings);
 // The transparency part alone: automatic or fixed colour, then on or off.
 void ApplyCoverTransparency(TBitmap& cover, const TCoverSettings& settings);
 
 // Replaces the working bitmap with the source picture (chosen by its
-// extension, which must pass IsAcceptedExtension) and switches its own
+// extension, which must pass IsPicturePath) and switches its own
 // transparency off. The source file is read whole before this returns.
 void LoadSource(TBitmap& working, const std::string& path);
 // The same, also handing out the metadata segments a JPEG result keeps from a

@@ -94,11 +94,7 @@ void TMainForm::ProcessClick(TObject*) {
                 run.Commit(i);
                 ShowMessage("Error with file " + entry.Source + ": Invalid file extension");
             } else {
-                try {
-                    run.Commit(i);
-                } catch (const std::exception& e) {
-                    throw Exception("Error with file " + entry.Source + ": " + e.what());
-                }
+                NamingFile(entry.Source, [&] { run.Commit(i); });
                 ++saved;
             }
             ProgressBar1->SetPosition(i + 1);

@@ -16,7 +16,7 @@ void TMainForm::FileListSaveClick(TObject*) {
     const int index = FileListSave->GetItemIndex();
     if (index < 0) return;
     const std::string source = FilePaths().Get(index);
-    if (!IsAcceptedExtension(source)) {
+    if (!IsPicturePath(source)) {
         ShowMessage("Invalid file extension: '" + ExtractFileExt(source) + "'!");
         return;
     }
@@ -24,14 +24,7 @@ void TMainForm::FileListSaveClick(TObject*) {
     TBitmap working;
     TBitmap cover;
     TJPEGMarkers markers;
-    try {
-        LoadSource(working, source, markers);
-    } catch (const EAbort&) {
-        throw;
-    } catch (const std::exception& e) {
-        // In a long batch the user must learn which file is damaged.
-        throw Exception("Error with file " + source + ": " + e.what());
-    }
+    NamingFile(source, [&] { LoadSource(working, source, markers); });
     const TCoverSettings coverSettings = CoverSettingsOf(*this);
     PrepareCover(cover, coverSettings);  // read anew for every preview
     DrawCover(working, cover, coverSettings);

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include "core/FileUtils.h"
 #include "output/Compose.h"
 #include "support/WindowFixture.h"
 
@@ -10,9 +11,9 @@ using namespace vmk::test;
 
 TEST(Compose, ExtensionTest) {
     for (const char* ok : {"/p/a.bmp", "/p/a.BMP", "/p/a.JPG", "/p/a.Jpeg", "/p/x.y.jpg", "a.jpeg"})
-        EXPECT_TRUE(IsAcceptedExtension(ok)) << ok;
+        EXPECT_TRUE(IsPicturePath(ok)) << ok;
     for (const char* bad : {"/p/a.jpe", "/p/a.png", "/p/a.tif", "/p/a", "/p.jpg/a", "/p/a.bmp.txt", "/p/.bmpx"})
-        EXPECT_FALSE(IsAcceptedExtension(bad)) << bad;
+        EXPECT_FALSE(IsPicturePath(bad)) << bad;
 }
 
 TEST(Compose, OutputFolder) {
