@@ -164,7 +164,19 @@ std::string ApplicationExeName() {
     return std::string(buffer, static_cast<size_t>(n));
 }
 
-std::string ApplicationFolder() { return ExtractFilePath(ApplicationExeName()); }
+namespace {
+std::string& ApplicationFolderOverride() {
+    static std::string folder;
+    return folder;
+}
+}  // namespace
+
+std::string ApplicationFolder() {
+    const std::string& folder = ApplicationFolderOverride();
+    return folder.empty() ? ExtractFilePath(ApplicationExeName()) : folder;
+}
+
+void SetApplicationFolder(const std::string& folder) { ApplicationFolderOverride() = folder; }
 
 bool FolderWritable(const std::string& folder) {
     return DirectoryExists(folder) && access(folder.c_str(), W_OK | X_OK) == 0;

@@ -40,6 +40,9 @@ std::string ResolveLinks(const std::string& path);
 // The running executable's full path and its folder (ending in "/").
 std::string ApplicationExeName();
 std::string ApplicationFolder();
+// Makes folder (ending in "/") count as the program's own folder from now on;
+// "" goes back to the executable's. Tests give each window a folder of its own.
+void SetApplicationFolder(const std::string& folder);
 
 // True when files can be made in the folder (it exists and the user may write
 // and enter it).

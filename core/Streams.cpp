@@ -128,6 +128,30 @@ std::string RandomPart() {
 
 }  // namespace
 
+bool TMemoryStream::SaveToNewFile(const std::string& path) const {
+    if (HasNulCharacter(path)) ThrowOpenError(TFileMode::Create, path, "The name holds a NUL character.");
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        if (errno == EEXIST) return false;
+        ThrowOpenError(TFileMode::Create, path, std::strerror(errno));
+    }
+    int error = 0;
+    for (size_t done = 0; done < data_.size() && error == 0;) {
+        const ssize_t n = write(fd, data_.data() + done, data_.size() - done);
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+        } else if (n == 0 || errno != EINTR) {
+            error = n == 0 ? EIO : errno;
+        }
+    }
+    if (close(fd) != 0 && error == 0) error = errno;
+    if (error != 0) {
+        unlink(path.c_str());
+        throw EWriteError("Cannot write file " + Quoted(path) + ". " + std::strerror(error));
+    }
+    return true;
+}
+
 TFileStream::TFileStream(std::string shownPath) : shown_(std::move(shownPath)) {}
 
 TFileStream::TFileStream(const std::string& path, TFileMode mode) : shown_(path) {

@@ -51,6 +51,11 @@ public:
 
     void LoadFromFile(const std::string& path);
     void SaveToFile(const std::string& path);
+    // Writes the bytes to a file of that name made for them (never through a
+    // link). False, with nothing written, when anything has the name already; any
+    // other failure throws, naming the file and the reason. A file left half
+    // written is removed.
+    bool SaveToNewFile(const std::string& path) const;
 
 private:
     std::vector<uint8_t> data_;

@@ -152,12 +152,12 @@ void WriteResult(TBitmap& working, const std::string& path, TWriteFormat format,
     file.Commit();
 }
 
-std::string FreeTrialFileName(const std::string& folder) {
+std::string WriteTrialFile(const std::string& folder, const TMemoryStream& bytes) {
     for (long long n = 0;; ++n) {
         std::string name = folder + "Test" + IntToStr(n) + ".jpg";
         // Any entry of that name is taken, a folder or a dangling link too: the
         // trial file is deleted afterwards, and must never be something of the user's.
-        if (!EntryExists(name)) return name;
+        if (bytes.SaveToNewFile(name)) return name;
     }
 }
 
@@ -166,8 +166,12 @@ void JpegTrial(TBitmap& working, int quality, const std::string& folder, const T
     trial->Assign(working);
     trial->SetSaveQuality(JpegQuality(quality));
     trial->SetMarkers(markers);
-    const std::string path = FreeTrialFileName(folder);
-    trial->SaveToFile(path);
+    std::string path;
+    {
+        TMemoryStream bytes;
+        trial->SaveToStream(bytes);
+        path = WriteTrialFile(folder, bytes);
+    }
     TrialFile file(path);  // written: from here on it is removed however we leave
     trial->LoadFromFile(path);
     working.Assign(*trial);

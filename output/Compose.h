@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 
+#include "core/Streams.h"
 #include "imaging/Exif.h"
 #include "imaging/Graphics.h"
 
@@ -102,7 +103,9 @@ void EncodeResult(TBitmap& working, TStream& out, TWriteFormat format, int quali
 // The markers go in as the run writes them, so the trial is the result's twin.
 void JpegTrial(TBitmap& working, int quality, const std::string& folder, const TJPEGMarkers& markers = {});
 
-// The first "Test" + n + ".jpg" in folder that does not exist.
-std::string FreeTrialFileName(const std::string& folder);
+// Writes bytes to a new "Test" + n + ".jpg" in folder, the first n whose name
+// nothing has (made exclusively, so that two programs previewing at once never
+// share a file), and returns its path.
+std::string WriteTrialFile(const std::string& folder, const TMemoryStream& bytes);
 
 }  // namespace vmk

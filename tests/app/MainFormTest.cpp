@@ -13,6 +13,8 @@
 using namespace vmk;
 
 using MainFormTest = vmk::test::WindowTest;
+// The real program started and closed, with its store in a scratch folder.
+using ProgramTest = vmk::test::ScratchTest;
 
 namespace {
 
@@ -381,7 +383,7 @@ TEST(Program, ModulesRegisterTheJpegFormatAndTakeItBack) {
     EXPECT_FALSE(TPicture::FileFormatDescription("bmp").empty());
 }
 
-TEST(Program, StartsInOrderAndTearsTheWindowDown) {
+TEST_F(ProgramTest, StartsInOrderAndTearsTheWindowDown) {
     auto scripted = std::make_unique<TScriptedModal>();
     TScriptedModal* modal = scripted.get();
     SetModalInterface(std::move(scripted));
@@ -405,7 +407,7 @@ TEST(Program, StartsInOrderAndTearsTheWindowDown) {
     SetModalInterface(nullptr);
 }
 
-TEST(Program, AFailureDuringStartUpIsShownAndTheWindowIsGone) {
+TEST_F(ProgramTest, AFailureDuringStartUpIsShownAndTheWindowIsGone) {
     auto scripted = std::make_unique<TScriptedModal>();
     TScriptedModal* modal = scripted.get();
     SetModalInterface(std::move(scripted));

@@ -176,4 +176,8 @@ TEST(FileUtils, FoldersAndFiles) {
     ASSERT_FALSE(folder.empty());
     EXPECT_EQ(folder.back(), '/');
     EXPECT_TRUE(FileExists(ApplicationExeName()));
+    SetApplicationFolder("/opt/elsewhere/");
+    EXPECT_EQ(ApplicationFolder(), "/opt/elsewhere/");
+    SetApplicationFolder("");
+    EXPECT_EQ(ApplicationFolder(), folder);
 }

@@ -1,6 +1,7 @@
 // The composing steps on their own: names, folders, places, formats.
 
 #include <sys/stat.h>
+#include <thread>
 
 #include "core/FileUtils.h"
 #include "output/Compose.h"
@@ -134,22 +135,34 @@ TEST(Compose, TrialFileNameSkipsTakenNames) {
     char pattern[] = "/tmp/vmk-trial-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     const std::string dir = std::string(pattern) + "/";
-    EXPECT_EQ(FreeTrialFileName(dir), dir + "Test0.jpg");
-    std::ofstream(dir + "Test0.jpg") << "x";
+    TMemoryStream bytes;
+    bytes.WriteBuffer("jpeg", 4);
+    EXPECT_EQ(WriteTrialFile(dir, bytes), dir + "Test0.jpg");
+    EXPECT_EQ(ReadBytes(dir + "Test0.jpg"), (std::vector<uint8_t>{'j', 'p', 'e', 'g'}));
     fs::create_directory(dir + "Test1.jpg");
-    EXPECT_EQ(FreeTrialFileName(dir), dir + "Test2.jpg");
+    EXPECT_EQ(WriteTrialFile(dir, bytes), dir + "Test2.jpg");
     fs::remove_all(dir);
 }
 
 // The trial file is deleted after use: it never takes the name of an entry of the
-// user's, a dangling link or a pipe included.
+// user's, a dangling link or a pipe included, nor one another trial has just made.
 TEST(Compose, TrialNameSkipsEveryEntry) {
     char pattern[] = "/tmp/vmk-trial-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     const std::string dir = std::string(pattern) + "/";
     fs::create_symlink(dir + "nowhere.jpg", dir + "Test0.jpg");
     ASSERT_EQ(mkfifo((dir + "Test1.jpg").c_str(), 0600), 0);
-    EXPECT_EQ(FreeTrialFileName(dir), dir + "Test2.jpg");
+    TMemoryStream bytes;
+    EXPECT_EQ(WriteTrialFile(dir, bytes), dir + "Test2.jpg");
+    EXPECT_FALSE(fs::exists(dir + "nowhere.jpg"));
+
+    // Previews in several programs at once: each gets a file of its own.
+    std::vector<std::string> made(8);
+    std::vector<std::thread> trials;
+    for (auto& path : made) trials.emplace_back([&] { path = WriteTrialFile(dir, bytes); });
+    for (auto& t : trials) t.join();
+    std::sort(made.begin(), made.end());
+    EXPECT_EQ(std::adjacent_find(made.begin(), made.end()), made.end());
     fs::remove_all(dir);
 }
 

@@ -43,15 +43,49 @@ public:
     std::vector<TColor> openedOn;
 };
 
-class WindowTest : public ::testing::Test {
+// A fresh scratch folder that holds the program's settings store and stands in
+// for the program's own folder (where a save preview writes its trial file and a
+// relative output folder lies), so that no test reads or writes beside the test
+// program or in the user's settings, and tests may run side by side. Both go back
+// when the test ends.
+class ScratchTest : public ::testing::Test {
 protected:
     void SetUp() override {
         std::string pattern = (std::filesystem::temp_directory_path() / "vmk-window-XXXXXX").string();
         ASSERT_NE(mkdtemp(pattern.data()), nullptr);
         scratch = pattern;
         dir_ = pattern + "/";
+        const char* store = std::getenv("VELLUMARK_REGISTRY");
+        if (store) savedStore_ = store;
+        hadStore_ = store != nullptr;
         // A store nobody has written: every test starts from the defaults.
         setenv("VELLUMARK_REGISTRY", (scratch / "registry.reg").c_str(), 1);
+        std::filesystem::create_directory(scratch / "program");
+        SetApplicationFolder(dir_ + "program/");
+    }
+
+    void TearDown() override {
+        SetApplicationFolder("");
+        if (hadStore_)
+            setenv("VELLUMARK_REGISTRY", savedStore_.c_str(), 1);
+        else
+            unsetenv("VELLUMARK_REGISTRY");
+        std::error_code ec;
+        std::filesystem::remove_all(scratch, ec);
+    }
+
+    std::filesystem::path scratch;
+    std::string dir_;  // the scratch folder, with its trailing "/"
+
+private:
+    std::string savedStore_;
+    bool hadStore_ = false;
+};
+
+class WindowTest : public ScratchTest {
+protected:
+    void SetUp() override {
+        ScratchTest::SetUp();
         Application->Initialize();
         Application->SetTitle(kApplicationTitle);
         InitializeModules();
@@ -72,8 +106,7 @@ protected:
         Screen->SetCursor(crDefault);
         SetModalInterface(nullptr);
         FinalizeModules();
-        std::error_code ec;
-        std::filesystem::remove_all(scratch, ec);
+        ScratchTest::TearDown();
     }
 
     // Shows the window, as start-up does, with no box left from making it.
@@ -188,8 +221,6 @@ protected:
     // Made before the window and gone after it, so every timer of the window
     // counts on it.
     TManualClock clock_;
-    std::filesystem::path scratch;
-    std::string dir_;  // the scratch folder, with its trailing "/"
     TMainForm* form_ = nullptr;
     TRecordingModal* modal_ = nullptr;
 
