@@ -6,11 +6,9 @@
 #include <QAbstractScrollArea>
 #include <QApplication>
 #include <QDropEvent>
-#include <QEventLoop>
 #include <QImage>
 #include <QLineEdit>
 #include <QMimeData>
-#include <QTimer>
 #include <QUrl>
 #include <QWidget>
 #include <clocale>
@@ -26,6 +24,7 @@
 #include "app/Program.h"
 #include "tools/KeyNames.h"
 #include "tools/UserInput.h"
+#include "widgets/ExtCtrls.h"
 
 namespace vmk {
 namespace {
@@ -286,11 +285,13 @@ private:
         image.ScrollTo(ParseInt(w[2]), ParseInt(w[3]));
     }
 
+    // The window's timers count on the script's clock, not on real time: a wait
+    // moves it on, so a countdown ends exactly where the script says, however
+    // busy the machine is.
     void Wait(const Words& w) {
         const int ms = ParseInt(w[1]);
-        QEventLoop loop;
-        QTimer::singleShot(std::max(ms, 0), &loop, &QEventLoop::quit);
-        loop.exec();
+        if (TManualClock* clock = TManualClock::Current()) clock->Advance(static_cast<unsigned>(std::max(ms, 0)));
+        QCoreApplication::processEvents();
     }
 
     // How many threads the next runs use; 0: every core.
@@ -526,6 +527,8 @@ int main(int argc, char** argv) {
     };
     vmk::SetModalInterface(std::move(scripted));
     vmk::InitializeModules();
+    // Made before the window, so that every timer of it counts on the script's clock.
+    vmk::TManualClock clock;
     int status = 0;
     vmk::RunProgram([&] {
         if (!vmk::MainForm) {
