@@ -159,6 +159,7 @@ TEST(Compose, TrialNameSkipsEveryEntry) {
     // Previews in several programs at once: each gets a file of its own.
     std::vector<std::string> made(8);
     std::vector<std::thread> trials;
+    trials.reserve(made.size());
     for (auto& path : made) trials.emplace_back([&] { path = WriteTrialFile(dir, bytes); });
     for (auto& t : trials) t.join();
     std::sort(made.begin(), made.end());
