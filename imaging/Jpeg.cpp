@@ -585,18 +585,7 @@ bool TJPEGImage::EncodeBitmap() {
         c.input_components = 3;
         c.in_color_space = JCS_EXT_BGR;
     }
-    const int quality = options_.SaveQuality;
-    const bool gray = options_.GrayOnly;
-    const bool progressive = multiScan_;
-    const TJPEGMarker* const markers = markers_.data();
-    const size_t markerCount = markers_.size();
-    context.Run([&] {
-        jpeg_set_defaults(&c);
-        jpeg_set_quality(&c, quality, TRUE);
-        if (gray) jpeg_set_colorspace(&c, JCS_GRAYSCALE);
-        if (progressive) jpeg_simple_progression(&c);
-    });
-    if (gray) data_->IsGray = true;
+    SetUpEncoder(context);
 
     const TBitmap& source = rows;
     const uint8_t* const firstRow = source.GetScanline(0);
@@ -607,11 +596,8 @@ bool TJPEGImage::EncodeBitmap() {
         if (data_ != data) throw EAbort("Operation aborted");
     };
     const RunOutcome outcome = RunAndClose(context, "encoding", width, height, [&] {
+        StartEncoder(context);
         context.Run([&] {
-            jpeg_start_compress(&c, TRUE);
-            for (size_t i = 0; i < markerCount; ++i)
-                jpeg_write_marker(&c, markers[i].Code, markers[i].Data.data(),
-                                  static_cast<unsigned>(markers[i].Data.size()));
             while (c.next_scanline < c.image_height) {
                 JSAMPROW batch[kRowBatch];
                 const JDIMENSION row = c.next_scanline;
@@ -635,6 +621,119 @@ bool TJPEGImage::EncodeBitmap() {
         return data_->JpegBytes != nullptr;
     }
     return !outcome.cancelled;
+}
+
+void TJPEGImage::SetUpEncoder(CodecContext& context) {
+    jpeg_compress_struct& c = context.C();
+    const int quality = options_.SaveQuality;
+    const bool gray = options_.GrayOnly;
+    const bool progressive = multiScan_;
+    context.Run([&] {
+        jpeg_set_defaults(&c);
+        jpeg_set_quality(&c, quality, TRUE);
+        if (gray) jpeg_set_colorspace(&c, JCS_GRAYSCALE);
+        if (progressive) jpeg_simple_progression(&c);
+    });
+    if (gray) data_->IsGray = true;
+}
+
+void TJPEGImage::StartEncoder(CodecContext& context) const {
+    jpeg_compress_struct& c = context.C();
+    const TJPEGMarker* const markers = markers_.data();
+    const size_t markerCount = markers_.size();
+    context.Run([&] {
+        jpeg_start_compress(&c, TRUE);
+        for (size_t i = 0; i < markerCount; ++i)
+            jpeg_write_marker(&c, markers[i].Code, markers[i].Data.data(),
+                              static_cast<unsigned>(markers[i].Data.size()));
+    });
+}
+
+// --- decoding and encoding a band at a time ------------------------------------
+
+bool TJPEGImage::TranscodeInBands(TJPEGImage& source, TStream& out, const TBandEditor& edit) {
+    const std::shared_ptr<TJPEGData> data = source.data_;
+    // Turning a picture upright needs all of it; a decoded picture is encoded as it is.
+    if (!data->JpegBytes || data->JpegBytes->GetSize() == 0 || (data->Orientation >= 2 && data->Orientation <= 8) ||
+        source.options_.ShowPasses || source.decoded_)
+        return false;
+    bool whole = false;
+    std::exception_ptr encodeFailure;
+    CodecContext reading;
+    const RunOutcome decoding = RunAndClose(reading, "decoding", data->ImageWidth, data->ImageHeight, [&] {
+        source.OpenDecoder(reading);
+        jpeg_decompress_struct& d = reading.D();
+        if (d.out_color_space != JCS_EXT_BGR || d.quantize_colors || d.buffered_image) {
+            whole = true;
+            return;
+        }
+        reading.Run([&] { jpeg_start_decompress(&d); });
+        // As a whole decode insists: three bytes a pixel, as a bitmap row holds them.
+        if (d.output_components != 3) throw EJPEG("JPEG error #" + std::to_string(JERR_CONVERSION_NOTIMPL));
+        std::exception_ptr readFailure;
+        try {
+            EncodeBands(reading, out, edit, readFailure);
+        } catch (...) {
+            encodeFailure = std::current_exception();
+        }
+        if (readFailure) std::rethrow_exception(readFailure);
+        if (!encodeFailure) reading.Run([&] { jpeg_finish_decompress(&d); });
+    });
+    if (whole) return false;
+    decoding.RethrowFailure();
+    if (encodeFailure) std::rethrow_exception(encodeFailure);
+    return true;
+}
+
+void TJPEGImage::EncodeBands(CodecContext& reading, TStream& out, const TBandEditor& edit,
+                             std::exception_ptr& readFailure) {
+    jpeg_decompress_struct& d = reading.D();
+    const int width = static_cast<int>(d.output_width);
+    const int height = static_cast<int>(d.output_height);
+    CodecContext writing;
+    writing.CreateCompress();
+    const RunOutcome encoding = RunAndClose(writing, "encoding", width, height, [&] {
+        jpeg_compress_struct& c = writing.C();
+        writing.Run([&] { writing.InstallDestination(out); });
+        c.image_width = d.output_width;
+        c.image_height = d.output_height;
+        c.input_components = 3;
+        c.in_color_space = JCS_EXT_BGR;
+        SetUpEncoder(writing);
+        StartEncoder(writing);
+        TBitmap band;
+        band.SetPixelFormat(TPixelFormat::pf24bit);
+        JSAMPROW rows[kRowBatch];
+        while (d.output_scanline < d.output_height) {
+            const int top = static_cast<int>(d.output_scanline);
+            const int count = std::min(kRowBatch, height - top);
+            if (band.Width() != width || band.Height() != count) band.SetSize(width, count);
+            const auto pointRows = [&] {
+                for (int i = 0; i < count; ++i) rows[i] = band.GetScanline(i);
+            };
+            pointRows();
+            try {
+                for (int got = 0; got < count;) {
+                    JDIMENSION n = 0;
+                    reading.Run([&] {
+                        n = jpeg_read_scanlines(&d, rows + got, static_cast<JDIMENSION>(count - got));
+                        // Cannot happen with a source that never suspends; the codec
+                        // then reports the rows missing, as a whole decode would.
+                        if (n == 0) jpeg_finish_decompress(&d);
+                    });
+                    got += static_cast<int>(n);
+                }
+            } catch (...) {
+                readFailure = std::current_exception();
+                return;
+            }
+            edit(band, top);
+            pointRows();  // an edit may have given the band a raster of its own
+            writing.Run([&] { jpeg_write_scanlines(&c, rows, static_cast<JDIMENSION>(count)); });
+        }
+        writing.Run([&] { jpeg_finish_compress(&c); });
+    });
+    encoding.RethrowFailure();
 }
 
 void TJPEGImage::ReportEnd(bool done, bool redrawNow) {

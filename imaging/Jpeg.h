@@ -4,6 +4,7 @@
 // other only when something needs it.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "imaging/Exif.h"
@@ -85,6 +86,19 @@ public:
     // Encodes the bitmap into bytes when there are none yet.
     void EnsureCompressed();
 
+    // Writes source's picture as this picture would save it once given the
+    // decoded source (its quality, gray and scan choices, its markers), decoding
+    // and encoding a band of rows at a time: edit(band, top) may change each band
+    // (a 24-bit bitmap as wide as the picture; top: its first row in it) before
+    // it is encoded. The bytes are those of decoding source whole, editing the
+    // bitmap alike, assigning it to this picture and saving; only a band is held
+    // instead of the picture. False, with nothing written, when the picture must
+    // be whole for that: it is to be turned upright, its rows are not plain
+    // colour (gray, CMYK or a palette), its passes are shown, or it is decoded
+    // already. Failures read as those of decoding and encoding would.
+    using TBandEditor = std::function<void(TBitmap& band, int top)>;
+    bool TranscodeInBands(TJPEGImage& source, TStream& out, const TBandEditor& edit);
+
     // What the picture holds now, without making anything.
     const TBitmap* GetDecodedBitmap() const { return decoded_.get(); }
     const std::shared_ptr<TJPEGData>& GetSharedData() const { return data_; }
@@ -126,6 +140,12 @@ private:
     void FinishDecode(DecodeState& state);
     void TakeColorMap(DecodeState& state);
     bool EncodeBitmap();
+    // The encoder as this picture saves: its quality, gray and scan choices; then
+    // the start of the file with the kept markers after libjpeg's own header.
+    void SetUpEncoder(CodecContext& context);
+    void StartEncoder(CodecContext& context) const;
+    // The band loop of TranscodeInBands, on a decoder already started.
+    void EncodeBands(CodecContext& reading, TStream& out, const TBandEditor& edit, std::exception_ptr& readFailure);
     // The closing report of a decode or encode: 100 when it ran to the end, else 0.
     void ReportEnd(bool done, bool redrawNow);
     void ComputeReducedSize() const;

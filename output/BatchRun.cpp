@@ -132,13 +132,12 @@ void TBatchRun::Work(TBitmap& cover) {
             std::exception_ptr failure;
             std::unique_ptr<TMemoryStream> encoded;
             try {
-                TJPEGMarkers markers;  // what a JPEG result keeps of a JPEG source
-                LoadSource(working, entry.Source, markers);
-                DrawCover(working, cover, coverSettings_);
                 if (entry.Format == TWriteFormat::Jpeg) {
                     encoded = std::make_unique<TMemoryStream>();
-                    EncodeResult(working, *encoded, entry.Format, quality_, markers);
-                    working.FreeImage();
+                    ComposeJpegResult(working, entry.Source, cover, coverSettings_, quality_, *encoded);
+                } else {
+                    LoadSource(working, entry.Source);
+                    DrawCover(working, cover, coverSettings_);
                 }
             } catch (...) {
                 failure = std::current_exception();

@@ -48,6 +48,20 @@ void LoadSource(TBitmap& working, const std::string& path) {
     LoadSource(working, path, ignored);
 }
 
+namespace {
+
+// The decoded picture of a loaded JPEG becomes the working bitmap; the reader
+// goes as soon as its picture is ours, and the working bitmap then holds the
+// decoded rows on its own.
+void TakeDecoded(TBitmap& working, std::unique_ptr<TJPEGImage> reader, TJPEGMarkers& markers) {
+    working.Assign(*reader);
+    markers = reader->GetMarkers();
+    reader.reset();
+    working.SetTransparent(false);
+}
+
+}  // namespace
+
 void LoadSource(TBitmap& working, const std::string& path, TJPEGMarkers& markers) {
     markers.clear();
     // The previous picture goes first: the run reuses its working bitmap, and
@@ -55,15 +69,12 @@ void LoadSource(TBitmap& working, const std::string& path, TJPEGMarkers& markers
     working.FreeImage();
     if (IsBitmapPath(path)) {
         working.LoadFromFile(path);
-    } else {
-        // The reader goes as soon as its picture is ours; the working bitmap
-        // then holds the decoded rows on its own.
-        auto reader = std::make_unique<TJPEGImage>();
-        reader->LoadFromFile(path);
-        working.Assign(*reader);
-        markers = reader->GetMarkers();
+        working.SetTransparent(false);
+        return;
     }
-    working.SetTransparent(false);
+    auto reader = std::make_unique<TJPEGImage>();
+    reader->LoadFromFile(path);
+    TakeDecoded(working, std::move(reader), markers);
 }
 
 TCoverPosition CoverPlacement(const TCoverSettings& settings, int pictureW, int pictureH, int coverW, int coverH) {
@@ -150,6 +161,32 @@ void WriteResult(TBitmap& working, const std::string& path, TWriteFormat format,
     TSafeFileStream file(path);
     EncodeResult(working, file, format, quality, markers);
     file.Commit();
+}
+
+void ComposeJpegResult(TBitmap& working, const std::string& sourcePath, TBitmap& cover, const TCoverSettings& settings,
+                       int quality, TStream& out) {
+    TJPEGMarkers markers;
+    working.FreeImage();
+    if (IsBitmapPath(sourcePath)) {
+        LoadSource(working, sourcePath, markers);
+    } else {
+        auto reader = std::make_unique<TJPEGImage>();
+        reader->LoadFromFile(sourcePath);
+        // The writer EncodeResult would make, before it is given the picture.
+        TJPEGImage writer;
+        writer.SetSaveQuality(JpegQuality(quality));
+        writer.SetMarkers(reader->GetMarkers());
+        const TCoverPosition at =
+            CoverPlacement(settings, reader->GetWidth(), reader->GetHeight(), cover.Width(), cover.Height());
+        const auto drawOnBand = [&](TBitmap& band, int top) {
+            band.GetCanvas().Draw(at.X, SaturatingAdd(at.Y, -int64_t{top}), cover);
+        };
+        if (writer.TranscodeInBands(*reader, out, drawOnBand)) return;
+        TakeDecoded(working, std::move(reader), markers);
+    }
+    DrawCover(working, cover, settings);
+    EncodeResult(working, out, TWriteFormat::Jpeg, quality, markers);
+    working.FreeImage();
 }
 
 std::string WriteTrialFile(const std::string& folder, const TMemoryStream& bytes) {

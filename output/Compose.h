@@ -97,6 +97,14 @@ void WriteResult(TBitmap& working, const std::string& path, TWriteFormat format,
 // batch run compresses on its workers and writes the files in list order.
 void EncodeResult(TBitmap& working, TStream& out, TWriteFormat format, int quality, const TJPEGMarkers& markers = {});
 
+// A JPEG result of one source, whole: the bytes of LoadSource, DrawCover and
+// EncodeResult, working through the source a band of rows at a time where the
+// picture allows (a JPEG of plain colour rows that need no turning), so that
+// each worker of a run keeps a band rather than a picture in its caches and
+// memory. Any other source goes through the working bitmap, freed afterwards.
+void ComposeJpegResult(TBitmap& working, const std::string& sourcePath, TBitmap& cover, const TCoverSettings& settings,
+                       int quality, TStream& out);
+
 // The JPEG trial of the save preview: compresses the working bitmap at the
 // quality into "Test" + n + ".jpg" in folder (the first free n), reads it back
 // into the working bitmap and deletes the file, also when reading it back fails.

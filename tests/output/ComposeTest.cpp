@@ -2,9 +2,11 @@
 
 #include <sys/stat.h>
 #include <thread>
+#include <tuple>
 
 #include "core/FileUtils.h"
 #include "output/Compose.h"
+#include "support/PictureBytes.h"
 #include "support/WindowFixture.h"
 
 using namespace vmk;
@@ -202,4 +204,65 @@ TEST(Compose, ExtremeOffsetsDrawNothing) {
             DrawCover(working, *cover, s);
             ExpectSamePixels(working, *picture);
         }
+}
+
+// A JPEG result made a band of rows at a time is the one the working bitmap
+// gives, wherever the cover lies across the bands, whatever the source.
+TEST(Compose, JpegResultInBandsIsTheWholePicturesResult) {
+    char pattern[] = "/tmp/vmk-bands-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string dir = std::string(pattern) + "/";
+    Pic photo = MakeGradient(53, 70);
+    SaveJpeg(*photo, dir + "photo.jpg", 92);
+    std::ofstream(dir + "turned.jpg", std::ios::binary) << [&] {
+        const auto plain = ReadBytes(dir + "photo.jpg");
+        const auto bytes = WithSegments(plain, {{0xE1, ExifPayload(6, false)}});
+        return std::string(bytes.begin(), bytes.end());
+    }();
+    Pic gray = MakeGradient(20, 30);
+    {
+        TJPEGImage writer;
+        writer.Assign(*gray);
+        writer.SetGrayOnly(true);
+        writer.SaveToFile(dir + "gray.jpg");
+    }
+    photo->SaveToFile(dir + "photo.bmp");
+    Pic cover = MakeCover(9, 21, RGBColor(255, 0, 255), {RGBColor(0, 255, 0), RGBColor(0, 0, 255)});
+
+    const auto whole = [&](const std::string& source, const TCoverSettings& s) {
+        TBitmap working;
+        TJPEGMarkers markers;
+        LoadSource(working, source, markers);
+        DrawCover(working, *cover, s);
+        TMemoryStream out;
+        EncodeResult(working, out, TWriteFormat::Jpeg, 60, markers);
+        return out.Bytes();
+    };
+    for (const char* name : {"photo.jpg", "turned.jpg", "gray.jpg", "photo.bmp"})
+        for (const auto& [place, left, top] :
+             std::vector<std::tuple<TCoverPlace, int, int>>{{TCoverPlace::LT, 0, 0},
+                                                            {TCoverPlace::RB, 0, 0},
+                                                            {TCoverPlace::None, 0, 0},
+                                                            {TCoverPlace::Other, 5, 13},  // across the first band's end
+                                                            {TCoverPlace::Other, 30, 60},  // past the bottom
+                                                            {TCoverPlace::Other, -4, -7},
+                                                            {TCoverPlace::Other, 1000, 1000},
+                                                            {TCoverPlace::Other, 3, INT32_MIN},
+                                                            {TCoverPlace::Other, 3, INT32_MAX}})
+            for (const bool transparent : {true, false}) {
+                SCOPED_TRACE(std::string(name) + " at " + std::to_string(left) + ", " + std::to_string(top));
+                TCoverSettings s;
+                s.Place = place;
+                s.Left = left;
+                s.Top = top;
+                s.Transparent = transparent;
+                ApplyCoverTransparency(*cover, s);
+                TBitmap working;
+                working.Assign(*photo);  // a previous picture, which goes
+                TMemoryStream out;
+                ComposeJpegResult(working, dir + name, *cover, s, 60, out);
+                EXPECT_TRUE(out.Bytes() == whole(dir + name, s));
+                EXPECT_TRUE(working.GetEmpty());
+            }
+    fs::remove_all(dir);
 }
