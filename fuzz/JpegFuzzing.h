@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "imaging/Jpeg.h"
 
@@ -31,13 +32,67 @@ inline void ApplyOptions(TJPEGImage& image, uint8_t bits) {
     }
 }
 
-// Decodes, reads every row, and encodes the result again.
+// A dot on each band, where the whole picture gets the same dot.
+inline void MarkBand(TBitmap& band, int top) { band.GetCanvas().SetPixel(top % band.Width(), 0, RGBColor(255, 0, 0)); }
+
+// How the band path ended: not taken, done with these bytes, or failed so.
+struct BandedResult {
+    bool taken = false;
+    std::string failure;
+    TMemoryStream bytes;
+};
+
+// The band path on a picture not yet decoded, marking each band.
+inline void EncodeInBands(TJPEGImage& image, BandedResult& result) {
+    TJPEGImage writer;
+    writer.SetSaveQuality(75);
+    try {
+        result.taken = writer.TranscodeInBands(image, result.bytes, MarkBand);
+    } catch (const Exception& e) {
+        result.taken = true;
+        result.failure = e.Message();
+    }
+}
+
+// The band path must end as the whole picture does: the same failure, or the
+// same bytes for the same marks. A difference stops the fuzzer.
+inline void CheckAgainstWhole(const BandedResult& banded, TBitmap* whole, const std::string& wholeFailure) {
+    if (!banded.taken) return;
+    if (whole == nullptr) {
+        if (banded.failure != wholeFailure) __builtin_trap();
+        return;
+    }
+    if (!banded.failure.empty()) __builtin_trap();
+    TBitmap marked;
+    marked.Assign(*whole);
+    for (int top = 0; top < marked.Height(); top += 16)
+        marked.GetCanvas().SetPixel(top % marked.Width(), top, RGBColor(255, 0, 0));
+    TJPEGImage writer;
+    writer.Assign(marked);
+    writer.SetSaveQuality(75);
+    TMemoryStream out;
+    writer.SaveToStream(out);
+    if (out.Bytes() != banded.bytes.Bytes()) __builtin_trap();
+}
+
+// Encodes in bands, decodes whole, reads every row, checks the two paths agree,
+// and encodes the result again.
 inline void DecodeAndEncode(TJPEGImage& image) {
     if (static_cast<int64_t>(image.GetSharedData()->ImageWidth) * image.GetSharedData()->ImageHeight > kMaxFuzzPixels)
         return;
-    TBitmap& bitmap = image.ToBitmap();
+    BandedResult banded;
+    EncodeInBands(image, banded);
+    TBitmap* decoded = nullptr;
+    try {
+        decoded = &image.ToBitmap();
+    } catch (const Exception& e) {
+        CheckAgainstWhole(banded, nullptr, e.Message());
+        throw;
+    }
+    TBitmap& bitmap = *decoded;
     const int width = bitmap.Width(), height = bitmap.Height();
     for (int y = 0; y < height; ++y) (void)bitmap.GetPixelColor(width - 1, y);
+    CheckAgainstWhole(banded, &bitmap, "");
     if (width == 0 || height == 0 || static_cast<int64_t>(width) * height > (1 << 16)) return;
     TJPEGImage copy;
     copy.Assign(bitmap);
