@@ -682,6 +682,8 @@ bool TJPEGImage::TranscodeInBands(TJPEGImage& source, TStream& out, const TBandE
     if (whole) return false;
     decoding.RethrowFailure();
     if (encodeFailure) std::rethrow_exception(encodeFailure);
+    // Bytes cut short by a cancel must never pass for a result.
+    if (decoding.cancelled) throw EAbort("Operation aborted");
     return true;
 }
 
@@ -734,6 +736,7 @@ void TJPEGImage::EncodeBands(CodecContext& reading, TStream& out, const TBandEdi
         writing.Run([&] { jpeg_finish_compress(&c); });
     });
     encoding.RethrowFailure();
+    if (encoding.cancelled) throw EAbort("Operation aborted");
 }
 
 void TJPEGImage::ReportEnd(bool done, bool redrawNow) {

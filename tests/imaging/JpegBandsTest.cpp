@@ -157,3 +157,26 @@ TEST(JpegBands, DamagedFilesEndAsTheWholePictureDoes) {
         EXPECT_TRUE(banded.result == WholeOutcome(damaged[i], 85, 16)) << banded.result.substr(0, 120);
     }
 }
+
+// An edit that fails or stops ends the encode: no bytes pass for a result.
+TEST(JpegBands, AnEditThatFailsOrStopsEndsTheEncode) {
+    const std::vector<uint8_t> bytes = MakeJpeg({.width = 40, .height = 50});
+    for (const bool stop : {false, true}) {
+        auto source = Loaded(bytes);
+        TJPEGImage writer;
+        TMemoryStream out;
+        int bands = 0;
+        try {
+            writer.TranscodeInBands(*source, out, [&](TBitmap&, int) {
+                if (++bands == 2) {
+                    if (stop) throw EAbort("Operation aborted");
+                    throw EInvalidGraphicOperation("no room for the cover");
+                }
+            });
+            ADD_FAILURE() << "no failure";
+        } catch (const Exception& e) {
+            EXPECT_EQ(e.Message(), stop ? "Operation aborted" : "no room for the cover");
+        }
+        EXPECT_EQ(bands, 2);
+    }
+}
