@@ -102,6 +102,7 @@ void EncodeResult(TBitmap& working, TStream& out, TWriteFormat format, int quali
 // picture allows (a JPEG of plain colour rows that need no turning), so that
 // each worker of a run keeps a band rather than a picture in its caches and
 // memory. Any other source goes through the working bitmap, freed afterwards.
+// After a failure out may hold the first part of the bytes: never write them.
 void ComposeJpegResult(TBitmap& working, const std::string& sourcePath, TBitmap& cover, const TCoverSettings& settings,
                        int quality, TStream& out);
 
