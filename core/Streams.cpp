@@ -111,6 +111,18 @@ std::string NotARegularFile(int fd) {
     return {};
 }
 
+// Writes size bytes from the start of an open file; 0, or why it stopped.
+int WriteWhole(int fd, const uint8_t* data, size_t size) {
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n = pwrite(fd, data + done, size - done, static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return n < 0 ? errno : EIO;
+        done += static_cast<size_t>(n);
+    }
+    return 0;
+}
+
 // Eight letters and digits from the kernel's generator, safe from any thread.
 std::string RandomPart() {
     static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
@@ -135,15 +147,7 @@ bool TMemoryStream::SaveToNewFile(const std::string& path) const {
         if (errno == EEXIST) return false;
         ThrowOpenError(TFileMode::Create, path, std::strerror(errno));
     }
-    int error = 0;
-    for (size_t done = 0; done < data_.size() && error == 0;) {
-        const ssize_t n = write(fd, data_.data() + done, data_.size() - done);
-        if (n > 0) {
-            done += static_cast<size_t>(n);
-        } else if (n == 0 || errno != EINTR) {
-            error = n == 0 ? EIO : errno;
-        }
-    }
+    int error = WriteWhole(fd, data_.data(), data_.size());
     if (close(fd) != 0 && error == 0) error = errno;
     if (error != 0) {
         unlink(path.c_str());
@@ -324,13 +328,7 @@ void TSafeFileStream::CommitInPlace() {
     const uint8_t* data = memory_->Memory();
     const auto size = static_cast<size_t>(memory_->GetSize());
     if (ftruncate(targetFd_, 0) != 0) fail(errno);
-    size_t done = 0;
-    while (done < size) {
-        const ssize_t n = pwrite(targetFd_, data + done, size - done, static_cast<off_t>(done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) fail(n < 0 ? errno : EIO);
-        done += static_cast<size_t>(n);
-    }
+    if (const int error = WriteWhole(targetFd_, data, size); error != 0) fail(error);
     if (fsync(targetFd_) != 0) fail(errno);
 }
 
