@@ -4,7 +4,7 @@
 
 cmake_minimum_required(VERSION 3.25)
 
-set(layers core imaging widgets app inputs output tools)
+set(layers core imaging compose widgets app inputs output tools)
 string(REPLACE "," ";" files "${FILES}")
 string(REPLACE "," ";" allowed "${ALLOWED}")
 set(wrong "")
@@ -17,6 +17,13 @@ foreach(file IN LISTS files)
       string(APPEND wrong "\n  ${file}: ${line}")
     endif()
   endforeach()
+  # Below widgets nothing may see Qt: those layers serve programs without a display.
+  if(NOT "widgets" IN_LIST allowed)
+    file(STRINGS "${file}" qt_lines REGEX "^[ \t]*#[ \t]*include[ \t]*<Q")
+    foreach(line IN LISTS qt_lines)
+      string(APPEND wrong "\n  ${file}: ${line}")
+    endforeach()
+  endif()
 endforeach()
 if(wrong)
   message(FATAL_ERROR "Includes that point the wrong way (this layer may use only ${ALLOWED}):${wrong}")

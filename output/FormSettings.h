@@ -6,7 +6,7 @@
 #include <array>
 #include <cstdint>
 
-#include "output/Compose.h"
+#include "compose/Compose.h"
 
 namespace vmk {
 

@@ -5,8 +5,8 @@
 
 #include "app/MainForm.h"
 #include "core/FileUtils.h"
-#include "output/BatchRun.h"
-#include "output/Compose.h"
+#include "compose/BatchRun.h"
+#include "compose/Compose.h"
 #include "output/FormSettings.h"
 
 namespace vmk {

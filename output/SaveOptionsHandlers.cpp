@@ -4,7 +4,7 @@
 #include "core/Exception.h"
 #include "core/FileUtils.h"
 #include "core/Saturate.h"
-#include "output/Compose.h"
+#include "compose/Compose.h"
 #include "output/FormSettings.h"
 #include "widgets/Keys.h"
 #include "widgets/SpinEditKeys.h"

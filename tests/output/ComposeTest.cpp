@@ -5,7 +5,7 @@
 #include <tuple>
 
 #include "core/FileUtils.h"
-#include "output/Compose.h"
+#include "compose/Compose.h"
 #include "support/PictureBytes.h"
 #include "support/WindowFixture.h"
 

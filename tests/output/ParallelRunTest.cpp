@@ -9,8 +9,8 @@
 #include <algorithm>
 #include <map>
 
-#include "output/BatchRun.h"
-#include "output/Compose.h"
+#include "compose/BatchRun.h"
+#include "compose/Compose.h"
 #include "support/WindowFixture.h"
 
 using namespace vmk;

@@ -1,7 +1,7 @@
 // Camera photos and 32-bit pictures through the real run and previews, checked
 // against ImageMagick: upright by EXIF orientation, metadata kept, no holes.
 
-#include "output/Compose.h"
+#include "compose/Compose.h"
 #include "output/FormSettings.h"
 #include "support/PictureBytes.h"
 #include "support/WindowFixture.h"

@@ -6,7 +6,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include "output/Compose.h"
+#include "compose/Compose.h"
 #include "support/FileSizeLimit.h"
 #include "support/WindowFixture.h"
 

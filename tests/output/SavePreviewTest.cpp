@@ -1,6 +1,6 @@
 // The save options page: the preview, the quality controls and their range.
 
-#include "output/Compose.h"
+#include "compose/Compose.h"
 #include "support/WindowFixture.h"
 
 using namespace vmk;

@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "output/Compose.h"
+#include "compose/Compose.h"
 
 namespace vmk {
 

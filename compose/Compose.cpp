@@ -1,4 +1,4 @@
-#include "output/Compose.h"
+#include "compose/Compose.h"
 
 #include <algorithm>
 #include <memory>

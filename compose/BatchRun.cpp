@@ -1,4 +1,4 @@
-#include "output/BatchRun.h"
+#include "compose/BatchRun.h"
 
 #include <algorithm>
 #include <filesystem>
