@@ -39,6 +39,7 @@ std::string FileKey(const std::string& path) {
 
 std::vector<TBatchEntry> PlanBatch(const std::vector<std::string>& sources, const TOutputSettings& output,
                                    const std::string& appFolder) {
+    CheckFileFix(output.FileFix);  // before anything is made or written
     std::vector<TBatchEntry> entries;
     entries.reserve(sources.size());
     std::unordered_map<std::string, int> lastWriter;  // file key -> last entry writing it

@@ -83,6 +83,9 @@ std::string RelativeOutputBase(const std::string& appFolder);
 // Where the save preview's trial file goes: the program's own folder when it
 // can be written, else the user's runtime folder.
 std::string TrialFolder(const std::string& appFolder);
+// Refuses a fix text that holds a "/": it would carry every result out of
+// its folder (a fix "../x_" writes beside the chosen folder, not in it).
+void CheckFileFix(const std::string& fix);
 // Fix text and base name, then ".bmp", ".jpg" or the source's own extension.
 std::string OutputFileName(const std::string& sourcePath, const TOutputSettings& settings);
 
