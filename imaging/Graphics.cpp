@@ -190,6 +190,15 @@ void TBitmap::GetRowColors(int y, int x0, int count, TColor* out) const {
     detail::RowToColors(*image_, y, x0, count, out);
 }
 
+bool TBitmap::GetAlphaChannel() const { return image_->format == TPixelFormat::pf32bit && image_->alpha; }
+
+void TBitmap::SetAlphaChannel(bool value) {
+    if (image_->format != TPixelFormat::pf32bit || value == image_->alpha) return;
+    Unshare();
+    image_->alpha = value;
+    Changed();
+}
+
 TTransparentMode TBitmap::GetTransparentMode() const { return transparentMode_; }
 
 void TBitmap::SetTransparentMode(TTransparentMode mode) {

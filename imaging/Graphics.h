@@ -172,6 +172,11 @@ public:
     // throws EInvalidGraphicOperation unless the whole span lies in the bitmap.
     void GetRowColors(int y, int x0, int count, TColor* out) const;
 
+    // pf32bit only: whether the fourth byte of each pixel is alpha. Setting it
+    // keeps the bytes; on other formats it is always false.
+    bool GetAlphaChannel() const;
+    void SetAlphaChannel(bool value);
+
     TTransparentMode GetTransparentMode() const;
     void SetTransparentMode(TTransparentMode mode);
     // The colour drawing skips when transparency is on: the bottom-left pixel's in
