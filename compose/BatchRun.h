@@ -110,10 +110,10 @@ private:
     std::condition_variable changed_;
     std::vector<std::unique_ptr<Slot>> slots_;
     std::atomic<bool> stop_{false};  // every thread's stop flag
-    int next_ = 0;       // the next entry a worker takes
-    int committed_ = 0;  // entries committed so far, all in order
-    int written_ = 0;    // entries before this one are written, or never will be
-    int failedAt_ = -1;  // the first entry known to have failed
+    int next_ = 0;                   // the next entry a worker takes
+    int committed_ = 0;              // entries committed so far, all in order
+    int written_ = 0;                // entries before this one are written, or never will be
+    int failedAt_ = -1;              // the first entry known to have failed
     bool stopping_ = false;
     bool finishing_ = false;
     bool finished_ = false;

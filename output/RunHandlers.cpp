@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "app/MainForm.h"
-#include "core/FileUtils.h"
 #include "compose/BatchRun.h"
 #include "compose/Compose.h"
+#include "core/FileUtils.h"
 #include "output/FormSettings.h"
 
 namespace vmk {

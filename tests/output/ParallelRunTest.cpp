@@ -9,8 +9,8 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <thread>
 #include <map>
+#include <thread>
 
 #include "compose/BatchRun.h"
 #include "compose/Compose.h"
