@@ -64,9 +64,9 @@ std::string Hex6(TColor c) {
 
 void Setting(TOptions& o, TApply apply) { o.Settings.push_back(std::move(apply)); }
 
-const std::vector<TOptionRow>& Rows() {
-    static const std::vector<TOptionRow> rows = {
-        // Settings of the composing steps; the store's value when not given.
+// Settings of the composing steps; the store's value when not given.
+std::vector<TOptionRow> SettingRows() {
+    return {
         {"--cover", "FILE", "the cover bitmap (.bmp)",
          [](const TStoredSettings& s) { return s.Cover.CoverFile.empty() ? "none" : s.Cover.CoverFile; },
          [](TOptions& o, const std::string& v) { Setting(o, [v](TStoredSettings& s) { s.Cover.CoverFile = v; }); }},
@@ -151,7 +151,11 @@ const std::vector<TOptionRow>& Rows() {
                  path = (std::filesystem::current_path() / path).string();
              Setting(o, [path](TStoredSettings& s) { s.Output.Path = path; });
          }},
-        // Inputs and the run.
+    };
+}
+
+std::vector<TOptionRow> RunRows() {
+    return {
         {"--recursive", "", "folders: take the pictures of their subfolders too", nullptr,
          [](TOptions& o, const std::string&) { o.Recursive = true; }},
         {"--files-from", "FILE", "read more paths from FILE, one a line (- for standard input)", nullptr,
@@ -167,10 +171,15 @@ const std::vector<TOptionRow>& Rows() {
              const std::string allowed = "give K/N with 1 <= K <= N, such as 1/4";
              const size_t slash = v.find('/');
              if (slash == std::string::npos) Refuse("--shard", v, allowed);
+             const auto part = [&](const std::string& text) {
+                 if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
+                     Refuse("--shard", v, allowed);
+                 return std::stoi(text);
+             };
              TShard shard;
-             shard.K = static_cast<int>(WholeNumber("--shard", v.substr(0, slash), 1, INT_MAX, allowed));
-             shard.N = static_cast<int>(WholeNumber("--shard", v.substr(slash + 1), 1, INT_MAX, allowed));
-             if (shard.K > shard.N) Refuse("--shard", v, allowed);
+             shard.K = part(v.substr(0, slash));
+             shard.N = part(v.substr(slash + 1));
+             if (shard.K < 1 || shard.K > shard.N) Refuse("--shard", v, allowed);
              o.Shard = shard;
          }},
         {"--dry-run", "", "say what would be written where; read and write no picture", nullptr,
@@ -188,6 +197,15 @@ const std::vector<TOptionRow>& Rows() {
         {"--help", "", "show this text", nullptr, [](TOptions& o, const std::string&) { o.Help = true; }},
         {"--version", "", "show the version", nullptr, [](TOptions& o, const std::string&) { o.Version = true; }},
     };
+}
+
+const std::vector<TOptionRow>& Rows() {
+    static const std::vector<TOptionRow> rows = [] {
+        std::vector<TOptionRow> all = SettingRows();
+        std::vector<TOptionRow> run = RunRows();
+        all.insert(all.end(), run.begin(), run.end());
+        return all;
+    }();
     return rows;
 }
 

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 
 namespace vmk::cli {
@@ -82,7 +83,7 @@ void TProgress::Step(int done) {
     const double rate = seconds > 0 ? done / seconds : 0;
     char line[160];
     if (rate > 0) {
-        const auto left = static_cast<long long>((total_ - done) / rate + 0.5);
+        const long long left = std::llround((total_ - done) / rate);
         std::snprintf(line, sizeof line, "\r\033[K%d/%d  %.1f pictures/s  %lld:%02lld left", done, total_, rate,
                       left / 60, left % 60);
     } else {

@@ -141,41 +141,54 @@ bool WaitReady(TBatchRun& run, int index, std::mutex& lock, std::condition_varia
     return gSignal == 0;
 }
 
+// The entries still to do (indexes into the items), planned as the window
+// plans its list.
+struct TPlan {
+    std::vector<size_t> Todo;
+    std::vector<TBatchEntry> Entries;
+};
+
+TPlan PlanRun(const TOptions& options, const TOutputSettings& output, const std::string& appFolder,
+              std::vector<TItem>& items) {
+    TPlan plan;
+    std::vector<std::string> sources;
+    for (size_t i = 0; i < items.size(); ++i)
+        if (items[i].Status.empty()) plan.Todo.push_back(i), sources.push_back(items[i].Source);
+    plan.Entries = PlanBatch(sources, output, appFolder);
+    if (!options.SkipExisting && !options.DryRun) return plan;
+    std::vector<size_t> kept;
+    std::vector<std::string> keptSources;
+    for (size_t e = 0; e < plan.Entries.size(); ++e) {
+        TItem& item = items[plan.Todo[e]];
+        item.Result = plan.Entries[e].Target;
+        if (!plan.Entries[e].Accepted) {
+            item.Status = options.DryRun ? "refused" : "";
+            item.Message = "Invalid file extension";
+        } else if (options.SkipExisting && EntryExists(plan.Entries[e].Target)) {
+            item.Status = "skipped";
+            item.Message = "the result exists";
+            continue;
+        } else if (options.DryRun) {
+            item.Status = "planned";
+        }
+        kept.push_back(plan.Todo[e]);
+        keptSources.push_back(item.Source);
+    }
+    plan.Todo = std::move(kept);
+    plan.Entries = PlanBatch(keptSources, output, appFolder);
+    return plan;
+}
+
+int Execute(const TOptions& options, const TStoredSettings& settings, const TPlan& plan, std::vector<TItem>& items,
+            TReporter& reporter);
+
 int Run(const TOptions& options) {
     if (options.Inputs.empty() && !options.FilesFrom)
         throw EUsage("no pictures given: name files or folders, or --files-from FILE");
     const TStoredSettings settings = SettingsOf(options);
     const std::string appFolder = RelativeOutputBase(ApplicationFolder());
     std::vector<TItem> items = ItemsOf(options, settings.Output, appFolder);
-
-    // What is left to do, planned as the window plans its list.
-    std::vector<size_t> todo;
-    std::vector<std::string> sources;
-    for (size_t i = 0; i < items.size(); ++i)
-        if (items[i].Status.empty()) todo.push_back(i), sources.push_back(items[i].Source);
-    std::vector<TBatchEntry> entries = PlanBatch(sources, settings.Output, appFolder);
-    if (options.SkipExisting || options.DryRun) {
-        std::vector<size_t> kept;
-        std::vector<std::string> keptSources;
-        for (size_t e = 0; e < entries.size(); ++e) {
-            TItem& item = items[todo[e]];
-            item.Result = entries[e].Target;
-            if (!entries[e].Accepted) {
-                item.Status = options.DryRun ? "refused" : "";
-                item.Message = "Invalid file extension";
-            } else if (options.SkipExisting && EntryExists(entries[e].Target)) {
-                item.Status = "skipped";
-                item.Message = "the result exists";
-                continue;
-            } else if (options.DryRun) {
-                item.Status = "planned";
-            }
-            kept.push_back(todo[e]);
-            keptSources.push_back(item.Source);
-        }
-        todo = std::move(kept);
-        entries = PlanBatch(keptSources, settings.Output, appFolder);
-    }
+    const TPlan plan = PlanRun(options, settings.Output, appFolder, items);
     TReporter reporter(options, items);
     if (options.DryRun) {
         for (const TItem& item : items)
@@ -183,7 +196,13 @@ int Run(const TOptions& options) {
         reporter.Flush();
         return 0;
     }
+    return Execute(options, settings, plan, items, reporter);
+}
 
+int Execute(const TOptions& options, const TStoredSettings& settings, const TPlan& plan, std::vector<TItem>& items,
+            TReporter& reporter) {
+    const std::vector<size_t>& todo = plan.Todo;
+    const std::vector<TBatchEntry>& entries = plan.Entries;
     CatchStopSignals();
     TBitmap cover;  // read once, drawn by every worker
     try {

@@ -55,7 +55,7 @@ case $out in *error:*) fail "the preview or the run failed: $out" ;; esac
 [ -f "$home/photos/new/VMK_photo.jpg" ] || fail "~/photos/new did not land in the home folder"
 [ "$(cat "$runtime/Test0.jpg")" = keep ] || fail "the trial took a name that was in use"
 [ -z "$(ls "$runtime" | grep -v '^Test0\.jpg$' || true)" ] || fail "the trial left files: $(ls "$runtime")"
-[ "$(ls "$prefix/bin" | sort | tr '\n' ' ')" = "vellumark vmk-script " ] || fail "something was written beside the program"
+[ "$(ls "$prefix/bin" | sort | tr '\n' ' ')" = "vellumark vellumark-batch vmk-script " ] || fail "something was written beside the program"
 
 # The trial file really goes to the runtime folder: one that the user cannot
 # write makes the preview fail there, naming it.
