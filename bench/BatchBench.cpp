@@ -374,7 +374,7 @@ double RunPass(const Case& c, const std::string& coverPath, vmk::TScriptedModal&
 
 // One vellumark-batch over every source with the window's settings of RunPass;
 // seconds per picture, the start of the process included.
-double CliPass(const Case& c, const std::string& coverPath, int jobs) {
+double CliPass(const Case& c, const std::string& coverPath, int jobs, double* cpuPerPicture) {
     std::vector<std::string> args = {
         VMK_BATCH_PROGRAM, "--cover", coverPath,           "--position", "rb",       "--transparent", "--auto-detect",
         "--format",        "jpg",     "--quality",         "85",         "--prefix", "VMK_",          "--output",
@@ -392,8 +392,13 @@ double CliPass(const Case& c, const std::string& coverPath, int jobs) {
         _exit(127);
     }
     int status = 0;
-    waitpid(child, &status, 0);
+    rusage usage{};
+    wait4(child, &status, 0, &usage);
     const double perPicture = Seconds(start) / static_cast<double>(c.sources.size());
+    const auto seconds = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+    };
+    *cpuPerPicture = (seconds(usage.ru_utime) + seconds(usage.ru_stime)) / static_cast<double>(c.sources.size());
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         std::fprintf(stderr, "%s failed\n", VMK_BATCH_PROGRAM);
         std::exit(1);
@@ -406,17 +411,21 @@ double CliPass(const Case& c, const std::string& coverPath, int jobs) {
 void CliTable(const Case& jj, const Rgb& cover, const std::string& coverPath, FloorBuffers& buffers,
               vmk::TScriptedModal& modal, int repeats) {
     // The command line: its own process for each pass, the same pictures.
-    std::printf("\n%-18s %-9s %12s %12s %12s %8s %8s\n", "JPEG -> JPEG q85", "jobs", "cli ms/pic", "run ms/pic",
-                "floor ms/pic", "cli/run", "cli/flr");
+    std::printf("\n%-18s %-5s %11s %11s %11s %8s %8s %12s %12s\n", "JPEG -> JPEG q85", "jobs", "cli ms/pic",
+                "run ms/pic", "floor ms/pic", "cli/run", "cli/flr", "cli cpu ms", "run cpu ms");
     for (const int jobs : {1, 2}) {
-        std::vector<double> cli, run, floor;
+        std::vector<double> cli, run, floor, cliCpu, runCpu;
         for (int r = 0; r < repeats; ++r) {
+            double cpu = 0;
             floor.push_back(FloorPass(jj, cover, buffers));
-            run.push_back(RunPass(jj, coverPath, modal, jobs));
-            cli.push_back(CliPass(jj, coverPath, jobs));
+            run.push_back(RunPass(jj, coverPath, modal, jobs, &cpu));
+            runCpu.push_back(cpu);
+            cli.push_back(CliPass(jj, coverPath, jobs, &cpu));
+            cliCpu.push_back(cpu);
         }
         const double mc = Median(cli) * 1000, mr = Median(run) * 1000, mf = Median(floor) * 1000;
-        std::printf("%-18s %-9d %12.1f %12.1f %12.1f %8.3f %8.3f\n", "", jobs, mc, mr, mf, mc / mr, mc / mf);
+        std::printf("%-18s %-5d %11.1f %11.1f %11.1f %8.3f %8.3f %12.1f %12.1f\n", "", jobs, mc, mr, mf, mc / mr,
+                    mc / mf, Median(cliCpu) * 1000, Median(runCpu) * 1000);
         std::fflush(stdout);
     }
 }

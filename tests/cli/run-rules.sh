@@ -120,4 +120,12 @@ expect_status 0 vb "${C[@]}" --output out4 --verbose "$p/pal4.bmp" > verbose.out
 grep -qxF "$p/pal4.bmp -> $work/out4/VMK_pal4.bmp" verbose.out || fail "--verbose: $(cat verbose.out)"
 expect_status 0 vb "${C[@]}" --output out4 "$p/pal4.bmp" > quiet.out 2> quiet.err
 [ ! -s quiet.out ] && [ ! -s quiet.err ] || fail "a quiet run printed something"
+# On a terminal, a progress line on standard error, erased at the end
+# (script(1) gives the run a terminal).
+if command -v script > /dev/null; then
+  script -qec "env -u DISPLAY -u QT_QPA_PLATFORM VELLUMARK_REGISTRY=$work/none.reg $batch --cover $work/cover.bmp \
+    --output $work/tty $p/pal4.bmp $p/pal8.bmp" /dev/null > tty.out
+  grep -qE '2/2 .* pictures/s .*left' tty.out || fail "no progress line on a terminal: $(od -c tty.out | head)"
+  [ "$(tail -c 4 tty.out | od -An -c | tr -d ' ')" = '\r033[K' ] || fail "the progress line is not erased"
+fi
 echo "run rules: ok"
