@@ -1,6 +1,8 @@
 // vellumark-batch: the window's run without a window, for scripts and for
 // spreading one large job over many machines.
 
+#include <unistd.h>
+
 #include <condition_variable>
 #include <csignal>
 #include <cstdio>
@@ -223,6 +225,8 @@ int Execute(const TOptions& options, const TStoredSettings& settings, const TPla
     int saved = 0, accepted = 0;
     for (const TBatchEntry& e : entries) accepted += e.Accepted ? 1 : 0;
     TProgress progress(static_cast<int>(entries.size()));
+    // Lines on a standard output that shares the terminal go below the progress line.
+    const bool sharedTerminal = (options.Verbose || options.Json) && ::isatty(STDOUT_FILENO) == 1;
     size_t start = 0;
     bool stopped = false;
     // A failure stops the workers of a run; going on after one means a new run
@@ -260,8 +264,9 @@ int Execute(const TOptions& options, const TStoredSettings& settings, const TPla
                 reporter.Flush();
                 break;
             }
-            progress.Step(static_cast<int>(at + 1));
+            if (sharedTerminal) progress.Clear();
             reporter.Flush();
+            progress.Step(static_cast<int>(at + 1));
         }
         // Leaving the block stops the workers: pictures in hand are dropped and
         // nothing of theirs has reached the disk.

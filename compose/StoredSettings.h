@@ -19,6 +19,9 @@ class TRegistry;
 inline constexpr const char* kSettingsKey = "\\Software\\Quorvex\\VMK";
 
 // A stored value: its name and what takes its place when it cannot be read.
+// A new setting gets one here, a line in ReadStoredSettings and in
+// DefaultStoredSettings, and its option row in cli/Options.cpp; a new place or
+// format is one row of its table below.
 template <class T>
 struct TStoredValue {
     const char* Name;

@@ -50,11 +50,14 @@ TEST(StoredSettings, ReadAsTheWindowLoadsThem) {
         SCOPED_TRACE(values ? values : "(none)");
         if (values) WriteWholeFile(store, key + values);
         Application->CreateForm(MainForm);
-        const std::string window = Shown(CoverSettingsOf(*MainForm), OutputSettingsOf(*MainForm));
+        const TCoverSettings cover = CoverSettingsOf(*MainForm);
+        const TOutputSettings output = OutputSettingsOf(*MainForm);
         Application->DestroyForms();  // saves nothing: the window was never closed
         TRegistry reg(store);
         const TStoredSettings read = ReadStoredSettings(reg);
-        EXPECT_EQ(Shown(read.Cover, read.Output), window);
+        // Whole structures, so that a setting added later is compared too.
+        EXPECT_TRUE(read.Cover == cover && read.Output == output) << Shown(read.Cover, read.Output) << "\n"
+                                                                  << Shown(cover, output);
     }
     SetModalInterface(std::move(previous));
     unsetenv("VELLUMARK_REGISTRY");
