@@ -70,7 +70,8 @@ std::vector<TOptionRow> SettingRows() {
         {"--cover", "FILE", "the cover bitmap (.bmp)",
          [](const TStoredSettings& s) { return s.Cover.CoverFile.empty() ? "none" : s.Cover.CoverFile; },
          [](TOptions& o, const std::string& v) { Setting(o, [v](TStoredSettings& s) { s.Cover.CoverFile = v; }); }},
-        {"--position", nullptr, "where the cover goes: a corner (left/right, top/bottom) or other (--left, --top)",
+        {"--position", nullptr,
+         "the corner the cover goes to (left or right, top or bottom), or other: at --left, --top",
          [](const TStoredSettings& s) { return NameOf(kPlaceNames, s.Cover.Place, &TPlaceName::Place); },
          [](TOptions& o, const std::string& v) {
              for (const TPlaceName& p : kPlaceNames)
@@ -216,6 +217,32 @@ std::string ArgName(const TOptionRow& row) {
     return Names(kFormatNames);
 }
 
+// An option's head and its help in a column from 26, lines of at most 79.
+std::string Wrapped(const std::string& head, const std::string& help) {
+    const size_t column = 26, width = 79;
+    std::string text = head;
+    if (head.size() >= column)
+        text += "\n" + std::string(column, ' ');
+    else
+        text += std::string(column - head.size(), ' ');
+    std::istringstream words(help);
+    std::string word;
+    size_t used = column;
+    bool first = true;
+    while (words >> word) {
+        if (!first && used + 1 + word.size() > width) {
+            text += "\n" + std::string(column, ' ');
+            used = column;
+            first = true;
+        }
+        if (!first) text += ' ', ++used;
+        text += word;
+        used += word.size();
+        first = false;
+    }
+    return text + "\n";
+}
+
 }  // namespace
 
 TOptions ParseOptions(const std::vector<std::string>& args) {
@@ -276,10 +303,7 @@ std::string HelpText() {
         if (!arg.empty()) head += " " + arg;
         std::string help = row.Help;
         if (row.Default) help += " [" + row.Default(defaults) + "]";
-        if (head.size() < 26)
-            out << head << std::string(26 - head.size(), ' ') << help << "\n";
-        else
-            out << head << "\n" << std::string(26, ' ') << help << "\n";
+        out << Wrapped(head, help);
     }
     out << "\n"
            "A folder means its pictures in name order; hidden entries are skipped and\n"
