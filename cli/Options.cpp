@@ -163,7 +163,7 @@ std::vector<TOptionRow> RunRows() {
          [](TOptions& o, const std::string& v) { o.FilesFrom = v; }},
         {"-0", "", "--files-from's paths are separated by NUL characters", nullptr,
          [](TOptions& o, const std::string&) { o.NulSeparated = true; }},
-        {"--jobs", "N", "pictures worked on at once (default: every core)", nullptr,
+        {"--jobs", "N", "pictures worked on at once (default: every core it may use)", nullptr,
          [](TOptions& o, const std::string& v) {
              o.Jobs = static_cast<int>(WholeNumber("--jobs", v, 1, 1024, "give a whole number from 1 to 1024"));
          }},

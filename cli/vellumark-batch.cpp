@@ -1,6 +1,7 @@
 // vellumark-batch: the window's run without a window, for scripts and for
 // spreading one large job over many machines.
 
+#include <sched.h>
 #include <unistd.h>
 
 #include <condition_variable>
@@ -136,6 +137,15 @@ std::vector<TItem> ItemsOf(const TOptions& options, const TOutputSettings& outpu
     return items;
 }
 
+// Every core this process may run on: a job runner (Slurm, taskset, a
+// container's cpuset) gives it fewer than the machine has.
+int UsableCores() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) != 0) return 0;  // the run's own rule: every core
+    return CPU_COUNT(&set);
+}
+
 // Waits until entry index is ready; false when a stop signal came first.
 bool WaitReady(TBatchRun& run, int index, std::mutex& lock, std::condition_variable& woken) {
     std::unique_lock<std::mutex> hold(lock);
@@ -221,6 +231,7 @@ int Execute(const TOptions& options, const TStoredSettings& settings, const TPla
         const std::lock_guard<std::mutex> hold(lock);
         woken.notify_all();
     };
+    const int jobs = options.Jobs > 0 ? options.Jobs : UsableCores();
     std::vector<std::string> failures;
     int saved = 0, accepted = 0;
     for (const TBatchEntry& e : entries) accepted += e.Accepted ? 1 : 0;
@@ -235,7 +246,7 @@ int Execute(const TOptions& options, const TStoredSettings& settings, const TPla
         std::vector<TBatchEntry> rest(entries.begin() + static_cast<std::ptrdiff_t>(start), entries.end());
         for (TBatchEntry& e : rest)
             e.ReadAfter = e.ReadAfter >= static_cast<int>(start) ? e.ReadAfter - static_cast<int>(start) : -1;
-        TBatchRun run(std::move(rest), cover, settings.Cover, settings.Output.Quality, options.Jobs, wake);
+        TBatchRun run(std::move(rest), cover, settings.Cover, settings.Output.Quality, jobs, wake);
         size_t next = entries.size();
         for (int i = 0; i < run.Count(); ++i) {
             if (!WaitReady(run, i, lock, woken)) break;
