@@ -80,7 +80,10 @@ std::vector<std::string> GatherSources(const TOptions& options) {
         named.insert(named.end(), listed.begin(), listed.end());
     }
     std::vector<std::string> sources;
-    for (const std::string& path : named) {
+    for (std::string path : named) {
+        // The window's list holds full paths; a relative one would put its
+        // result "beside the source" inside the program's folder.
+        if (!path.empty() && path[0] != '/') path = (fs::current_path() / path).string();
         // A file that is missing or refused stays in the list, as the window
         // keeps it, and its entry says what is wrong with it.
         if (DirectoryExists(path))

@@ -20,8 +20,8 @@ void AddFolder(const std::string& folder, bool recursive, std::vector<std::strin
 // The paths of a list: one a line, or NUL-separated. Empty ones are skipped.
 std::vector<std::string> ReadPathList(std::istream& in, bool nulSeparated);
 
-// Every source of the command line, in order. Throws EUsage when the list file
-// cannot be read.
+// Every source of the command line, in order, as full paths. Throws EUsage
+// when the list file cannot be read.
 std::vector<std::string> GatherSources(const TOptions& options);
 
 // Shard K of N: every N-th of the sorted list without repeats, from the K-th.

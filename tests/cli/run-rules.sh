@@ -10,6 +10,13 @@ C=(--cover "$work/cover.bmp")
 expect_status 0 vb "${C[@]}" --output out0 "$p/rgb24.bmp" "$p/notes.png" "$p/photo.jpg"
 [ -f out0/VMK_rgb24.bmp ] && [ -f out0/VMK_photo.jpg ] || fail "results missing"
 
+# A relative source, no output folder: the result beside the source, named
+# with its full path.
+mkdir -p rel/sub && cp "$p/pal8.bmp" rel/sub/
+(cd rel && expect_status 0 vb "${C[@]}" --output "" --json sub/pal8.bmp > ../rel.json)
+[ -f rel/sub/VMK_pal8.bmp ] || fail "a relative source's result is not beside it"
+grep -qF "\"source\":\"$work/rel/sub/pal8.bmp\"" rel.json || fail "relative source not shown in full: $(cat rel.json)"
+
 # The first failure stops the run, as the window does: later pictures untouched.
 expect_status 1 vb "${C[@]}" --output out1 --json "$p/rgb24.bmp" "$p/damaged.jpg" "$p/pal8.bmp" > stop.json 2> stop.err
 [ -f out1/VMK_rgb24.bmp ] && [ ! -e out1/VMK_pal8.bmp ] || fail "run did not stop at the failure"
