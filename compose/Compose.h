@@ -27,6 +27,7 @@ struct TCoverSettings {
     TCoverPlace Place = TCoverPlace::None;
     int Left = 0;  // the offset used with TCoverPlace::Other, taken as it stands
     int Top = 0;
+    bool operator==(const TCoverSettings&) const = default;
 };
 
 // Which of BMP, JPG and AsIs is checked.
@@ -40,6 +41,7 @@ struct TOutputSettings {
     std::string FileFix;
     TSaveAs SaveAs = TSaveAs::BMP;
     int Quality = 85;
+    bool operator==(const TOutputSettings&) const = default;
 };
 
 struct TCoverPosition {
