@@ -5,7 +5,10 @@
 #include <unistd.h>
 
 #include <condition_variable>
+#include <algorithm>
+#include <chrono>
 #include <csignal>
+#include <functional>
 #include <cstdio>
 #include <iostream>
 #include <mutex>
@@ -146,13 +149,6 @@ int UsableCores() {
     return CPU_COUNT(&set);
 }
 
-// Waits until entry index is ready; false when a stop signal came first.
-bool WaitReady(TBatchRun& run, int index, std::mutex& lock, std::condition_variable& woken) {
-    std::unique_lock<std::mutex> hold(lock);
-    while (gSignal == 0 && !run.IsReady(index)) woken.wait_for(hold, std::chrono::milliseconds(100));
-    return gSignal == 0;
-}
-
 // The entries still to do (indexes into the items), planned as the window
 // plans its list.
 struct TPlan {
@@ -248,36 +244,92 @@ int Execute(const TOptions& options, const TStoredSettings& settings, const TPla
             e.ReadAfter = e.ReadAfter >= static_cast<int>(start) ? e.ReadAfter - static_cast<int>(start) : -1;
         TBatchRun run(std::move(rest), cover, settings.Cover, settings.Output.Quality, jobs, wake);
         size_t next = entries.size();
+        const auto fail = [&](size_t at, const std::string& message) {
+            TItem& item = items[todo[at]];
+            item.Status = "failed";
+            item.Message = message;
+            failures.push_back("Error with file " + item.Source + ": " + message);
+            progress.Clear();
+            Say(failures.back());
+            if (!options.KeepGoing) stopped = true;
+            next = std::min(next, at + 1);
+        };
+        // Tells what became of the committed entries, in list order, as far as
+        // the writer has gone; at the end (final) also of those never written.
+        int told = 0;
+        const auto settle = [&](int committed, bool final) {
+            while (told < committed) {
+                const size_t at = start + static_cast<size_t>(told);
+                TItem& item = items[todo[at]];
+                if (!item.Status.empty()) {  // refused or failed at its commit
+                } else if (run.IsWritten(told)) {
+                    item.Status = "written";
+                    ++saved;
+                } else if (run.WriteFailedAt() == told) {
+                    try {
+                        std::rethrow_exception(run.WriteFailure());
+                    } catch (const std::exception& e) {
+                        fail(at, e.what());
+                    }
+                } else if (!final) {
+                    break;  // still to be written
+                }
+                ++told;
+            }
+            if (sharedTerminal) progress.Clear();
+            reporter.Flush();
+        };
+        const auto waitUntil = [&](const std::function<bool()>& done) {
+            std::unique_lock<std::mutex> hold(lock);
+            while (gSignal == 0 && !done()) woken.wait_for(hold, std::chrono::milliseconds(100));
+            return gSignal == 0;
+        };
+        int committed = 0;
         for (int i = 0; i < run.Count(); ++i) {
-            if (!WaitReady(run, i, lock, woken)) break;
+            if (!waitUntil([&] { return run.IsReady(i); })) break;
+            // A refused name's line, or a failure, comes once every earlier result is on disk.
+            if (run.NeedsWritesFirst(i) && !waitUntil([&] { return run.WritesDone(); })) break;
+            settle(committed, false);
+            if (run.WriteFailedAt() >= 0) break;
             const size_t at = start + static_cast<size_t>(i);
             TItem& item = items[todo[at]];
             item.Result = entries[at].Target;
             try {
+                ++committed;
                 run.Commit(i);
-                if (entries[at].Accepted) {
-                    item.Status = "written";
-                    ++saved;
-                } else {
+                if (!entries[at].Accepted) {
                     item.Status = "refused";
                     item.Message = "Invalid file extension";
                     progress.Clear();
                     Say("Error with file " + item.Source + ": " + item.Message);
                 }
             } catch (const std::exception& e) {
-                item.Status = "failed";
-                item.Message = e.what();
-                failures.push_back("Error with file " + item.Source + ": " + e.what());
-                progress.Clear();
-                Say(failures.back());
-                if (!options.KeepGoing) stopped = true;
-                next = at + 1;
-                reporter.Flush();
+                fail(at, e.what());
                 break;
             }
-            if (sharedTerminal) progress.Clear();
-            reporter.Flush();
+            settle(committed, false);
             progress.Step(static_cast<int>(at + 1));
+        }
+        // What is committed is written, then flushed; a stop signal drops what
+        // is not written yet.
+        if (gSignal != 0) run.Cancel();
+        run.Finish();
+        {
+            std::unique_lock<std::mutex> hold(lock);
+            while (!run.Finished()) {
+                if (gSignal != 0) run.Cancel();
+                woken.wait_for(hold, std::chrono::milliseconds(100));
+            }
+        }
+        settle(committed, true);
+        if (run.WriteFailedAt() < 0 && run.WriteFailure()) {  // the flush itself failed
+            try {
+                std::rethrow_exception(run.WriteFailure());
+            } catch (const std::exception& e) {
+                failures.push_back(e.what());
+                Say(e.what());
+                stopped = true;
+            }
         }
         // Leaving the block stops the workers: pictures in hand are dropped and
         // nothing of theirs has reached the disk.

@@ -12,6 +12,7 @@ namespace vmk {
 
 struct TBatchRun::Slot {
     bool ready = false;
+    bool written = false;  // its result is on disk
     std::exception_ptr failure;
     // A JPEG result, compressed; a BMP result stays in the worker's own bitmap,
     // lent until it is written, since its file is as big as the picture.
@@ -159,17 +160,31 @@ bool TBatchRun::WritesDone() const {
 }
 
 void TBatchRun::CheckWrites() const {
-    std::exception_ptr failure;
-    {
-        const std::lock_guard<std::mutex> hold(lock_);
-        failure = writeFailure_;
-    }
-    if (failure) std::rethrow_exception(failure);
+    const std::exception_ptr failure = WriteFailure();
+    if (!failure) return;
+    const int at = WriteFailedAt();
+    if (at < 0) std::rethrow_exception(failure);  // the last flush: its message names the folder
+    NamingFile(Entry(at).Source, [&] { std::rethrow_exception(failure); });
+}
+
+int TBatchRun::WriteFailedAt() const {
+    const std::lock_guard<std::mutex> hold(lock_);
+    return writeFailedAt_;
+}
+
+std::exception_ptr TBatchRun::WriteFailure() const {
+    const std::lock_guard<std::mutex> hold(lock_);
+    return writeFailure_;
 }
 
 int TBatchRun::Saved() const {
     const std::lock_guard<std::mutex> hold(lock_);
     return saved_;
+}
+
+bool TBatchRun::IsWritten(int index) const {
+    const std::lock_guard<std::mutex> hold(lock_);
+    return slots_.at(static_cast<size_t>(index))->written;
 }
 
 void TBatchRun::Work(TBitmap& cover) {
@@ -244,28 +259,23 @@ void TBatchRun::Commit(int index) {
 
 void TBatchRun::WriteOne(int index, Slot& slot) {
     const TBatchEntry& entry = entries_[static_cast<size_t>(index)];
-    NamingFile(entry.Source, [&] {
-        ForceDirectories(entry.Folder);
-        if (slot.lent) {
-            TSafeFileStream file(entry.Target);
-            EncodeResult(*slot.lent, file, entry.Format, quality_);
-            // A Cancel while the bytes went out: the temporary file goes, the target stays.
-            CheckStop();
-            file.Commit();
-        } else if (slot.encoded) {
-            TSafeFileStream file(entry.Target);
-            file.WriteBuffer(slot.encoded->Memory(), slot.encoded->GetSize());
-            CheckStop();
-            file.Commit();
-        }
-    });
+    ForceDirectories(entry.Folder);
+    TSafeFileStream file(entry.Target);
+    if (slot.lent)
+        EncodeResult(*slot.lent, file, entry.Format, quality_);
+    else
+        file.WriteBuffer(slot.encoded->Memory(), slot.encoded->GetSize());
+    // A Cancel while the bytes went out: the temporary file goes, the target stays.
+    CheckStop();
+    file.Commit();
 }
 
 void TBatchRun::Write() {
     const TThreadStopScope stopScope(&stop_);
     std::unique_lock<std::mutex> hold(lock_);
     for (;;) {
-        changed_.wait(hold, [&] { return stopping_ || writeFailure_ || finishing_ || written_ < committed_; });
+        // After a failed write nothing more is written: only the end is waited for.
+        changed_.wait(hold, [&] { return stopping_ || finishing_ || (!writeFailure_ && written_ < committed_); });
         if (!stopping_ && !writeFailure_ && written_ < committed_) {
             const int index = written_;
             Slot& slot = *slots_[static_cast<size_t>(index)];
@@ -287,11 +297,15 @@ void TBatchRun::Write() {
             hold.lock();
             if (!failure && !cancelled) {
                 ++saved_;
+                slot.written = true;
                 const std::string& folder = entries_[static_cast<size_t>(index)].Folder;
                 if (std::find(writtenFolders_.begin(), writtenFolders_.end(), folder) == writtenFolders_.end())
                     writtenFolders_.push_back(folder);
             }
-            if (failure) writeFailure_ = failure;
+            if (failure) {
+                writeFailure_ = failure;
+                writeFailedAt_ = index;
+            }
             slot.lent = nullptr;
             slot.encoded.reset();
             written_ = std::max(written_, index + 1);

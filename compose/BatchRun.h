@@ -75,8 +75,12 @@ public:
     bool WritesDone() const;
     // Throws the first write failure, naming its file.
     void CheckWrites() const;
-    // Results on disk so far.
+    // The entry whose write failed (-1 for none) and its failure as it came.
+    int WriteFailedAt() const;
+    std::exception_ptr WriteFailure() const;
+    // Results on disk so far, and whether entry index's is one of them.
     int Saved() const;
+    bool IsWritten(int index) const;
     // No more commits: the writer writes what it holds, then flushes every file
     // system it wrote to, so that what was written survives a power cut; Finished()
     // then holds. Also after a Cancel, for what was written before it.
@@ -119,6 +123,7 @@ private:
     bool finished_ = false;
     int saved_ = 0;
     std::exception_ptr writeFailure_;
+    int writeFailedAt_ = -1;
     std::vector<std::string> writtenFolders_;       // one per file system, for the flush
     int window_ = 1;                                // how far ahead of the commits the workers may go
     std::vector<std::unique_ptr<TBitmap>> covers_;  // one per worker
