@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <climits>
@@ -75,6 +76,42 @@ protected:
 
 private:
     std::unique_ptr<TModalInterface> previous_;
+};
+
+// Counts the times a file of the folder is replaced by renaming, as every save
+// of the store is, from its making on.
+class Replacements {
+public:
+    Replacements(const std::string& folder, std::string name) : name_(std::move(name)) {
+        fd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        if (fd_ >= 0 && inotify_add_watch(fd_, folder.c_str(), IN_MOVED_TO) < 0) {
+            close(fd_);
+            fd_ = -1;
+        }
+    }
+    ~Replacements() {
+        if (fd_ >= 0) close(fd_);
+    }
+    Replacements(const Replacements&) = delete;
+    Replacements& operator=(const Replacements&) = delete;
+    bool Watching() const { return fd_ >= 0; }
+    int Count() {
+        alignas(inotify_event) char buffer[4096];
+        for (;;) {
+            const ssize_t n = read(fd_, buffer, sizeof buffer);
+            if (n <= 0) return count_;
+            for (ssize_t at = 0; at < n;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+                if (event->len > 0 && name_ == event->name) ++count_;
+                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+            }
+        }
+    }
+
+private:
+    std::string name_;
+    int fd_ = -1;
+    int count_ = 0;
 };
 
 }  // namespace
@@ -259,6 +296,8 @@ TEST_F(SettingsTest, AFailingHandlerIsShownAndTheLoadGoesOn) {
 }
 
 TEST_F(SettingsTest, SaveWritesTheTwelveValuesInOrder) {
+    Replacements saves(temp.Path(), "registry.reg");
+    ASSERT_TRUE(saves.Watching());
     TMainForm& form = Start();
     form.CoverFile->SetText("/home/me/Logo \"1\".bmp");
     form.RB->SetChecked(true);
@@ -287,6 +326,13 @@ TEST_F(SettingsTest, SaveWritesTheTwelveValuesInOrder) {
                                         "\"FileFix\"=\"\"\n"
                                         "\"SavePath\"=\"/out/\"\n");
     EXPECT_FALSE(modal->HasBox());
+    // The first save, key and all, replaces the file once; so does the next.
+    EXPECT_EQ(saves.Count(), 1);
+    Start().FileFix->SetText("again");
+    Close();
+    EXPECT_EQ(saves.Count(), 2);
+    EXPECT_EQ(Reader()->ReadString("FileFix"), "again");
+    EXPECT_EQ(Reader()->ReadString("SavePath"), "/out/");
 }
 
 TEST_F(SettingsTest, AGroupWithNothingOnKeepsItsStoredValue) {
@@ -317,7 +363,7 @@ TEST_F(SettingsTest, AFailedSaveIsShownAndTheWindowStillCloses) {
     EXPECT_EQ(box.kind, TScriptedModal::Box::Error);
     EXPECT_EQ(box.caption, kApplicationTitle);
     EXPECT_EQ(box.text.rfind("Failed to set data for 'CoverFile'. ", 0), 0u) << box.text;
-    EXPECT_FALSE(modal->HasBox());  // the values after it were not tried
+    EXPECT_FALSE(modal->HasBox());  // one failure for the whole save
     EXPECT_EQ(ReadWholeFile(store), before);
 }
 
