@@ -114,9 +114,10 @@ private:
 // the old file changes.
 class TSafeFileStream : public TFileStream {
 public:
-    // When Commit waits for the bytes to reach the disk before the rename.
+    // When Commit waits for the bytes to reach the disk before the rename (an
+    // in-place rewrite always waits).
     enum class TFlush {
-        Always,         // a single save: once Commit returns, the file is safe
+        Always,         // a single save
         WhenReplacing,  // a file that replaces another is still flushed first, so
                         // the old one is never lost; a new one is left to the
                         // caller, who flushes many at once (SyncFileSystems)
