@@ -3,6 +3,7 @@
 #include <QtGlobal>
 
 #include "app/Settings.h"
+#include "compose/Compose.h"
 #include "core/FileUtils.h"
 
 // The icon lives in a static library, whose resources must be registered by hand.
@@ -164,7 +165,7 @@ void TMainForm::BuildSaveOptionsPage(TWinControl* page) {
     JPGQuality = Place<TCSpinEdit>(*this, page, "JPGQuality", 8, 80, 97, 22, 3);
     JPGQuality->SetMinValue(1);
     JPGQuality->SetMaxValue(100);
-    JPGQuality->SetValue(85);
+    JPGQuality->SetValue(kDefaultQuality);
     Label2 = Place<TLabel>(*this, page, "Label2", 8, 112, 53, 13);
     Label2->SetCaption("File names:");
     Panel1 = Place<TPanel>(*this, page, "Panel1", 8, 128, 97, 33, 4);

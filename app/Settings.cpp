@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/MainForm.h"
+#include "compose/Compose.h"
 #include "compose/StoredSettings.h"
 #include "core/Registry.h"
 #include "output/FormSettings.h"
@@ -37,10 +38,7 @@ TRadioButton* FormatButton(TMainForm& form, int32_t number) {
 void LoadSettings(TMainForm& form) {
     TRegistry reg;
     reg.SetRootKey(HKEY_LOCAL_MACHINE);
-    if (reg.KeyExists(kSettingsKey)) {
-        // Whether the open succeeds is not tested: with no key open every text
-        // reads as empty and every other value takes its fallback.
-        reg.OpenKey(kSettingsKey, false);
+    if (reg.OpenKey(kSettingsKey, false)) {
         const std::string cover = ReadStoredText(reg, kStoredCoverFile);
         Dispatch([&] { form.CoverFile->SetText(cover); });
         const int32_t position = ReadStoredNumber(reg, kStoredPosType);
@@ -70,7 +68,7 @@ void LoadSettings(TMainForm& form) {
         Dispatch([&] { form.LT->SetChecked(true); });
         Dispatch([&] { form.AsIs->SetChecked(true); });
         Dispatch([&] { form.Prefix->SetChecked(true); });
-        Dispatch([&] { form.FileFix->SetText("VMK_"); });
+        Dispatch([&] { form.FileFix->SetText(kDefaultFileFix); });
         Dispatch([&] { form.CoverTransparent->SetChecked(true); });
         Dispatch([&] { form.AutoDetTrans->SetChecked(true); });
     }
@@ -81,8 +79,10 @@ void SaveSettings(TMainForm& form) {
     TRegistry reg;
     reg.SetRootKey(HKEY_LOCAL_MACHINE);
     // When the store can be neither opened nor created, nothing is written and
-    // nothing is said. A write that fails is shown, the values after it are not
-    // written, and the window closes all the same: the user asked to quit.
+    // nothing is said. The values go to the file together, in one replacement; a
+    // save that fails is shown, nothing of it is stored, and the window closes
+    // all the same: the user asked to quit.
+    reg.BeginBatch();
     if (reg.OpenKey(kSettingsKey, true)) {
         Dispatch([&] {
             reg.WriteString("CoverFile", form.CoverFile->GetText());
@@ -103,6 +103,7 @@ void SaveSettings(TMainForm& form) {
             reg.WriteInteger("FixType", form.Prefix->GetChecked() ? 0 : 1);
             reg.WriteString("FileFix", form.FileFix->GetText());
             reg.WriteString("SavePath", form.Path->GetText());
+            reg.CommitBatch();
         });
     }
     reg.CloseKey();

@@ -1,5 +1,6 @@
 #include "compose/BatchRun.h"
 
+#include <sys/stat.h>
 #include <algorithm>
 #include <filesystem>
 #include <unordered_map>
@@ -29,11 +30,22 @@ void SyncFolders(const std::vector<std::string>&) {}
 // resolved as far as the path exists, and letter case ignored, since a
 // folder may lie on a file system that ignores it. Two different files that
 // happen to share a key only cost a little parallel work.
-std::string FileKey(const std::string& path) {
+std::string PathKey(const std::string& path) {
     std::error_code error;
     std::filesystem::path p = std::filesystem::weakly_canonical(std::filesystem::path(path), error);
     if (error) p = std::filesystem::path(path).lexically_normal();
     return LowerCase(p.string());
+}
+
+// The keys of a file that exists: its path key, and its device and inode, under
+// which a hard link or any other name of it meets it too. A result yet to be
+// made has only its path key.
+std::vector<std::string> FileKeys(const std::string& path) {
+    std::vector<std::string> keys{PathKey(path)};
+    struct stat info {};
+    if (!HasNulCharacter(path) && stat(path.c_str(), &info) == 0)
+        keys.push_back("\n" + std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino));
+    return keys;
 }
 
 }  // namespace
@@ -49,12 +61,13 @@ std::vector<TBatchEntry> PlanBatch(const std::vector<std::string>& sources, cons
         e.Source = source;
         e.Accepted = IsPicturePath(source);
         if (e.Accepted) {
-            const auto writer = lastWriter.find(FileKey(source));
-            if (writer != lastWriter.end()) e.ReadAfter = writer->second;
+            for (const std::string& key : FileKeys(source))
+                if (const auto writer = lastWriter.find(key); writer != lastWriter.end())
+                    e.ReadAfter = std::max(e.ReadAfter, writer->second);
             e.Folder = OutputFolder(output.Path, source, appFolder);
             e.Target = e.Folder + OutputFileName(source, output);
             e.Format = WriteFormatFor(output.SaveAs, source);
-            lastWriter[FileKey(e.Target)] = static_cast<int>(entries.size());
+            for (const std::string& key : FileKeys(e.Target)) lastWriter[key] = static_cast<int>(entries.size());
         }
         entries.push_back(std::move(e));
     }

@@ -114,9 +114,8 @@ std::string OutputFolder(const std::string& pathText, const std::string& sourceP
         folder = pathText + "/";
     // "~" and "~/..." as a shell reads them; "~name" is an ordinary folder name.
     if (folder.rfind("~/", 0) == 0) return UserHomeFolder() + folder.substr(2);
-    // No drives here: an absolute folder stays as it is, a relative one lies
-    // in the base folder.
-    if (ExtractFileDrive(folder).empty() && (folder.empty() || folder.front() != '/')) folder = baseFolder + folder;
+    // An absolute folder stays as it is, a relative one lies in the base folder.
+    if (folder.empty() || folder.front() != '/') folder = baseFolder + folder;
     return folder;
 }
 

@@ -35,12 +35,16 @@ enum class TSaveAs { BMP, JPG, AsIs };
 // The format a result is actually written in.
 enum class TWriteFormat { Bmp, Jpeg };
 
+// What a first start shows, and what a stored value that cannot be read gives.
+inline constexpr int kDefaultQuality = 85;
+inline constexpr const char* kDefaultFileFix = "VMK_";
+
 struct TOutputSettings {
     std::string Path;  // the output folder as typed; empty: beside each source
     bool Prefix = true;
     std::string FileFix;
     TSaveAs SaveAs = TSaveAs::BMP;
-    int Quality = 85;
+    int Quality = kDefaultQuality;
     bool operator==(const TOutputSettings&) const = default;
 };
 

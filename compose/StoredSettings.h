@@ -36,9 +36,9 @@ inline constexpr TStoredValue<bool> kStoredTransparent{"Transparent", true};
 inline constexpr TStoredValue<bool> kStoredAutoTrans{"AutoTrans", true};
 inline constexpr TStoredValue<int32_t> kStoredTransColor{"TransColor", static_cast<int32_t>(clWhite)};
 inline constexpr TStoredValue<int32_t> kStoredType{"Type", 2};
-inline constexpr TStoredValue<int32_t> kStoredJPGQ{"JPGQ", 85};
+inline constexpr TStoredValue<int32_t> kStoredJPGQ{"JPGQ", kDefaultQuality};
 inline constexpr TStoredValue<int32_t> kStoredFixType{"FixType", 0};
-inline constexpr TStoredValue<const char*> kStoredFileFix{"FileFix", "VMK_"};
+inline constexpr TStoredValue<const char*> kStoredFileFix{"FileFix", kDefaultFileFix};
 inline constexpr TStoredValue<const char*> kStoredSavePath{"SavePath", ""};
 
 // The JPEG quality's range, as the window's spin edit keeps it.

@@ -1,8 +1,10 @@
 #include "core/FileUtils.h"
 
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <clocale>
@@ -211,9 +213,31 @@ std::string UserHomeFolder() {
 std::string UserRuntimeFolder() {
     for (const char* name : {"XDG_RUNTIME_DIR", "TMPDIR"}) {
         std::string folder = FolderFromEnv(name);
-        if (!folder.empty()) return folder;
+        if (!folder.empty() && FolderWritable(folder)) return folder;
     }
     return "/tmp/";
+}
+
+void SyncFileSystems(const std::vector<std::string>& folders) {
+    std::vector<dev_t> done;
+    for (const std::string& folder : folders) {
+        const auto fail = [&](int error) {
+            throw EWriteError("Cannot write to folder \"" + ShownPath(folder) + "\". " + std::strerror(error));
+        };
+        if (HasNulCharacter(folder)) fail(EINVAL);
+        const int fd = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) fail(errno);
+        struct stat info {};
+        int error = fstat(fd, &info) == 0 ? 0 : errno;
+        if (error == 0 && std::find(done.begin(), done.end(), info.st_dev) == done.end()) {
+            if (syncfs(fd) == 0)
+                done.push_back(info.st_dev);
+            else
+                error = errno;
+        }
+        close(fd);
+        if (error != 0) fail(error);
+    }
 }
 
 }  // namespace vmk

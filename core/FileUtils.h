@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace vmk {
 
@@ -47,10 +48,17 @@ void SetApplicationFolder(const std::string& folder);
 // True when files can be made in the folder (it exists and the user may write
 // and enter it).
 bool FolderWritable(const std::string& folder);
-// The user's home folder, ending in "/": $HOME, else the account's own.
+// The user's home folder, ending in "/": $HOME when it is absolute, else the
+// account's own.
 std::string UserHomeFolder();
-// The user's runtime folder for short-lived files, ending in "/":
-// $XDG_RUNTIME_DIR, else $TMPDIR, else /tmp.
+// A folder for short-lived files, ending in "/": the first of $XDG_RUNTIME_DIR,
+// $TMPDIR and /tmp that is absolute and writable (a runtime folder may be gone,
+// or another user's after su); /tmp when none is.
 std::string UserRuntimeFolder();
+
+// Waits until everything written so far to the file systems holding these
+// folders is on disk, one flush per file system. Throws EWriteError naming the
+// folder whose file system failed (or that cannot be reached).
+void SyncFileSystems(const std::vector<std::string>& folders);
 
 }  // namespace vmk

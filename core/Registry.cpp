@@ -1,7 +1,6 @@
 #include "core/Registry.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -376,10 +375,16 @@ void SetValueLine(Document& doc, const std::string& key, const std::string& name
     doc.lines.insert(doc.lines.begin() + static_cast<std::ptrdiff_t>(insertAt), line);
 }
 
-std::string HomeFolder() {
-    if (const char* home = std::getenv("HOME"); home && *home) return home;
-    if (const passwd* pw = getpwuid(getuid()); pw && pw->pw_dir) return pw->pw_dir;
-    return ".";
+// What a batch holds, laid over the store as read.
+template <class Pending>
+void ApplyPending(Document& doc, const Pending& pending) {
+    for (const auto& p : pending) {
+        if (p.line.empty()) {
+            if (!KeyExistsIn(doc, p.key)) AddSection(doc, p.key);
+        } else {
+            SetValueLine(doc, p.key, p.name, p.line);
+        }
+    }
 }
 
 }  // namespace
@@ -397,7 +402,7 @@ std::string TRegistry::DefaultStorePath() {
     if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && xdg[0] == '/')
         config = xdg;
     else
-        config = HomeFolder() + "/.config";
+        config = UserHomeFolder() + ".config";
     if (config.back() != '/') config += '/';
     return config + "vellumark/registry.reg";
 }
@@ -418,7 +423,10 @@ std::optional<std::string> TRegistry::ResolvePath(const std::string& path) const
 
 bool TRegistry::KeyExists(const std::string& path) {
     const auto key = ResolvePath(path);
-    return key && KeyExistsIn(LoadDocument(storePath_), *key);
+    if (!key) return false;
+    Document doc = LoadDocument(storePath_);
+    ApplyPending(doc, pending_);
+    return KeyExistsIn(doc, *key);
 }
 
 bool TRegistry::OpenKey(const std::string& path, bool canCreate) {
@@ -426,13 +434,18 @@ bool TRegistry::OpenKey(const std::string& path, bool canCreate) {
     if (!key) return false;
     // A key that is there opens whether or not the store may be written: what it
     // holds is read as it is, and only a write that cannot reach the disk fails.
-    if (!KeyExistsIn(LoadDocument(storePath_), *key)) {
+    Document current = LoadDocument(storePath_);
+    ApplyPending(current, pending_);
+    if (!KeyExistsIn(current, *key)) {
         if (!canCreate) return false;
         try {
             const StoreLock lock(storePath_, lockWait_);
             Document doc = LoadDocument(storePath_);
             if (!doc.complete) return false;
-            if (!KeyExistsIn(doc, *key)) {
+            if (batching_) {
+                // The store can be written: the key goes in with the batch.
+                pending_.push_back({*key, {}, {}});
+            } else if (!KeyExistsIn(doc, *key)) {
                 AddSection(doc, *key);
                 SaveDocument(storePath_, doc);
             }
@@ -454,7 +467,8 @@ std::string TRegistry::GetCurrentPath() const {
 
 std::optional<TRegistry::Value> TRegistry::FindValue(const std::string& name) {
     if (!currentKey_) return std::nullopt;
-    const Document doc = LoadDocument(storePath_);
+    Document doc = LoadDocument(storePath_);
+    ApplyPending(doc, pending_);
     const auto at = FindValueLine(doc, *currentKey_, name);
     if (!at) return std::nullopt;
     const auto parsed = ParseValueLine(doc.lines[*at]);
@@ -487,6 +501,10 @@ int32_t TRegistry::ReadInteger(const std::string& name) {
 void TRegistry::WriteValue(const std::string& name, const std::string& line) {
     const std::string failed = "Failed to set data for '" + name + "'";
     if (!currentKey_) throw ERegistryException(failed);
+    if (batching_) {
+        pending_.push_back({*currentKey_, name, line});
+        return;
+    }
     try {
         // Read again under the lock, just before writing, so that what another
         // program saves meanwhile survives.
@@ -511,6 +529,37 @@ void TRegistry::WriteInteger(const std::string& name, int32_t value) {
     char digits[16];
     std::snprintf(digits, sizeof digits, "%08x", static_cast<uint32_t>(value));
     WriteValue(name, (name.empty() ? std::string("@") : Quote(name)) + "=dword:" + digits);
+}
+
+void TRegistry::BeginBatch() {
+    pending_.clear();
+    batching_ = true;
+}
+
+void TRegistry::CommitBatch() {
+    batching_ = false;
+    std::vector<PendingValue> pending = std::move(pending_);
+    pending_.clear();
+    if (pending.empty()) return;
+    std::string first = pending.front().name;
+    for (const PendingValue& p : pending)
+        if (!p.line.empty()) {
+            first = p.name;
+            break;
+        }
+    const std::string failed = "Failed to set data for '" + first + "'";
+    try {
+        const StoreLock lock(storePath_, lockWait_);
+        Document doc = LoadDocument(storePath_);
+        if (!doc.complete)
+            throw ERegistryException(failed + ". \"" + ShownPath(storePath_) + "\" cannot be read whole.");
+        ApplyPending(doc, pending);
+        SaveDocument(storePath_, doc);
+    } catch (const ERegistryException&) {
+        throw;
+    } catch (const Exception& e) {
+        throw ERegistryException(failed + ". " + e.Message());
+    }
 }
 
 }  // namespace vmk

@@ -78,12 +78,27 @@ public:
     void WriteInteger(const std::string& name, int32_t value);
     void WriteBool(const std::string& name, bool value) { WriteInteger(name, value ? 1 : 0); }
 
+    // From BeginBatch to CommitBatch, keys that OpenKey creates and values
+    // written are gathered (reads see them) and reach the store together, in one
+    // locked read-modify-write, so that a save of many values costs one
+    // replacement of the file. CommitBatch fails as a write does, naming the
+    // first value, and then nothing of the batch is stored; a batch never
+    // committed is dropped.
+    void BeginBatch();
+    void CommitBatch();
+
 private:
     enum class ValueKind { String, Integer, Other };
     struct Value {
         ValueKind kind = ValueKind::Other;
         std::string text;
         uint32_t number = 0;
+    };
+
+    struct PendingValue {
+        std::string key;
+        std::string name;
+        std::string line;  // "": no value, the key itself (made by OpenKey)
     };
 
     std::optional<std::string> ResolvePath(const std::string& path) const;
@@ -95,6 +110,8 @@ private:
     HKEY rootKey_ = HKEY_CURRENT_USER;
     // Full key path, "ROOT_NAME\sub\key", of the open key.
     std::optional<std::string> currentKey_;
+    bool batching_ = false;
+    std::vector<PendingValue> pending_;
 };
 
 }  // namespace vmk

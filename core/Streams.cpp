@@ -170,7 +170,12 @@ TFileStream::TFileStream(const std::string& path, TFileMode mode) : shown_(path)
         close(fd);
         ThrowOpenError(mode, path, why);
     }
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    const int status = fcntl(fd, F_GETFL);
+    if (status < 0 || fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) {
+        const std::string why = std::strerror(errno);
+        close(fd);
+        ThrowOpenError(mode, path, why);
+    }
     Attach(fd, path);
 }
 
@@ -185,8 +190,9 @@ void TFileStream::Attach(int fd, std::string path) {
         close(fd);
         throw;
     }
-    const int access = fcntl(fd, F_GETFL) & O_ACCMODE;
-    file_ = fdopen(fd, access == O_RDONLY ? "rb" : access == O_WRONLY ? "wb" : "r+b");
+    const int status = fcntl(fd, F_GETFL);
+    const int access = status & O_ACCMODE;
+    file_ = status < 0 ? nullptr : fdopen(fd, access == O_RDONLY ? "rb" : access == O_WRONLY ? "wb" : "r+b");
     if (!file_) {
         const std::string why = std::strerror(errno);
         close(fd);
@@ -202,11 +208,11 @@ TFileStream::~TFileStream() {
 
 int TFileStream::Handle() const noexcept { return file_ ? fileno(file_) : -1; }
 
-void TFileStream::Close() {
+void TFileStream::Close(bool sync) {
     if (!file_) return;
     int why = 0;
     if (std::fflush(file_) != 0) why = errno;
-    if (fsync(fileno(file_)) != 0 && why == 0) why = errno;
+    if (sync && fsync(fileno(file_)) != 0 && why == 0) why = errno;
     if (std::fclose(file_) != 0 && why == 0) why = errno;
     file_ = nullptr;
     if (why == 0) why = writeErrno_;
@@ -219,7 +225,15 @@ std::string TFileStream::WriteErrorMessage() const {
 
 int64_t TFileStream::Read(void* buffer, int64_t count) {
     if (count <= 0 || !file_) return 0;
-    return static_cast<int64_t>(std::fread(buffer, 1, static_cast<size_t>(count), file_));
+    errno = 0;
+    const size_t n = std::fread(buffer, 1, static_cast<size_t>(count), file_);
+    // A failing disk must not pass for the end of the file.
+    if (n < static_cast<size_t>(count) && std::ferror(file_)) {
+        const int why = errno != 0 ? errno : EIO;
+        std::clearerr(file_);
+        throw EReadError("Cannot read file " + Quoted(shown_) + ". " + std::strerror(why));
+    }
+    return static_cast<int64_t>(n);
 }
 
 int64_t TFileStream::Write(const void* buffer, int64_t count) {
@@ -327,23 +341,47 @@ void TSafeFileStream::CommitInPlace() {
     };
     const uint8_t* data = memory_->Memory();
     const auto size = static_cast<size_t>(memory_->GetSize());
-    if (ftruncate(targetFd_, 0) != 0) fail(errno);
+    // The whole size is taken from the disk first, so that a full disk fails
+    // while the old file is still whole. Writing over the old bytes before
+    // cutting off any tail keeps the reserved blocks in use throughout.
+    if (size > 0) {
+        int error = 0;
+        do {
+            error = fallocate(targetFd_, 0, 0, static_cast<off_t>(size)) == 0 ? 0 : errno;
+        } while (error == EINTR);
+        // A file system that cannot reserve is written as before.
+        if (error != 0 && error != EOPNOTSUPP) fail(error);
+    }
     if (const int error = WriteWhole(targetFd_, data, size); error != 0) fail(error);
+    if (ftruncate(targetFd_, static_cast<off_t>(size)) != 0) fail(errno);
     if (fsync(targetFd_) != 0) fail(errno);
 }
 
-void TSafeFileStream::Commit() {
+void TSafeFileStream::Commit(TFlush flush) {
     if (committed_) return;
     if (memory_) {
         CommitInPlace();
         return;
     }
+    const auto fail = [&](const std::string& why) {
+        unlink(temp_.c_str());
+        committed_ = true;
+        throw EFCreateError("Cannot create file " + Quoted(ShownName()) + ". " + why);
+    };
     // Keep the permissions of a file we replace; a new file got the usual ones
-    // (0666 less the umask) when it was made.
+    // (0666 less the umask) when it was made. A file system that keeps one mode
+    // for every file (FAT, say) refuses the change but already gives that mode.
     struct stat info {};
-    if (targetFd_ >= 0 && fstat(targetFd_, &info) == 0) fchmod(Handle(), info.st_mode & 07777);
+    if (targetFd_ >= 0 && fstat(targetFd_, &info) == 0 && fchmod(Handle(), info.st_mode & 07777) != 0) {
+        const int why = errno;
+        struct stat made {};
+        if (fstat(Handle(), &made) != 0 || (made.st_mode & 07777) != (info.st_mode & 07777)) fail(std::strerror(why));
+    }
+    // Whatever has the target's name now is replaced: it is flushed first then.
+    struct stat existing {};
+    const bool replacing = targetFd_ >= 0 || lstat(target_.c_str(), &existing) == 0;
     try {
-        Close();
+        Close(flush == TFlush::Always || replacing);
     } catch (...) {
         unlink(temp_.c_str());
         committed_ = true;

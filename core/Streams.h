@@ -87,8 +87,8 @@ protected:
     void Attach(int fd, std::string path);
     int Handle() const noexcept;
     // Flushes and closes; throws EWriteError, naming the file and the reason, when
-    // the data did not reach the disk.
-    void Close();
+    // the data did not reach the file system, or (with sync) the disk.
+    void Close(bool sync = true);
     std::string WriteErrorMessage() const override;
     const std::string& ShownName() const noexcept { return shown_; }
 
@@ -110,18 +110,26 @@ private:
 // Otherwise it behaves as a plain overwrite would: a link as the target is written
 // through, an existing target the user may not write is refused, and a writable
 // target in a folder that takes no new files is rewritten in place at Commit(),
-// from bytes kept in memory until then.
+// from bytes kept in memory until then, its whole size reserved before a byte of
+// the old file changes.
 class TSafeFileStream : public TFileStream {
 public:
+    // When Commit waits for the bytes to reach the disk before the rename (an
+    // in-place rewrite always waits).
+    enum class TFlush {
+        Always,         // a single save
+        WhenReplacing,  // a file that replaces another is still flushed first, so
+                        // the old one is never lost; a new one is left to the
+                        // caller, who flushes many at once (SyncFileSystems)
+    };
+
     explicit TSafeFileStream(const std::string& target);
     ~TSafeFileStream() override;
-    void Commit();
+    void Commit(TFlush flush = TFlush::Always);
 
     int64_t Read(void* buffer, int64_t count) override;
     int64_t Write(const void* buffer, int64_t count) override;
     int64_t Seek(int64_t offset, TSeekOrigin origin) override;
-    // True when the folder took no temporary file and the target is written in place.
-    bool InPlace() const noexcept { return memory_ != nullptr; }
 
 private:
     void Open(const std::string& target);

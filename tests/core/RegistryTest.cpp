@@ -15,6 +15,7 @@
 
 #include "TempFolder.h"
 #include "core/Exception.h"
+#include "core/FileUtils.h"
 
 using namespace vmk;
 
@@ -356,6 +357,14 @@ TEST(RegistryStorePath, FollowsTheEnvironment) {
     EXPECT_EQ(TRegistry::DefaultStorePath(), "/home/someone/.config/vellumark/registry.reg");
     unsetenv("XDG_CONFIG_HOME");
     EXPECT_EQ(TRegistry::DefaultStorePath(), "/home/someone/.config/vellumark/registry.reg");
+    // A relative or empty HOME means nothing to a program started anywhere: the
+    // account's own home folder serves, as for every other use of home.
+    for (const char* home : {"relative/home", ""}) {
+        setenv("HOME", home, 1);
+        const std::string path = TRegistry::DefaultStorePath();
+        EXPECT_EQ(path, UserHomeFolder() + ".config/vellumark/registry.reg");
+        EXPECT_EQ(path.front(), '/') << path;
+    }
 
     restore("VELLUMARK_REGISTRY", oldOwn ? keepOwn.c_str() : nullptr);
     restore("XDG_CONFIG_HOME", oldXdg ? keepXdg.c_str() : nullptr);
@@ -405,4 +414,55 @@ TEST_F(RegistryTest, AWriteHoldsTheStoreLockFromItsReadToItsSave) {
     EXPECT_EQ(ReadWholeFile(store),
               "[HKEY_LOCAL_MACHINE\\Software\\Quorvex\\VMK]\n\"A\"=dword:00000001\n"
               "\"C\"=dword:00000003\n\"B\"=dword:00000002\n");
+}
+
+// A batch reaches the store in one replacement of the file, made under the
+// lock, keeping what another program saved meanwhile; reads see it before then;
+// a failed or dropped batch stores nothing.
+TEST_F(RegistryTest, ABatchIsStoredInOneWrite) {
+    Store("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Quorvex\\VMK]\n\"A\"=dword:00000001\n");
+    auto reg = Open();
+    reg->BeginBatch();
+    reg->WriteInteger("B", 2);
+    reg->WriteString("C", "three");
+    reg->WriteInteger("B", 4);
+    EXPECT_EQ(reg->ReadInteger("B"), 4);
+    Store(ReadWholeFile(store) + "\"Other\"=\"theirs\"\n");  // another program's save
+    EXPECT_EQ(Open()->ValueExists("C"), false);
+    reg->CommitBatch();
+    EXPECT_EQ(ReadWholeFile(store),
+              "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Quorvex\\VMK]\n\"A\"=dword:00000001\n"
+              "\"Other\"=\"theirs\"\n\"B\"=dword:00000004\n\"C\"=\"three\"\n");
+    EXPECT_FALSE(TempFilesLeft());
+
+    // A key made in a batch is made with its values.
+    auto fresh = std::make_unique<TRegistry>(temp.Path("fresh.reg"));
+    fresh->SetRootKey(HKEY_LOCAL_MACHINE);
+    fresh->BeginBatch();
+    ASSERT_TRUE(fresh->OpenKey(kKey, true));
+    EXPECT_TRUE(fresh->KeyExists(kKey));
+    EXPECT_EQ(ReadWholeFile(temp.Path("fresh.reg")), "");
+    fresh->WriteInteger("JPGQ", 85);
+    fresh->CommitBatch();
+    EXPECT_EQ(ReadWholeFile(temp.Path("fresh.reg")),
+              "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Quorvex\\VMK]\n\"JPGQ\"=dword:00000055\n");
+
+    const std::string kept = ReadWholeFile(store);
+    reg->BeginBatch();
+    reg->WriteInteger("D", 5);
+    {
+        const FileSizeLimit limit(16);
+        try {
+            reg->CommitBatch();
+            ADD_FAILURE() << "a write the disk refused passed";
+        } catch (const ERegistryException& e) {
+            EXPECT_EQ(std::string(e.what()).rfind("Failed to set data for 'D'. ", 0), 0u) << e.what();
+        }
+    }
+    EXPECT_EQ(ReadWholeFile(store), kept);
+    reg->BeginBatch();
+    reg->WriteInteger("E", 6);
+    reg.reset();  // never committed
+    EXPECT_EQ(ReadWholeFile(store), kept);
+    EXPECT_FALSE(TempFilesLeft());
 }

@@ -26,11 +26,11 @@ prefix=$scratch/prefix
 "$cmake" --install "$build" --prefix "$prefix" --component vmk-script > /dev/null
 chmod -R a-w "$prefix"
 
-pics=$scratch/pics home=$scratch/home runtime=$scratch/runtime locked=$scratch/locked
-mkdir -p "$pics" "$home" "$runtime" "$locked"
+pics=$scratch/pics home=$scratch/home runtime=$scratch/runtime locked=$scratch/locked tmp=$scratch/tmp
+mkdir -p "$pics" "$home" "$runtime" "$locked" "$tmp"
 chmod 555 "$locked"
-chown "$owner" "$home" "$runtime"
-chmod 700 "$home" "$runtime"
+chown "$owner" "$home" "$runtime" "$tmp"
+chmod 700 "$home" "$runtime" "$tmp"
 
 . "$(dirname "$0")/../scenarios/bmp-writer.sh"
 bmp "$pics/photo.bmp" 64 48 0x808080
@@ -43,7 +43,7 @@ printf 'keep' > "$runtime/Test0.jpg"
 chown "$owner" "$runtime/Test0.jpg"
 
 run() {  # run RUNTIME_FOLDER: the installed driver, as the user, in a plain environment
-  (cd "$home" && as_user env -i PATH=/usr/bin:/bin HOME="$home" XDG_RUNTIME_DIR="$1" \
+  (cd "$home" && as_user env -i PATH=/usr/bin:/bin HOME="$home" XDG_RUNTIME_DIR="$1" TMPDIR="${TMPDIR:-/tmp}" \
      QT_QPA_PLATFORM=offscreen VELLUMARK_REGISTRY="$home/registry.reg" \
      ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=0}" UBSAN_OPTIONS="${UBSAN_OPTIONS:-}" \
      "$prefix/bin/vmk-script" "$pics/script.vmk")
@@ -66,8 +66,12 @@ out=$(cd "$pics" && as_user env -i PATH=/usr/bin:/bin HOME="$home" VELLUMARK_REG
   "$prefix/bin/vellumark-batch" "$pics/photo.bmp" 2>&1) || fail "vellumark-batch failed: $out"
 cmp -s "$home/out/VMK_photo.jpg" "$home/window.jpg" || fail "vellumark-batch did not write the window's result in ~/out"
 
-# The trial file really goes to the runtime folder: one that the user cannot
-# write makes the preview fail there, naming it.
-out=$(run "$locked" 2>&1) || true
-case $out in *"error: "*"$locked/Test0.jpg"*) ;; *) fail "the trial file did not go to the runtime folder: $out" ;; esac
+# A runtime folder the user cannot write (another user's, after su) or that is
+# gone is passed over: the trial goes to $TMPDIR and leaves nothing there.
+for unusable in "$locked" "$scratch/gone"; do
+  out=$(TMPDIR=$tmp run "$unusable" 2>&1) || fail "the script failed with $unusable: $out"
+  case $out in *error:*) fail "the preview failed with $unusable as the runtime folder: $out" ;; esac
+  # (Qt makes a runtime folder of its own there.)
+  [ -z "$(ls "$tmp" | grep -v '^runtime-' || true)" ] || fail "the trial left files: $(ls "$tmp")"
+done
 echo "installed use: ok"

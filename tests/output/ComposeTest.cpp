@@ -1,11 +1,13 @@
 // The composing steps on their own: names, folders, places, formats.
 
 #include <sys/stat.h>
+#include <unistd.h>
 #include <thread>
 #include <tuple>
 
 #include "compose/Compose.h"
 #include "core/FileUtils.h"
+#include "core/TempFolder.h"
 #include "support/PictureBytes.h"
 #include "support/WindowFixture.h"
 
@@ -58,12 +60,13 @@ TEST(Compose, OutputFolderInTheHomeFolder) {
 }
 
 TEST(Compose, FoldersOfAnInstalledCopy) {
-    char pattern[] = "/tmp/vmk-compose-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    const std::string own = std::string(pattern) + "/";
+    TempFolder temp;
+    const std::string own = temp.Path();
+    fs::create_directories(temp.Path("runtime"));
+    fs::create_directories(temp.Path("tmp"));
     ScopedEnv home("HOME", "/home/ann");
-    ScopedEnv runtime("XDG_RUNTIME_DIR", "/run/user/1000");
-    ScopedEnv tmp("TMPDIR", "/var/tmp");
+    ScopedEnv runtime("XDG_RUNTIME_DIR", temp.Path("runtime").c_str());
+    ScopedEnv tmp("TMPDIR", temp.Path("tmp").c_str());
     // A folder the program may write keeps everything, as in a build folder.
     EXPECT_EQ(RelativeOutputBase(own), own);
     EXPECT_EQ(TrialFolder(own), own);
@@ -71,19 +74,52 @@ TEST(Compose, FoldersOfAnInstalledCopy) {
     // home and the trial file to the runtime folder.
     const std::string installed = own + "missing/bin/";
     EXPECT_EQ(RelativeOutputBase(installed), "/home/ann/");
-    EXPECT_EQ(TrialFolder(installed), "/run/user/1000/");
+    EXPECT_EQ(TrialFolder(installed), temp.Path("runtime/"));
     {
         // Unset or relative (meaningless to a program started anywhere): the next.
         ScopedEnv relativeRuntime("XDG_RUNTIME_DIR", "run");
-        EXPECT_EQ(TrialFolder(installed), "/var/tmp/");
+        EXPECT_EQ(TrialFolder(installed), temp.Path("tmp/"));
         ScopedEnv noTmp("TMPDIR", nullptr);
         EXPECT_EQ(TrialFolder(installed), "/tmp/");
-        // Without HOME the account's own home folder serves.
-        ScopedEnv noHome("HOME", nullptr);
+    }
+    // A relative or empty HOME is no home either: the account's own serves.
+    for (const char* relative : {"ann", "", static_cast<const char*>(nullptr)}) {
+        ScopedEnv noHome("HOME", relative);
+        EXPECT_EQ(RelativeOutputBase(installed), UserHomeFolder());
         EXPECT_EQ(RelativeOutputBase(installed).front(), '/');
         EXPECT_EQ(RelativeOutputBase(installed).back(), '/');
+        EXPECT_EQ(OutputFolder("~/out", "/pics/a.jpg", installed), UserHomeFolder() + "out/");
     }
-    fs::remove_all(own);
+}
+
+// A runtime folder that is set but cannot take the trial file (gone, not a
+// folder, or not the user's to write after su) is passed over for the next.
+TEST(Compose, TrialFolderPassesOverUnusableRuntimeFolders) {
+    TempFolder temp;
+    const std::string installed = temp.Path("missing/bin/");
+    fs::create_directories(temp.Path("tmp"));
+    fs::create_directories(temp.Path("readonly"));
+    fs::permissions(temp.Path("readonly"), fs::perms::owner_read | fs::perms::owner_exec);
+    std::ofstream(temp.Path("file")) << "not a folder";
+    ScopedEnv tmp("TMPDIR", temp.Path("tmp").c_str());
+    std::vector<std::string> unusable{temp.Path("gone"), temp.Path("file")};
+    // Root may write any folder; another user may not write this one.
+    if (geteuid() != 0) unusable.push_back(temp.Path("readonly"));
+    for (const std::string& runtime : unusable) {
+        SCOPED_TRACE(runtime);
+        ScopedEnv set("XDG_RUNTIME_DIR", runtime.c_str());
+        EXPECT_EQ(TrialFolder(installed), temp.Path("tmp/"));
+        ScopedEnv badTmp("TMPDIR", runtime.c_str());
+        EXPECT_EQ(TrialFolder(installed), "/tmp/");
+    }
+    // The whole preview works there.
+    ScopedEnv gone("XDG_RUNTIME_DIR", temp.Path("gone").c_str());
+    Pic picture = MakeGradient(16, 8);
+    TBitmap working;
+    working.Assign(*picture);
+    JpegTrial(working, 50, TrialFolder(installed));
+    EXPECT_GT(MeanError(working, *picture), 0.0);
+    EXPECT_TRUE(Listing(temp.Path("tmp")).empty());
 }
 
 TEST(Compose, OutputFileName) {
@@ -134,24 +170,21 @@ TEST(Compose, JpegQualityStaysInOneByteRange) {
 }
 
 TEST(Compose, TrialFileNameSkipsTakenNames) {
-    char pattern[] = "/tmp/vmk-trial-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    const std::string dir = std::string(pattern) + "/";
+    const TempFolder temp;
+    const std::string dir = temp.Path();
     TMemoryStream bytes;
     bytes.WriteBuffer("jpeg", 4);
     EXPECT_EQ(WriteTrialFile(dir, bytes), dir + "Test0.jpg");
     EXPECT_EQ(ReadBytes(dir + "Test0.jpg"), (std::vector<uint8_t>{'j', 'p', 'e', 'g'}));
     fs::create_directory(dir + "Test1.jpg");
     EXPECT_EQ(WriteTrialFile(dir, bytes), dir + "Test2.jpg");
-    fs::remove_all(dir);
 }
 
 // The trial file is deleted after use: it never takes the name of an entry of the
 // user's, a dangling link or a pipe included, nor one another trial has just made.
 TEST(Compose, TrialNameSkipsEveryEntry) {
-    char pattern[] = "/tmp/vmk-trial-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    const std::string dir = std::string(pattern) + "/";
+    const TempFolder temp;
+    const std::string dir = temp.Path();
     fs::create_symlink(dir + "nowhere.jpg", dir + "Test0.jpg");
     ASSERT_EQ(mkfifo((dir + "Test1.jpg").c_str(), 0600), 0);
     TMemoryStream bytes;
@@ -166,14 +199,12 @@ TEST(Compose, TrialNameSkipsEveryEntry) {
     for (auto& t : trials) t.join();
     std::sort(made.begin(), made.end());
     EXPECT_EQ(std::adjacent_find(made.begin(), made.end()), made.end());
-    fs::remove_all(dir);
 }
 
 // A trial that cannot write its file fails and leaves the picture as it was.
 TEST(Compose, TrialInAFolderThatCannotBeWritten) {
-    char pattern[] = "/tmp/vmk-trial-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    const std::string dir = std::string(pattern) + "/";
+    const TempFolder temp;
+    const std::string dir = temp.Path();
     std::ofstream(dir + "blocker") << "a file in the way";
     Pic picture = MakeGradient(16, 8);
     TBitmap working;
@@ -186,7 +217,6 @@ TEST(Compose, TrialInAFolderThatCannotBeWritten) {
     EXPECT_EQ(Listing(dir), std::vector<std::string>{"blocker"});
     EXPECT_EQ(ReadBytes(dir + "blocker").size(), 17u);
     EXPECT_GT(MeanError(working, *picture), 0.0);
-    fs::remove_all(dir);
 }
 
 // Offsets at the ends of the integer range draw nothing and touch nothing else.
@@ -209,9 +239,8 @@ TEST(Compose, ExtremeOffsetsDrawNothing) {
 // A JPEG result made a band of rows at a time is the one the working bitmap
 // gives, wherever the cover lies across the bands, whatever the source.
 TEST(Compose, JpegResultInBandsIsTheWholePicturesResult) {
-    char pattern[] = "/tmp/vmk-bands-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    const std::string dir = std::string(pattern) + "/";
+    const TempFolder temp;
+    const std::string dir = temp.Path();
     Pic photo = MakeGradient(53, 70);
     SaveJpeg(*photo, dir + "photo.jpg", 92);
     std::ofstream(dir + "turned.jpg", std::ios::binary) << [&] {
@@ -264,5 +293,4 @@ TEST(Compose, JpegResultInBandsIsTheWholePicturesResult) {
                 EXPECT_TRUE(out.Bytes() == whole(dir + name, s));
                 EXPECT_TRUE(working.GetEmpty());
             }
-    fs::remove_all(dir);
 }

@@ -24,6 +24,7 @@
 #include "app/MainForm.h"
 #include "app/Program.h"
 #include "core/FileUtils.h"
+#include "core/TempFolder.h"
 #include "support/Pictures.h"
 #include "tools/UserInput.h"
 #include "widgets/Dialogs.h"
@@ -51,10 +52,9 @@ public:
 class ScratchTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (std::filesystem::temp_directory_path() / "vmk-window-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        scratch = pattern;
-        dir_ = pattern + "/";
+        temp_ = std::make_unique<TempFolder>();
+        dir_ = temp_->Path();
+        scratch = dir_.substr(0, dir_.size() - 1);
         const char* store = std::getenv("VELLUMARK_REGISTRY");
         if (store) savedStore_ = store;
         hadStore_ = store != nullptr;
@@ -70,14 +70,14 @@ protected:
             setenv("VELLUMARK_REGISTRY", savedStore_.c_str(), 1);
         else
             unsetenv("VELLUMARK_REGISTRY");
-        std::error_code ec;
-        std::filesystem::remove_all(scratch, ec);
+        temp_.reset();
     }
 
     std::filesystem::path scratch;
     std::string dir_;  // the scratch folder, with its trailing "/"
 
 private:
+    std::unique_ptr<TempFolder> temp_;
     std::string savedStore_;
     bool hadStore_ = false;
 };
