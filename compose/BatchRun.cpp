@@ -23,9 +23,6 @@ struct TBatchRun::Slot {
 
 namespace {
 
-// Flushes what the run wrote to each folder's file system.
-void SyncFolders(const std::vector<std::string>&) {}
-
 // A key under which two spellings of one file meet: symbolic links and "..",
 // resolved as far as the path exists, and letter case ignored, since a
 // folder may lie on a file system that ignores it. Two different files that
@@ -266,13 +263,15 @@ void TBatchRun::Commit(int index) {
     changed_.notify_all();
     if (!entry.Accepted || !slot.failure) return;
     // As the one-thread run did: the folder first, even for a source that failed.
-    ForceDirectories(entry.Folder);
+    // A folder that cannot be made says nothing here: the failure is the source's.
+    static_cast<void>(ForceDirectories(entry.Folder));
     std::rethrow_exception(slot.failure);
 }
 
 void TBatchRun::WriteOne(int index, Slot& slot) {
     const TBatchEntry& entry = entries_[static_cast<size_t>(index)];
-    ForceDirectories(entry.Folder);
+    // A folder that cannot be made says nothing itself: the file then cannot be written.
+    static_cast<void>(ForceDirectories(entry.Folder));
     TSafeFileStream file(entry.Target);
     if (slot.lent)
         EncodeResult(*slot.lent, file, entry.Format, quality_);
@@ -280,7 +279,9 @@ void TBatchRun::WriteOne(int index, Slot& slot) {
         file.WriteBuffer(slot.encoded->Memory(), slot.encoded->GetSize());
     // A Cancel while the bytes went out: the temporary file goes, the target stays.
     CheckStop();
-    file.Commit();
+    // A file that replaces another is flushed before it does; new ones are
+    // flushed all at once when the run ends, one flush per file system.
+    file.Commit(TSafeFileStream::TFlush::WhenReplacing);
 }
 
 void TBatchRun::Write() {
@@ -334,7 +335,7 @@ void TBatchRun::Write() {
             hold.unlock();
             std::exception_ptr failure;
             try {
-                SyncFolders(folders);
+                SyncFileSystems(folders);
             } catch (...) {
                 failure = std::current_exception();
             }
