@@ -14,7 +14,7 @@ namespace vmk {
 namespace {
 
 constexpr size_t kStreamBufferSize = 4096;
-constexpr int kMaxScans = 1000;
+constexpr const char* kTooManyScans = "JPEG image has too many scans";
 
 uint64_t SteadyTicks() {
     const auto now = std::chrono::steady_clock::now().time_since_epoch();
@@ -166,12 +166,10 @@ uint64_t CodecTickCount() { return tickSource(); }
 void ReportCodecProgress(j_common_ptr codec) {
     auto* progress = reinterpret_cast<CodecProgress*>(codec->progress);
     if (progress == nullptr) return;
-    // The limits first: they hold whether or not anyone listens. A few hundred
-    // bytes can declare thousands of progressive scans, each a pass over the
-    // whole picture; real files have a dozen or so.
+    // The limits first: they hold whether or not anyone listens.
     if (codec->is_decompressor && reinterpret_cast<j_decompress_ptr>(codec)->input_scan_number > kMaxScans) {
         CodecContext& context = ContextOf(codec);
-        context.Park(std::make_exception_ptr(EJPEG("JPEG image has too many scans")));
+        context.Park(std::make_exception_ptr(EJPEG(kTooManyScans)));
         context.LeaveCodec();
     }
     // Reading a multi-scan file in, or writing one out, may take long inside a
@@ -220,6 +218,10 @@ namespace {
 }
 
 }  // namespace
+
+void CheckScanCount(const jpeg_decompress_struct& d) {
+    if (d.input_scan_number > kMaxScans) throw EJPEG(kTooManyScans);
+}
 
 void CheckJpegSize(int64_t width, int64_t height, int bytesPerPixel, int64_t codecBytes) {
     if (width <= 0 || height <= 0 || width > JPEG_MAX_DIMENSION || height > JPEG_MAX_DIMENSION ||

@@ -51,6 +51,13 @@ struct CodecProgress {
     JDIMENSION lastRow;
 };
 
+// The most scans a file may have. Real files have a dozen or so, while a few
+// hundred bytes can declare thousands, each a pass over the whole picture.
+constexpr int kMaxScans = 1000;
+
+// Refuses a file read past kMaxScans scans.
+void CheckScanCount(const jpeg_decompress_struct& d);
+
 // The monitor libjpeg calls, installed on every codec: refuses a file of too many
 // scans, leaves with EAbort when the thread is asked to stop, and forwards to the
 // owner's OnProgress (when there is one) at most every 500 ms and only when the

@@ -125,17 +125,25 @@ void TJpegRowReader::Start() {
     }
 }
 
-bool TJpegRowReader::StartShownPass() {
+int TJpegRowReader::ConsumeInput() {
+    // libjpeg calls no monitor while input is consumed for passes shown: the
+    // limits are kept here, between its calls.
     jpeg_decompress_struct& d = context_.D();
     CheckStop();
+    CheckScanCount(d);
     int status = 0;
     context_.Run([&] { status = jpeg_consume_input(&d); });
+    return status;
+}
+
+bool TJpegRowReader::StartShownPass() {
+    jpeg_decompress_struct& d = context_.D();
+    const int status = ConsumeInput();
     if (status == JPEG_REACHED_EOI || status == JPEG_SUSPENDED) return false;
     if (++shownPasses_ > kMaxShownPasses) {
-        context_.Run([&] {
-            while (!jpeg_input_complete(&d))
-                if (jpeg_consume_input(&d) == JPEG_SUSPENDED) break;
-        });
+        while (!jpeg_input_complete(&d))
+            if (ConsumeInput() == JPEG_SUSPENDED) break;
+        CheckScanCount(d);
         return false;
     }
     context_.Run([&] { jpeg_start_output(&d, d.input_scan_number); });

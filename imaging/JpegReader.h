@@ -92,6 +92,8 @@ public:
 private:
     const jpeg_decompress_struct& d() const { return context_.D(); }
     void PointRows();
+    // One step of jpeg_consume_input, the limits checked first.
+    int ConsumeInput();
 
     CodecContext context_;
     TMemoryStream& bytes_;

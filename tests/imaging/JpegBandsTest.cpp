@@ -199,6 +199,15 @@ TEST(JpegBands, TooManyScansAreRefusedOnBothPaths) {
     EXPECT_FALSE(edited);
     EXPECT_EQ(out.GetSize(), 0);
     EXPECT_EQ(WholeOutcome(many, 85, 16), "failed: JPEG image has too many scans");
+    // Showing passes reads the scans in one at a time, outside the codec's monitor.
+    auto shown = Loaded(many);
+    shown->SetShowPasses(true);
+    try {
+        shown->ToBitmap();
+        ADD_FAILURE() << "1001 scans shown";
+    } catch (const EJPEG& e) {
+        EXPECT_EQ(e.Message(), "JPEG image has too many scans");
+    }
 
     const std::vector<uint8_t> enough = MakeManyScanJpeg(1000);
     const BandOutcome banded = Banded(enough, 85);
