@@ -63,6 +63,7 @@ int main(int argc, char** argv) {
         {"two_components", {.width = 8, .height = 8, .twoComponents = true}},
     };
     std::vector<std::pair<std::string, std::vector<uint8_t>>> files;
+    files.reserve(recipes.size() + 2);
     for (const auto& [name, recipe] : recipes) files.emplace_back(name, vmk::testing::MakeJpeg(recipe));
     // More scans than the decoder takes: both paths must refuse it alike.
     files.emplace_back("many_scans", vmk::testing::MakeManyScanJpeg(1001, 8, 8));

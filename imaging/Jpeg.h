@@ -81,7 +81,9 @@ public:
     // instead of the picture. False, with nothing written, when the picture must
     // be whole for that: it is to be turned upright, its rows are not plain
     // colour (gray, CMYK or a palette), its passes are shown, or it is decoded
-    // already. Failures read as those of decoding and encoding would.
+    // already. The rows come through the row reader a whole decode uses, with
+    // the same limits: a file is refused here exactly as ToBitmap refuses it.
+    // A failure or a stop may leave the bytes written so far in out.
     using TBandEditor = std::function<void(TBitmap& band, int top)>;
     bool TranscodeInBands(TJPEGImage& source, TStream& out, const TBandEditor& edit);
 
