@@ -87,7 +87,7 @@ void TJpegRowReader::Open() {
     CheckJpegSize(d.output_width, d.output_height, bytesPerPixel, codecBytes);
 }
 
-bool TJpegRowReader::PlainColourRows() {
+bool TJpegRowReader::PlainColourRows() const {
     const jpeg_decompress_struct& d = context_.D();
     return d.out_color_space == JCS_EXT_BGR && !d.quantize_colors && !d.buffered_image;
 }

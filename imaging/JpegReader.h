@@ -31,6 +31,9 @@ struct TJPEGOptions {
     bool BlockSmoothing = true;
 };
 
+// In order: Open, then Start, the passes shown if any, ReadRows to the end of
+// the (final) pass, Finish. A codec failure or a limit is thrown as EJPEG (or
+// EOutOfMemory), a stop as EAbort.
 class TJpegRowReader {
 public:
     // Rows handed to libjpeg per call at most; it returns at most its own row group anyway.
@@ -47,7 +50,7 @@ public:
     void Open();
     // True when the rows come in one pass as a 24-bit bitmap holds them (blue,
     // green, red), so a band of them can be edited and encoded as it comes.
-    bool PlainColourRows();
+    bool PlainColourRows() const;
     // The colours to map to instead of the codec's own choice; only for 8-bit
     // colour output, between Open and Start.
     void UseColorMap(const TLogPalette& palette);
@@ -70,7 +73,6 @@ public:
     int ReadRows(TBitmap& target, int top, int maxRows = kRowBatch);
     // Ends the decompression: what a file missing rows fails with, it fails with here.
     void Finish();
-    void Close() noexcept { context_.Close(); }
 
     int Width() const { return static_cast<int>(d().output_width); }
     int Height() const { return static_cast<int>(d().output_height); }
