@@ -62,8 +62,16 @@ int main(int argc, char** argv) {
         {"restart", {.width = 32, .height = 32, .restartRows = 1}},
         {"two_components", {.width = 8, .height = 8, .twoComponents = true}},
     };
-    for (const auto& [name, recipe] : recipes) {
-        const auto bytes = vmk::testing::MakeJpeg(recipe);
+    std::vector<std::pair<std::string, std::vector<uint8_t>>> files;
+    files.reserve(recipes.size() + 2);
+    for (const auto& [name, recipe] : recipes) files.emplace_back(name, vmk::testing::MakeJpeg(recipe));
+    // More scans than the decoder takes: both paths must refuse it alike.
+    files.emplace_back("many_scans", vmk::testing::MakeManyScanJpeg(1001, 8, 8));
+    // The same with a last byte that asks for plain colour rows (the file's own
+    // last byte asks for gray), so the band path takes it too.
+    files.emplace_back("many_scans_colour", files.back().second);
+    files.back().second.push_back(0x00);
+    for (const auto& [name, bytes] : files) {
         Write(out / "jpeg" / (name + ".jpg"), bytes);
         std::vector<uint8_t> persisted(4);
         const auto size = static_cast<uint32_t>(bytes.size());

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <string>
 
+#include "core/Stop.h"
+
 namespace vmk::bmp {
 
 using detail::Raster;
@@ -194,6 +196,7 @@ void DecodeRle(const Header& h, const uint8_t* data, size_t size, Raster& out) {
         if (value == 0) {  // end of line
             x = 0;
             ++r;
+            if ((r & 15) == 0) CheckStop();
         } else if (value == 1) {  // end of bitmap
             break;
         } else if (value == 2) {  // delta
@@ -202,6 +205,7 @@ void DecodeRle(const Header& h, const uint8_t* data, size_t size, Raster& out) {
             const unsigned dy = rd.u8();
             x = std::min<int64_t>(x + dx, w);
             r += dy;
+            CheckStop();
         } else {  // absolute run of `value` pixels, padded to a 16-bit boundary
             const size_t bytes = four ? (value + 1) / 2 : value;
             const size_t padded = (bytes + 1) & ~size_t{1};
@@ -387,6 +391,8 @@ void ReadPixels(TStream& stream, const Header& h, const Channel* ch, int64_t sta
         // Rows of no pixels hold nothing to read; a few bytes may claim 2^31 of them.
         std::vector<uint8_t> line(direct ? 0 : static_cast<size_t>(stride));
         for (int64_t i = 0; i < h.height; ++i) {
+            // A worker asked to stop leaves within a band of rows.
+            if ((i & 15) == 0) CheckStop();
             const int y = static_cast<int>(h.topDown ? i : h.height - 1 - i);
             if (direct) {
                 ReadExactly(stream, out.Row(y), static_cast<size_t>(stride));
@@ -402,6 +408,7 @@ void ReadPixels(TStream& stream, const Header& h, const Channel* ch, int64_t sta
 }  // namespace
 
 void ReadBmp(TStream& stream, Raster& raster) {
+    CheckStop();
     const int64_t start = stream.GetPosition();
     const int64_t available = StreamBytesLeft(stream, start);
     std::vector<uint8_t> head;
@@ -434,6 +441,8 @@ void Put32(std::vector<uint8_t>& b, uint32_t v) {
 }  // namespace
 
 void WriteBmp(TStream& stream, const Raster& raster) {
+    // Asked to stop before the first byte: nothing is written.
+    CheckStop();
     const int bpp = BitsPerPixel(raster.format);
     // 32 bits with alpha get a version 5 header whose masks name the alpha
     // byte; without alpha the fourth byte is written as 0, which every reader
@@ -498,13 +507,17 @@ void WriteBmp(TStream& stream, const Raster& raster) {
     if (raster.format == TPixelFormat::pf32bit && !alpha) {
         std::vector<uint8_t> row(static_cast<size_t>(raster.stride));
         for (int y = raster.height - 1; y >= 0; --y) {
+            if ((y & 15) == 0) CheckStop();
             std::memcpy(row.data(), raster.Row(y), row.size());
             for (size_t i = 3; i < row.size(); i += 4) row[i] = 0;
             stream.WriteBuffer(row.data(), raster.stride);
         }
         return;
     }
-    for (int y = raster.height - 1; y >= 0; --y) stream.WriteBuffer(raster.Row(y), raster.stride);
+    for (int y = raster.height - 1; y >= 0; --y) {
+        if ((y & 15) == 0) CheckStop();
+        stream.WriteBuffer(raster.Row(y), raster.stride);
+    }
 }
 
 }  // namespace vmk::bmp

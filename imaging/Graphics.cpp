@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "core/FileUtils.h"
+#include "core/Stop.h"
 #include "imaging/BmpCodec.h"
 #include "imaging/Raster.h"
 
@@ -288,6 +289,8 @@ void CopyDirect(const Raster& src, Raster& dst, const Span& s, bool keyed, TColo
     const bool opaque = Bytes == 4 && dst.alpha;
     const auto kb = GetBValue(key), kg = GetGValue(key), kr = GetRValue(key);
     for (int j = 0; j < s.height; ++j) {
+        // A large cover on a worker: a stop is answered within a band of rows.
+        if ((j & 15) == 0) CheckStop();
         const uint8_t* sp = src.Row(static_cast<int>(s.srcY + j)) + static_cast<size_t>(s.srcX) * Bytes;
         uint8_t* dp = dst.Row(s.dstY + j) + static_cast<size_t>(s.dstX) * Bytes;
         if (!keyed) {
@@ -339,6 +342,7 @@ void TCanvas::Draw(int x, int y, TGraphic& graphic) {
         std::vector<uint8_t> skip(keyed ? static_cast<size_t>(s.width) : 0);
         auto matcher = MatcherFor(dst);
         for (int j = 0; j < s.height; ++j) {
+            if ((j & 15) == 0) CheckStop();
             detail::RowToColors(src, static_cast<int>(s.srcY + j), static_cast<int>(s.srcX), s.width, colors.data());
             if (keyed)
                 for (int i = 0; i < s.width; ++i) skip[static_cast<size_t>(i)] = colors[static_cast<size_t>(i)] == key;
@@ -381,6 +385,7 @@ void TCanvas::StretchDraw(const TRect& rect, TGraphic& graphic) {
         columns[static_cast<size_t>(i)] = static_cast<int>((s.srcX + i) * src.width / rectWidth);
     int loadedRow = -1;
     for (int j = 0; j < s.height; ++j) {
+        if ((j & 15) == 0) CheckStop();
         const int sy = static_cast<int>((s.srcY + j) * src.height / rectHeight);
         if (sy != loadedRow) {
             detail::RowToColors(src, sy, 0, src.width, line.data());

@@ -7,6 +7,8 @@
 
 #include <jerror.h>
 
+#include "core/Stop.h"
+
 namespace vmk {
 
 TJPEGOptions StartupOptions;
@@ -15,9 +17,7 @@ namespace {
 
 int screenBitsPerPixel = 24;
 
-constexpr int kQuantizedColors = 236;
-// Rows handed to libjpeg per call; it returns at most its own row group anyway.
-constexpr int kRowBatch = 16;
+constexpr int kRowBatch = TJpegRowReader::kRowBatch;
 
 HPALETTE PaletteFromColorMap(const jpeg_decompress_struct& d) {
     auto palette = std::make_shared<TLogPalette>();
@@ -256,65 +256,6 @@ void TJPEGImage::LoadJpegBytes(int64_t size, TStream& stream) {
 
 // --- decoding --------------------------------------------------------------------
 
-void TJPEGImage::OpenDecoder(CodecContext& context) const {
-    context.CreateDecompress();
-    TMemoryStream& source = *data_->JpegBytes;
-    source.SetPosition(0);
-    jpeg_decompress_struct& d = context.D();
-    context.Run([&] {
-        context.InstallSource(source);
-        jpeg_read_header(&d, TRUE);
-    });
-    CheckJpegSize(d.image_width, d.image_height);
-
-    d.scale_num = 1;
-    d.scale_denom = 1u << static_cast<unsigned>(options_.ReduceBy);
-    d.do_block_smoothing = options_.BlockSmoothing ? TRUE : FALSE;
-    const bool fourComponents = d.out_color_space == JCS_CMYK;
-    if (fourComponents) {
-        // libjpeg cannot turn CMYK into RGB itself: we take CMYK rows and convert.
-        d.quantize_colors = FALSE;
-    } else {
-        // Anything that is not gray comes out in our rows' blue, green, red order;
-        // a colour space libjpeg cannot convert fails here rather than overrunning.
-        if (options_.GrayOnly || d.out_color_space == JCS_GRAYSCALE)
-            d.out_color_space = JCS_GRAYSCALE;
-        else
-            d.out_color_space = JCS_EXT_BGR;
-        if (options_.OutputDepth == TJPEGOutputDepth::Depth8 || d.out_color_space == JCS_GRAYSCALE) {
-            d.quantize_colors = TRUE;
-            d.desired_number_of_colors = kQuantizedColors;
-        }
-    }
-    if (options_.DecodeSpeed == TJPEGDecodeSpeed::FavourSpeed) {
-        d.dct_method = JDCT_IFAST;
-        d.two_pass_quantize = FALSE;
-        d.dither_mode = JDITHER_ORDERED;
-    }
-    context.finalDctMethod = d.dct_method;
-    context.finalTwoPassQuantize = d.two_pass_quantize;
-    context.finalDitherMode = d.dither_mode;
-    boolean showPasses = FALSE;
-    if (options_.ShowPasses) context.Run([&] { showPasses = jpeg_has_multiple_scans(&d); });
-    if (showPasses) {
-        d.enable_2pass_quant = d.two_pass_quantize;
-        d.dct_method = JDCT_IFAST;
-        d.two_pass_quantize = FALSE;
-        d.dither_mode = JDITHER_ORDERED;
-        d.buffered_image = TRUE;
-    }
-    // Counted as Decode will hold it: one byte a pixel once quantised or gray.
-    const bool twoPassOutput = d.quantize_colors && d.out_color_components == 3 &&
-                               (d.buffered_image ? d.enable_2pass_quant : d.two_pass_quantize);
-    const int bytesPerPixel = d.quantize_colors || options_.GrayOnly || d.out_color_space == JCS_GRAYSCALE ? 1 : 3;
-    int64_t codecBytes = 0;
-    context.Run([&] {
-        jpeg_calc_output_dimensions(&d);
-        codecBytes = CodecWholeImageBytes(d, twoPassOutput);
-    });
-    CheckJpegSize(d.output_width, d.output_height, bytesPerPixel, codecBytes);
-}
-
 void TJPEGImage::TakeMarkers(const jpeg_decompress_struct& d) {
     TJPEGMarkers kept;
     for (jpeg_saved_marker_ptr m = d.marker_list; m != nullptr; m = m->next) {
@@ -334,12 +275,12 @@ void TJPEGImage::ComputeReducedSize() const {
         sizeStale_ = false;
         return;
     }
-    CodecContext context;
-    OpenDecoder(context);
-    reducedWidth_ = static_cast<int>(context.D().output_width);
-    reducedHeight_ = static_cast<int>(context.D().output_height);
+    TJpegRowReader reader(*data_->JpegBytes, options_);
+    reader.Open();
+    reducedWidth_ = reader.Width();
+    reducedHeight_ = reader.Height();
     boolean multiScan = FALSE;
-    context.Run([&] { multiScan = jpeg_has_multiple_scans(&context.D()); });
+    reader.Context().Run([&] { multiScan = jpeg_has_multiple_scans(&reader.D()); });
     multiScan_ = multiScan != FALSE;
     sizeStale_ = false;
 }
@@ -355,91 +296,74 @@ TBitmap& TJPEGImage::ToBitmap() {
     const std::shared_ptr<TJPEGData> data = data_;
     const std::shared_ptr<TBitmap> target = decoded_;
     TBitmap& bitmap = *target;
-    CodecContext context(this);
-    const RunOutcome outcome =
-        RunAndClose(context, "decoding", data->ImageWidth, data->ImageHeight, [&] { Decode(context, data, target); });
+    TJpegRowReader reader(*data->JpegBytes, options_, this);
+    const RunOutcome outcome = RunAndClose(reader.Context(), "decoding", data->ImageWidth, data->ImageHeight,
+                                           [&] { Decode(reader, data, target); });
     // Rows kept from a failed or cancelled decode are turned too, so what is
     // shown never changes its shape later.
     OrientUpright(bitmap, data_->Orientation);
     ReportEnd(outcome.Done(), GetPaletteModified());
     if (GetPaletteModified()) Changed();
+    // Stopped from outside rather than by a progress handler: the work is to
+    // end, and rows cut short must not be taken for the picture later.
+    if (outcome.cancelled && StopRequested()) {
+        if (decoded_ == target) DropBitmap();
+        throw EAbort("Operation aborted");
+    }
     outcome.RethrowFailure();
     // Replaced from a progress handler: what the picture holds now is what counts.
     if (data_ != data || decoded_ != target) return ToBitmap();
     return bitmap;
 }
 
-// What the stages of one decode share: the codec, the bitmap it writes and the
-// rows handed to libjpeg.
+// What the stages of one decode share: the reader and the bitmap it fills.
 struct TJPEGImage::DecodeState {
-    DecodeState(CodecContext& codec, TBitmap& target, const TJPEGOptions& options)
-        : context(codec),
-          d(codec.D()),
+    DecodeState(TJpegRowReader& rowReader, TBitmap& target, const TJPEGOptions& options)
+        : reader(rowReader),
+          d(rowReader.D()),
           bitmap(target),
-          fourComponents(d.out_color_space == JCS_CMYK),
+          fourComponents(rowReader.FourComponents()),
           toGray(fourComponents && options.GrayOnly),
           eightBit((!fourComponents &&
                     (options.OutputDepth == TJPEGOutputDepth::Depth8 || d.out_color_space == JCS_GRAYSCALE)) ||
                    toGray) {}
 
-    // Row addresses are taken afresh for every call (GetScanline unshares the
-    // raster): a copy of the bitmap made meanwhile keeps its own rows.
-    void PointRows() {
-        for (JDIMENSION i = 0; i < batchCount; ++i) rows[i] = bitmap.GetScanline(static_cast<int>(batchRow + i));
-    }
-
-    // Stores output rows from the codec's current row until the pass ends.
+    // Stores rows from the reader's current row until the pass ends.
     void StoreRows() {
-        while (d.output_scanline < d.output_height) {
-            batchRow = d.output_scanline;
-            batchCount = fourComponents ? 1 : std::min<JDIMENSION>(kRowBatch, d.output_height - batchRow);
-            if (!fourComponents) PointRows();
-            JDIMENSION got = 0;
-            context.Run([&] { got = jpeg_read_scanlines(&d, fourComponents ? inkRow : rows, batchCount); });
-            if (got == 0) break;  // cannot happen with a source that never suspends
-            if (fourComponents)
-                ConvertCmykRow(inkRow[0], bitmap.GetScanline(static_cast<int>(batchRow)), d.output_width, invertedInks,
-                               toGray);
-        }
+        while (!reader.PassDone()) reader.ReadRows(bitmap, 0);
     }
 
-    CodecContext& context;
+    TJpegRowReader& reader;
     jpeg_decompress_struct& d;
     TBitmap& bitmap;
     const bool fourComponents;
     const bool toGray;
     const bool eightBit;
     bool paletteWanted = true;
-    bool invertedInks = false;
     TPixelFormat format = TPixelFormat::pfDevice;
-    JSAMPARRAY inkRow = nullptr;
-    JSAMPROW rows[kRowBatch] = {};
-    JDIMENSION batchRow = 0;
-    JDIMENSION batchCount = 0;
 };
 
-void TJPEGImage::Decode(CodecContext& context, const std::shared_ptr<TJPEGData>& data,
+void TJPEGImage::Decode(TJpegRowReader& reader, const std::shared_ptr<TJPEGData>& data,
                         const std::shared_ptr<TBitmap>& target) {
-    OpenDecoder(context);
-    DecodeState state(context, *target, options_);
+    reader.Open();
+    DecodeState state(reader, *target, options_);
     StartDecode(state);
-    // A progress handler runs inside jpeg_read_scanlines, after the rows were
-    // handed over: point them again, and stop when the picture is not ours to
-    // write any more.
-    context.AfterProgress = [&] {
+    // A progress handler runs inside the codec, after the rows were handed over:
+    // stop when the picture is not ours to write any more (the reader then
+    // points the rows afresh).
+    reader.AfterProgress = [&] {
         const jpeg_decompress_struct& d = state.d;
         const TBitmap& bitmap = state.bitmap;
         if (data_ != data || decoded_ != target || bitmap.Width() != static_cast<int>(d.output_width) ||
             bitmap.Height() != static_cast<int>(d.output_height) || bitmap.GetPixelFormat() != state.format)
             throw EAbort("Operation aborted");
-        if (!state.fourComponents) state.PointRows();
     };
-    if (state.d.buffered_image) ShowDecodePasses(state);
+    if (reader.ShowsPasses()) ShowDecodePasses(state);
     FinishDecode(state);
 }
 
 void TJPEGImage::StartDecode(DecodeState& state) {
-    CodecContext& context = state.context;
+    TJpegRowReader& reader = state.reader;
     jpeg_decompress_struct& d = state.d;
     TBitmap& bitmap = state.bitmap;
     bitmap.FreeImage();
@@ -452,20 +376,8 @@ void TJPEGImage::StartDecode(DecodeState& state) {
         if (options_.OutputDepth == TJPEGOutputDepth::Depth8 && d.quantize_colors &&
             d.out_color_space != JCS_GRAYSCALE) {
             const HPALETTE palette = pendingPalette_;
-            const int count = static_cast<int>(std::min<size_t>(palette->Entries.size(), 256));
-            if (count > 0) {
-                context.Run([&] {
-                    JSAMPARRAY map = (*d.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&d), JPOOL_IMAGE,
-                                                            static_cast<JDIMENSION>(count), 3);
-                    for (int i = 0; i < count; ++i) {
-                        const TPaletteEntry& entry = palette->Entries[static_cast<size_t>(i)];
-                        map[0][i] = entry.Blue;
-                        map[1][i] = entry.Green;
-                        map[2][i] = entry.Red;
-                    }
-                    d.colormap = map;
-                    d.actual_number_of_colors = count;
-                });
+            if (!palette->Entries.empty()) {
+                reader.UseColorMap(*palette);
                 bitmap.SetPalette(palette);
                 state.paletteWanted = false;
             }
@@ -474,24 +386,12 @@ void TJPEGImage::StartDecode(DecodeState& state) {
         }
     }
 
-    context.Run([&] { jpeg_start_decompress(&d); });
-
-    // What libjpeg hands us per pixel must be exactly what a bitmap row holds.
-    const int expected = state.fourComponents ? 4 : (d.quantize_colors ? 1 : 3);
-    if (d.output_components != expected) throw EJPEG("JPEG error #" + std::to_string(JERR_CONVERSION_NOTIMPL));
+    reader.Start();
 
     bitmap.FreeImage();
-    bitmap.SetSize(static_cast<int>(d.output_width), static_cast<int>(d.output_height));
+    bitmap.SetSize(reader.Width(), reader.Height());
     if (state.toGray) bitmap.SetPalette(GrayPalette());
-    state.invertedInks = d.saw_Adobe_marker != FALSE;
     state.format = bitmap.GetPixelFormat();
-
-    if (state.fourComponents) {
-        context.Run([&] {
-            state.inkRow =
-                (*d.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&d), JPOOL_IMAGE, d.output_width * 4, 1);
-        });
-    }
 }
 
 void TJPEGImage::TakeColorMap(DecodeState& state) {
@@ -502,47 +402,21 @@ void TJPEGImage::TakeColorMap(DecodeState& state) {
 }
 
 void TJPEGImage::ShowDecodePasses(DecodeState& state) {
-    CodecContext& context = state.context;
-    jpeg_decompress_struct& d = state.d;
-    // A hostile file may hold thousands of scans; show at most this many.
-    constexpr int kMaxShownPasses = 100;
-    int shown = 0;
-    for (;;) {
-        int status = 0;
-        context.Run([&] { status = jpeg_consume_input(&d); });
-        if (status == JPEG_REACHED_EOI || status == JPEG_SUSPENDED) break;
-        if (++shown > kMaxShownPasses) {
-            context.Run([&] {
-                while (!jpeg_input_complete(&d))
-                    if (jpeg_consume_input(&d) == JPEG_SUSPENDED) break;
-            });
-            break;
-        }
-        context.Run([&] { jpeg_start_output(&d, d.input_scan_number); });
-        if (context.ProgressRecord().pub.completed_passes == 0) TakeColorMap(state);
+    TJpegRowReader& reader = state.reader;
+    while (reader.StartShownPass()) {
+        if (reader.CompletedPasses() == 0) TakeColorMap(state);
         state.StoreRows();
-        context.Run([&] { jpeg_finish_output(&d); });
+        reader.FinishShownPass();
     }
-    d.dct_method = context.finalDctMethod;
-    d.dither_mode = context.finalDitherMode;
-    // A given palette stays the colour map of the final pass too.
-    if (context.finalTwoPassQuantize && state.paletteWanted) {
-        d.two_pass_quantize = TRUE;
-        d.colormap = nullptr;
-    }
-    context.Run([&] { jpeg_start_output(&d, d.input_scan_number); });
+    reader.StartFinalPass(state.paletteWanted);
 }
 
 void TJPEGImage::FinishDecode(DecodeState& state) {
-    CodecContext& context = state.context;
+    TJpegRowReader& reader = state.reader;
     jpeg_decompress_struct& d = state.d;
-    if (!d.buffered_image || context.finalTwoPassQuantize) TakeColorMap(state);
-    state.batchRow = state.batchCount = 0;
+    if (!d.buffered_image || reader.Context().finalTwoPassQuantize) TakeColorMap(state);
     state.StoreRows();
-    context.Run([&] {
-        if (d.buffered_image) jpeg_finish_output(&d);
-        jpeg_finish_decompress(&d);
-    });
+    reader.Finish();
 
     if (state.fourComponents && !state.toGray && options_.OutputDepth == TJPEGOutputDepth::Depth8)
         state.bitmap.SetPixelFormat(TPixelFormat::pf8bit);
@@ -554,7 +428,17 @@ void TJPEGImage::EnsureCompressed() {
     if (!data_->JpegBytes) EncodeBitmap();
 }
 
+void TJPEGImage::CheckEncodable() const {
+    const int width = decoded_ ? decoded_->Width() : 0;
+    const int height = decoded_ ? decoded_->Height() : 0;
+    if (width == 0 || height == 0)
+        throw EJPEG("JPEG image cannot be empty: " + std::to_string(width) + " x " + std::to_string(height) +
+                    " pixels");
+}
+
 bool TJPEGImage::EncodeBitmap() {
+    CheckEncodable();
+    CheckStop();
     CodecContext context(this);
     context.CreateCompress();
     if (data_->JpegBytes) ReplaceData();
@@ -564,7 +448,6 @@ bool TJPEGImage::EncodeBitmap() {
     const std::shared_ptr<TJPEGData> data = data_;
     TMemoryStream& target = *data->JpegBytes;
     context.Run([&] { context.InstallDestination(target); });
-    if (!decoded_ || decoded_->Width() == 0 || decoded_->Height() == 0) return true;
 
     jpeg_compress_struct& c = context.C();
     const int width = decoded_->Width();
@@ -597,18 +480,22 @@ bool TJPEGImage::EncodeBitmap() {
     };
     const RunOutcome outcome = RunAndClose(context, "encoding", width, height, [&] {
         StartEncoder(context);
-        context.Run([&] {
-            while (c.next_scanline < c.image_height) {
+        while (c.next_scanline < c.image_height) {
+            // Between codec calls, in our own frame: the place to answer a stop.
+            CheckStop();
+            JDIMENSION written = 0;
+            context.Run([&] {
                 JSAMPROW batch[kRowBatch];
                 const JDIMENSION row = c.next_scanline;
                 const JDIMENSION count = std::min<JDIMENSION>(kRowBatch, c.image_height - row);
                 for (JDIMENSION i = 0; i < count; ++i)
                     // libjpeg only reads input rows; its API merely lacks const.
                     batch[i] = const_cast<JSAMPROW>(firstRow + static_cast<ptrdiff_t>(row + i) * rowStep);
-                if (jpeg_write_scanlines(&c, batch, count) == 0) break;
-            }
-            jpeg_finish_compress(&c);
-        });
+                written = jpeg_write_scanlines(&c, batch, count);
+            });
+            if (written == 0) break;
+        }
+        context.Run([&] { jpeg_finish_compress(&c); });
     });
     const bool replaced = data_ != data;
     // Half-written bytes must never be saved later.
@@ -659,25 +546,24 @@ bool TJPEGImage::TranscodeInBands(TJPEGImage& source, TStream& out, const TBandE
         return false;
     bool whole = false;
     std::exception_ptr encodeFailure;
-    CodecContext reading;
-    const RunOutcome decoding = RunAndClose(reading, "decoding", data->ImageWidth, data->ImageHeight, [&] {
-        source.OpenDecoder(reading);
-        jpeg_decompress_struct& d = reading.D();
-        if (d.out_color_space != JCS_EXT_BGR || d.quantize_colors || d.buffered_image) {
+    // The reader a whole decode of source uses, its limits included; only the
+    // progress reports are left out.
+    TJpegRowReader reader(*data->JpegBytes, source.options_);
+    const RunOutcome decoding = RunAndClose(reader.Context(), "decoding", data->ImageWidth, data->ImageHeight, [&] {
+        reader.Open();
+        if (!reader.PlainColourRows()) {
             whole = true;
             return;
         }
-        reading.Run([&] { jpeg_start_decompress(&d); });
-        // As a whole decode insists: three bytes a pixel, as a bitmap row holds them.
-        if (d.output_components != 3) throw EJPEG("JPEG error #" + std::to_string(JERR_CONVERSION_NOTIMPL));
+        reader.Start();
         std::exception_ptr readFailure;
         try {
-            EncodeBands(reading, out, edit, readFailure);
+            EncodeBands(reader, out, edit, readFailure);
         } catch (...) {
             encodeFailure = std::current_exception();
         }
         if (readFailure) std::rethrow_exception(readFailure);
-        if (!encodeFailure) reading.Run([&] { jpeg_finish_decompress(&d); });
+        if (!encodeFailure) reader.Finish();
     });
     if (whole) return false;
     decoding.RethrowFailure();
@@ -687,18 +573,17 @@ bool TJPEGImage::TranscodeInBands(TJPEGImage& source, TStream& out, const TBandE
     return true;
 }
 
-void TJPEGImage::EncodeBands(CodecContext& reading, TStream& out, const TBandEditor& edit,
+void TJPEGImage::EncodeBands(TJpegRowReader& reader, TStream& out, const TBandEditor& edit,
                              std::exception_ptr& readFailure) {
-    jpeg_decompress_struct& d = reading.D();
-    const int width = static_cast<int>(d.output_width);
-    const int height = static_cast<int>(d.output_height);
+    const int width = reader.Width();
+    const int height = reader.Height();
     CodecContext writing;
     writing.CreateCompress();
     const RunOutcome encoding = RunAndClose(writing, "encoding", width, height, [&] {
         jpeg_compress_struct& c = writing.C();
         writing.Run([&] { writing.InstallDestination(out); });
-        c.image_width = d.output_width;
-        c.image_height = d.output_height;
+        c.image_width = static_cast<JDIMENSION>(width);
+        c.image_height = static_cast<JDIMENSION>(height);
         c.input_components = 3;
         c.in_color_space = JCS_EXT_BGR;
         SetUpEncoder(writing);
@@ -706,31 +591,20 @@ void TJPEGImage::EncodeBands(CodecContext& reading, TStream& out, const TBandEdi
         TBitmap band;
         band.SetPixelFormat(TPixelFormat::pf24bit);
         JSAMPROW rows[kRowBatch];
-        while (d.output_scanline < d.output_height) {
-            const int top = static_cast<int>(d.output_scanline);
+        while (!reader.PassDone()) {
+            const int top = reader.Row();
             const int count = std::min(kRowBatch, height - top);
             if (band.Width() != width || band.Height() != count) band.SetSize(width, count);
-            const auto pointRows = [&] {
-                for (int i = 0; i < count; ++i) rows[i] = band.GetScanline(i);
-            };
-            pointRows();
             try {
-                for (int got = 0; got < count;) {
-                    JDIMENSION n = 0;
-                    reading.Run([&] {
-                        n = jpeg_read_scanlines(&d, rows + got, static_cast<JDIMENSION>(count - got));
-                        // Cannot happen with a source that never suspends; the codec
-                        // then reports the rows missing, as a whole decode would.
-                        if (n == 0) jpeg_finish_decompress(&d);
-                    });
-                    got += static_cast<int>(n);
-                }
+                for (int got = 0; got < count;) got += reader.ReadRows(band, top, count - got);
             } catch (...) {
                 readFailure = std::current_exception();
                 return;
             }
             edit(band, top);
-            pointRows();  // an edit may have given the band a raster of its own
+            // An edit may have given the band a raster of its own.
+            for (int i = 0; i < count; ++i) rows[i] = band.GetScanline(i);
+            CheckStop();
             writing.Run([&] { jpeg_write_scanlines(&c, rows, static_cast<JDIMENSION>(count)); });
         }
         writing.Run([&] { jpeg_finish_compress(&c); });

@@ -10,23 +10,9 @@
 #include "imaging/Exif.h"
 #include "imaging/Graphics.h"
 #include "imaging/JpegCodec.h"
+#include "imaging/JpegReader.h"
 
 namespace vmk {
-
-enum class TJPEGOutputDepth : uint8_t { Depth24 = 0, Depth8 = 1 };
-enum class TJPEGDecodeSpeed : uint8_t { FavourQuality = 0, FavourSpeed = 1 };
-enum class TJPEGReduceBy : uint8_t { ReduceNone = 0, ReduceHalf = 1, ReduceQuarter = 2, ReduceEighth = 3 };
-
-struct TJPEGOptions {
-    uint8_t SaveQuality = 90;  // 1..100; the codec takes 0 as 1 and above 100 as 100
-    bool GrayOnly = false;
-    TJPEGDecodeSpeed DecodeSpeed = TJPEGDecodeSpeed::FavourQuality;
-    TJPEGOutputDepth OutputDepth = TJPEGOutputDepth::Depth24;
-    bool ShowPasses = false;
-    bool MultiScan = false;
-    TJPEGReduceBy ReduceBy = TJPEGReduceBy::ReduceNone;
-    bool BlockSmoothing = true;
-};
 
 // Options every new TJPEGImage starts with.
 extern TJPEGOptions StartupOptions;
@@ -95,7 +81,9 @@ public:
     // instead of the picture. False, with nothing written, when the picture must
     // be whole for that: it is to be turned upright, its rows are not plain
     // colour (gray, CMYK or a palette), its passes are shown, or it is decoded
-    // already. Failures read as those of decoding and encoding would.
+    // already. The rows come through the row reader a whole decode uses, with
+    // the same limits: a file is refused here exactly as ToBitmap refuses it.
+    // A failure or a stop may leave the bytes written so far in out.
     using TBandEditor = std::function<void(TBitmap& band, int top)>;
     bool TranscodeInBands(TJPEGImage& source, TStream& out, const TBandEditor& edit);
 
@@ -131,21 +119,23 @@ private:
 
     void LoadJpegBytes(int64_t size, TStream& stream);
     void TakeMarkers(const jpeg_decompress_struct& d);
-    void OpenDecoder(CodecContext& context) const;
-    void Decode(CodecContext& context, const std::shared_ptr<TJPEGData>& data, const std::shared_ptr<TBitmap>& target);
+    void Decode(TJpegRowReader& reader, const std::shared_ptr<TJPEGData>& data, const std::shared_ptr<TBitmap>& target);
     // The stages of Decode: bitmap and colour map set up and decompression
     // started; the passes shown while a multi-scan file arrives; the final pass.
     void StartDecode(DecodeState& state);
     void ShowDecodePasses(DecodeState& state);
     void FinishDecode(DecodeState& state);
     void TakeColorMap(DecodeState& state);
+    // Nothing to encode (no picture, or one of no rows or columns) is refused:
+    // zero bytes are no JPEG file.
+    void CheckEncodable() const;
     bool EncodeBitmap();
     // The encoder as this picture saves: its quality, gray and scan choices; then
     // the start of the file with the kept markers after libjpeg's own header.
     void SetUpEncoder(CodecContext& context);
     void StartEncoder(CodecContext& context) const;
-    // The band loop of TranscodeInBands, on a decoder already started.
-    void EncodeBands(CodecContext& reading, TStream& out, const TBandEditor& edit, std::exception_ptr& readFailure);
+    // The band loop of TranscodeInBands, on a reader already started.
+    void EncodeBands(TJpegRowReader& reader, TStream& out, const TBandEditor& edit, std::exception_ptr& readFailure);
     // The closing report of a decode or encode: 100 when it ran to the end, else 0.
     void ReportEnd(bool done, bool redrawNow);
     void ComputeReducedSize() const;

@@ -7,12 +7,14 @@
 
 #include <jerror.h>
 
+#include "core/Stop.h"
+
 namespace vmk {
 
 namespace {
 
 constexpr size_t kStreamBufferSize = 4096;
-constexpr int kMaxScans = 1000;
+constexpr const char* kTooManyScans = "JPEG image has too many scans";
 
 uint64_t SteadyTicks() {
     const auto now = std::chrono::steady_clock::now().time_since_epoch();
@@ -163,14 +165,21 @@ uint64_t CodecTickCount() { return tickSource(); }
 
 void ReportCodecProgress(j_common_ptr codec) {
     auto* progress = reinterpret_cast<CodecProgress*>(codec->progress);
-    if (progress == nullptr || progress->owner == nullptr) return;
-    // A few hundred bytes can declare thousands of progressive scans, each a pass
-    // over the whole picture; real files have a dozen or so.
+    if (progress == nullptr) return;
+    // The limits first: they hold whether or not anyone listens.
     if (codec->is_decompressor && reinterpret_cast<j_decompress_ptr>(codec)->input_scan_number > kMaxScans) {
         CodecContext& context = ContextOf(codec);
-        context.Park(std::make_exception_ptr(EJPEG("JPEG image has too many scans")));
+        context.Park(std::make_exception_ptr(EJPEG(kTooManyScans)));
         context.LeaveCodec();
     }
+    // Reading a multi-scan file in, or writing one out, may take long inside a
+    // single codec call: a stop is answered from here too.
+    if (StopRequested()) {
+        CodecContext& context = ContextOf(codec);
+        context.Park(std::make_exception_ptr(EAbort("Operation aborted")));
+        context.LeaveCodec();
+    }
+    if (progress->owner == nullptr) return;
     const uint64_t now = CodecTickCount();
     if (now - progress->lastTime < 500) return;
     const uint64_t previous = progress->lastTime;
@@ -210,6 +219,10 @@ namespace {
 
 }  // namespace
 
+void CheckScanCount(const jpeg_decompress_struct& d) {
+    if (d.input_scan_number > kMaxScans) throw EJPEG(kTooManyScans);
+}
+
 void CheckJpegSize(int64_t width, int64_t height, int bytesPerPixel, int64_t codecBytes) {
     if (width <= 0 || height <= 0 || width > JPEG_MAX_DIMENSION || height > JPEG_MAX_DIMENSION ||
         width * height > kMaxPixels)
@@ -247,7 +260,6 @@ CodecContext::CodecContext(TGraphic* progressOwner) {
     progress_.owner = progressOwner;
     // As though 0 had been reported: the start report already said so.
     progress_.lastPercent = 0;
-    hasProgress_ = progressOwner != nullptr;
 }
 
 CodecContext::~CodecContext() { Close(); }
@@ -262,7 +274,8 @@ void CodecContext::CreateDecompress() {
     // before decoding; should libjpeg still reach it, it asks for the backing
     // store it does not have, and that reads as "too large" (see Fail).
     d_.mem->max_memory_to_use = static_cast<long>(kMaxPictureBytes);
-    if (hasProgress_) d_.progress = &progress_.pub;
+    // Always on: the monitor also keeps the limits and answers a stop.
+    d_.progress = &progress_.pub;
 }
 
 void CodecContext::CreateCompress() {
@@ -272,7 +285,7 @@ void CodecContext::CreateCompress() {
     Run([this] { jpeg_CreateCompress(&c_, JPEG_LIB_VERSION, sizeof(c_)); });
     c_.client_data = this;
     c_.mem->max_memory_to_use = static_cast<long>(kMaxPictureBytes);
-    if (hasProgress_) c_.progress = &progress_.pub;
+    c_.progress = &progress_.pub;
 }
 
 void CodecContext::Close() noexcept {

@@ -51,8 +51,17 @@ struct CodecProgress {
     JDIMENSION lastRow;
 };
 
-// The monitor libjpeg calls; forwards to the owner's OnProgress at most every
-// 500 ms and only when the whole percent changes.
+// The most scans a file may have. Real files have a dozen or so, while a few
+// hundred bytes can declare thousands, each a pass over the whole picture.
+constexpr int kMaxScans = 1000;
+
+// Refuses a file read past kMaxScans scans.
+void CheckScanCount(const jpeg_decompress_struct& d);
+
+// The monitor libjpeg calls, installed on every codec: refuses a file of too many
+// scans, leaves with EAbort when the thread is asked to stop, and forwards to the
+// owner's OnProgress (when there is one) at most every 500 ms and only when the
+// whole percent changes.
 void ReportCodecProgress(j_common_ptr codec);
 
 // The most memory one picture may cost: its decoded raster plus what libjpeg
@@ -74,7 +83,8 @@ int64_t CodecWholeImageBytes(jpeg_decompress_struct& d, bool twoPassOutput);
 
 class CodecContext {
 public:
-    // owner receives running progress reports; null for none.
+    // owner receives running progress reports; null for none. The progress
+    // monitor is installed either way: it keeps the scan limit and the stop flag.
     explicit CodecContext(TGraphic* progressOwner = nullptr);
     ~CodecContext();
     CodecContext(const CodecContext&) = delete;
@@ -99,8 +109,10 @@ public:
     void InstallDestination(TStream& stream);
 
     jpeg_decompress_struct& D() { return d_; }
+    const jpeg_decompress_struct& D() const { return d_; }
     jpeg_compress_struct& C() { return c_; }
     CodecProgress& ProgressRecord() { return progress_; }
+    const CodecProgress& ProgressRecord() const { return progress_; }
 
     // Final-pass settings kept by the decoder while passes are shown.
     J_DCT_METHOD finalDctMethod = JDCT_ISLOW;
@@ -130,7 +142,6 @@ private:
     CodecProgress progress_{};
     jpeg_decompress_struct d_{};
     jpeg_compress_struct c_{};
-    bool hasProgress_ = false;
     bool isDecompress_ = false;
     bool created_ = false;
     std::exception_ptr pending_;

@@ -180,3 +180,38 @@ TEST(JpegBands, AnEditThatFailsOrStopsEndsTheEncode) {
         EXPECT_EQ(bands, 2);
     }
 }
+
+// A file of more scans than the decoder takes is refused alike on both paths,
+// though nobody listens to the band path's progress; one within the limit gives
+// the same bytes on both.
+TEST(JpegBands, TooManyScansAreRefusedOnBothPaths) {
+    const std::vector<uint8_t> many = MakeManyScanJpeg(1001);
+    auto source = Loaded(many);
+    TJPEGImage writer;
+    TMemoryStream out;
+    bool edited = false;
+    try {
+        writer.TranscodeInBands(*source, out, [&](TBitmap&, int) { edited = true; });
+        ADD_FAILURE() << "the band path took " << many.size() << " bytes of 1001 scans";
+    } catch (const EJPEG& e) {
+        EXPECT_EQ(e.Message(), "JPEG image has too many scans");
+    }
+    EXPECT_FALSE(edited);
+    EXPECT_EQ(out.GetSize(), 0);
+    EXPECT_EQ(WholeOutcome(many, 85, 16), "failed: JPEG image has too many scans");
+    // Showing passes reads the scans in one at a time, outside the codec's monitor.
+    auto shown = Loaded(many);
+    shown->SetShowPasses(true);
+    try {
+        shown->ToBitmap();
+        ADD_FAILURE() << "1001 scans shown";
+    } catch (const EJPEG& e) {
+        EXPECT_EQ(e.Message(), "JPEG image has too many scans");
+    }
+
+    const std::vector<uint8_t> enough = MakeManyScanJpeg(1000);
+    const BandOutcome banded = Banded(enough, 85);
+    EXPECT_TRUE(banded.banded);
+    EXPECT_EQ(banded.result.substr(0, 2), "\xFF\xD8");
+    EXPECT_TRUE(banded.result == WholeOutcome(enough, 85, 16)) << banded.result.substr(0, 80);
+}

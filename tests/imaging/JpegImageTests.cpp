@@ -345,12 +345,36 @@ TEST_F(JpegImageTest, GrayOnlyAndMultiScanShapeTheEncodedFile) {
     EXPECT_EQ(back.ToBitmap().GetPixelFormat(), TPixelFormat::pf8bit);
 }
 
-TEST_F(JpegImageTest, AnEmptyPictureSavesNothingAndThenIsNotEmpty) {
-    TJPEGImage image;
-    EXPECT_TRUE(image.GetEmpty());
-    EXPECT_EQ(image.GetWidth(), 0);
-    EXPECT_TRUE(Save(image).empty());
-    EXPECT_FALSE(image.GetEmpty());
+// Zero bytes are no JPEG file: a picture of no rows or no columns (a BMP of
+// 0 x 5 pixels, say) is refused, and nothing is written.
+TEST_F(JpegImageTest, AnEmptyPictureIsRefusedAndNothingWritten) {
+    TJPEGImage never;
+    EXPECT_TRUE(never.GetEmpty());
+    EXPECT_EQ(never.GetWidth(), 0);
+    const std::pair<int, int> sizes[] = {{0, 5}, {5, 0}, {0, 0}};
+    for (const auto& [width, height] : sizes) {
+        TBitmap bitmap;
+        bitmap.SetPixelFormat(TPixelFormat::pf24bit);
+        bitmap.SetSize(width, height);
+        TJPEGImage image;
+        image.Assign(bitmap);
+        TMemoryStream out;
+        try {
+            image.SaveToStream(out);
+            ADD_FAILURE() << width << " x " << height << " saved";
+        } catch (const EJPEG& e) {
+            EXPECT_EQ(e.Message(), "JPEG image cannot be empty: " + std::to_string(width) + " x " +
+                                       std::to_string(height) + " pixels");
+        }
+        EXPECT_EQ(out.GetSize(), 0);
+        // Refused again, never saved as the zero bytes of a first try.
+        EXPECT_THROW(image.SaveToStream(out), EJPEG);
+        EXPECT_EQ(out.GetSize(), 0);
+    }
+    TMemoryStream out;
+    EXPECT_THROW(never.SaveToStream(out), EJPEG);
+    EXPECT_EQ(out.GetSize(), 0);
+    EXPECT_TRUE(never.GetEmpty());
     // Bytes present but none of them: decoding says the input is empty.
     TJPEGImage zero;
     Load(zero, {});

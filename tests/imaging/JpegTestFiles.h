@@ -3,6 +3,7 @@
 // JPEG files made on the spot with libjpeg, so every variant the tests need is
 // known exactly: what was written and what must come back.
 
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -97,6 +98,40 @@ inline std::vector<uint8_t> MakeJpeg(const JpegRecipe& recipe) {
     jpeg_destroy_compress(&c);
     std::free(buffer);
     return bytes;
+}
+
+// A progressive file whose last scan comes scanCount - (its own scans) more
+// times before the end marker, so it holds scanCount scans in all. The decoder
+// takes a repeated scan with a warning only, as it would from a hostile file: a
+// few kilobytes that ask for a pass over the picture per scan.
+inline std::vector<uint8_t> MakeManyScanJpeg(int scanCount, int width = 16, int height = 16) {
+    const std::vector<uint8_t> bytes = MakeJpeg({.width = width, .height = height, .layout = Layout::Progressive});
+    // Walk the segments to the scans: each SOS header, then entropy-coded data
+    // up to the next marker that is neither a stuffed 0xFF nor a restart.
+    size_t at = 2, lastScan = 0;
+    int scans = 0;
+    while (at + 4 <= bytes.size() && bytes[at] == 0xFF) {
+        const uint8_t code = bytes[at + 1];
+        if (code == 0xD9) break;
+        const size_t length = (size_t{bytes[at + 2]} << 8) | bytes[at + 3];
+        size_t next = at + 2 + length;
+        if (code == 0xDA) {
+            lastScan = at;
+            ++scans;
+            while (next + 1 < bytes.size() &&
+                   !(bytes[next] == 0xFF && bytes[next + 1] != 0 && (bytes[next + 1] < 0xD0 || bytes[next + 1] > 0xD7)))
+                ++next;
+        }
+        at = next;
+    }
+    if (lastScan == 0 || at + 2 != bytes.size()) std::abort();  // MakeJpeg's own layout changed
+    std::vector<uint8_t> result(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(at));
+    for (int i = scans; i < scanCount; ++i)
+        result.insert(result.end(), bytes.begin() + static_cast<std::ptrdiff_t>(lastScan),
+                      bytes.begin() + static_cast<std::ptrdiff_t>(at));
+    result.push_back(0xFF);
+    result.push_back(0xD9);
+    return result;
 }
 
 inline void FillStream(TMemoryStream& stream, const std::vector<uint8_t>& bytes) {
