@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on Debian 12, only what is missing.
-# ImageMagick is the independent reader the photo tests compare our results with.
+# ImageMagick and exiftool are the independent readers the photo tests check our results with.
 # Prints one line per package it installs; apt's own output is shown only when it fails.
 set -eu
 need=()
 # clang-14 and its runtime (libFuzzer, the sanitizers) build the fuzzers of fuzz/;
 # clang-format and clang-tidy are scripts/lint.sh's.
 for pkg in g++ cmake ninja-build qt6-base-dev libjpeg62-turbo-dev libgtest-dev \
-           imagemagick \
+           imagemagick libimage-exiftool-perl \
            libgl-dev clang-14 libclang-rt-14-dev \
            clang-format clang-tidy; do
   dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || need+=("$pkg")
