@@ -7,6 +7,7 @@
 #include "core/Saturate.h"
 #include "core/Streams.h"
 #include "imaging/Jpeg.h"
+#include "imaging/Metadata.h"
 
 namespace vmk {
 
@@ -58,6 +59,12 @@ void TakeDecoded(TBitmap& working, std::unique_ptr<TJPEGImage> reader, TJPEGMark
     markers = reader->GetMarkers();
     reader.reset();
     working.SetTransparent(false);
+}
+
+// The source's segments, made true of the result the writer is to encode:
+// width x height upright pixels in the writer's colour space.
+void SetResultMarkers(TJPEGImage& writer, const TJPEGMarkers& source, int width, int height) {
+    writer.SetMarkers(ResultMarkers(source, width, height, writer.GetGrayOnly()));
 }
 
 }  // namespace
@@ -155,7 +162,7 @@ void EncodeResult(TBitmap& working, TStream& out, TWriteFormat format, int quali
     auto writer = std::make_unique<TJPEGImage>();
     writer->Assign(working);
     writer->SetSaveQuality(JpegQuality(quality));
-    writer->SetMarkers(markers);
+    SetResultMarkers(*writer, markers, working.Width(), working.Height());
     writer->SaveToStream(out);
 }
 
@@ -179,7 +186,7 @@ void ComposeJpegResult(TBitmap& working, const std::string& sourcePath, TBitmap&
         // The writer EncodeResult would make, before it is given the picture.
         TJPEGImage writer;
         writer.SetSaveQuality(JpegQuality(quality));
-        writer.SetMarkers(reader->GetMarkers());
+        SetResultMarkers(writer, reader->GetMarkers(), reader->GetWidth(), reader->GetHeight());
         const TCoverPosition at =
             CoverPlacement(settings, reader->GetWidth(), reader->GetHeight(), cover.Width(), cover.Height());
         const auto drawOnBand = [&](TBitmap& band, int top) {
@@ -206,7 +213,7 @@ void JpegTrial(TBitmap& working, int quality, const std::string& folder, const T
     auto trial = std::make_unique<TJPEGImage>();
     trial->Assign(working);
     trial->SetSaveQuality(JpegQuality(quality));
-    trial->SetMarkers(markers);
+    SetResultMarkers(*trial, markers, working.Width(), working.Height());
     std::string path;
     {
         TMemoryStream bytes;

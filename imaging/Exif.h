@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace vmk {
@@ -37,21 +38,49 @@ inline constexpr size_t kMaxKeptSegments = 1024;
 // False when a JPEG file holds more than kMaxKeptSegments segments of the kept
 // marker codes before its first scan. Saving costs memory per segment, so a
 // file of thousands of empty comments would cost far more than its size;
-// such a file keeps no metadata at all.
+// such a file keeps no metadata at all (its orientation is read all the same,
+// by FileOrientation).
 bool FewEnoughSegments(const uint8_t* jpeg, size_t size);
 
-// The orientation of the first EXIF segment among markers: 1 to 8, or 1 when
+// How the stored pixels are to be turned to stand upright, as EXIF numbers it.
+enum class TOrientation : uint8_t {
+    Normal = 1,
+    MirrorH,
+    Rotate180,
+    MirrorV,
+    Transpose,  // mirrored across the diagonal from the top left
+    Rotate90,   // a quarter turn clockwise
+    Transverse,
+    Rotate270
+};
+
+// True for the orientations that swap width and height.
+constexpr bool IsTurned(TOrientation o) { return o >= TOrientation::Transpose; }
+
+// The orientation of the first EXIF segment among markers, or Normal when
 // there is none or it cannot be read safely.
-int ExifOrientation(const TJPEGMarkers& markers);
-// The same for one APP1 payload ("Exif\0\0" and a TIFF block); 0 when absent or damaged.
-int ExifOrientationOf(const uint8_t* data, size_t size);
+TOrientation ExifOrientation(const TJPEGMarkers& markers);
+// The same for one APP1 payload ("Exif\0\0" and a TIFF block); nothing when
+// absent or damaged. A SHORT is the standard; a LONG, as some writers store
+// it, is read alike.
+std::optional<TOrientation> ExifOrientationOf(const uint8_t* data, size_t size);
+// The same for a whole JPEG file, straight from its bytes: for a file whose
+// segments are too many to save.
+TOrientation FileOrientation(const uint8_t* jpeg, size_t size);
 
 // Sets the orientation value of the first EXIF segment to 1 when it holds a
 // valid one (2 to 8); every other byte stays as it was.
 void MarkUpright(TJPEGMarkers& markers);
 
-// Turns a decoded JPEG picture (8 or 24 bits) stored in EXIF orientation 2 to
-// 8 upright; 1 and anything else leave it as it is.
-void OrientUpright(TBitmap& bitmap, int orientation);
+// Makes an APP1 EXIF payload describe a result of width x height upright
+// pixels: a valid orientation becomes 1, the pixel dimensions (where the
+// block has them) become the result's, and the thumbnail directories go with
+// the bytes only they used (an unstamped copy must not ride along). False when
+// the block cannot be walked safely: it is then not to be kept at all.
+bool FitExifToResult(std::vector<uint8_t>& payload, int width, int height);
+
+// Turns a decoded JPEG picture (8 or 24 bits) stored in the given orientation
+// upright.
+void OrientUpright(TBitmap& bitmap, TOrientation orientation);
 
 }  // namespace vmk

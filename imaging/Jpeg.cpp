@@ -155,7 +155,7 @@ bool TJPEGImage::GetEmpty() const {
 int TJPEGImage::GetWidth() const {
     if (decoded_) return decoded_->Width();
     // The size of the upright picture, as decoding will give it.
-    const bool turned = data_->Orientation >= 5;
+    const bool turned = IsTurned(data_->Orientation);
     if (options_.ReduceBy == TJPEGReduceBy::ReduceNone) return turned ? data_->ImageHeight : data_->ImageWidth;
     ComputeReducedSize();
     return turned ? reducedHeight_ : reducedWidth_;
@@ -163,7 +163,7 @@ int TJPEGImage::GetWidth() const {
 
 int TJPEGImage::GetHeight() const {
     if (decoded_) return decoded_->Height();
-    const bool turned = data_->Orientation >= 5;
+    const bool turned = IsTurned(data_->Orientation);
     if (options_.ReduceBy == TJPEGReduceBy::ReduceNone) return turned ? data_->ImageWidth : data_->ImageHeight;
     ComputeReducedSize();
     return turned ? reducedWidth_ : reducedHeight_;
@@ -245,6 +245,8 @@ void TJPEGImage::LoadJpegBytes(int64_t size, TStream& stream) {
         });
         CheckJpegSize(d.image_width, d.image_height, d.jpeg_color_space == JCS_GRAYSCALE ? 1 : 3, codecBytes);
         TakeMarkers(d);
+        // Too many segments to save: the orientation is read from the bytes all the same.
+        if (!saveMarkers) data_->Orientation = FileOrientation(source.Memory(), static_cast<size_t>(size));
         data_->ImageWidth = static_cast<int>(d.image_width);
         data_->ImageHeight = static_cast<int>(d.image_height);
         data_->IsGray = d.jpeg_color_space == JCS_GRAYSCALE;
@@ -541,7 +543,7 @@ void TJPEGImage::StartEncoder(CodecContext& context) const {
 bool TJPEGImage::TranscodeInBands(TJPEGImage& source, TStream& out, const TBandEditor& edit) {
     const std::shared_ptr<TJPEGData> data = source.data_;
     // Turning a picture upright needs all of it; a decoded picture is encoded as it is.
-    if (!data->JpegBytes || data->JpegBytes->GetSize() == 0 || (data->Orientation >= 2 && data->Orientation <= 8) ||
+    if (!data->JpegBytes || data->JpegBytes->GetSize() == 0 || data->Orientation != TOrientation::Normal ||
         source.options_.ShowPasses || source.decoded_)
         return false;
     bool whole = false;

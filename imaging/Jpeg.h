@@ -35,7 +35,7 @@ struct TJPEGData {
     int ImageHeight = 0;
     int ImageWidth = 0;
     bool IsGray = false;
-    int Orientation = 1;  // EXIF orientation of the bytes; decoding turns them upright
+    TOrientation Orientation = TOrientation::Normal;  // of the bytes; decoding turns them upright
 };
 
 class TJPEGImage : public TGraphic {

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <tuple>
+
 #include "imaging/Jpeg.h"
 #include "support/PictureBytes.h"
 
@@ -18,29 +21,35 @@ std::vector<uint8_t> Patched(std::vector<uint8_t> b, size_t at, std::initializer
 TEST(ExifOrientation, DamagedBlocksReadAsNoneAndAreLeftAlone) {
     const auto le = ExifPayload(6, false), be = ExifPayload(3, true);
     const size_t at = kOrientationAt;
-    const std::pair<std::vector<uint8_t>, int> cases[] = {
-        {le, 6},
-        {be, 3},
-        {Patched(le, 10, {0xF8, 0xFF, 0xFF, 0xFF}), 0},                    // directory beyond the block
-        {Patched(le, 10, {0xFF, 0xFF, 0xFF, 0xFF}), 0},                    // ... wrapping round in 32 bits
-        {Patched(le, 10, {2, 0, 0, 0}), 0},                                // ... inside the TIFF header
-        {std::vector<uint8_t>(le.begin(), le.begin() + long(at) - 4), 0},  // entries cut short
-        {Patched(le, at - 6, {4, 0}), 0},                                  // a LONG
-        {Patched(le, at - 4, {2, 0}), 0},                                  // two values
-        {Patched(le, at, {9, 0}), 0},
-        {Patched(be, at, {0, 0}), 0},
-        {Patched(le, 8, {43, 0}), 0},  // BigTIFF
-        {Patched(le, 6, {'I', 'M'}), 0},
-        {std::vector<uint8_t>(le.begin(), le.begin() + 12), 0},
-        {Patched(le, 3, {'F'}), 0}};
+    // A block, the orientation it reads as (0: none), and the bytes that mark it upright.
+    const auto longLe = Patched(le, at - 6, {4, 0}), longBe = Patched(Patched(be, at - 6, {0, 4}), at, {0, 0, 0, 3});
+    const std::tuple<std::vector<uint8_t>, int, std::vector<uint8_t>> cases[] = {
+        {le, 6, Patched(le, at, {1, 0})},
+        {be, 3, Patched(be, at, {0, 1})},
+        {longLe, 6, Patched(longLe, at, {1, 0, 0, 0})},  // a LONG, as some writers store it
+        {longBe, 3, Patched(longBe, at, {0, 0, 0, 1})},
+        {Patched(le, 10, {0xF8, 0xFF, 0xFF, 0xFF}), 0, {}},                    // directory beyond the block
+        {Patched(le, 10, {0xFF, 0xFF, 0xFF, 0xFF}), 0, {}},                    // ... wrapping round in 32 bits
+        {Patched(le, 10, {2, 0, 0, 0}), 0, {}},                                // ... inside the TIFF header
+        {std::vector<uint8_t>(le.begin(), le.begin() + long(at) - 4), 0, {}},  // entries cut short
+        {Patched(le, at - 6, {5, 0}), 0, {}},                                  // a RATIONAL
+        {Patched(longBe, at, {0, 1, 0, 3}), 0, {}},                            // a LONG beyond 8
+        {Patched(le, at - 4, {2, 0}), 0, {}},                                  // two values
+        {Patched(le, at, {9, 0}), 0, {}},
+        {Patched(be, at, {0, 0}), 0, {}},
+        {Patched(le, 8, {43, 0}), 0, {}},  // BigTIFF
+        {Patched(le, 6, {'I', 'M'}), 0, {}},
+        {std::vector<uint8_t>(le.begin(), le.begin() + 12), 0, {}},
+        {Patched(le, 3, {'F'}), 0, {}}};
     for (size_t i = 0; i < std::size(cases); ++i) {
-        const auto& [data, orientation] = cases[i];
+        const auto& [data, orientation, upright] = cases[i];
         SCOPED_TRACE(i);
-        EXPECT_EQ(ExifOrientationOf(data.data(), data.size()), orientation);
+        const std::optional<TOrientation> read = ExifOrientationOf(data.data(), data.size());
+        EXPECT_EQ(read.has_value() ? int(*read) : 0, orientation);
         TJPEGMarkers markers = {{0xE1, data}};
-        EXPECT_EQ(ExifOrientation(markers), std::max(orientation, 1));
+        EXPECT_EQ(int(ExifOrientation(markers)), std::max(orientation, 1));
         MarkUpright(markers);
-        EXPECT_EQ(markers[0].Data, orientation == 0 ? data : ExifPayload(1, orientation == 3));
+        EXPECT_EQ(markers[0].Data, orientation == 0 ? data : upright);
     }
 }
 
@@ -64,13 +73,14 @@ std::unique_ptr<TJPEGImage> Photo(bool gray, const TJPEGMarkers& segments) {
     return jpeg;
 }
 
-TEST(ExifOrientation, SizeIsUprightBeforeDecodingAndThousandsOfSegmentsAreNotSaved) {
-    for (size_t comments : {size_t{1}, kMaxKeptSegments - 1, kMaxKeptSegments}) {
+TEST(ExifOrientation, SizeIsUprightBeforeDecodingAndThousandsOfSegmentsAreNotSavedYetRead) {
+    for (size_t comments : {size_t{1}, kMaxKeptSegments - 1, kMaxKeptSegments, 3 * kMaxKeptSegments}) {
         TJPEGMarkers segments(comments, TJPEGMarker{0xFE, {}});
-        segments.insert(segments.begin(), {0xE1, ExifPayload(8, true)});
+        // The orientation after the comments: it is read however many there are.
+        segments.push_back({0xE1, ExifPayload(8, true)});
         auto jpeg = Photo(false, segments);
         const bool kept = comments < kMaxKeptSegments;
-        EXPECT_EQ(jpeg->GetWidth(), kept ? 8 : 16) << comments;
+        EXPECT_EQ(jpeg->GetWidth(), 8) << comments;
         EXPECT_EQ(jpeg->GetMarkers().size(), kept ? comments + 1 : 0u);
         EXPECT_EQ(jpeg->ToBitmap().Width(), jpeg->GetWidth());
     }

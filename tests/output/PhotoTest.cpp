@@ -1,7 +1,10 @@
 // Camera photos and 32-bit pictures through the real run and previews, checked
 // against ImageMagick: upright by EXIF orientation, metadata kept, no holes.
 
+#include <cstdio>
+
 #include "compose/Compose.h"
+#include "imaging/JpegTestFiles.h"
 #include "output/FormSettings.h"
 #include "support/PictureBytes.h"
 #include "support/WindowFixture.h"
@@ -51,6 +54,20 @@ TJPEGMarkers SegmentsOf(const std::vector<uint8_t>& jpeg, size_t& at) {
 TJPEGMarker Segment(uint8_t code, const char* text, size_t textSize, size_t filler = 0) {
     TJPEGMarker m{code, std::vector<uint8_t>(text, text + textSize)};
     for (size_t i = 0; i < filler; ++i) m.Data.push_back(static_cast<uint8_t>(i * 7));
+    return m;
+}
+
+// An ICC profile of a colour space, as chunk number of count of an APP2 set:
+// the whole profile is a bare header with no tags.
+TJPEGMarker ProfileChunk(const char* space, int number, int count, size_t from, size_t to) {
+    std::vector<uint8_t> profile(132, 0);
+    profile[3] = 132;
+    std::memcpy(&profile[16], space, 4);
+    std::memcpy(&profile[36], "acsp", 4);
+    TJPEGMarker m = Segment(0xE2, "ICC_PROFILE", 12);
+    m.Data.push_back(uint8_t(number));
+    m.Data.push_back(uint8_t(count));
+    m.Data.insert(m.Data.end(), profile.begin() + long(from), profile.begin() + long(std::min(to, profile.size())));
     return m;
 }
 
@@ -105,9 +122,11 @@ TEST_F(PhotoTest, EveryOrientationComesOutUprightAtEveryPlacement) {
 }
 
 TEST_F(PhotoTest, JpegResultKeepsTheMetadataByteForByte) {
-    const TJPEGMarkers kept = {Segment(0xE2, "ICC_PROFILE\0\1\2", 14, 300), Segment(0xE2, "ICC_PROFILE\0\2\2", 14, 120),
+    const TJPEGMarkers kept = {ProfileChunk("RGB ", 1, 2, 0, 100),
+                               ProfileChunk("RGB ", 2, 2, 100, 132),
                                Segment(0xE1, "http://ns.adobe.com/xap/1.0/\0<x/>", 33),
-                               Segment(0xED, "Photoshop 3.0\0008BIM", 18, 40), Segment(0xFE, "taken on a phone", 16)};
+                               {0xED, PhotoshopBlock({{0x0404, {0x1C, 2, 0, 0, 2, 0, 4}}})},
+                               Segment(0xFE, "taken on a phone", 16)};
     TJPEGMarkers all = kept;
     all.push_back(Segment(0xE2, "MPF\0MM", 6, 30));  // offsets into the old file: dropped
     all.push_back(Segment(0xEF, "vendor", 6));
@@ -139,6 +158,114 @@ TEST_F(PhotoTest, JpegResultKeepsTheMetadataByteForByte) {
     // The save preview's trial carries them too and stays the run's twin, turned once.
     form_->FileListSave->SelectByUser(0);
     ExpectSamePixels(form_->PreviewSave->GetPicture().GetBitmap(), *DecodeJpeg(dir_ + "VMK_photo.jpg"));
+}
+
+// exiftool's reading of a file: its standard output, or "missing" without exiftool.
+std::string ExifTool(const std::string& args, const std::string& path) {
+    if (std::system("command -v exiftool >/dev/null") != 0) return "missing";
+    std::string out;
+    const std::string cmd = "exiftool " + args + " '" + path + "' 2>/dev/null";
+    if (FILE* pipe = popen(cmd.c_str(), "r")) {
+        char buffer[4096];
+        for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+        pclose(pipe);
+    }
+    return out;
+}
+
+bool Holds(const std::vector<uint8_t>& bytes, const std::vector<uint8_t>& part) {
+    return std::search(bytes.begin(), bytes.end(), part.begin(), part.end()) != bytes.end();
+}
+
+const char kXmpOrientation6[] =
+    "http://ns.adobe.com/xap/1.0/\0<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF "
+    "xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\"><rdf:Description rdf:about=\"\" "
+    "xmlns:tiff=\"http://ns.adobe.com/tiff/1.0/\" tiff:Orientation=\"6\"/></rdf:RDF></x:xmpmeta>";
+
+TEST_F(PhotoTest, JpegResultHoldsNoUnstampedThumbnailAndDescribesItsOwnPixels) {
+    if (std::system("command -v exiftool >/dev/null") != 0) GTEST_SKIP() << "exiftool is not installed";
+    const std::vector<uint8_t> thumbnail = EncodeJpeg(*MakeGradient(8, 6), 70);
+    // Turned (made whole) and upright (made in bands); sizes a camera wrote before a crop.
+    AddPhoto("turned.jpg", 0,
+             {{0xE1, CameraExif(6, 3, 4000, 3000, thumbnail, false)},
+              Segment(0xE1, kXmpOrientation6, sizeof kXmpOrientation6 - 1)});
+    const std::vector<uint8_t> iptc = {0x1C, 2, 0, 0, 2, 0, 4};
+    AddPhoto("upright.jpg", 0,
+             {{0xE1, CameraExif(1, 3, 4000, 3000, thumbnail, true)},
+              {0xED, PhotoshopBlock({{0x0404, iptc}, {0x040C, thumbnail}})}});
+    ASSERT_EQ(ExifTool("-b -ThumbnailImage", dir_ + "turned.jpg").size(), thumbnail.size());
+    form_->JPG->SetChecked(true);
+    RunProcess();
+    ASSERT_EQ(TakeBoxes(), std::vector<std::string>{kDone});
+    for (const char* name : {"VMK_turned.jpg", "VMK_upright.jpg"}) {
+        const std::vector<uint8_t> result = ReadBytes(dir_ + name);
+        EXPECT_FALSE(Holds(result, std::vector<uint8_t>(thumbnail.begin() + 2, thumbnail.begin() + 40))) << name;
+        EXPECT_FALSE(Holds(result, std::vector<uint8_t>(thumbnail.end() - 40, thumbnail.end()))) << name;
+    }
+    size_t scan = 0;
+    const TJPEGMarkers segments = SegmentsOf(ReadBytes(dir_ + "VMK_upright.jpg"), scan);
+    EXPECT_EQ(std::count(segments.begin(), segments.end(), TJPEGMarker{0xED, PhotoshopBlock({{0x0404, iptc}})}), 1);
+    // A line a file, "-" for a tag it lacks: no thumbnail, no warning of a damaged block.
+    EXPECT_EQ(ExifTool("-T -n -ImageSize -ExifImageWidth -ExifImageHeight -EXIF:Orientation -XMP-tiff:Orientation "
+                       "-Make -ThumbnailImage -ThumbnailOffset -Warning -Error",
+                       dir_ + "VMK_turned.jpg' '" + dir_ + "VMK_upright.jpg"),
+              "12 16\t12\t16\t1\t1\tPhone\t-\t-\t-\t-\n"
+              "16 12\t16\t12\t1\t-\tPhone\t-\t-\t-\t-\n");
+}
+
+TEST_F(PhotoTest, LongOrientationsAndThousandsOfSegmentsComeOutUpright) {
+    const auto comments = [](size_t n) { return TJPEGMarkers(n, TJPEGMarker{0xFE, {'x'}}); };
+    AddPhoto("short.jpg", 6);
+    AddPhoto("long.jpg", 0, {{0xE1, CameraExif(6, 4, 16, 12, {}, false)}});
+    AddPhoto("longbig.jpg", 0, {{0xE1, CameraExif(6, 4, 16, 12, {}, true)}});
+    AddPhoto("many.jpg", 6, comments(kMaxKeptSegments + 1));
+    RunProcess();
+    ASSERT_EQ(TakeBoxes(), std::vector<std::string>{kDone});
+    const Pic upright = LoadBmp(dir_ + "VMK_short.bmp");
+    ASSERT_EQ(upright->Width(), 12);
+    for (const char* name : {"VMK_long.bmp", "VMK_longbig.bmp", "VMK_many.bmp"}) {
+        SCOPED_TRACE(name);
+        ExpectSamePixels(*LoadBmp(dir_ + name), *upright);
+    }
+    form_->JPG->SetChecked(true);
+    RunProcess();
+    ASSERT_EQ(TakeBoxes(), std::vector<std::string>{kDone});
+    const Pic result = DecodeJpeg(dir_ + "VMK_long.jpg");  // read back: upright as it stands
+    EXPECT_EQ(result->Width(), 12);
+    size_t scan = 0;
+    for (const TJPEGMarker& m : SegmentsOf(ReadBytes(dir_ + "VMK_many.jpg"), scan))
+        EXPECT_LT(m.Code, 0xE1) << "too many segments to keep: none are";
+}
+
+TEST_F(PhotoTest, ColourProfileIsKeptOnlyWhereItDescribesTheResult) {
+    const auto write = [&](const std::string& name, std::vector<uint8_t> jpeg, const TJPEGMarkers& segments) {
+        jpeg = WithSegments(jpeg, segments);
+        std::ofstream(dir_ + name, std::ios::binary)
+            .write(reinterpret_cast<const char*>(jpeg.data()), long(jpeg.size()));
+        AddSource(dir_ + name);
+    };
+    const auto whole = [](const char* space) { return TJPEGMarkers{ProfileChunk(space, 1, 1, 0, 132)}; };
+    // A profile in two chunks, the second first in the file.
+    const TJPEGMarkers rgb = {ProfileChunk("RGB ", 2, 2, 100, 132), ProfileChunk("RGB ", 1, 2, 0, 100)};
+    write("cmyk.jpg", vmk::testing::MakeJpeg({.width = 16, .height = 12, .cmyk = true}), whole("CMYK"));
+    write("rgb.jpg", EncodeJpeg(*MakeGradient(16, 12), 90), rgb);
+    write("cut.jpg", EncodeJpeg(*MakeGradient(16, 12), 90), {rgb[1]});
+    write("gray.jpg", vmk::testing::MakeJpeg({.width = 16, .height = 12, .gray = true}), whole("GRAY"));
+    write("rgbturned.jpg", EncodeJpeg(*MakeGradient(16, 12), 90), {{0xE1, ExifPayload(6, false)}, rgb[0], rgb[1]});
+    form_->JPG->SetChecked(true);
+    RunProcess();
+    ASSERT_EQ(TakeBoxes(), std::vector<std::string>{kDone});
+    const auto profiles = [&](const std::string& name) {
+        size_t scan = 0;
+        TJPEGMarkers got = SegmentsOf(ReadBytes(dir_ + "VMK_" + name), scan);
+        std::erase_if(got, [](const TJPEGMarker& m) { return m.Code != 0xE2; });
+        return got;
+    };
+    EXPECT_EQ(profiles("cmyk.jpg"), TJPEGMarkers{}) << "a CMYK profile on RGB rows";
+    EXPECT_EQ(profiles("rgb.jpg"), rgb);
+    EXPECT_EQ(profiles("rgbturned.jpg"), rgb);
+    EXPECT_EQ(profiles("cut.jpg"), TJPEGMarkers{}) << "half a profile";
+    EXPECT_EQ(profiles("gray.jpg"), TJPEGMarkers{}) << "results are colour JPEGs";
 }
 
 TEST_F(PhotoTest, ThirtyTwoBitResultHasNoHoleWhereTheCoverLies) {
