@@ -70,15 +70,9 @@ TBatchRun::TBatchRun(std::vector<TBatchEntry> entries, TBitmap& cover, const TCo
     const int count = BatchWorkerCount(workers, Count());
     // Compressed results may wait a little for their turn; they are small.
     window_ = 2 * count;
-    for (int w = 0; w < count; ++w) {
-        // Copies share the cover's pixels; each keeps its own transparency
-        // state, so no worker touches another's bitmap object.
-        auto copy = std::make_unique<TBitmap>();
-        copy->Assign(cover);
-        covers_.push_back(std::move(copy));
-    }
+    cover_ = std::make_unique<TCoverCache>(cover, coverSettings_);
     try {
-        for (int w = 0; w < count; ++w) threads_.emplace_back([this, w] { Work(*covers_[static_cast<size_t>(w)]); });
+        for (int w = 0; w < count; ++w) threads_.emplace_back([this] { Work(); });
     } catch (...) {
         Stop();
         throw;
@@ -114,7 +108,7 @@ void TBatchRun::WaitReady(int index) {
     changed_.wait(hold, [&] { return slot.ready; });
 }
 
-void TBatchRun::Work(TBitmap& cover) {
+void TBatchRun::Work() {
     TBitmap working;  // this worker's, reused for each of its pictures
     std::unique_lock<std::mutex> hold(lock_);
     for (;;) {
@@ -134,10 +128,10 @@ void TBatchRun::Work(TBitmap& cover) {
             try {
                 if (entry.Format == TWriteFormat::Jpeg) {
                     encoded = std::make_unique<TMemoryStream>();
-                    ComposeJpegResult(working, entry.Source, cover, coverSettings_, quality_, *encoded);
+                    ComposeJpegResult(working, entry.Source, *cover_, quality_, *encoded);
                 } else {
                     LoadSource(working, entry.Source);
-                    DrawCover(working, cover, coverSettings_);
+                    DrawCover(working, *cover_);
                 }
             } catch (...) {
                 failure = std::current_exception();

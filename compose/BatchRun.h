@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "compose/Compose.h"
+#include "compose/CoverStamp.h"
 
 namespace vmk {
 
@@ -41,8 +42,8 @@ int BatchWorkerCount(int asked, int pictures);
 
 class TBatchRun {
 public:
-    // Starts the workers. The cover is prepared already; each worker draws a
-    // copy of its own that shares its pixels. wake runs on a worker each time an
+    // Starts the workers. The cover is prepared already; the workers share it,
+    // and each scaled copy of it, through one cache. wake runs on a worker each time an
     // entry becomes ready to commit (it must be safe to call from any thread).
     TBatchRun(std::vector<TBatchEntry> entries, TBitmap& cover, const TCoverSettings& coverSettings, int quality,
               int workers, std::function<void()> wake = {});
@@ -68,7 +69,7 @@ public:
 
 private:
     struct Slot;
-    void Work(TBitmap& cover);
+    void Work();
     // Whether a worker may start on entry index now (the lock held).
     bool MayTake(int index) const;
 
@@ -84,8 +85,8 @@ private:
     int committed_ = 0;  // entries committed so far, all in order
     int failedAt_ = -1;  // the first entry known to have failed
     bool stopping_ = false;
-    int window_ = 1;                                // how far ahead of the commits the workers may go
-    std::vector<std::unique_ptr<TBitmap>> covers_;  // one per worker
+    int window_ = 1;  // how far ahead of the commits the workers may go
+    std::unique_ptr<TCoverCache> cover_;
     std::vector<std::thread> threads_;
 };
 
