@@ -147,7 +147,9 @@ TEST(CoverStamp, ScaledCoverKeepsAlphaAndDropsTheKey) {
     for (int y = 0; y < 10; ++y)
         for (int x = 0; x < 10; ++x) {
             const uint8_t* p = scaled->GetScanline(y) + x * 4;
-            if (p[3] > 0) EXPECT_LE(p[1], 1) << x << "," << y;  // no green bleeds in
+            if (p[3] > 0) {
+                EXPECT_LE(p[1], 1) << x << "," << y;  // no green bleeds in
+            }
         }
     EXPECT_EQ(scaled->GetScanline(5)[0 * 4 + 3], 0);
     EXPECT_EQ(scaled->GetScanline(5)[9 * 4 + 3], 255);
