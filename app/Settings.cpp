@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/MainForm.h"
+#include "compose/StoredSettings.h"
 #include "core/Registry.h"
 #include "output/FormSettings.h"
 #include "widgets/Forms.h"
@@ -12,34 +13,6 @@
 namespace vmk {
 
 namespace {
-
-const char* const kSettingsKey = "\\Software\\Quorvex\\VMK";
-
-// Each value is read on its own: whatever makes a read fail, the value's
-// fallback takes its place and the load goes on with the next one.
-std::string ReadText(TRegistry& reg, const char* name, const char* fallback) {
-    try {
-        return reg.ReadString(name);
-    } catch (const std::exception&) {
-        return fallback;
-    }
-}
-
-int32_t ReadNumber(TRegistry& reg, const char* name, int32_t fallback) {
-    try {
-        return reg.ReadInteger(name);
-    } catch (const std::exception&) {
-        return fallback;
-    }
-}
-
-bool ReadFlag(TRegistry& reg, const char* name, bool fallback) {
-    try {
-        return reg.ReadBool(name);
-    } catch (const std::exception&) {
-        return fallback;
-    }
-}
 
 TRadioButton* PositionButton(TMainForm& form, int32_t number) {
     for (const TPositionChoice& choice : kPositionChoices)
@@ -58,21 +31,21 @@ TRadioButton* FormatButton(TMainForm& form, int32_t number) {
 // The cover's further places, margins, opacity and size: values an older
 // store lacks, each falling back to the control's default.
 void LoadCoverExtras(TMainForm& form, TRegistry& reg) {
-    const int32_t anchor = ReadNumber(reg, "CoverAnchor", 0);
+    const int32_t anchor = ReadStoredNumber(reg, kStoredCoverAnchor);
     for (const TPositionChoice& choice : kAnchorChoices)
         if (choice.Stored == anchor) Dispatch([&] { (form.*choice.Button)->SetChecked(true); });
-    const bool percent = ReadFlag(reg, "MarginPercent", false);
+    const bool percent = ReadStoredFlag(reg, kStoredMarginPercent);
     Dispatch([&] { form.MarginPercent->SetChecked(percent); });
-    const int32_t marginX = ReadNumber(reg, "MarginX", 0);
+    const int32_t marginX = ReadStoredNumber(reg, kStoredMarginX);
     Dispatch([&] { form.MarginX->SetValue(marginX); });
-    const int32_t marginY = ReadNumber(reg, "MarginY", 0);
+    const int32_t marginY = ReadStoredNumber(reg, kStoredMarginY);
     Dispatch([&] { form.MarginY->SetValue(marginY); });
-    const int32_t opacity = ReadNumber(reg, "Opacity", 100);
+    const int32_t opacity = ReadStoredNumber(reg, kStoredOpacity);
     Dispatch([&] { form.Opacity->SetValue(opacity); });
-    const int32_t sizing = ReadNumber(reg, "CoverSize", 0);
+    const int32_t sizing = ReadStoredNumber(reg, kStoredCoverSize);
     TRadioButton* sizeButtons[] = {form.SizeAsIs, form.SizeWidth, form.SizeHeight, form.SizeShorter};
     Dispatch([&] { sizeButtons[sizing >= 0 && sizing <= 3 ? sizing : 0]->SetChecked(true); });
-    const int32_t sizePercent = ReadNumber(reg, "SizePercent", 20);
+    const int32_t sizePercent = ReadStoredNumber(reg, kStoredSizePercent);
     Dispatch([&] { form.SizePercent->SetValue(sizePercent); });
 }
 
@@ -89,29 +62,29 @@ void LoadSettings(TMainForm& form) {
         // Whether the open succeeds is not tested: with no key open every text
         // reads as empty and every other value takes its fallback.
         reg.OpenKey(kSettingsKey, false);
-        const std::string cover = ReadText(reg, "CoverFile", "");
+        const std::string cover = ReadStoredText(reg, kStoredCoverFile);
         Dispatch([&] { form.CoverFile->SetText(cover); });
-        const int32_t position = ReadNumber(reg, "PosType", 0);
+        const int32_t position = ReadStoredNumber(reg, kStoredPosType);
         Dispatch([&] { PositionButton(form, position)->SetChecked(true); });
-        const int32_t left = ReadNumber(reg, "CoverLeft", 0);
+        const int32_t left = ReadStoredNumber(reg, kStoredCoverLeft);
         Dispatch([&] { form.CoverLeft->SetValue(left); });
-        const int32_t top = ReadNumber(reg, "CoverTop", 0);
+        const int32_t top = ReadStoredNumber(reg, kStoredCoverTop);
         Dispatch([&] { form.CoverTop->SetValue(top); });
-        const bool transparent = ReadFlag(reg, "Transparent", true);
+        const bool transparent = ReadStoredFlag(reg, kStoredTransparent);
         Dispatch([&] { form.CoverTransparent->SetChecked(transparent); });
-        const bool autoTrans = ReadFlag(reg, "AutoTrans", true);
+        const bool autoTrans = ReadStoredFlag(reg, kStoredAutoTrans);
         Dispatch([&] { form.AutoDetTrans->SetChecked(autoTrans); });
-        const auto color = static_cast<TColor>(ReadNumber(reg, "TransColor", static_cast<int32_t>(clWhite)));
+        const auto color = static_cast<TColor>(ReadStoredNumber(reg, kStoredTransColor));
         Dispatch([&] { form.TransColor->SetBrushColor(color); });
-        const int32_t format = ReadNumber(reg, "Type", 2);
+        const int32_t format = ReadStoredNumber(reg, kStoredType);
         Dispatch([&] { FormatButton(form, format)->SetChecked(true); });
-        const int32_t quality = ReadNumber(reg, "JPGQ", 85);
+        const int32_t quality = ReadStoredNumber(reg, kStoredJPGQ);
         Dispatch([&] { form.JPGQuality->SetValue(quality); });
-        const int32_t fix = ReadNumber(reg, "FixType", 0);
+        const int32_t fix = ReadStoredNumber(reg, kStoredFixType);
         Dispatch([&] { (fix == 1 ? form.Suffix : form.Prefix)->SetChecked(true); });
-        const std::string fileFix = ReadText(reg, "FileFix", "VMK_");
+        const std::string fileFix = ReadStoredText(reg, kStoredFileFix);
         Dispatch([&] { form.FileFix->SetText(fileFix); });
-        const std::string savePath = ReadText(reg, "SavePath", "");
+        const std::string savePath = ReadStoredText(reg, kStoredSavePath);
         Dispatch([&] { form.Path->SetText(savePath); });
         LoadCoverExtras(form, reg);
     } else {

@@ -7,7 +7,9 @@
 // It prints the median time per picture of each and the ratio run / floor for
 // JPEG -> JPEG (quality 85), BMP -> BMP and JPEG -> BMP, the run with 1, 2 and
 // all workers (the floor always on one core), and the peak memory of each run
-// above the idle program, in decoded pictures.
+// above the idle program, in decoded pictures. Then the same JPEG -> JPEG batch
+// through the command line, vellumark-batch --jobs 1 and 2 (a process started
+// per pass, as a script starts it), against the window's run and the floor.
 //
 // usage: vmk-bench [pictures=8] [width=4000] [height=3000] [repeats=5]
 
@@ -370,6 +372,64 @@ double RunPass(const Case& c, const std::string& coverPath, vmk::TScriptedModal&
     return perPicture;
 }
 
+// One vellumark-batch over every source with the window's settings of RunPass;
+// seconds per picture, the start of the process included.
+double CliPass(const Case& c, const std::string& coverPath, int jobs, double* cpuPerPicture) {
+    std::vector<std::string> args = {
+        VMK_BATCH_PROGRAM, "--cover", coverPath,           "--position", "rb",       "--transparent", "--auto-detect",
+        "--format",        "jpg",     "--quality",         "85",         "--prefix", "VMK_",          "--output",
+        c.outDir + "-cli", "--jobs",  std::to_string(jobs)};
+    args.insert(args.end(), c.sources.begin(), c.sources.end());
+    std::vector<char*> argv;
+    argv.reserve(args.size() + 1);
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::fflush(stdout);
+    const auto start = Clock::now();
+    const pid_t child = fork();
+    if (child == 0) {
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    wait4(child, &status, 0, &usage);
+    const double perPicture = Seconds(start) / static_cast<double>(c.sources.size());
+    const auto seconds = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+    };
+    *cpuPerPicture = (seconds(usage.ru_utime) + seconds(usage.ru_stime)) / static_cast<double>(c.sources.size());
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::fprintf(stderr, "%s failed\n", VMK_BATCH_PROGRAM);
+        std::exit(1);
+    }
+    return perPicture;
+}
+
+// JPEG -> JPEG through the command line, jobs 1 and 2, beside the window's run
+// and the floor.
+void CliTable(const Case& jj, const Rgb& cover, const std::string& coverPath, FloorBuffers& buffers,
+              vmk::TScriptedModal& modal, int repeats) {
+    // The command line: its own process for each pass, the same pictures.
+    std::printf("\n%-18s %-5s %11s %11s %11s %8s %8s %12s %12s\n", "JPEG -> JPEG q85", "jobs", "cli ms/pic",
+                "run ms/pic", "floor ms/pic", "cli/run", "cli/flr", "cli cpu ms", "run cpu ms");
+    for (const int jobs : {1, 2}) {
+        std::vector<double> cli, run, floor, cliCpu, runCpu;
+        for (int r = 0; r < repeats; ++r) {
+            double cpu = 0;
+            floor.push_back(FloorPass(jj, cover, buffers));
+            run.push_back(RunPass(jj, coverPath, modal, jobs, &cpu));
+            runCpu.push_back(cpu);
+            cli.push_back(CliPass(jj, coverPath, jobs, &cpu));
+            cliCpu.push_back(cpu);
+        }
+        const double mc = Median(cli) * 1000, mr = Median(run) * 1000, mf = Median(floor) * 1000;
+        std::printf("%-18s %-5d %11.1f %11.1f %11.1f %8.3f %8.3f %12.1f %12.1f\n", "", jobs, mc, mr, mf, mc / mr,
+                    mc / mf, Median(cliCpu) * 1000, Median(runCpu) * 1000);
+        std::fflush(stdout);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -481,6 +541,8 @@ int main(int argc, char** argv) {
                             Median(cpu) * 1000);
                 std::fflush(stdout);
             }
+
+        CliTable(jj, cover, coverPath, buffers, modal, repeats);
     });
     const int status = WIFEXITED(childStatus) ? WEXITSTATUS(childStatus) : 1;
     if (getenv("VMK_BENCH_KEEP")) return status;

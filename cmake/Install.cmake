@@ -12,3 +12,7 @@ install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/resources/vellumark.png
 # it. Not part of a plain install: `cmake --install build --component vmk-script`.
 install(TARGETS vmk-script RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
         COMPONENT vmk-script EXCLUDE_FROM_ALL)
+
+# The command line and its manual page (`man vellumark-batch`).
+install(TARGETS vellumark-batch RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/cli/vellumark-batch.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)

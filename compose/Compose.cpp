@@ -167,6 +167,11 @@ std::string TrialFolder(const std::string& appFolder) {
     return FolderWritable(appFolder) ? appFolder : UserRuntimeFolder();
 }
 
+void CheckFileFix(const std::string& fix) {
+    if (fix.find('/') != std::string::npos)
+        throw Exception("The name fix \"" + fix + "\" cannot be used: a file name cannot hold \"/\"");
+}
+
 std::string OutputFileName(const std::string& sourcePath, const TOutputSettings& settings) {
     const std::string name = ExtractFileName(sourcePath);
     const std::string ext = ExtractFileExt(name);

@@ -40,6 +40,7 @@ struct TCoverSettings {
     int Opacity = 100;  // 1 to 100
     TCoverSizing Sizing = TCoverSizing::AsIs;
     int SizePercent = 20;  // 1 to 100, with any sizing but AsIs
+    bool operator==(const TCoverSettings&) const = default;
 };
 
 // Which of BMP, JPG and AsIs is checked.
@@ -53,6 +54,7 @@ struct TOutputSettings {
     std::string FileFix;
     TSaveAs SaveAs = TSaveAs::BMP;
     int Quality = 85;
+    bool operator==(const TOutputSettings&) const = default;
 };
 
 struct TCoverPosition {
@@ -104,6 +106,9 @@ std::string RelativeOutputBase(const std::string& appFolder);
 // Where the save preview's trial file goes: the program's own folder when it
 // can be written, else the user's runtime folder.
 std::string TrialFolder(const std::string& appFolder);
+// Refuses a fix text that holds a "/": it would carry every result out of
+// its folder (a fix "../x_" writes beside the chosen folder, not in it).
+void CheckFileFix(const std::string& fix);
 // Fix text and base name, then ".bmp", ".jpg" or the source's own extension.
 std::string OutputFileName(const std::string& sourcePath, const TOutputSettings& settings);
 

@@ -1,10 +1,10 @@
 #include <algorithm>
 
 #include "app/MainForm.h"
+#include "compose/Compose.h"
 #include "core/Exception.h"
 #include "core/FileUtils.h"
 #include "core/Saturate.h"
-#include "compose/Compose.h"
 #include "output/FormSettings.h"
 #include "widgets/Keys.h"
 #include "widgets/SpinEditKeys.h"

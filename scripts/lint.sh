@@ -16,7 +16,7 @@ clang-format --dry-run --Werror "${sources[@]}"
 cmake --build "$build" > /dev/null
 # Only translation units of this checkout, not the generated ones under the build tree;
 # headers are reported only when they are ours.
-dirs='(app|bench|core|fuzz|imaging|inputs|output|tests|tools|widgets)'
+dirs='(app|bench|cli|compose|core|fuzz|imaging|inputs|output|tests|tools|widgets)'
 echo "lint: clang-tidy"
 run-clang-tidy -quiet -p "$build" -j "$(nproc)" \
     -header-filter="^$root/$dirs/" "^$root/$dirs/.*\.cpp$" > "$build/clang-tidy.log" 2>&1 || {

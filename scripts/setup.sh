@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on Debian 12, only what is missing.
 # libspng reads PNG pictures; stb_image_resize scales covers.
-# ImageMagick is the independent reader the photo tests compare our results with.
+# ImageMagick is the independent reader the photo tests compare our results with;
+# python3 reads the command line's JSON output in its tests.
 # Prints one line per package it installs; apt's own output is shown only when it fails.
 set -eu
 need=()
@@ -9,7 +10,7 @@ need=()
 # clang-format and clang-tidy are scripts/lint.sh's.
 for pkg in g++ cmake ninja-build qt6-base-dev libjpeg62-turbo-dev libgtest-dev \
            pkg-config libspng-dev libstb-dev \
-           imagemagick \
+           imagemagick python3 \
            libgl-dev clang-14 libclang-rt-14-dev \
            clang-format clang-tidy; do
   dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || need+=("$pkg")

@@ -55,7 +55,16 @@ case $out in *error:*) fail "the preview or the run failed: $out" ;; esac
 [ -f "$home/photos/new/VMK_photo.jpg" ] || fail "~/photos/new did not land in the home folder"
 [ "$(cat "$runtime/Test0.jpg")" = keep ] || fail "the trial took a name that was in use"
 [ -z "$(ls "$runtime" | grep -v '^Test0\.jpg$' || true)" ] || fail "the trial left files: $(ls "$runtime")"
-[ "$(ls "$prefix/bin" | sort | tr '\n' ' ')" = "vellumark vmk-script " ] || fail "something was written beside the program"
+[ "$(ls "$prefix/bin" | sort | tr '\n' ' ')" = "vellumark vellumark-batch vmk-script " ] || fail "something was written beside the program"
+
+# The installed command line, as the same user over the store the window saved:
+# the window's bytes, and a stored relative folder lands in the home folder too.
+mv "$home/out/VMK_photo.jpg" "$home/window.jpg"
+as_user sed -i 's|^"SavePath"=.*|"SavePath"="out"|' "$home/registry.reg"
+out=$(cd "$pics" && as_user env -i PATH=/usr/bin:/bin HOME="$home" VELLUMARK_REGISTRY="$home/registry.reg" \
+  ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=0}" UBSAN_OPTIONS="${UBSAN_OPTIONS:-}" \
+  "$prefix/bin/vellumark-batch" "$pics/photo.bmp" 2>&1) || fail "vellumark-batch failed: $out"
+cmp -s "$home/out/VMK_photo.jpg" "$home/window.jpg" || fail "vellumark-batch did not write the window's result in ~/out"
 
 # The trial file really goes to the runtime folder: one that the user cannot
 # write makes the preview fail there, naming it.

@@ -4,8 +4,8 @@
 #include <thread>
 #include <tuple>
 
-#include "core/FileUtils.h"
 #include "compose/Compose.h"
+#include "core/FileUtils.h"
 #include "support/PictureBytes.h"
 #include "support/WindowFixture.h"
 

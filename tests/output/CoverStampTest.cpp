@@ -3,7 +3,9 @@
 
 #include <sys/stat.h>
 
+#include <chrono>
 #include <cmath>
+#include <thread>
 #include <tuple>
 
 #include "compose/BatchRun.h"
@@ -234,6 +236,9 @@ TEST(CoverStamp, BandsAndWorkersGiveTheSameBytes) {
             run.WaitReady(i);
             run.Commit(i);
         }
+        run.Finish();
+        while (!run.Finished()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        run.CheckWrites();
         for (const std::string& f : Listing(output.Path)) results[workers][f] = ReadBytes(output.Path + "/" + f);
     }
     EXPECT_EQ(results[1].size(), sources.size());

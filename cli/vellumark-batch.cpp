@@ -1,0 +1,328 @@
+// vellumark-batch: the window's run without a window, for scripts and for
+// spreading one large job over many machines.
+
+#include <sched.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "cli/Inputs.h"
+#include "cli/Options.h"
+#include "cli/Report.h"
+#include "compose/BatchRun.h"
+#include "compose/Compose.h"
+#include "compose/StoredSettings.h"
+#include "core/FileUtils.h"
+#include "core/Registry.h"
+
+#ifndef VMK_VERSION
+#define VMK_VERSION "unknown"
+#endif
+
+namespace vmk::cli {
+
+namespace {
+
+volatile std::sig_atomic_t gSignal = 0;
+
+extern "C" void OnSignal(int signal) { gSignal = signal; }
+
+// Ctrl+C and a job runner's SIGTERM stop the run as Cancel does: between
+// results, never inside a write.
+void CatchStopSignals() {
+    struct sigaction action {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+// One entry of the list and what became of it.
+struct TItem {
+    std::string Source;
+    std::string Result;
+    std::string Status;  // "" while it is still to be done
+    std::string Message;
+};
+
+class TReporter {
+public:
+    TReporter(const TOptions& options, std::vector<TItem>& items) : options_(options), items_(items) {}
+
+    // Prints the finished entries at the head of the list, in list order.
+    void Flush() {
+        for (; shown_ < items_.size() && !items_[shown_].Status.empty(); ++shown_) {
+            const TItem& item = items_[shown_];
+            if (options_.Json) {
+                std::cout << "{\"source\":" << JsonString(item.Source) << ",\"result\":" << JsonString(item.Result)
+                          << ",\"status\":" << JsonString(item.Status) << ",\"message\":" << JsonString(item.Message)
+                          << "}\n";
+            } else if (options_.Verbose || options_.DryRun) {
+                if (item.Status == "written" || item.Status == "planned")
+                    std::cout << item.Source << " -> " << item.Result << "\n";
+                else if (item.Status == "skipped")
+                    std::cout << item.Source << " -> " << item.Result << " (skipped: " << item.Message << ")\n";
+            }
+        }
+        std::cout.flush();
+    }
+
+    // Ends every entry still to be done with the status.
+    void Close(const std::string& status) {
+        for (TItem& item : items_)
+            if (item.Status.empty()) item.Status = status;
+        Flush();
+    }
+
+private:
+    const TOptions& options_;
+    std::vector<TItem>& items_;
+    size_t shown_ = 0;
+};
+
+void Say(const std::string& message) { std::cerr << "vellumark-batch: " << message << "\n"; }
+
+TStoredSettings SettingsOf(const TOptions& options) {
+    TStoredSettings settings;
+    if (options.SettingsFile) {
+        if (!FileExists(*options.SettingsFile)) throw EUsage("--settings: cannot read " + *options.SettingsFile);
+        TRegistry reg(*options.SettingsFile);
+        settings = ReadStoredSettings(reg);
+    } else {
+        TRegistry reg;
+        settings = ReadStoredSettings(reg);
+    }
+    for (const auto& apply : options.Settings) apply(settings);
+    const std::string& cover = settings.Cover.CoverFile;
+    if (cover.empty()) throw EUsage("no cover: give --cover FILE (a .bmp file) or choose one in the window");
+    if (!IsBitmapPath(cover) || !FileExists(cover))
+        throw EUsage("--cover: '" + cover + "' is not an existing .bmp file");
+    return settings;
+}
+
+// The entries this run takes. Sharded, every machine plans the whole sorted
+// list the same way, so a result that a later entry replaces is left to that
+// entry's machine: the shards' union is then the one-machine run's, whatever
+// order they finish in.
+std::vector<TItem> ItemsOf(const TOptions& options, const TOutputSettings& output, const std::string& appFolder) {
+    std::vector<std::string> sources = GatherSources(options);
+    std::vector<TItem> items;
+    if (!options.Shard) {
+        for (std::string& s : sources) items.push_back({std::move(s), "", "", ""});
+        return items;
+    }
+    const std::vector<std::string> all = TakeShard(std::move(sources), TShard{});
+    const std::vector<TBatchEntry> plan = PlanBatch(all, output, appFolder);
+    std::unordered_map<std::string, size_t> lastWriter;
+    for (size_t i = 0; i < plan.size(); ++i)
+        if (plan[i].Accepted) lastWriter[plan[i].Target] = i;
+    const auto k = static_cast<size_t>(options.Shard->K - 1), n = static_cast<size_t>(options.Shard->N);
+    for (size_t i = k; i < plan.size(); i += n) {
+        TItem item{plan[i].Source, plan[i].Target, "", ""};
+        const auto writer = lastWriter.find(plan[i].Target);
+        if (plan[i].Accepted && writer->second != i) {
+            item.Status = "skipped";
+            item.Message = "its result is replaced by that of " + plan[writer->second].Source;
+        }
+        items.push_back(std::move(item));
+    }
+    return items;
+}
+
+// Every core this process may run on: a job runner (Slurm, taskset, a
+// container's cpuset) gives it fewer than the machine has.
+int UsableCores() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) != 0) return 0;  // the run's own rule: every core
+    return CPU_COUNT(&set);
+}
+
+// Waits until entry index is ready; false when a stop signal came first.
+bool WaitReady(TBatchRun& run, int index, std::mutex& lock, std::condition_variable& woken) {
+    std::unique_lock<std::mutex> hold(lock);
+    while (gSignal == 0 && !run.IsReady(index)) woken.wait_for(hold, std::chrono::milliseconds(100));
+    return gSignal == 0;
+}
+
+// The entries still to do (indexes into the items), planned as the window
+// plans its list.
+struct TPlan {
+    std::vector<size_t> Todo;
+    std::vector<TBatchEntry> Entries;
+};
+
+TPlan PlanRun(const TOptions& options, const TOutputSettings& output, const std::string& appFolder,
+              std::vector<TItem>& items) {
+    TPlan plan;
+    std::vector<std::string> sources;
+    for (size_t i = 0; i < items.size(); ++i)
+        if (items[i].Status.empty()) plan.Todo.push_back(i), sources.push_back(items[i].Source);
+    plan.Entries = PlanBatch(sources, output, appFolder);
+    if (!options.SkipExisting && !options.DryRun) return plan;
+    std::vector<size_t> kept;
+    std::vector<std::string> keptSources;
+    for (size_t e = 0; e < plan.Entries.size(); ++e) {
+        TItem& item = items[plan.Todo[e]];
+        item.Result = plan.Entries[e].Target;
+        if (!plan.Entries[e].Accepted) {
+            item.Status = options.DryRun ? "refused" : "";
+            item.Message = "Invalid file extension";
+        } else if (options.SkipExisting && EntryExists(plan.Entries[e].Target)) {
+            item.Status = "skipped";
+            item.Message = "the result exists";
+            continue;
+        } else if (options.DryRun) {
+            item.Status = "planned";
+        }
+        kept.push_back(plan.Todo[e]);
+        keptSources.push_back(item.Source);
+    }
+    plan.Todo = std::move(kept);
+    plan.Entries = PlanBatch(keptSources, output, appFolder);
+    return plan;
+}
+
+int Execute(const TOptions& options, const TStoredSettings& settings, const TPlan& plan, std::vector<TItem>& items,
+            TReporter& reporter);
+
+int Run(const TOptions& options) {
+    if (options.Inputs.empty() && !options.FilesFrom)
+        throw EUsage("no pictures given: name files or folders, or --files-from FILE");
+    const TStoredSettings settings = SettingsOf(options);
+    const std::string appFolder = RelativeOutputBase(ApplicationFolder());
+    std::vector<TItem> items = ItemsOf(options, settings.Output, appFolder);
+    const TPlan plan = PlanRun(options, settings.Output, appFolder, items);
+    TReporter reporter(options, items);
+    if (options.DryRun) {
+        for (const TItem& item : items)
+            if (item.Status == "refused") Say("Error with file " + item.Source + ": " + item.Message);
+        reporter.Flush();
+        return 0;
+    }
+    return Execute(options, settings, plan, items, reporter);
+}
+
+int Execute(const TOptions& options, const TStoredSettings& settings, const TPlan& plan, std::vector<TItem>& items,
+            TReporter& reporter) {
+    const std::vector<size_t>& todo = plan.Todo;
+    const std::vector<TBatchEntry>& entries = plan.Entries;
+    CatchStopSignals();
+    TBitmap cover;  // read once, drawn by every worker
+    try {
+        NamingFile(settings.Cover.CoverFile, [&] { PrepareCover(cover, settings.Cover); });
+    } catch (const std::exception& e) {
+        Say(e.what());
+        reporter.Close("not run");
+        return 1;
+    }
+
+    std::mutex lock;
+    std::condition_variable woken;
+    const auto wake = [&] {
+        const std::lock_guard<std::mutex> hold(lock);
+        woken.notify_all();
+    };
+    const int jobs = options.Jobs > 0 ? options.Jobs : UsableCores();
+    std::vector<std::string> failures;
+    int saved = 0, accepted = 0;
+    for (const TBatchEntry& e : entries) accepted += e.Accepted ? 1 : 0;
+    TProgress progress(static_cast<int>(entries.size()));
+    // Lines on a standard output that shares the terminal go below the progress line.
+    const bool sharedTerminal = (options.Verbose || options.Json) && ::isatty(STDOUT_FILENO) == 1;
+    size_t start = 0;
+    bool stopped = false;
+    // A failure stops the workers of a run; going on after one means a new run
+    // over the rest of the list.
+    while (start < entries.size() && !stopped && gSignal == 0) {
+        std::vector<TBatchEntry> rest(entries.begin() + static_cast<std::ptrdiff_t>(start), entries.end());
+        for (TBatchEntry& e : rest)
+            e.ReadAfter = e.ReadAfter >= static_cast<int>(start) ? e.ReadAfter - static_cast<int>(start) : -1;
+        TBatchRun run(std::move(rest), cover, settings.Cover, settings.Output.Quality, jobs, wake);
+        size_t next = entries.size();
+        for (int i = 0; i < run.Count(); ++i) {
+            if (!WaitReady(run, i, lock, woken)) break;
+            const size_t at = start + static_cast<size_t>(i);
+            TItem& item = items[todo[at]];
+            item.Result = entries[at].Target;
+            try {
+                run.Commit(i);
+                if (entries[at].Accepted) {
+                    item.Status = "written";
+                    ++saved;
+                } else {
+                    item.Status = "refused";
+                    item.Message = "Invalid file extension";
+                    progress.Clear();
+                    Say("Error with file " + item.Source + ": " + item.Message);
+                }
+            } catch (const std::exception& e) {
+                item.Status = "failed";
+                item.Message = e.what();
+                failures.push_back("Error with file " + item.Source + ": " + e.what());
+                progress.Clear();
+                Say(failures.back());
+                if (!options.KeepGoing) stopped = true;
+                next = at + 1;
+                reporter.Flush();
+                break;
+            }
+            if (sharedTerminal) progress.Clear();
+            reporter.Flush();
+            progress.Step(static_cast<int>(at + 1));
+        }
+        // Leaving the block stops the workers: pictures in hand are dropped and
+        // nothing of theirs has reached the disk.
+        start = next;
+    }
+    progress.Clear();
+    const std::string tally = std::to_string(saved) + " of " + std::to_string(accepted) + " files have been saved.";
+    if (gSignal != 0) {
+        reporter.Close("cancelled");
+        Say("Operation cancelled! " + tally);
+        return 128 + gSignal;
+    }
+    reporter.Close("not run");
+    if (failures.empty()) return 0;
+    if (options.KeepGoing) {
+        Say(std::to_string(failures.size()) + " of " + std::to_string(accepted) + " files failed:");
+        for (const std::string& f : failures) std::cerr << "  " << f << "\n";
+    } else {
+        Say("Stopped at the first failure (--keep-going goes on): " + tally);
+    }
+    return 1;
+}
+
+}  // namespace
+
+}  // namespace vmk::cli
+
+int main(int argc, char** argv) {
+    using namespace vmk::cli;
+    try {
+        const TOptions options = ParseOptions(std::vector<std::string>(argv + 1, argv + argc));
+        if (options.Help) {
+            std::cout << HelpText();
+            return 0;
+        }
+        if (options.Version) {
+            std::cout << "vellumark-batch " VMK_VERSION "\n";
+            return 0;
+        }
+        return Run(options);
+    } catch (const EUsage& e) {
+        std::cerr << "vellumark-batch: " << e.what() << "\nTry 'vellumark-batch --help'.\n";
+        return 2;
+    } catch (const std::exception& e) {
+        std::cerr << "vellumark-batch: " << e.what() << "\n";
+        return 1;
+    }
+}

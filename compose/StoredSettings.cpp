@@ -1,0 +1,102 @@
+#include "compose/StoredSettings.h"
+
+#include <algorithm>
+#include <exception>
+
+#include "core/Registry.h"
+
+namespace vmk {
+
+TCoverPlace PlaceForStored(int32_t stored) {
+    for (const TPlaceName& place : kPlaceNames)
+        if (place.Stored == stored) return place.Place;
+    return kPlaceNames.front().Place;
+}
+
+TSaveAs SaveAsForStored(int32_t stored) {
+    for (const TFormatName& format : kFormatNames)
+        if (format.Stored == stored) return format.SaveAs;
+    return kFormatNames.back().SaveAs;
+}
+
+std::string ReadStoredText(TRegistry& reg, const TStoredValue<const char*>& value) {
+    try {
+        return reg.ReadString(value.Name);
+    } catch (const std::exception&) {
+        return value.Fallback;
+    }
+}
+
+int32_t ReadStoredNumber(TRegistry& reg, const TStoredValue<int32_t>& value) {
+    try {
+        return reg.ReadInteger(value.Name);
+    } catch (const std::exception&) {
+        return value.Fallback;
+    }
+}
+
+bool ReadStoredFlag(TRegistry& reg, const TStoredValue<bool>& value) {
+    try {
+        return reg.ReadBool(value.Name);
+    } catch (const std::exception&) {
+        return value.Fallback;
+    }
+}
+
+TStoredSettings DefaultStoredSettings() {
+    TStoredSettings s;
+    s.Cover.CoverFile = kStoredCoverFile.Fallback;
+    s.Cover.Place = PlaceForStored(kStoredPosType.Fallback);
+    s.Cover.Left = kStoredCoverLeft.Fallback;
+    s.Cover.Top = kStoredCoverTop.Fallback;
+    s.Cover.Transparent = kStoredTransparent.Fallback;
+    s.Cover.AutoDetTrans = kStoredAutoTrans.Fallback;
+    s.Cover.TransColor = static_cast<TColor>(kStoredTransColor.Fallback);
+    s.Output.SaveAs = SaveAsForStored(kStoredType.Fallback);
+    s.Output.Quality = kStoredJPGQ.Fallback;
+    s.Output.Prefix = kStoredFixType.Fallback != 1;
+    s.Output.FileFix = kStoredFileFix.Fallback;
+    s.Output.Path = kStoredSavePath.Fallback;
+    return s;
+}
+
+TStoredSettings ReadStoredSettings(TRegistry& reg) {
+    reg.SetRootKey(HKEY_LOCAL_MACHINE);
+    if (!reg.KeyExists(kSettingsKey)) return DefaultStoredSettings();
+    // As the window does: whether the open succeeds is not tested; with no key
+    // open every text reads as empty and every other value takes its fallback.
+    reg.OpenKey(kSettingsKey, false);
+    TStoredSettings s;
+    s.Cover.CoverFile = ReadStoredText(reg, kStoredCoverFile);
+    s.Cover.Place = PlaceForStored(ReadStoredNumber(reg, kStoredPosType));
+    s.Cover.Left = ReadStoredNumber(reg, kStoredCoverLeft);
+    s.Cover.Top = ReadStoredNumber(reg, kStoredCoverTop);
+    s.Cover.Transparent = ReadStoredFlag(reg, kStoredTransparent);
+    s.Cover.AutoDetTrans = ReadStoredFlag(reg, kStoredAutoTrans);
+    s.Cover.TransColor = static_cast<TColor>(ReadStoredNumber(reg, kStoredTransColor));
+    // The further settings, brought into the ranges their controls keep.
+    static constexpr TCoverPlace kAnchors[] = {TCoverPlace::TC, TCoverPlace::BC, TCoverPlace::LM, TCoverPlace::RM,
+                                               TCoverPlace::CC};
+    const int32_t anchor = ReadStoredNumber(reg, kStoredCoverAnchor);
+    if (anchor >= 1 && anchor <= 5) s.Cover.Place = kAnchors[anchor - 1];
+    s.Cover.MarginPercent = ReadStoredFlag(reg, kStoredMarginPercent);
+    const int marginMost = s.Cover.MarginPercent ? 100 : 99999;
+    s.Cover.MarginX = std::clamp(ReadStoredNumber(reg, kStoredMarginX), 0, marginMost);
+    s.Cover.MarginY = std::clamp(ReadStoredNumber(reg, kStoredMarginY), 0, marginMost);
+    s.Cover.Opacity = std::clamp(ReadStoredNumber(reg, kStoredOpacity), 1, 100);
+    static constexpr TCoverSizing kSizings[] = {TCoverSizing::AsIs, TCoverSizing::Width, TCoverSizing::Height,
+                                                TCoverSizing::Shorter};
+    const int32_t sizing = ReadStoredNumber(reg, kStoredCoverSize);
+    s.Cover.Sizing = sizing >= 0 && sizing <= 3 ? kSizings[sizing] : TCoverSizing::AsIs;
+    s.Cover.SizePercent = std::clamp(ReadStoredNumber(reg, kStoredSizePercent), 1, 100);
+    s.Output.SaveAs = SaveAsForStored(ReadStoredNumber(reg, kStoredType));
+    // The quality's spin edit keeps its value within its range.
+    s.Output.Quality = std::clamp(ReadStoredNumber(reg, kStoredJPGQ), kMinQuality, kMaxQuality);
+    s.Output.Prefix = ReadStoredNumber(reg, kStoredFixType) != 1;
+    s.Output.FileFix = ReadStoredText(reg, kStoredFileFix);
+    s.Output.Path = ReadStoredText(reg, kStoredSavePath);
+    reg.CloseKey();
+    return s;
+}
+
+}  // namespace vmk

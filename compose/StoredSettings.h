@@ -1,0 +1,106 @@
+#pragma once
+
+// The user's saved choices as the settings store keeps them: the key, each
+// value's name and its fallback, the numbers stored for the position and the
+// format, and how a store becomes the settings of the composing steps. The
+// window loads its controls from the same names and fallbacks; the command
+// line reads a store straight into the settings.
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "compose/Compose.h"
+
+namespace vmk {
+
+class TRegistry;
+
+inline constexpr const char* kSettingsKey = "\\Software\\Quorvex\\VMK";
+
+// A stored value: its name and what takes its place when it cannot be read.
+// A new setting gets one here, a line in ReadStoredSettings and in
+// DefaultStoredSettings, and its option row in cli/Options.cpp; a new place or
+// format is one row of its table below.
+template <class T>
+struct TStoredValue {
+    const char* Name;
+    T Fallback;
+};
+
+inline constexpr TStoredValue<const char*> kStoredCoverFile{"CoverFile", ""};
+inline constexpr TStoredValue<int32_t> kStoredPosType{"PosType", 0};
+inline constexpr TStoredValue<int32_t> kStoredCoverLeft{"CoverLeft", 0};
+inline constexpr TStoredValue<int32_t> kStoredCoverTop{"CoverTop", 0};
+inline constexpr TStoredValue<bool> kStoredTransparent{"Transparent", true};
+inline constexpr TStoredValue<bool> kStoredAutoTrans{"AutoTrans", true};
+inline constexpr TStoredValue<int32_t> kStoredTransColor{"TransColor", static_cast<int32_t>(clWhite)};
+inline constexpr TStoredValue<int32_t> kStoredType{"Type", 2};
+inline constexpr TStoredValue<int32_t> kStoredJPGQ{"JPGQ", 85};
+inline constexpr TStoredValue<int32_t> kStoredFixType{"FixType", 0};
+inline constexpr TStoredValue<const char*> kStoredFileFix{"FileFix", "VMK_"};
+inline constexpr TStoredValue<const char*> kStoredSavePath{"SavePath", ""};
+// The cover's further place (1 TC, 2 BC, 3 LM, 4 RM, 5 CC; 0: PosType holds),
+// margins, opacity and size (0 as it is, 1 width, 2 height, 3 shorter side).
+inline constexpr TStoredValue<int32_t> kStoredCoverAnchor{"CoverAnchor", 0};
+inline constexpr TStoredValue<bool> kStoredMarginPercent{"MarginPercent", false};
+inline constexpr TStoredValue<int32_t> kStoredMarginX{"MarginX", 0};
+inline constexpr TStoredValue<int32_t> kStoredMarginY{"MarginY", 0};
+inline constexpr TStoredValue<int32_t> kStoredOpacity{"Opacity", 100};
+inline constexpr TStoredValue<int32_t> kStoredCoverSize{"CoverSize", 0};
+inline constexpr TStoredValue<int32_t> kStoredSizePercent{"SizePercent", 20};
+
+// The JPEG quality's range, as the window's spin edit keeps it.
+inline constexpr int kMinQuality = 1;
+inline constexpr int kMaxQuality = 100;
+
+// Each place the cover can go: its name on a command line, the number the
+// store keeps. A stored number that names none of them means the first.
+struct TPlaceName {
+    const char* Name;
+    int32_t Stored;
+    TCoverPlace Place;
+};
+inline constexpr std::array<TPlaceName, 5> kPlaceNames = {{
+    {"lt", 0, TCoverPlace::LT},
+    {"lb", 1, TCoverPlace::LB},
+    {"rt", 2, TCoverPlace::RT},
+    {"rb", 3, TCoverPlace::RB},
+    {"other", 4, TCoverPlace::Other},
+}};
+
+// Each save format the same way. A stored number that names none of them
+// means the last.
+struct TFormatName {
+    const char* Name;
+    int32_t Stored;
+    TSaveAs SaveAs;
+};
+inline constexpr std::array<TFormatName, 3> kFormatNames = {{
+    {"bmp", 0, TSaveAs::BMP},
+    {"jpg", 1, TSaveAs::JPG},
+    {"as-is", 2, TSaveAs::AsIs},
+}};
+
+TCoverPlace PlaceForStored(int32_t stored);
+TSaveAs SaveAsForStored(int32_t stored);
+
+// Each value is read on its own: whatever makes a read fail, the value's
+// fallback takes its place and the reading goes on with the next one.
+std::string ReadStoredText(TRegistry& reg, const TStoredValue<const char*>& value);
+int32_t ReadStoredNumber(TRegistry& reg, const TStoredValue<int32_t>& value);
+bool ReadStoredFlag(TRegistry& reg, const TStoredValue<bool>& value);
+
+struct TStoredSettings {
+    TCoverSettings Cover;
+    TOutputSettings Output;
+};
+
+// The settings a store holds, as the window would show them after loading it:
+// a missing key gives every fallback (the window's first start), a value the
+// window's controls would not keep is changed as they change it.
+TStoredSettings ReadStoredSettings(TRegistry& reg);
+// The settings with nothing stored at all.
+TStoredSettings DefaultStoredSettings();
+
+}  // namespace vmk

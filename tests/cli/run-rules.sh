@@ -1,0 +1,138 @@
+#!/usr/bin/env bash
+# What a run says and leaves: exit statuses, --keep-going, --skip-existing,
+# --dry-run, --json read by a real JSON parser, and which settings win.
+. "$(dirname "${BASH_SOURCE[0]}")/pictures.sh"
+make_pictures pics
+p=$work/pics
+C=(--cover "$work/cover.bmp")
+
+# All written: 0. A refused name is told but is no failure.
+expect_status 0 vb "${C[@]}" --output out0 "$p/rgb24.bmp" "$p/notes.png" "$p/photo.jpg"
+[ -f out0/VMK_rgb24.bmp ] && [ -f out0/VMK_photo.jpg ] || fail "results missing"
+
+# A relative source, no output folder: the result beside the source, named
+# with its full path.
+mkdir -p rel/sub && cp "$p/pal8.bmp" rel/sub/
+(cd rel && expect_status 0 vb "${C[@]}" --output "" --json sub/pal8.bmp > ../rel.json)
+[ -f rel/sub/VMK_pal8.bmp ] || fail "a relative source's result is not beside it"
+grep -qF "\"source\":\"$work/rel/sub/pal8.bmp\"" rel.json || fail "relative source not shown in full: $(cat rel.json)"
+
+# The first failure stops the run, as the window does: later pictures untouched.
+expect_status 1 vb "${C[@]}" --output out1 --json "$p/rgb24.bmp" "$p/damaged.jpg" "$p/pal8.bmp" > stop.json 2> stop.err
+[ -f out1/VMK_rgb24.bmp ] && [ ! -e out1/VMK_pal8.bmp ] || fail "run did not stop at the failure"
+grep -q "Stopped at the first failure" stop.err || fail "stop not told"
+
+# --keep-going: every picture tried, every failure listed at the end, still 1.
+printf '\xff\xd8junk' > "$p/damaged2.jpg"
+expect_status 1 vb "${C[@]}" --output out2 --keep-going --jobs 2 \
+  "$p/damaged.jpg" "$p/rgb24.bmp" "$p/damaged2.jpg" "$p/notes.png" "$p/pal8.bmp" > /dev/null 2> keep.err
+[ -f out2/VMK_rgb24.bmp ] && [ -f out2/VMK_pal8.bmp ] || fail "--keep-going left pictures out"
+grep -q "2 of 4 files failed:" keep.err || fail "--keep-going summary: $(cat keep.err)"
+[ "$(grep -c '^  Error with file .*damaged' keep.err)" -eq 2 ] || fail "--keep-going does not list each failure"
+
+# --json: one object per entry, in list order, read by a real JSON parser;
+# names with quotes, backslashes, tabs, newlines and bytes that are not UTF-8.
+odd=$(printf 'we"ird\\na\tme\nx\xff.bmp')
+cp "$p/pal1.bmp" "$p/$odd"
+printf '%s\0' "$p/$odd" "$p/damaged.jpg" "$p/notes.png" "$p/pal1.bmp" > list0
+expect_status 1 vb "${C[@]}" --output out3 --json --files-from - -0 < list0 > run.json 2> /dev/null
+python3 - run.json "$p" <<'PY'
+import json, sys
+rows = [json.loads(line) for line in open(sys.argv[1], encoding='utf-8')]
+p = sys.argv[2]
+assert [sorted(r) for r in rows] == [['message', 'result', 'source', 'status']] * 4, rows
+assert [r['status'] for r in rows] == ['written', 'failed', 'not run', 'not run'], rows
+assert rows[0]['source'] == p + '/we"ird\\na\tme\nx\ufffd.bmp', rows[0]
+assert rows[1]['message'].startswith('JPEG error'), rows[1]
+PY
+[ "$(ls out3)" != "" ] || fail "odd name not written"
+python3 -c 'import json, sys; rows = [json.loads(l) for l in open(sys.argv[1])]; assert [r["status"] for r in rows] == ["written", "failed", "not run"], rows' stop.json
+
+# --skip-existing leaves results that exist, and makes the missing ones.
+echo keep > out2/VMK_rgb24.bmp
+rm out2/VMK_pal8.bmp
+expect_status 0 vb "${C[@]}" --output out2 --skip-existing --json "$p/rgb24.bmp" "$p/pal8.bmp" > skip.json
+[ "$(cat out2/VMK_rgb24.bmp)" = keep ] || fail "--skip-existing replaced a result"
+[ -s out2/VMK_pal8.bmp ] || fail "--skip-existing made nothing"
+python3 -c 'import json, sys; rows = [json.loads(l) for l in open(sys.argv[1])]; assert [r["status"] for r in rows] == ["skipped", "written"], rows' skip.json
+
+# --dry-run reads no picture (not even a damaged cover) and writes nothing.
+printf 'BMjunk' > broken-cover.bmp
+expect_status 0 vb --cover broken-cover.bmp --output dry --dry-run "$p/damaged.jpg" "$p/rgb24.bmp" > dry.out
+[ ! -e dry ] || fail "--dry-run made the output folder"
+grep -qxF "$p/damaged.jpg -> $work/dry/VMK_damaged.jpg" dry.out || fail "--dry-run output: $(cat dry.out)"
+expect_status 1 vb --cover broken-cover.bmp --output dry "$p/rgb24.bmp" 2> /dev/null
+
+# Settings: the window's store by default (its file found by the window's
+# rule), --settings FILE in its place, and an option over both.
+mkdir -p xdg/vellumark
+store xdg/vellumark/registry.reg "\"CoverFile\"=\"$work/cover.bmp\"" '"Type"=dword:00000000' '"FileFix"="store_"' \
+  "\"SavePath\"=\"$work/by-store/\""
+store other.reg "\"CoverFile\"=\"$work/cover.bmp\"" '"FixType"=dword:00000001' '"FileFix"="_file"' \
+  "\"SavePath\"=\"$work/by-file/\""
+run_xdg() { env -u DISPLAY -u QT_QPA_PLATFORM -u VELLUMARK_REGISTRY XDG_CONFIG_HOME="$work/xdg" "$batch" "$@"; }
+expect_status 0 run_xdg "$p/photo.jpg"
+[ -f by-store/store_photo.bmp ] || fail "the store's settings were not used"
+expect_status 0 run_xdg --settings other.reg "$p/photo.jpg"
+# Nothing of the window's store: its format (bmp) gives way to the fallback (as-is).
+[ -f by-file/photo_file.jpg ] || fail "--settings FILE was not used alone"
+expect_status 0 run_xdg --settings other.reg --prefix opt_ --format bmp --output by-option "$p/photo.jpg"
+[ -f by-option/opt_photo.bmp ] || fail "options did not win"
+# The same result whichever way a setting arrives.
+cmp -s by-store/store_photo.bmp by-option/opt_photo.bmp || fail "store and options give different results"
+
+# Usage errors: status 2, the option and what it allows named, nothing written.
+usage() {
+  local want=$1 got=0
+  shift
+  vb "$@" > /dev/null 2> usage.err || got=$?
+  [ "$got" -eq 2 ] || fail "status $got, not 2: $*"
+  grep -qF -- "$want" usage.err || fail "'$want' not in: $(cat usage.err)"
+}
+usage "no pictures given" "${C[@]}"
+usage "--bogus: no such option" "${C[@]}" --bogus "$p/rgb24.bmp"
+usage "--position: 'centre' is not allowed; allowed: lt|lb|rt|rb|other" "${C[@]}" --position centre "$p/rgb24.bmp"
+usage "--format: 'png' is not allowed; allowed: bmp|jpg|as-is" "${C[@]}" --format png "$p/rgb24.bmp"
+usage "--quality: '101' is not allowed; give a whole number from 1 to 100" "${C[@]}" --quality 101 "$p/rgb24.bmp"
+usage "--quality: 'high'" "${C[@]}" --quality high "$p/rgb24.bmp"
+usage "--left: '1.5' is not allowed" "${C[@]}" --left 1.5 "$p/rgb24.bmp"
+usage "--top: '99999999999'" "${C[@]}" --top 99999999999 "$p/rgb24.bmp"
+usage "--key-colour: 'red' is not allowed; give six hex digits" "${C[@]}" --key-colour red "$p/rgb24.bmp"
+usage "--jobs: '0' is not allowed" "${C[@]}" --jobs 0 "$p/rgb24.bmp"
+usage "--shard: '5/4' is not allowed; give K/N with 1 <= K <= N" "${C[@]}" --shard 5/4 "$p/rgb24.bmp"
+usage "--shard: '0/4'" "${C[@]}" --shard 0/4 "$p/rgb24.bmp"
+usage "--shard: '2'" "${C[@]}" --shard 2 "$p/rgb24.bmp"
+usage "--output: needs a value (DIR)" "${C[@]}" "$p/rgb24.bmp" --output
+usage "--dry-run: takes no value" "${C[@]}" --dry-run=yes "$p/rgb24.bmp"
+usage "--settings: cannot read $work/missing.reg" --settings "$work/missing.reg" "$p/rgb24.bmp"
+usage "--files-from: cannot read $work/missing.txt" "${C[@]}" --files-from "$work/missing.txt"
+usage "no cover: give --cover FILE" "$p/rgb24.bmp"
+usage "--cover: '$p/photo.jpg' is not an existing .bmp file" --cover "$p/photo.jpg" "$p/rgb24.bmp"
+usage "--cover: '$work/nothing.bmp' is not an existing .bmp file" --cover "$work/nothing.bmp" "$p/rgb24.bmp"
+[ ! -e "$work/VMK_rgb24.bmp" ] && [ ! -e "$p/VMK_rgb24.bmp" ] || fail "a usage error wrote a result"
+
+# --help lists every option with its defaults; --version.
+expect_status 0 vb --help > help.txt
+for o in --cover --position --left --top --transparent --opaque --auto-detect --key-colour --format --quality \
+         --prefix --suffix --output --recursive --files-from -0 --jobs --shard --dry-run --skip-existing \
+         --keep-going --json --verbose --settings --help --version; do
+  grep -qE "^  $o( |$)" help.txt || fail "--help lacks $o"
+done
+grep -qF '[as-is]' help.txt && grep -qF '[85]' help.txt && grep -qF '["VMK_"]' help.txt || fail "--help lacks defaults"
+expect_status 0 vb --version > version.txt
+grep -qE '^vellumark-batch [0-9]+\.[0-9]+' version.txt || fail "--version: $(cat version.txt)"
+
+# --verbose: a line per result on standard output; nothing there without it.
+expect_status 0 vb "${C[@]}" --output out4 --verbose "$p/pal4.bmp" > verbose.out
+grep -qxF "$p/pal4.bmp -> $work/out4/VMK_pal4.bmp" verbose.out || fail "--verbose: $(cat verbose.out)"
+expect_status 0 vb "${C[@]}" --output out4 "$p/pal4.bmp" > quiet.out 2> quiet.err
+[ ! -s quiet.out ] && [ ! -s quiet.err ] || fail "a quiet run printed something"
+# On a terminal, a progress line on standard error, erased at the end
+# (script(1) gives the run a terminal).
+if command -v script > /dev/null; then
+  script -qec "env -u DISPLAY -u QT_QPA_PLATFORM VELLUMARK_REGISTRY=$work/none.reg $batch --cover $work/cover.bmp \
+    --output $work/tty $p/pal4.bmp $p/pal8.bmp" /dev/null > tty.out
+  grep -qE '2/2 .* pictures/s .*left' tty.out || fail "no progress line on a terminal: $(od -c tty.out | head)"
+  [ "$(tail -c 4 tty.out | od -An -c | tr -d ' ')" = '\r033[K' ] || fail "the progress line is not erased"
+fi
+echo "run rules: ok"
