@@ -56,7 +56,9 @@ TMainForm::TMainForm(TComponent* owner) : TForm(owner) {
 
     OpenCover = TComponent::Create<TApOpenDialog>(*this, "OpenCover");
     OpenCover->SetOptions(ofHideReadOnly | ofPathMustExist | ofFileMustExist | ofEnableSizing);
-    OpenCover->SetFilter({{"Windows/OS2 Bitmaps (*.BMP)", {"*.BMP"}}});
+    OpenCover->SetFilter({{"Cover Pictures (*.BMP, *.PNG)", {"*.BMP", "*.PNG"}},
+                          {"Windows/OS2 Bitmaps (*.BMP)", {"*.BMP"}},
+                          {"PNG Pictures (*.PNG)", {"*.PNG"}}});
     OpenCover->SetFilterIndex(1);
 
     ColorDlg = TComponent::Create<TApColorDialog>(*this, "ColorDlg");
@@ -145,10 +147,65 @@ void TMainForm::BuildCoverPage(TWinControl* page) {
     Label11->SetAutoSize(false);
     Label11->SetWordWrap(true);
     Label11->SetCaption("(Or drop color in preview - preview will update then after 1 second)");
-    PreviewCover = Place<TImage>(*this, Panel2, "PreviewCover", 177, 8, 145, 321);
+    // The five further places join the group of the four corners; the rest
+    // sits above the preview, which takes what is left of the column.
+    TC = Place<TRadioButton>(*this, Panel2, "TC", 177, 4, 84, 17, 12);
+    TC->SetCaption("&Top Centre");
+    CC = Place<TRadioButton>(*this, Panel2, "CC", 265, 4, 72, 17, 16);
+    CC->SetCaption("C&entre");
+    LM = Place<TRadioButton>(*this, Panel2, "LM", 177, 20, 84, 17, 14);
+    LM->SetCaption("Middle &Left");
+    RM = Place<TRadioButton>(*this, Panel2, "RM", 265, 20, 81, 17, 15);
+    RM->SetCaption("Middle &Right");
+    BC = Place<TRadioButton>(*this, Panel2, "BC", 177, 36, 100, 17, 13);
+    BC->SetCaption("Botto&m Centre");
+    Label13 = Place<TLabel>(*this, Panel2, "Label13", 177, 62, 48, 13);
+    Label13->SetCaption("Margin &X:");
+    MarginX = Place<TCSpinEdit>(*this, Panel2, "MarginX", 234, 58, 50, 22, 17);
+    Label14 = Place<TLabel>(*this, Panel2, "Label14", 177, 86, 48, 13);
+    Label14->SetCaption("Margin &Y:");
+    MarginY = Place<TCSpinEdit>(*this, Panel2, "MarginY", 234, 82, 50, 22, 18);
+    MarginPercent = Place<TCheckBox>(*this, Panel2, "MarginPercent", 288, 60, 52, 17, 19);
+    MarginPercent->SetCaption("i&n %");
+    Label15 = Place<TLabel>(*this, Panel2, "Label15", 177, 112, 66, 13);
+    Label15->SetCaption("O&pacity (%):");
+    Opacity = Place<TCSpinEdit>(*this, Panel2, "Opacity", 248, 108, 49, 22, 20);
+    Label16 = Place<TLabel>(*this, Panel2, "Label16", 177, 136, 66, 13);
+    Label16->SetCaption("Cover si&ze:");
+    SizePercent = Place<TCSpinEdit>(*this, Panel2, "SizePercent", 248, 132, 49, 22, 21);
+    Label17 = Place<TLabel>(*this, Panel2, "Label17", 300, 136, 12, 13);
+    Label17->SetCaption("%");
+    Panel3 = Place<TPanel>(*this, Panel2, "Panel3", 177, 156, 169, 50, 22);
+    Panel3->SetBevelOuter(TPanelBevel::bvNone);
+    SizeAsIs = Place<TRadioButton>(*this, Panel3, "SizeAsIs", 0, 0, 80, 17, 0);
+    SizeAsIs->SetCaption("&As it is");
+    SizeWidth = Place<TRadioButton>(*this, Panel3, "SizeWidth", 84, 0, 84, 17, 1);
+    SizeWidth->SetCaption("of &width");
+    SizeHeight = Place<TRadioButton>(*this, Panel3, "SizeHeight", 0, 16, 80, 17, 2);
+    SizeHeight->SetCaption("of &height");
+    SizeShorter = Place<TRadioButton>(*this, Panel3, "SizeShorter", 0, 32, 160, 17, 3);
+    SizeShorter->SetCaption("of the &shorter side");
+    Label13->SetFocusControl(MarginX);
+    Label14->SetFocusControl(MarginY);
+    Label15->SetFocusControl(Opacity);
+    Label16->SetFocusControl(SizePercent);
+    MarginX->SetMaxValue(99999);
+    MarginY->SetMaxValue(99999);
+    MarginX->SetValue(0);
+    MarginY->SetValue(0);
+    Opacity->SetMinValue(1);
+    Opacity->SetMaxValue(100);
+    Opacity->SetValue(100);
+    SizePercent->SetMinValue(1);
+    SizePercent->SetMaxValue(100);
+    SizePercent->SetValue(20);
+    SizeAsIs->SetChecked(true);
+    SizePercent->SetEnabled(false);
+    PreviewCover = Place<TImage>(*this, Panel2, "PreviewCover", 177, 212, 145, 117);
     PreviewCover->SetHint("Preview of Cover File");
     PreviewCover->SetShowHint(true);
     PreviewCover->SetTransparent(true);
+    PreviewCover->SetShowAlpha(true);
 }
 
 void TMainForm::BuildSaveOptionsPage(TWinControl* page) {
@@ -260,6 +317,15 @@ void TMainForm::BindEvents() {
     CoverTop->OnKeyDown = [this](TObject* s, uint16_t& k, TShiftState sh) { CoverTopKeyDown(s, k, sh); };
     CoverLeft->OnKeyUp = [this](TObject* s, uint16_t& k, TShiftState sh) { CoverLeftKeyUp(s, k, sh); };
     CoverTop->OnKeyUp = [this](TObject* s, uint16_t& k, TShiftState sh) { CoverTopKeyUp(s, k, sh); };
+    for (TRadioButton* b : {TC, BC, LM, RM, CC}) b->OnClick = [this](TObject* s) { OtherPosClick(s); };
+    MarginPercent->OnClick = [this](TObject* s) { MarginPercentClick(s); };
+    for (TRadioButton* b : {SizeAsIs, SizeWidth, SizeHeight, SizeShorter})
+        b->OnClick = [this](TObject* s) { CoverSizeClick(s); };
+    for (TCSpinEdit* field : {MarginX, MarginY, Opacity, SizePercent}) {
+        field->OnChange = [this](TObject* s) { CoverFieldChange(s); };
+        field->OnKeyDown = [this](TObject* s, uint16_t& k, TShiftState sh) { CoverFieldKeyDown(s, k, sh); };
+        field->OnKeyUp = [this](TObject* s, uint16_t& k, TShiftState sh) { CoverFieldKeyUp(s, k, sh); };
+    }
 
     for (TRadioButton* b : {BMP, JPG, AsIs}) b->OnClick = [this](TObject* s) { BMPClick(s); };
     JPGQuality->OnChange = [this](TObject* s) { JPGQualityChange(s); };
@@ -302,7 +368,7 @@ void TMainForm::FormResize(TObject*) {
 void TMainForm::TabsChange(TObject*, int NewTab, bool&) {
     if (NewTab != 3) return;
     const std::string cover = CoverFile->GetText();
-    Process->SetEnabled(FilePaths().GetCount() > 0 && !cover.empty() && IsBitmapPath(cover) && FileExists(cover));
+    Process->SetEnabled(FilePaths().GetCount() > 0 && !cover.empty() && IsCoverPath(cover) && FileExists(cover));
 }
 
 void TMainForm::FormClose(TObject*, TCloseAction& Action) {

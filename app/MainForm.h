@@ -84,6 +84,27 @@ public:
     // Shown only while a batch run lasts.
     TProgressBar* ProgressBar1;
     TButton* Cancel;
+    // The cover's further places, its margins, strength and size.
+    TRadioButton* TC;
+    TRadioButton* BC;
+    TRadioButton* LM;
+    TRadioButton* RM;
+    TRadioButton* CC;
+    TLabel* Label13;
+    TCSpinEdit* MarginX;
+    TLabel* Label14;
+    TCSpinEdit* MarginY;
+    TCheckBox* MarginPercent;
+    TLabel* Label15;
+    TCSpinEdit* Opacity;
+    TLabel* Label16;
+    TCSpinEdit* SizePercent;
+    TLabel* Label17;
+    TPanel* Panel3;
+    TRadioButton* SizeAsIs;
+    TRadioButton* SizeWidth;
+    TRadioButton* SizeHeight;
+    TRadioButton* SizeShorter;
 
     // Handlers.
     void OpenClick(TObject* Sender);                                               // inputs/
@@ -121,6 +142,12 @@ public:
     void FilesListDropFiles(TObject* Sender, const std::vector<std::string>& Files);  // inputs/
     void CoverFileDropFiles(TObject* Sender, const std::vector<std::string>& Files);  // inputs/
     void CancelClick(TObject* Sender);                                                // output/
+    // The cover's margins, opacity and size fields.
+    void MarginPercentClick(TObject* Sender);                                   // inputs/
+    void CoverSizeClick(TObject* Sender);                                       // inputs/
+    void CoverFieldChange(TObject* Sender);                                     // inputs/
+    void CoverFieldKeyDown(TObject* Sender, uint16_t& Key, TShiftState Shift);  // inputs/
+    void CoverFieldKeyUp(TObject* Sender, uint16_t& Key, TShiftState Shift);    // inputs/
 
     // The batch run while it lasts: events keep coming, so the window's
     // handlers need to know. Workers 0 takes every core; tests set it, and

@@ -29,6 +29,27 @@ TRadioButton* FormatButton(TMainForm& form, int32_t number) {
     }
 }
 
+// The cover's further places, margins, opacity and size: values an older
+// store lacks, each falling back to the control's default.
+void LoadCoverExtras(TMainForm& form, TRegistry& reg) {
+    const int32_t anchor = ReadStoredNumber(reg, kStoredCoverAnchor);
+    for (const TPositionChoice& choice : kAnchorChoices)
+        if (choice.Stored == anchor) Dispatch([&] { (form.*choice.Button)->SetChecked(true); });
+    const bool percent = ReadStoredFlag(reg, kStoredMarginPercent);
+    Dispatch([&] { form.MarginPercent->SetChecked(percent); });
+    const int32_t marginX = ReadStoredNumber(reg, kStoredMarginX);
+    Dispatch([&] { form.MarginX->SetValue(marginX); });
+    const int32_t marginY = ReadStoredNumber(reg, kStoredMarginY);
+    Dispatch([&] { form.MarginY->SetValue(marginY); });
+    const int32_t opacity = ReadStoredNumber(reg, kStoredOpacity);
+    Dispatch([&] { form.Opacity->SetValue(opacity); });
+    const int32_t sizing = ReadStoredNumber(reg, kStoredCoverSize);
+    TRadioButton* sizeButtons[] = {form.SizeAsIs, form.SizeWidth, form.SizeHeight, form.SizeShorter};
+    Dispatch([&] { sizeButtons[sizing >= 0 && sizing <= 3 ? sizing : 0]->SetChecked(true); });
+    const int32_t sizePercent = ReadStoredNumber(reg, kStoredSizePercent);
+    Dispatch([&] { form.SizePercent->SetValue(sizePercent); });
+}
+
 }  // namespace
 
 // Every value goes in through its control, so the control's handler runs when the
@@ -63,6 +84,7 @@ void LoadSettings(TMainForm& form) {
         Dispatch([&] { form.FileFix->SetText(fileFix); });
         const std::string savePath = ReadStoredText(reg, kStoredSavePath);
         Dispatch([&] { form.Path->SetText(savePath); });
+        LoadCoverExtras(form, reg);
     } else {
         // First start: everything else keeps its layout value.
         Dispatch([&] { form.LT->SetChecked(true); });
@@ -103,6 +125,17 @@ void SaveSettings(TMainForm& form) {
             reg.WriteInteger("FixType", form.Prefix->GetChecked() ? 0 : 1);
             reg.WriteString("FileFix", form.FileFix->GetText());
             reg.WriteString("SavePath", form.Path->GetText());
+            const TPositionChoice* anchor = CheckedAnchor(form);
+            reg.WriteInteger("CoverAnchor", anchor ? anchor->Stored : 0);
+            reg.WriteBool("MarginPercent", form.MarginPercent->GetChecked());
+            reg.WriteInteger("MarginX", form.MarginX->GetValue());
+            reg.WriteInteger("MarginY", form.MarginY->GetValue());
+            reg.WriteInteger("Opacity", form.Opacity->GetValue());
+            reg.WriteInteger("CoverSize", form.SizeWidth->GetChecked()     ? 1
+                                          : form.SizeHeight->GetChecked()  ? 2
+                                          : form.SizeShorter->GetChecked() ? 3
+                                                                           : 0);
+            reg.WriteInteger("SizePercent", form.SizePercent->GetValue());
             reg.CommitBatch();
         });
     }

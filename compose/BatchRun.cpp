@@ -94,16 +94,10 @@ TBatchRun::TBatchRun(std::vector<TBatchEntry> entries, TBitmap& cover, const TCo
     const int count = entries_.empty() ? 0 : BatchWorkerCount(workers, Count());
     // Compressed results may wait a little for their turn; they are small.
     window_ = 2 * std::max(count, 1);
-    for (int w = 0; w < count; ++w) {
-        // Copies share the cover's pixels; each keeps its own transparency
-        // state, so no worker touches another's bitmap object.
-        auto copy = std::make_unique<TBitmap>();
-        copy->Assign(cover);
-        covers_.push_back(std::move(copy));
-    }
+    cover_ = std::make_unique<TCoverCache>(cover, coverSettings_);
     try {
         writer_ = std::thread([this] { Write(); });
-        for (int w = 0; w < count; ++w) threads_.emplace_back([this, w] { Work(*covers_[static_cast<size_t>(w)]); });
+        for (int w = 0; w < count; ++w) threads_.emplace_back([this] { Work(); });
     } catch (...) {
         Stop();
         throw;
@@ -197,7 +191,7 @@ bool TBatchRun::IsWritten(int index) const {
     return slots_.at(static_cast<size_t>(index))->written;
 }
 
-void TBatchRun::Work(TBitmap& cover) {
+void TBatchRun::Work() {
     // A Cancel reaches the codecs and the drawing through this thread's flag.
     const TThreadStopScope stopScope(&stop_);
     TBitmap working;  // this worker's, reused for each of its pictures
@@ -220,10 +214,10 @@ void TBatchRun::Work(TBitmap& cover) {
                 if (WorkHook()) WorkHook()(index);
                 if (entry.Format == TWriteFormat::Jpeg) {
                     encoded = std::make_unique<TMemoryStream>();
-                    ComposeJpegResult(working, entry.Source, cover, coverSettings_, quality_, *encoded);
+                    ComposeJpegResult(working, entry.Source, *cover_, quality_, *encoded);
                 } else {
                     LoadSource(working, entry.Source);
-                    DrawCover(working, cover, coverSettings_);
+                    DrawCover(working, *cover_);
                 }
             } catch (...) {
                 failure = std::current_exception();

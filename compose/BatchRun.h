@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "compose/Compose.h"
+#include "compose/CoverStamp.h"
 
 namespace vmk {
 
@@ -43,8 +44,8 @@ int BatchWorkerCount(int asked, int pictures);
 
 class TBatchRun {
 public:
-    // Starts the workers and the writer. The cover is prepared already; each
-    // worker draws a copy of its own that shares its pixels. wake runs on a
+    // Starts the workers and the writer. The cover is prepared already; the
+    // workers share it, and each scaled copy of it, through one cache. wake runs on a
     // worker or the writer each time an entry becomes ready to commit or a write
     // ends (it must be safe to call from any thread).
     TBatchRun(std::vector<TBatchEntry> entries, TBitmap& cover, const TCoverSettings& coverSettings, int quality,
@@ -98,7 +99,7 @@ public:
 
 private:
     struct Slot;
-    void Work(TBitmap& cover);
+    void Work();
     void Write();
     // Writes one committed result (the lock not held).
     void WriteOne(int index, Slot& slot);
@@ -124,9 +125,9 @@ private:
     int saved_ = 0;
     std::exception_ptr writeFailure_;
     int writeFailedAt_ = -1;
-    std::vector<std::string> writtenFolders_;       // one per file system, for the flush
-    int window_ = 1;                                // how far ahead of the commits the workers may go
-    std::vector<std::unique_ptr<TBitmap>> covers_;  // one per worker
+    std::vector<std::string> writtenFolders_;  // one per file system, for the flush
+    int window_ = 1;                           // how far ahead of the commits the workers may go
+    std::unique_ptr<TCoverCache> cover_;
     std::vector<std::thread> threads_;
     std::thread writer_;
 };

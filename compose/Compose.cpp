@@ -1,13 +1,16 @@
 #include "compose/Compose.h"
 
 #include <algorithm>
+#include <limits>
 #include <memory>
 
+#include "compose/CoverStamp.h"
 #include "core/FileUtils.h"
 #include "core/Saturate.h"
 #include "core/Streams.h"
 #include "imaging/Jpeg.h"
 #include "imaging/Metadata.h"
+#include "imaging/PngCodec.h"
 
 namespace vmk {
 
@@ -39,8 +42,25 @@ void ApplyCoverTransparency(TBitmap& cover, const TCoverSettings& settings) {
     cover.SetTransparent(settings.Transparent);
 }
 
+bool IsCoverPath(const std::string& path) { return IsBitmapPath(path) || LowerCase(ExtractFileExt(path)) == ".png"; }
+
+void LoadCoverFile(TBitmap& cover, const std::string& path) {
+    if (IsBitmapPath(path) || LowerCase(ExtractFileExt(path)) != ".png") {
+        cover.LoadFromFile(path);
+        return;
+    }
+    NamingFile(path, [&] {
+        TBitmap read;
+        TFileStream file(path, TFileMode::OpenRead);
+        png::ReadPng(file, read);
+        // A fresh picture, as a bitmap read from a file is: automatic colour key.
+        cover.Assign(read);
+        cover.SetTransparentMode(TTransparentMode::tmAuto);
+    });
+}
+
 void PrepareCover(TBitmap& cover, const TCoverSettings& settings) {
-    cover.LoadFromFile(settings.CoverFile);
+    LoadCoverFile(cover, settings.CoverFile);
     ApplyCoverTransparency(cover, settings);
 }
 
@@ -87,12 +107,32 @@ void LoadSource(TBitmap& working, const std::string& path, TJPEGMarkers& markers
 TCoverPosition CoverPlacement(const TCoverSettings& settings, int pictureW, int pictureH, int coverW, int coverH) {
     // Sizes are never negative, so the differences fit an int; the 64-bit
     // arithmetic only keeps that true whatever a caller hands in.
-    const auto diff = [](int a, int b) { return SaturatingAdd(a, -int64_t{b}); };
+    // Margins: pixels as they stand, or a share of the picture's side rounded
+    // to nearest; a negative one is taken as 0.
+    const auto margin = [&](int value, int side) {
+        const int64_t m = std::max(value, 0);
+        return settings.MarginPercent ? (m * std::max(side, 0) * 2 + 100) / 200 : m;
+    };
+    const int64_t mx = margin(settings.MarginX, pictureW), my = margin(settings.MarginY, pictureH);
+    const auto clampInt = [](int64_t v) {
+        return static_cast<int>(
+            std::clamp<int64_t>(v, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
+    };
+    const int64_t left = mx, top = my;
+    const int64_t right = int64_t{pictureW} - coverW - mx, bottom = int64_t{pictureH} - coverH - my;
+    // Rounded down also when the cover is larger than the picture.
+    const auto centre = [](int64_t room) { return room >= 0 ? room / 2 : -((-room + 1) / 2); };
+    const int64_t middleX = centre(int64_t{pictureW} - coverW), middleY = centre(int64_t{pictureH} - coverH);
     switch (settings.Place) {
-    case TCoverPlace::LT: return {0, 0};
-    case TCoverPlace::LB: return {0, diff(pictureH, coverH)};
-    case TCoverPlace::RT: return {diff(pictureW, coverW), 0};
-    case TCoverPlace::RB: return {diff(pictureW, coverW), diff(pictureH, coverH)};
+    case TCoverPlace::LT: return {clampInt(left), clampInt(top)};
+    case TCoverPlace::LB: return {clampInt(left), clampInt(bottom)};
+    case TCoverPlace::RT: return {clampInt(right), clampInt(top)};
+    case TCoverPlace::RB: return {clampInt(right), clampInt(bottom)};
+    case TCoverPlace::TC: return {clampInt(middleX), clampInt(top)};
+    case TCoverPlace::BC: return {clampInt(middleX), clampInt(bottom)};
+    case TCoverPlace::LM: return {clampInt(left), clampInt(middleY)};
+    case TCoverPlace::RM: return {clampInt(right), clampInt(middleY)};
+    case TCoverPlace::CC: return {clampInt(middleX), clampInt(middleY)};
     case TCoverPlace::Other: return {settings.Left, settings.Top};
     case TCoverPlace::None: break;
     }
@@ -100,9 +140,8 @@ TCoverPosition CoverPlacement(const TCoverSettings& settings, int pictureW, int 
 }
 
 void DrawCover(TBitmap& working, TBitmap& cover, const TCoverSettings& settings) {
-    const TCoverPosition at =
-        CoverPlacement(settings, working.Width(), working.Height(), cover.Width(), cover.Height());
-    working.GetCanvas().Draw(at.X, at.Y, cover);
+    TCoverCache stamp(cover, settings);
+    DrawCover(working, stamp);
 }
 
 TWriteFormat WriteFormatFor(TSaveAs saveAs, const std::string& sourcePath) {
@@ -176,6 +215,11 @@ void WriteResult(TBitmap& working, const std::string& path, TWriteFormat format,
 
 void ComposeJpegResult(TBitmap& working, const std::string& sourcePath, TBitmap& cover, const TCoverSettings& settings,
                        int quality, TStream& out) {
+    TCoverCache stamp(cover, settings);
+    ComposeJpegResult(working, sourcePath, stamp, quality, out);
+}
+
+void ComposeJpegResult(TBitmap& working, const std::string& sourcePath, TCoverCache& cover, int quality, TStream& out) {
     TJPEGMarkers markers;
     working.FreeImage();
     if (IsBitmapPath(sourcePath)) {
@@ -187,15 +231,22 @@ void ComposeJpegResult(TBitmap& working, const std::string& sourcePath, TBitmap&
         TJPEGImage writer;
         writer.SetSaveQuality(JpegQuality(quality));
         SetResultMarkers(writer, reader->GetMarkers(), reader->GetWidth(), reader->GetHeight());
-        const TCoverPosition at =
-            CoverPlacement(settings, reader->GetWidth(), reader->GetHeight(), cover.Width(), cover.Height());
+        // Made at the first band: a picture that must be turned never gets
+        // here, and its cover is made for its upright size instead.
+        std::shared_ptr<TBitmap> stamp;
+        TCoverPosition at;
         const auto drawOnBand = [&](TBitmap& band, int top) {
-            band.GetCanvas().Draw(at.X, SaturatingAdd(at.Y, -int64_t{top}), cover);
+            if (!stamp) {
+                stamp = cover.For(reader->GetWidth(), reader->GetHeight());
+                at = CoverPlacement(cover.Settings(), reader->GetWidth(), reader->GetHeight(), stamp->Width(),
+                                    stamp->Height());
+            }
+            band.GetCanvas().DrawBlended(at.X, SaturatingAdd(at.Y, -int64_t{top}), *stamp, cover.Settings().Opacity);
         };
         if (writer.TranscodeInBands(*reader, out, drawOnBand)) return;
         TakeDecoded(working, std::move(reader), markers);
     }
-    DrawCover(working, cover, settings);
+    DrawCover(working, cover);
     EncodeResult(working, out, TWriteFormat::Jpeg, quality, markers);
     working.FreeImage();
 }

@@ -16,8 +16,12 @@
 namespace vmk {
 
 // Which position button is checked; None when no button is (the cover then
-// goes to the top-left corner).
-enum class TCoverPlace { None, LT, LB, RT, RB, Other };
+// goes to the top-left corner). TC, BC: top and bottom centre; LM, RM: middle
+// left and right; CC: centre.
+enum class TCoverPlace { None, LT, LB, RT, RB, Other, TC, BC, LM, RM, CC };
+
+// Which side of the picture the cover's size follows, if any.
+enum class TCoverSizing { AsIs, Width, Height, Shorter };
 
 struct TCoverSettings {
     std::string CoverFile;
@@ -27,6 +31,15 @@ struct TCoverSettings {
     TCoverPlace Place = TCoverPlace::None;
     int Left = 0;  // the offset used with TCoverPlace::Other, taken as it stands
     int Top = 0;
+    // Distance from the edges of the anchor, in pixels or in % of the
+    // picture's width (X) and height (Y); not used on a centred axis nor with
+    // TCoverPlace::Other or None.
+    int MarginX = 0;
+    int MarginY = 0;
+    bool MarginPercent = false;
+    int Opacity = 100;  // 1 to 100
+    TCoverSizing Sizing = TCoverSizing::AsIs;
+    int SizePercent = 20;  // 1 to 100, with any sizing but AsIs
     bool operator==(const TCoverSettings&) const = default;
 };
 
@@ -54,6 +67,11 @@ struct TCoverPosition {
     bool operator==(const TCoverPosition&) const = default;
 };
 
+// Reads a cover file: PNG (any kind, its alpha kept) by a ".png" extension,
+// otherwise BMP. A PNG that cannot be read fails naming the file.
+void LoadCoverFile(TBitmap& cover, const std::string& path);
+// Whether the path names a cover by its extension: ".bmp" or ".png", any case.
+bool IsCoverPath(const std::string& path);
 // Loads the cover file and gives the cover bitmap its transparency.
 void PrepareCover(TBitmap& cover, const TCoverSettings& settings);
 // The transparency part alone: automatic or fixed colour, then on or off.
@@ -68,11 +86,14 @@ void LoadSource(TBitmap& working, const std::string& path);
 void LoadSource(TBitmap& working, const std::string& path, TJPEGMarkers& markers);
 
 // Top-left corner of the cover on a picture of pictureW x pictureH, for a cover
-// of coverW x coverH. Signed: a cover larger than the picture gives a negative
-// corner; offsets are used unchecked.
+// of coverW x coverH (as drawn, after any scaling). Signed: a cover larger than
+// the picture gives a negative corner; offsets are used unchecked. Margins push
+// the cover away from its anchor's edges; a centred axis takes (W - w) / 2,
+// rounded down.
 TCoverPosition CoverPlacement(const TCoverSettings& settings, int pictureW, int pictureH, int coverW, int coverH);
 
-// Draws the prepared cover onto the working bitmap at its place.
+// Draws the prepared cover onto the working bitmap at its place, at its size
+// and strength (see TCoverCache, which a run shares between its workers).
 void DrawCover(TBitmap& working, TBitmap& cover, const TCoverSettings& settings);
 
 // BMP for BMP, and for AsIs with a ".bmp" source; JPEG otherwise.
@@ -114,6 +135,8 @@ void EncodeResult(TBitmap& working, TStream& out, TWriteFormat format, int quali
 // After a failure out may hold the first part of the bytes: never write them.
 void ComposeJpegResult(TBitmap& working, const std::string& sourcePath, TBitmap& cover, const TCoverSettings& settings,
                        int quality, TStream& out);
+class TCoverCache;
+void ComposeJpegResult(TBitmap& working, const std::string& sourcePath, TCoverCache& cover, int quality, TStream& out);
 
 // The JPEG trial of the save preview: compresses the working bitmap at the
 // quality into "Test" + n + ".jpg" in folder (the first free n), reads it back

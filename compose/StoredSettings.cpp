@@ -74,6 +74,21 @@ TStoredSettings ReadStoredSettings(TRegistry& reg) {
     s.Cover.Transparent = ReadStoredFlag(reg, kStoredTransparent);
     s.Cover.AutoDetTrans = ReadStoredFlag(reg, kStoredAutoTrans);
     s.Cover.TransColor = static_cast<TColor>(ReadStoredNumber(reg, kStoredTransColor));
+    // The further settings, brought into the ranges their controls keep.
+    static constexpr TCoverPlace kAnchors[] = {TCoverPlace::TC, TCoverPlace::BC, TCoverPlace::LM, TCoverPlace::RM,
+                                               TCoverPlace::CC};
+    const int32_t anchor = ReadStoredNumber(reg, kStoredCoverAnchor);
+    if (anchor >= 1 && anchor <= 5) s.Cover.Place = kAnchors[anchor - 1];
+    s.Cover.MarginPercent = ReadStoredFlag(reg, kStoredMarginPercent);
+    const int marginMost = s.Cover.MarginPercent ? 100 : 99999;
+    s.Cover.MarginX = std::clamp(ReadStoredNumber(reg, kStoredMarginX), 0, marginMost);
+    s.Cover.MarginY = std::clamp(ReadStoredNumber(reg, kStoredMarginY), 0, marginMost);
+    s.Cover.Opacity = std::clamp(ReadStoredNumber(reg, kStoredOpacity), 1, 100);
+    static constexpr TCoverSizing kSizings[] = {TCoverSizing::AsIs, TCoverSizing::Width, TCoverSizing::Height,
+                                                TCoverSizing::Shorter};
+    const int32_t sizing = ReadStoredNumber(reg, kStoredCoverSize);
+    s.Cover.Sizing = sizing >= 0 && sizing <= 3 ? kSizings[sizing] : TCoverSizing::AsIs;
+    s.Cover.SizePercent = std::clamp(ReadStoredNumber(reg, kStoredSizePercent), 1, 100);
     s.Output.SaveAs = SaveAsForStored(ReadStoredNumber(reg, kStoredType));
     // The quality's spin edit keeps its value within its range.
     s.Output.Quality = std::clamp(ReadStoredNumber(reg, kStoredJPGQ), kMinQuality, kMaxQuality);

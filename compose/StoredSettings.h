@@ -40,6 +40,15 @@ inline constexpr TStoredValue<int32_t> kStoredJPGQ{"JPGQ", kDefaultQuality};
 inline constexpr TStoredValue<int32_t> kStoredFixType{"FixType", 0};
 inline constexpr TStoredValue<const char*> kStoredFileFix{"FileFix", kDefaultFileFix};
 inline constexpr TStoredValue<const char*> kStoredSavePath{"SavePath", ""};
+// The cover's further place (1 TC, 2 BC, 3 LM, 4 RM, 5 CC; 0: PosType holds),
+// margins, opacity and size (0 as it is, 1 width, 2 height, 3 shorter side).
+inline constexpr TStoredValue<int32_t> kStoredCoverAnchor{"CoverAnchor", 0};
+inline constexpr TStoredValue<bool> kStoredMarginPercent{"MarginPercent", false};
+inline constexpr TStoredValue<int32_t> kStoredMarginX{"MarginX", 0};
+inline constexpr TStoredValue<int32_t> kStoredMarginY{"MarginY", 0};
+inline constexpr TStoredValue<int32_t> kStoredOpacity{"Opacity", 100};
+inline constexpr TStoredValue<int32_t> kStoredCoverSize{"CoverSize", 0};
+inline constexpr TStoredValue<int32_t> kStoredSizePercent{"SizePercent", 20};
 
 // The JPEG quality's range, as the window's spin edit keeps it.
 inline constexpr int kMinQuality = 1;

@@ -353,6 +353,71 @@ void TCanvas::Draw(int x, int y, TGraphic& graphic) {
     owner_.Changed();
 }
 
+void TCanvas::DrawBlended(int x, int y, TBitmap& bitmap, int opacity) {
+    const std::shared_ptr<const TBitmap::Image> srcImage = bitmap.image_;
+    const Raster& src = *srcImage;
+    const bool alpha = src.format == TPixelFormat::pf32bit && src.alpha;
+    opacity = std::clamp(opacity, 0, 100);
+    if (!alpha && opacity == 100) {
+        Draw(x, y, bitmap);  // an opaque cover at full strength is a plain copy
+        return;
+    }
+    Span s{};
+    if (opacity == 0 || !ClipSpan(x, y, src.width, src.height, owner_.image_->width, owner_.image_->height, s)) return;
+    owner_.Unshare();
+    Raster& dst = *owner_.image_;
+    const bool keyed = bitmap.GetTransparent();
+    const TColor key = bitmap.GetTransparentColor() & 0xFFFFFF;
+    const bool direct = dst.format == TPixelFormat::pf24bit || dst.format == TPixelFormat::pf32bit;
+    const int dstBytes = dst.format == TPixelFormat::pf32bit ? 4 : 3;
+    auto matcher = MatcherFor(dst);
+    const auto count = static_cast<size_t>(s.width);
+    std::vector<TColor> cover(count), under(direct ? 0 : count);
+    std::vector<uint32_t> weight(count);
+    std::vector<uint8_t> skip(direct ? 0 : count);
+    // result = cover x a + picture x (1 - a) with a = alpha/255 x opacity/100,
+    // in whole numbers over 255 x 100, rounded to nearest.
+    constexpr uint32_t kFull = 255 * 100;
+    const auto mix = [](uint32_t c, uint32_t p, uint32_t w) {
+        return static_cast<uint8_t>((c * w + p * (kFull - w) + kFull / 2) / kFull);
+    };
+    for (int j = 0; j < s.height; ++j) {
+        const int sy = static_cast<int>(s.srcY + j);
+        const int sx = static_cast<int>(s.srcX);
+        detail::RowToColors(src, sy, sx, s.width, cover.data());
+        const uint8_t* sa = alpha ? src.Row(sy) + static_cast<size_t>(sx) * 4 + 3 : nullptr;
+        for (size_t i = 0; i < count; ++i) {
+            const uint32_t a = sa ? sa[i * 4] : 255u;
+            weight[i] = keyed && cover[i] == key ? 0 : a * static_cast<uint32_t>(opacity);
+        }
+        if (direct) {
+            uint8_t* dp = dst.Row(s.dstY + j) + static_cast<size_t>(s.dstX) * static_cast<size_t>(dstBytes);
+            for (size_t i = 0; i < count; ++i, dp += dstBytes) {
+                const uint32_t w = weight[i];
+                if (w == 0) continue;
+                const TColor c = cover[i];
+                dp[0] = mix(GetBValue(c), dp[0], w);
+                dp[1] = mix(GetGValue(c), dp[1], w);
+                dp[2] = mix(GetRValue(c), dp[2], w);
+                // A picture with alpha: the cover covers it as much as it is opaque.
+                if (dstBytes == 4 && dst.alpha) dp[3] = mix(255, dp[3], w);
+            }
+        } else {
+            detail::RowToColors(dst, s.dstY + j, s.dstX, s.width, under.data());
+            for (size_t i = 0; i < count; ++i) {
+                const uint32_t w = weight[i];
+                skip[i] = w == 0;
+                const TColor c = cover[i], p = under[i];
+                under[i] = RGBColor(mix(GetRValue(c), GetRValue(p), w), mix(GetGValue(c), GetGValue(p), w),
+                                    mix(GetBValue(c), GetBValue(p), w));
+            }
+            detail::ColorsToRow(dst, s.dstY + j, s.dstX, s.width, under.data(), skip.data(),
+                                matcher ? &*matcher : nullptr);
+        }
+    }
+    owner_.Changed();
+}
+
 void TCanvas::StretchDraw(const TRect& rect, TGraphic& graphic) {
     auto* bitmap = dynamic_cast<TBitmap*>(&graphic);
     if (!bitmap) {

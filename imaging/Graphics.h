@@ -214,6 +214,11 @@ public:
     // target, skipping its transparent colour when its transparency is on.
     // Drawing onto a palette bitmap takes the nearest palette colour.
     void Draw(int x, int y, TGraphic& graphic);
+    // Draws bitmap unscaled at (x, y) as a cover: each pixel mixed with the
+    // one below by its alpha (when the bitmap has alpha) times opacity percent,
+    // rounded to nearest; its transparent colour, when on, is not drawn. An
+    // opaque bitmap at 100 % draws exactly as Draw does.
+    void DrawBlended(int x, int y, TBitmap& bitmap, int opacity);
     void StretchDraw(const TRect& rect, TGraphic& graphic);
     TColor GetPixel(int x, int y) const;
     void SetPixel(int x, int y, TColor color);

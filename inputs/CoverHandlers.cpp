@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/MainForm.h"
+#include "compose/Compose.h"
 #include "core/FileUtils.h"
 #include "core/Saturate.h"
 #include "widgets/Keys.h"
@@ -34,26 +35,38 @@ void OffsetKeyDown(TCSpinEdit& field, uint16_t key) {
     if (!field.GetText().empty() && key == VK_NEXT) StepOffset(field, -10);
 }
 
+// Shows the cover file in the preview: a fresh bitmap in automatic colour
+// mode, its alpha (if any) over a checkerboard. A failed read keeps the picture.
+void ShowCover(TImage& preview, const std::string& path) {
+    if (IsBitmapPath(path)) {
+        preview.GetPicture().LoadFromFile(path);
+        return;
+    }
+    TBitmap cover;
+    LoadCoverFile(cover, path);
+    preview.GetPicture().Assign(&cover);
+}
+
 }  // namespace
 
 void TMainForm::BrowseClick(TObject*) {
     if (!OpenCover->Execute()) return;
     const std::string path = OpenCover->GetFileName();
-    if (!IsBitmapPath(path)) {
+    if (!IsCoverPath(path)) {
         ShowMessage("Invalid File Extension: '" + ExtractFileExt(path) + "'!");
         return;
     }
     CoverFile->SetText(path);
     // Loaded again even when the text was already this path, so choosing the
     // file shown re-reads it from disk.
-    PreviewCover->GetPicture().LoadFromFile(path);
+    ShowCover(*PreviewCover, path);
 }
 
 void TMainForm::CoverFileChange(TObject*) {
     // Runs on every keystroke: a partial name simply loads nothing. Only a regular
     // file is read: a pipe named like a bitmap would block the program for good.
     const std::string path = CoverFile->GetText();
-    if (FileExists(path) && IsBitmapPath(path)) PreviewCover->GetPicture().LoadFromFile(path);
+    if (FileExists(path) && IsCoverPath(path)) ShowCover(*PreviewCover, path);
 }
 
 void TMainForm::CoverFileDropFiles(TObject*, const std::vector<std::string>& Files) {
@@ -68,6 +81,48 @@ void TMainForm::OtherPosClick(TObject*) {
     Label7->SetEnabled(freePlace);
     CoverLeft->SetEnabled(freePlace);
     CoverTop->SetEnabled(freePlace);
+    // A margin means something only on an axis the cover is pushed to an edge of.
+    const bool none = !LT->GetChecked() && !RT->GetChecked() && !LB->GetChecked() && !RB->GetChecked() &&
+                      !TC->GetChecked() && !BC->GetChecked() && !LM->GetChecked() && !RM->GetChecked() &&
+                      !CC->GetChecked();
+    const bool edgeX = !freePlace && !none && !TC->GetChecked() && !BC->GetChecked() && !CC->GetChecked();
+    const bool edgeY = !freePlace && !none && !LM->GetChecked() && !RM->GetChecked() && !CC->GetChecked();
+    Label13->SetEnabled(edgeX);
+    MarginX->SetEnabled(edgeX);
+    Label14->SetEnabled(edgeY);
+    MarginY->SetEnabled(edgeY);
+}
+
+void TMainForm::MarginPercentClick(TObject*) {
+    // The values stay; a pixel margin past 100 becomes 100 %.
+    const int most = MarginPercent->GetChecked() ? 100 : 99999;
+    for (TCSpinEdit* field : {MarginX, MarginY}) {
+        field->SetMaxValue(most);
+        if (field->GetValue() > most) field->SetValue(most);
+    }
+}
+
+void TMainForm::CoverSizeClick(TObject*) {
+    const bool follows = !SizeAsIs->GetChecked();
+    SizePercent->SetEnabled(follows);
+    Label17->SetEnabled(follows);
+}
+
+void TMainForm::CoverFieldChange(TObject* Sender) {
+    // As the quality field: a number typed past a bound comes back to it; an
+    // empty field is left for the user to fill.
+    auto* field = dynamic_cast<TCSpinEdit*>(Sender);
+    if (!field || field->GetText().empty()) return;
+    if (field->GetValue() > field->GetMaxValue()) field->SetValue(field->GetMaxValue());
+    if (field->GetValue() < field->GetMinValue()) field->SetValue(field->GetMinValue());
+}
+
+void TMainForm::CoverFieldKeyDown(TObject* Sender, uint16_t& Key, TShiftState) {
+    if (auto* field = dynamic_cast<TCSpinEdit*>(Sender)) OffsetKeyDown(*field, Key);
+}
+
+void TMainForm::CoverFieldKeyUp(TObject* Sender, uint16_t&, TShiftState) {
+    if (auto* field = dynamic_cast<TCSpinEdit*>(Sender)) field->SetReadOnly(false);
 }
 
 void TMainForm::CoverTransparentClick(TObject*) {

@@ -1,5 +1,7 @@
 #include "output/FormSettings.h"
 
+#include <algorithm>
+
 #include "app/MainForm.h"
 
 namespace vmk {
@@ -11,6 +13,20 @@ const std::array<TPositionChoice, 5> kPositionChoices = {{
     {&TMainForm::RB, 3, TCoverPlace::RB},
     {&TMainForm::OtherPos, 4, TCoverPlace::Other},
 }};
+
+const std::array<TPositionChoice, 5> kAnchorChoices = {{
+    {&TMainForm::TC, 1, TCoverPlace::TC},
+    {&TMainForm::BC, 2, TCoverPlace::BC},
+    {&TMainForm::LM, 3, TCoverPlace::LM},
+    {&TMainForm::RM, 4, TCoverPlace::RM},
+    {&TMainForm::CC, 5, TCoverPlace::CC},
+}};
+
+const TPositionChoice* CheckedAnchor(const TMainForm& form) {
+    for (const TPositionChoice& choice : kAnchorChoices)
+        if ((form.*choice.Button)->GetChecked()) return &choice;
+    return nullptr;
+}
 
 const TPositionChoice* CheckedPosition(const TMainForm& form) {
     for (const TPositionChoice& choice : kPositionChoices)
@@ -25,8 +41,22 @@ TCoverSettings CoverSettingsOf(const TMainForm& form) {
     s.TransColor = form.TransColor->GetBrushColor();
     s.Transparent = form.CoverTransparent->GetChecked();
     if (const TPositionChoice* position = CheckedPosition(form)) s.Place = position->Place;
+    if (const TPositionChoice* anchor = CheckedAnchor(form)) s.Place = anchor->Place;
     s.Left = form.CoverLeft->GetValue();
     s.Top = form.CoverTop->GetValue();
+    // Fields may hold a number past their bounds while being typed in.
+    const int marginMost = form.MarginPercent->GetChecked() ? 100 : 99999;
+    s.MarginX = std::clamp(form.MarginX->GetValue(), 0, marginMost);
+    s.MarginY = std::clamp(form.MarginY->GetValue(), 0, marginMost);
+    s.MarginPercent = form.MarginPercent->GetChecked();
+    s.Opacity = std::clamp(form.Opacity->GetValue(), 1, 100);
+    if (form.SizeWidth->GetChecked())
+        s.Sizing = TCoverSizing::Width;
+    else if (form.SizeHeight->GetChecked())
+        s.Sizing = TCoverSizing::Height;
+    else if (form.SizeShorter->GetChecked())
+        s.Sizing = TCoverSizing::Shorter;
+    s.SizePercent = std::clamp(form.SizePercent->GetValue(), 1, 100);
     return s;
 }
 

@@ -23,6 +23,11 @@ struct TPositionChoice {
     TCoverPlace Place;
 };
 extern const std::array<TPositionChoice, 5> kPositionChoices;
+// The further places, stored apart under their own number (1 to 5; 0 when
+// one of the five above is checked), so that a store an older program reads
+// keeps its position numbers.
+extern const std::array<TPositionChoice, 5> kAnchorChoices;
+const TPositionChoice* CheckedAnchor(const TMainForm& form);
 
 // The first checked position, or nullptr when none is.
 const TPositionChoice* CheckedPosition(const TMainForm& form);

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on Debian 12, only what is missing.
-# libspng reads PNG pictures.
+# libspng reads PNG pictures; stb_image_resize scales covers.
 # ImageMagick and exiftool are the independent readers the photo tests check our results with;
 # python3 reads the command line's JSON output in its tests.
 # Prints one line per package it installs; apt's own output is shown only when it fails.
@@ -9,7 +9,7 @@ need=()
 # clang-14 and its runtime (libFuzzer, the sanitizers) build the fuzzers of fuzz/;
 # clang-format and clang-tidy are scripts/lint.sh's.
 for pkg in g++ cmake ninja-build qt6-base-dev libjpeg62-turbo-dev libgtest-dev \
-           pkg-config libspng-dev \
+           pkg-config libspng-dev libstb-dev \
            imagemagick libimage-exiftool-perl python3 \
            libgl-dev clang-14 libclang-rt-14-dev \
            clang-format clang-tidy; do

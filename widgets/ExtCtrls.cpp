@@ -88,19 +88,23 @@ namespace {
 
 // The part src of the bitmap as a Qt image; with see-through on, its
 // transparent colour becomes fully transparent.
-QImage ToQImage(TBitmap& bitmap, bool seeThrough, const QRect& src) {
+QImage ToQImage(TBitmap& bitmap, bool seeThrough, bool showAlpha, const QRect& src) {
     const QRect part = src & QRect(0, 0, bitmap.Width(), bitmap.Height());
     if (part.isEmpty()) return QImage();
     QImage out(part.width(), part.height(), QImage::Format_ARGB32);
     if (out.isNull()) return out;
     const TColor clear = bitmap.GetTransparentColor();
+    const bool alpha = showAlpha && bitmap.GetAlphaChannel();
     std::vector<TColor> colors(static_cast<size_t>(part.width()));
     for (int row = 0; row < part.height(); ++row) {
         bitmap.GetRowColors(part.top() + row, part.left(), part.width(), colors.data());
+        const uint8_t* own = alpha ? bitmap.GetScanline(part.top() + row) + part.left() * 4 : nullptr;
         auto* dst = reinterpret_cast<QRgb*>(out.scanLine(row));
         for (int col = 0; col < part.width(); ++col) {
             const TColor c = colors[static_cast<size_t>(col)];
-            dst[col] = (seeThrough && c == clear) ? qRgba(0, 0, 0, 0) : qRgb(GetRValue(c), GetGValue(c), GetBValue(c));
+            const int a = own ? own[col * 4 + 3] : 255;
+            dst[col] =
+                (seeThrough && c == clear) ? qRgba(0, 0, 0, 0) : qRgba(GetRValue(c), GetGValue(c), GetBValue(c), a);
         }
     }
     return out;
@@ -182,6 +186,11 @@ void TImage::SetAutoSize(bool value) {
 
 void TImage::SetTransparent(bool value) {
     transparent_ = value;
+    PictureChanged();
+}
+
+void TImage::SetShowAlpha(bool value) {
+    showAlpha_ = value;
     PictureChanged();
 }
 
@@ -328,8 +337,20 @@ void TImage::Paint(QWidget& target, const QRect& area) {
         bitmap = cache_->decoded.get();
     }
     if (!bitmap) return;
-    const QImage image = ToQImage(*bitmap, transparent_, shown.translated(sx, sy));
-    if (!image.isNull()) p.drawImage(shown.topLeft(), image);
+    const QImage image = ToQImage(*bitmap, transparent_, showAlpha_, shown.translated(sx, sy));
+    if (image.isNull()) return;
+    if (showAlpha_ && bitmap->GetAlphaChannel()) {
+        // A light checkerboard under the picture, fixed to it, so that what
+        // is see-through shows as such.
+        constexpr int kSquare = 8;
+        const QRect under(shown.topLeft(), image.size());
+        p.fillRect(under, QColor(255, 255, 255));
+        for (int y = (under.top() + sy) / kSquare * kSquare - sy; y < under.bottom() + 1; y += kSquare)
+            for (int x = (under.left() + sx) / kSquare * kSquare - sx; x < under.right() + 1; x += kSquare)
+                if (((x + sx) / kSquare + (y + sy) / kSquare) % 2 != 0)
+                    p.fillRect(QRect(x, y, kSquare, kSquare) & under, QColor(214, 214, 214));
+    }
+    p.drawImage(shown.topLeft(), image);
 }
 
 // ---- TTabbedNotebook

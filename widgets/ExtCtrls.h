@@ -74,6 +74,10 @@ public:
     // On: the picture's transparent colour is not painted; survives every load.
     bool GetTransparent() const { return transparent_; }
     void SetTransparent(bool value);
+    // On: a picture with alpha is shown over a light checkerboard, its alpha
+    // honoured; off, it is shown opaque.
+    bool GetShowAlpha() const { return showAlpha_; }
+    void SetShowAlpha(bool value);
 
     void SetBounds(int left, int top, int width, int height) override;
 
@@ -111,6 +115,7 @@ private:
     std::unique_ptr<TPicture> picture_;
     bool autoSize_ = false;
     bool transparent_ = false;
+    bool showAlpha_ = false;
     int boxWidth_ = 0, boxHeight_ = 0;
     struct Cache;
     std::unique_ptr<Cache> cache_;

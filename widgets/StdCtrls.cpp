@@ -342,6 +342,10 @@ void TLabel::SetCaption(const std::string& value) {
     Refit();
 }
 
+void TLabel::SetFocusControl(TWinControl* control) {
+    if (auto* label = static_cast<QLabel*>(GetWidget())) label->setBuddy(control ? control->GetWidget() : nullptr);
+}
+
 void TLabel::SetAlignment(TAlignment value) {
     alignment_ = value;
     Qt::Alignment a = Qt::AlignLeft;

@@ -195,6 +195,8 @@ public:
     void SetAutoSize(bool value);
     bool GetWordWrap() const { return wordWrap_; }
     void SetWordWrap(bool value);
+    // The control the caption's accelerator moves the focus to.
+    void SetFocusControl(TWinControl* control);
 
 protected:
     TLabel(TComponent* owner, QWidget* widget);

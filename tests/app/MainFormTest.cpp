@@ -70,7 +70,29 @@ TEST_F(MainFormTest, EveryControlIsWhereTheLayoutPutsIt) {
         {"SetTColor", Is<TButton>(), "Panel2", 32, 272, 75, 25, 0, "Change"},
         {"Label11", Is<TLabel>(), "Panel2", 8, 304, 161, 33, -1,
          "(Or drop color in preview - preview will update then after 1 second)"},
-        {"PreviewCover", Is<TImage>(), "Panel2", 177, 8, 145, 321, -1, nullptr},
+        // The cover's further places, margins, opacity and size sit above its
+        // preview, which starts below them.
+        {"TC", Is<TRadioButton>(), "Panel2", 177, 4, 84, 17, 12, "&Top Centre"},
+        {"CC", Is<TRadioButton>(), "Panel2", 265, 4, 72, 17, 16, "C&entre"},
+        {"LM", Is<TRadioButton>(), "Panel2", 177, 20, 84, 17, 14, "Middle &Left"},
+        {"RM", Is<TRadioButton>(), "Panel2", 265, 20, 81, 17, 15, "Middle &Right"},
+        {"BC", Is<TRadioButton>(), "Panel2", 177, 36, 100, 17, 13, "Botto&m Centre"},
+        {"Label13", Is<TLabel>(), "Panel2", 177, 62, -1, 13, -1, "Margin &X:"},
+        {"MarginX", Is<TCSpinEdit>(), "Panel2", 234, 58, 50, 22, 17, "0"},
+        {"Label14", Is<TLabel>(), "Panel2", 177, 86, -1, 13, -1, "Margin &Y:"},
+        {"MarginY", Is<TCSpinEdit>(), "Panel2", 234, 82, 50, 22, 18, "0"},
+        {"MarginPercent", Is<TCheckBox>(), "Panel2", 288, 60, 52, 17, 19, "i&n %"},
+        {"Label15", Is<TLabel>(), "Panel2", 177, 112, -1, 13, -1, "O&pacity (%):"},
+        {"Opacity", Is<TCSpinEdit>(), "Panel2", 248, 108, 49, 22, 20, "100"},
+        {"Label16", Is<TLabel>(), "Panel2", 177, 136, -1, 13, -1, "Cover si&ze:"},
+        {"SizePercent", Is<TCSpinEdit>(), "Panel2", 248, 132, 49, 22, 21, "20"},
+        {"Label17", Is<TLabel>(), "Panel2", 300, 136, -1, 13, -1, "%"},
+        {"Panel3", Is<TPanel>(), "Panel2", 177, 156, 169, 50, 22, nullptr},
+        {"SizeAsIs", Is<TRadioButton>(), "Panel3", 0, 0, 80, 17, 0, "&As it is"},
+        {"SizeWidth", Is<TRadioButton>(), "Panel3", 84, 0, 84, 17, 1, "of &width"},
+        {"SizeHeight", Is<TRadioButton>(), "Panel3", 0, 16, 80, 17, 2, "of &height"},
+        {"SizeShorter", Is<TRadioButton>(), "Panel3", 0, 32, 160, 17, 3, "of the &shorter side"},
+        {"PreviewCover", Is<TImage>(), "Panel2", 177, 212, 145, 117, -1, nullptr},
         {"Label4", Is<TLabel>(), "2", 8, 0, -1, 13, -1, "Save As:"},
         {"BMP", Is<TRadioButton>(), "2", 8, 16, 49, 17, 0, "BMP"},
         {"JPG", Is<TRadioButton>(), "2", 8, 32, 49, 17, 1, "JPG"},
@@ -125,9 +147,9 @@ TEST_F(MainFormTest, EveryControlIsWhereTheLayoutPutsIt) {
             EXPECT_EQ(CaptionOf(c), r.caption);
         }
     }
-    // These 52, the notebook, and the five components.
-    EXPECT_EQ(std::size(rows), 52u);
-    EXPECT_EQ(form_->GetComponentCount(), 58);
+    // These 72, the notebook, and the five components.
+    EXPECT_EQ(std::size(rows), 72u);
+    EXPECT_EQ(form_->GetComponentCount(), 78);
     // The run's own controls stay out of sight until a run starts.
     EXPECT_FALSE(form_->ProgressBar1->GetVisible());
     EXPECT_FALSE(form_->Cancel->GetVisible());
@@ -183,8 +205,11 @@ TEST_F(MainFormTest, ControlsCarryTheirSettings) {
     EXPECT_EQ(form_->OpenFiles->GetFilterIndex(), 1);
     EXPECT_EQ(form_->OpenCover->GetTitle(), "");
     EXPECT_EQ(form_->OpenCover->GetOptions(), ofHideReadOnly | ofPathMustExist | ofFileMustExist | ofEnableSizing);
-    ASSERT_EQ(form_->OpenCover->GetFilter().size(), 1u);
-    EXPECT_EQ(form_->OpenCover->GetFilter()[0].Description, "Windows/OS2 Bitmaps (*.BMP)");
+    // BMP and PNG together, then each alone.
+    ASSERT_EQ(form_->OpenCover->GetFilter().size(), 3u);
+    EXPECT_EQ(form_->OpenCover->GetFilter()[0].Patterns, (std::vector<std::string>{"*.BMP", "*.PNG"}));
+    EXPECT_EQ(form_->OpenCover->GetFilter()[1].Description, "Windows/OS2 Bitmaps (*.BMP)");
+    EXPECT_EQ(form_->OpenCover->GetFilter()[2].Patterns, (std::vector<std::string>{"*.PNG"}));
     EXPECT_EQ(form_->ColorDlg->GetColor(), clWhite);
     EXPECT_EQ(form_->SaveLocDlg->GetSpecialIniFolder(), TSpecialFolder::ftDesktop);
     EXPECT_FALSE(form_->UpdTimer->GetEnabled());
@@ -208,7 +233,7 @@ TEST_F(MainFormTest, ResizeFillsTheWindowAt600By400) {
     EXPECT_EQ(form_->Panel2->GetWidth(), 604);
     EXPECT_EQ(form_->Panel2->GetHeight(), 404);
     EXPECT_EQ(form_->PreviewCover->GetWidth(), 604 - 185);
-    EXPECT_EQ(form_->PreviewCover->GetHeight(), 404 - 16);
+    EXPECT_EQ(form_->PreviewCover->GetHeight(), 404 - 220);
     EXPECT_EQ(form_->PreviewSave->GetWidth(), 604 - 120);
     EXPECT_EQ(form_->PreviewSave->GetHeight(), 404 - 16);
 }
@@ -223,7 +248,28 @@ TEST_F(MainFormTest, ResizeAtTheMinimumKeepsEveryPreviewPositive) {
     EXPECT_EQ(form_->PreviewSave->GetWidth(), 234);
     for (TImage* i : {form_->PreviewFiles, form_->PreviewCover, form_->PreviewSave}) {
         EXPECT_GT(i->GetWidth(), 0);
-        EXPECT_EQ(i->GetHeight(), 388);
+        EXPECT_EQ(i->GetHeight(), i == form_->PreviewCover ? 404 - 220 : 388);
+    }
+    // Nothing on the cover page overlaps (beyond the one-pixel overlap of the
+    // layout's 17-pixel rows at a 16-pixel pitch), and everything lies within the page.
+    std::vector<TControl*> parts;
+    for (int i = 0; i < form_->GetComponentCount(); ++i)
+        if (auto* c = dynamic_cast<TControl*>(form_->GetComponent(i)); c && c->GetParent() == form_->Panel2)
+            parts.push_back(c);
+    ASSERT_GT(parts.size(), 30u);
+    const int pageWidth = form_->Tabs->GetWidth() - 8;
+    for (size_t a = 0; a < parts.size(); ++a) {
+        const TControl& p = *parts[a];
+        if (p.GetName() != "PreviewCover") {
+            EXPECT_LE(p.GetLeft() + p.GetWidth(), pageWidth) << p.GetName();
+        }
+        for (size_t b = a + 1; b < parts.size(); ++b) {
+            const TControl& q = *parts[b];
+            const bool apart = p.GetLeft() + p.GetWidth() <= q.GetLeft() || q.GetLeft() + q.GetWidth() <= p.GetLeft() ||
+                               p.GetTop() + p.GetHeight() - 1 <= q.GetTop() ||
+                               q.GetTop() + q.GetHeight() - 1 <= p.GetTop();
+            EXPECT_TRUE(apart) << p.GetName() << " and " << q.GetName();
+        }
     }
     // The window does not go below its minimum.
     form_->SetClientSize(200, 200);
@@ -242,7 +288,7 @@ TEST_F(MainFormTest, ALargerWindowOnlyEnlargesTheNotebookPanelAndPreviews) {
     EXPECT_EQ(form_->Panel2->GetWidth(), 1028);
     EXPECT_EQ(form_->Panel2->GetHeight(), 704);
     EXPECT_EQ(form_->PreviewFiles->GetWidth(), 1028 - 144);
-    EXPECT_EQ(form_->PreviewCover->GetHeight(), 704 - 16);
+    EXPECT_EQ(form_->PreviewCover->GetHeight(), 704 - 220);
     EXPECT_EQ(form_->PreviewSave->GetHeight(), 704 - 16);
     EXPECT_EQ(form_->Open->GetWidth(), openWidth);
     EXPECT_EQ(form_->FilesList->GetHeight(), listHeight);

@@ -324,7 +324,15 @@ TEST_F(SettingsTest, SaveWritesTheTwelveValuesInOrder) {
                                         "\"JPGQ\"=dword:00000064\n"
                                         "\"FixType\"=dword:00000001\n"
                                         "\"FileFix\"=\"\"\n"
-                                        "\"SavePath\"=\"/out/\"\n");
+                                        "\"SavePath\"=\"/out/\"\n"
+                                        // The cover's further settings, after them, at their defaults.
+                                        "\"CoverAnchor\"=dword:00000000\n"
+                                        "\"MarginPercent\"=dword:00000000\n"
+                                        "\"MarginX\"=dword:00000000\n"
+                                        "\"MarginY\"=dword:00000000\n"
+                                        "\"Opacity\"=dword:00000064\n"
+                                        "\"CoverSize\"=dword:00000000\n"
+                                        "\"SizePercent\"=dword:00000014\n");
     EXPECT_FALSE(modal->HasBox());
     // The first save, key and all, replaces the file once; so does the next.
     EXPECT_EQ(saves.Count(), 1);
@@ -333,6 +341,57 @@ TEST_F(SettingsTest, SaveWritesTheTwelveValuesInOrder) {
     EXPECT_EQ(saves.Count(), 2);
     EXPECT_EQ(Reader()->ReadString("FileFix"), "again");
     EXPECT_EQ(Reader()->ReadString("SavePath"), "/out/");
+}
+
+// A store written before the cover's further settings loads them at their
+// defaults; chosen ones survive a restart, and a further place keeps the
+// stored number of the five older buttons for an older program.
+TEST_F(SettingsTest, TheCoversFurtherSettingsFallBackAndSurvive) {
+    Seed("\"PosType\"=dword:00000003\n");
+    {
+        TMainForm& form = Start();
+        EXPECT_TRUE(form.RB->GetChecked());
+        EXPECT_EQ(form.MarginX->GetValue(), 0);
+        EXPECT_EQ(form.MarginY->GetValue(), 0);
+        EXPECT_FALSE(form.MarginPercent->GetChecked());
+        EXPECT_EQ(form.Opacity->GetValue(), 100);
+        EXPECT_TRUE(form.SizeAsIs->GetChecked());
+        EXPECT_EQ(form.SizePercent->GetValue(), 20);
+        form.BC->SetChecked(true);
+        form.MarginPercent->SetChecked(true);
+        form.MarginY->SetValue(4);
+        form.MarginX->SetValue(7);
+        form.Opacity->SetValue(70);
+        form.SizeShorter->SetChecked(true);
+        form.SizePercent->SetValue(15);
+        Close();
+    }
+    auto reg = Reader();
+    EXPECT_EQ(reg->ReadInteger("PosType"), 3);
+    EXPECT_EQ(reg->ReadInteger("CoverAnchor"), 2);
+    reg.reset();
+    TMainForm& form = Start();
+    EXPECT_TRUE(form.BC->GetChecked());
+    EXPECT_FALSE(form.RB->GetChecked());
+    EXPECT_TRUE(form.MarginPercent->GetChecked());
+    EXPECT_EQ(form.MarginX->GetValue(), 7);
+    EXPECT_EQ(form.MarginY->GetValue(), 4);
+    EXPECT_FALSE(form.MarginX->GetEnabled());  // a centred axis
+    EXPECT_EQ(form.Opacity->GetValue(), 70);
+    EXPECT_TRUE(form.SizeShorter->GetChecked());
+    EXPECT_TRUE(form.SizePercent->GetEnabled());
+    EXPECT_EQ(form.SizePercent->GetValue(), 15);
+    Close();
+    // Numbers out of their range come back to it.
+    Seed(
+        "\"CoverAnchor\"=dword:00000009\n\"Opacity\"=dword:00000000\n\"CoverSize\"=dword:00000007\n"
+        "\"SizePercent\"=dword:000000c8\n\"MarginX\"=dword:ffffffff\n");
+    TMainForm& again = Start();
+    EXPECT_TRUE(again.LT->GetChecked());
+    EXPECT_EQ(again.Opacity->GetValue(), 1);
+    EXPECT_TRUE(again.SizeAsIs->GetChecked());
+    EXPECT_EQ(again.SizePercent->GetValue(), 100);
+    EXPECT_EQ(again.MarginX->GetValue(), 0);
 }
 
 TEST_F(SettingsTest, AGroupWithNothingOnKeepsItsStoredValue) {

@@ -60,7 +60,7 @@ TEST_F(CoverTest, TypingThePathLoadsWhenItNamesAnExistingBitmap) {
 
 TEST_F(CoverTest, UpperCaseExtensionLoadsOtherFilesDoNot) {
     const std::string upper = MakeCover("LOGO.BMP", 2, 5);
-    const std::string notBmp = MakeCover("logo.png", 7, 7);  // a bitmap by content only
+    const std::string notBmp = MakeCover("logo.gif", 7, 7);  // a bitmap by content only
     const std::string folder = Path("dir.bmp");
     std::filesystem::create_directory(folder);
 
@@ -491,6 +491,34 @@ TEST_F(CoverTest, RefusedKeyHoldsTheFieldReadOnlyUntilItsRelease) {
     EXPECT_FALSE(top.GetReadOnly());
     KeyUp(top, '7');
     EXPECT_FALSE(form_->CoverLeft->GetReadOnly());
+}
+
+// A PNG cover: typed or browsed, it shows with its alpha; a file named .png
+// that is no PNG is refused naming itself, and the preview keeps its picture.
+TEST_F(CoverTest, PngCoversLoadWithTheirAlpha) {
+    const std::string bmp = MakeCover("logo.bmp", 2, 5);
+    const std::string png = Path("soft.png");
+    if (std::system(
+            ("convert -size 6x4 xc:'rgba(255,0,0,0.5)' -define png:color-type=6 '" + png + "' 2>/dev/null").c_str()) !=
+        0)
+        GTEST_SKIP() << "ImageMagick missing";
+    form_->CoverFile->SetText(png);
+    EXPECT_EQ(Cover().GetWidth(), 6);
+    EXPECT_TRUE(form_->PreviewCover->GetPicture().GetBitmap().GetAlphaChannel());
+    EXPECT_EQ(form_->PreviewCover->GetCanvas().GetPixel(5, 3), RGBColor(255, 0, 0));
+    form_->CoverFile->SetText(bmp);
+    Browse(png);
+    EXPECT_EQ(form_->CoverFile->GetText(), png);
+    EXPECT_EQ(Cover().GetWidth(), 6);
+
+    const std::string fake = MakeCover("fake.PNG", 3, 3);
+    try {
+        form_->CoverFile->SetText(fake);
+        ADD_FAILURE() << "accepted";
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.Message(), "Error with file " + fake + ": Not a PNG image");
+    }
+    EXPECT_EQ(Cover().GetWidth(), 6);
 }
 
 }  // namespace
