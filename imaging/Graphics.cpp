@@ -182,6 +182,15 @@ const uint8_t* TBitmap::GetScanline(int y) const {
 
 int TBitmap::GetStride() const { return image_->stride; }
 
+bool TBitmap::GetAlpha() const { return image_->alpha; }
+
+void TBitmap::SetAlpha(bool value) {
+    if (value == image_->alpha) return;
+    Unshare();
+    image_->alpha = value;
+    Changed();
+}
+
 TColor TBitmap::GetPixelColor(int x, int y) const { return detail::PixelColor(*image_, x, y); }
 
 void TBitmap::GetRowColors(int y, int x0, int count, TColor* out) const {

@@ -165,6 +165,10 @@ public:
     uint8_t* GetScanline(int y);
     const uint8_t* GetScanline(int y) const;
     int GetStride() const;  // bytes per row, padding included
+    // pf32bit: the fourth byte is alpha (a picture read with transparency)
+    // rather than unused.
+    bool GetAlpha() const;
+    void SetAlpha(bool value);
 
     // Colour of one pixel through the palette (0x00BBGGRR); out of range gives 0.
     TColor GetPixelColor(int x, int y) const;
