@@ -132,9 +132,9 @@ void TBatchRun::Work(TBitmap& cover) {
             std::exception_ptr failure;
             std::unique_ptr<TMemoryStream> encoded;
             try {
-                if (entry.Format == TWriteFormat::Jpeg) {
+                if (entry.Format != TWriteFormat::Bmp) {
                     encoded = std::make_unique<TMemoryStream>();
-                    ComposeJpegResult(working, entry.Source, cover, coverSettings_, quality_, *encoded);
+                    ComposeResult(working, entry.Source, cover, coverSettings_, entry.Format, quality_, *encoded);
                 } else {
                     LoadSource(working, entry.Source);
                     DrawCover(working, cover, coverSettings_);

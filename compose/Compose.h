@@ -29,10 +29,11 @@ struct TCoverSettings {
     int Top = 0;
 };
 
-// Which of BMP, JPG and AsIs is checked.
-enum class TSaveAs { BMP, JPG, AsIs };
-// The format a result is actually written in.
-enum class TWriteFormat { Bmp, Jpeg };
+// Which of BMP, JPG, AsIs, PNG, WEBP and TIFF is checked.
+enum class TSaveAs { BMP, JPG, AsIs, PNG, WEBP, TIFF };
+// The format a result is actually written in. WebPLossless: a lossless WebP
+// source written as it is stays lossless.
+enum class TWriteFormat { Bmp, Jpeg, Png, WebP, WebPLossless, Tiff, Heic, Avif };
 
 struct TOutputSettings {
     std::string Path;  // the output folder as typed; empty: beside each source
@@ -69,8 +70,11 @@ TCoverPosition CoverPlacement(const TCoverSettings& settings, int pictureW, int 
 // Draws the prepared cover onto the working bitmap at its place.
 void DrawCover(TBitmap& working, TBitmap& cover, const TCoverSettings& settings);
 
-// BMP for BMP, and for AsIs with a ".bmp" source; JPEG otherwise.
+// The checked format; with AsIs the source's own, by its extension (a WebP
+// source's chunk headers tell whether it is lossless), JPEG for any other.
 TWriteFormat WriteFormatFor(TSaveAs saveAs, const std::string& sourcePath);
+// Lossy formats take the quality; the others ignore it.
+bool IsLossyFormat(TWriteFormat format);
 
 // The folder a source's result goes to, ending in "/": beside the source when
 // the path text is empty; otherwise the text (a "/" added when it lacks one),
@@ -83,14 +87,16 @@ std::string RelativeOutputBase(const std::string& appFolder);
 // Where the save preview's trial file goes: the program's own folder when it
 // can be written, else the user's runtime folder.
 std::string TrialFolder(const std::string& appFolder);
-// Fix text and base name, then ".bmp", ".jpg" or the source's own extension.
+// Fix text and base name, then ".bmp", ".jpg", ".png", ".webp", ".tif" or the
+// source's own extension.
 std::string OutputFileName(const std::string& sourcePath, const TOutputSettings& settings);
 
 // The JPEG writer's quality for a spin-edit value: one byte, within 1 to 100.
 uint8_t JpegQuality(int value);
 
-// Writes the working bitmap to path as BMP, or as JPEG at the quality with the
-// source's markers. The file is replaced whole or not at all.
+// Writes the working bitmap to path as BMP, or in the other formats at the
+// quality (the lossy ones) with the source's metadata where the format holds
+// it. The file is replaced whole or not at all.
 void WriteResult(TBitmap& working, const std::string& path, TWriteFormat format, int quality,
                  const TJPEGMarkers& markers = {});
 // The bytes WriteResult puts in the file, into a stream of the caller's: the
@@ -105,6 +111,12 @@ void EncodeResult(TBitmap& working, TStream& out, TWriteFormat format, int quali
 // After a failure out may hold the first part of the bytes: never write them.
 void ComposeJpegResult(TBitmap& working, const std::string& sourcePath, TBitmap& cover, const TCoverSettings& settings,
                        int quality, TStream& out);
+
+// A result of one source in any format but BMP: ComposeJpegResult for JPEG;
+// the others load the source, draw the cover and encode, then free the
+// working bitmap. After a failure out may hold part of the bytes.
+void ComposeResult(TBitmap& working, const std::string& sourcePath, TBitmap& cover, const TCoverSettings& settings,
+                   TWriteFormat format, int quality, TStream& out);
 
 // The JPEG trial of the save preview: compresses the working bitmap at the
 // quality into "Test" + n + ".jpg" in folder (the first free n), reads it back

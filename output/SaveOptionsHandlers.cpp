@@ -1,10 +1,10 @@
 #include <algorithm>
 
 #include "app/MainForm.h"
+#include "compose/Compose.h"
 #include "core/Exception.h"
 #include "core/FileUtils.h"
 #include "core/Saturate.h"
-#include "compose/Compose.h"
 #include "output/FormSettings.h"
 #include "widgets/Keys.h"
 #include "widgets/SpinEditKeys.h"
@@ -50,8 +50,9 @@ void TMainForm::UpdateClick(TObject* Sender) {
 }
 
 void TMainForm::BMPClick(TObject*) {
-    // With AsIs, JPEG sources are still written at this quality.
-    const bool jpegPossible = !BMP->GetChecked();
+    // Only the lossless choices leave the quality unused; with AsIs, JPEG,
+    // WebP, HEIC and AVIF sources are written at it.
+    const bool jpegPossible = !BMP->GetChecked() && !PNG->GetChecked() && !TIFF->GetChecked();
     Label1->SetEnabled(jpegPossible);
     JPGQuality->SetEnabled(jpegPossible);
 }
