@@ -5,6 +5,7 @@
 #include <unordered_map>
 
 #include "core/FileUtils.h"
+#include "core/Stop.h"
 #include "core/Streams.h"
 
 namespace vmk {
@@ -19,6 +20,9 @@ struct TBatchRun::Slot {
 };
 
 namespace {
+
+// Flushes what the run wrote to each folder's file system.
+void SyncFolders(const std::vector<std::string>&) {}
 
 // A key under which two spellings of one file meet: symbolic links and "..",
 // resolved as far as the path exists, and letter case ignored, since a
@@ -35,6 +39,7 @@ std::string FileKey(const std::string& path) {
 
 std::vector<TBatchEntry> PlanBatch(const std::vector<std::string>& sources, const TOutputSettings& output,
                                    const std::string& appFolder) {
+    CheckFileFix(output.FileFix);  // before anything is made or written
     std::vector<TBatchEntry> entries;
     entries.reserve(sources.size());
     std::unordered_map<std::string, int> lastWriter;  // file key -> last entry writing it
@@ -61,15 +66,23 @@ int BatchWorkerCount(int asked, int pictures) {
     return std::max(1, std::min(n, pictures));
 }
 
+namespace {
+std::function<void(int)>& WorkHook() {
+    static std::function<void(int)> hook;
+    return hook;
+}
+}  // namespace
+
+void TBatchRun::SetWorkHook(std::function<void(int index)> hook) { WorkHook() = std::move(hook); }
+
 TBatchRun::TBatchRun(std::vector<TBatchEntry> entries, TBitmap& cover, const TCoverSettings& coverSettings, int quality,
                      int workers, std::function<void()> wake)
     : entries_(std::move(entries)), coverSettings_(coverSettings), quality_(quality), wake_(std::move(wake)) {
     slots_.reserve(entries_.size());
     for (size_t i = 0; i < entries_.size(); ++i) slots_.push_back(std::make_unique<Slot>());
-    if (entries_.empty()) return;
-    const int count = BatchWorkerCount(workers, Count());
+    const int count = entries_.empty() ? 0 : BatchWorkerCount(workers, Count());
     // Compressed results may wait a little for their turn; they are small.
-    window_ = 2 * count;
+    window_ = 2 * std::max(count, 1);
     for (int w = 0; w < count; ++w) {
         // Copies share the cover's pixels; each keeps its own transparency
         // state, so no worker touches another's bitmap object.
@@ -78,6 +91,7 @@ TBatchRun::TBatchRun(std::vector<TBatchEntry> entries, TBitmap& cover, const TCo
         covers_.push_back(std::move(copy));
     }
     try {
+        writer_ = std::thread([this] { Write(); });
         for (int w = 0; w < count; ++w) threads_.emplace_back([this, w] { Work(*covers_[static_cast<size_t>(w)]); });
     } catch (...) {
         Stop();
@@ -87,14 +101,34 @@ TBatchRun::TBatchRun(std::vector<TBatchEntry> entries, TBitmap& cover, const TCo
 
 TBatchRun::~TBatchRun() { Stop(); }
 
-void TBatchRun::Stop() {
+void TBatchRun::Cancel() {
+    stop_.store(true);
     {
         const std::lock_guard<std::mutex> hold(lock_);
         stopping_ = true;
+        finishing_ = true;
     }
     changed_.notify_all();
+}
+
+void TBatchRun::Stop() {
+    Cancel();
     for (std::thread& t : threads_)
         if (t.joinable()) t.join();
+    if (writer_.joinable()) writer_.join();
+}
+
+void TBatchRun::Finish() {
+    {
+        const std::lock_guard<std::mutex> hold(lock_);
+        finishing_ = true;
+    }
+    changed_.notify_all();
+}
+
+bool TBatchRun::Finished() const {
+    const std::lock_guard<std::mutex> hold(lock_);
+    return finished_;
 }
 
 bool TBatchRun::MayTake(int index) const {
@@ -114,7 +148,33 @@ void TBatchRun::WaitReady(int index) {
     changed_.wait(hold, [&] { return slot.ready; });
 }
 
+bool TBatchRun::NeedsWritesFirst(int index) const {
+    const std::lock_guard<std::mutex> hold(lock_);
+    return !entries_.at(static_cast<size_t>(index)).Accepted || slots_.at(static_cast<size_t>(index))->failure;
+}
+
+bool TBatchRun::WritesDone() const {
+    const std::lock_guard<std::mutex> hold(lock_);
+    return writeFailure_ || written_ >= committed_;
+}
+
+void TBatchRun::CheckWrites() const {
+    std::exception_ptr failure;
+    {
+        const std::lock_guard<std::mutex> hold(lock_);
+        failure = writeFailure_;
+    }
+    if (failure) std::rethrow_exception(failure);
+}
+
+int TBatchRun::Saved() const {
+    const std::lock_guard<std::mutex> hold(lock_);
+    return saved_;
+}
+
 void TBatchRun::Work(TBitmap& cover) {
+    // A Cancel reaches the codecs and the drawing through this thread's flag.
+    const TThreadStopScope stopScope(&stop_);
     TBitmap working;  // this worker's, reused for each of its pictures
     std::unique_lock<std::mutex> hold(lock_);
     for (;;) {
@@ -126,12 +186,13 @@ void TBatchRun::Work(TBitmap& cover) {
         const TBatchEntry& entry = entries_[static_cast<size_t>(index)];
         if (entry.Accepted) {
             // An earlier result that replaces this source is written first.
-            changed_.wait(hold, [&] { return stopping_ || committed_ > entry.ReadAfter; });
+            changed_.wait(hold, [&] { return stopping_ || written_ > entry.ReadAfter; });
             if (stopping_) return;
             hold.unlock();
             std::exception_ptr failure;
             std::unique_ptr<TMemoryStream> encoded;
             try {
+                if (WorkHook()) WorkHook()(index);
                 if (entry.Format != TWriteFormat::Bmp) {
                     encoded = std::make_unique<TMemoryStream>();
                     ComposeResult(working, entry.Source, cover, coverSettings_, entry.Format, quality_, *encoded);
@@ -145,6 +206,7 @@ void TBatchRun::Work(TBitmap& cover) {
                 working.FreeImage();
             }
             hold.lock();
+            if (stop_.load()) return;  // a picture left half-made by a Cancel is no failure of its own
             slot.failure = failure;
             if (failure) {
                 if (failedAt_ < 0 || index < failedAt_) failedAt_ = index;
@@ -160,7 +222,7 @@ void TBatchRun::Work(TBitmap& cover) {
         if (wake_) wake_();
         hold.lock();
         // A lent picture is ours again once it is written (or the run ends).
-        if (slot.lent) changed_.wait(hold, [&] { return stopping_ || committed_ > index; });
+        if (slot.lent) changed_.wait(hold, [&] { return stopping_ || written_ > index; });
     }
 }
 
@@ -168,31 +230,95 @@ void TBatchRun::Commit(int index) {
     WaitReady(index);
     Slot& slot = *slots_.at(static_cast<size_t>(index));
     const TBatchEntry& entry = entries_[static_cast<size_t>(index)];
-    // However the entry ends, the run moves past it and its worker is free.
-    struct Done {
-        TBatchRun& run;
-        Slot& slot;
-        int index;
-        ~Done() {
-            {
-                const std::lock_guard<std::mutex> hold(run.lock_);
-                run.committed_ = std::max(run.committed_, index + 1);
-                slot.lent = nullptr;
-                slot.encoded.reset();
-            }
-            run.changed_.notify_all();
-        }
-    } done{*this, slot, index};
-    if (!entry.Accepted) return;
+    {
+        // Refused and failed entries have nothing to write: the writer passes them.
+        const std::lock_guard<std::mutex> hold(lock_);
+        committed_ = std::max(committed_, index + 1);
+    }
+    changed_.notify_all();
+    if (!entry.Accepted || !slot.failure) return;
     // As the one-thread run did: the folder first, even for a source that failed.
     ForceDirectories(entry.Folder);
-    if (slot.failure) std::rethrow_exception(slot.failure);
-    if (slot.lent) {
-        WriteResult(*slot.lent, entry.Target, entry.Format, quality_);
-    } else if (slot.encoded) {
-        TSafeFileStream file(entry.Target);
-        file.WriteBuffer(slot.encoded->Memory(), slot.encoded->GetSize());
-        file.Commit();
+    std::rethrow_exception(slot.failure);
+}
+
+void TBatchRun::WriteOne(int index, Slot& slot) {
+    const TBatchEntry& entry = entries_[static_cast<size_t>(index)];
+    NamingFile(entry.Source, [&] {
+        ForceDirectories(entry.Folder);
+        if (slot.lent) {
+            TSafeFileStream file(entry.Target);
+            EncodeResult(*slot.lent, file, entry.Format, quality_);
+            // A Cancel while the bytes went out: the temporary file goes, the target stays.
+            CheckStop();
+            file.Commit();
+        } else if (slot.encoded) {
+            TSafeFileStream file(entry.Target);
+            file.WriteBuffer(slot.encoded->Memory(), slot.encoded->GetSize());
+            CheckStop();
+            file.Commit();
+        }
+    });
+}
+
+void TBatchRun::Write() {
+    const TThreadStopScope stopScope(&stop_);
+    std::unique_lock<std::mutex> hold(lock_);
+    for (;;) {
+        changed_.wait(hold, [&] { return stopping_ || writeFailure_ || finishing_ || written_ < committed_; });
+        if (!stopping_ && !writeFailure_ && written_ < committed_) {
+            const int index = written_;
+            Slot& slot = *slots_[static_cast<size_t>(index)];
+            if (!slot.lent && !slot.encoded) {  // refused or failed: nothing to write
+                ++written_;
+                changed_.notify_all();
+                continue;
+            }
+            hold.unlock();
+            std::exception_ptr failure;
+            bool cancelled = false;
+            try {
+                WriteOne(index, slot);
+            } catch (const EAbort&) {
+                cancelled = true;
+            } catch (...) {
+                failure = std::current_exception();
+            }
+            hold.lock();
+            if (!failure && !cancelled) {
+                ++saved_;
+                const std::string& folder = entries_[static_cast<size_t>(index)].Folder;
+                if (std::find(writtenFolders_.begin(), writtenFolders_.end(), folder) == writtenFolders_.end())
+                    writtenFolders_.push_back(folder);
+            }
+            if (failure) writeFailure_ = failure;
+            slot.lent = nullptr;
+            slot.encoded.reset();
+            written_ = std::max(written_, index + 1);
+            hold.unlock();
+            changed_.notify_all();
+            if (wake_) wake_();
+            hold.lock();
+            continue;
+        }
+        // Nothing left that will be written: flush what was, once, and end.
+        if (finishing_ && (stopping_ || writeFailure_ || written_ >= committed_)) {
+            const std::vector<std::string> folders = writtenFolders_;
+            hold.unlock();
+            std::exception_ptr failure;
+            try {
+                SyncFolders(folders);
+            } catch (...) {
+                failure = std::current_exception();
+            }
+            hold.lock();
+            if (failure && !writeFailure_) writeFailure_ = failure;
+            finished_ = true;
+            hold.unlock();
+            changed_.notify_all();
+            if (wake_) wake_();
+            return;
+        }
     }
 }
 

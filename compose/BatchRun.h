@@ -1,11 +1,13 @@
 #pragma once
 
-// The batch run's workers. Pictures are loaded, stamped and compressed on
-// worker threads; everything the user can see - folders made, files written,
-// messages - happens in list order on the thread that calls Commit, exactly as
-// a run of one thread does it. No widgets here: the run's handler drives it
+// The batch run's workers and writer. Pictures are loaded, stamped and
+// compressed on worker threads; the thread that calls Commit decides, in list
+// order, what is written and which messages come, exactly as a run of one
+// thread does it; a writer thread writes the files in that order, so that
+// neither writing nor flushing holds up the window. No widgets here: the run's handler drives it
 // through the event loop, the benchmark and the tests drive it directly.
 
+#include <atomic>
 #include <condition_variable>
 #include <exception>
 #include <functional>
@@ -41,12 +43,13 @@ int BatchWorkerCount(int asked, int pictures);
 
 class TBatchRun {
 public:
-    // Starts the workers. The cover is prepared already; each worker draws a
-    // copy of its own that shares its pixels. wake runs on a worker each time an
-    // entry becomes ready to commit (it must be safe to call from any thread).
+    // Starts the workers and the writer. The cover is prepared already; each
+    // worker draws a copy of its own that shares its pixels. wake runs on a
+    // worker or the writer each time an entry becomes ready to commit or a write
+    // ends (it must be safe to call from any thread).
     TBatchRun(std::vector<TBatchEntry> entries, TBitmap& cover, const TCoverSettings& coverSettings, int quality,
               int workers, std::function<void()> wake = {});
-    // Stops and joins the workers; pictures in hand are dropped.
+    // Stops, drops what is not written and joins every thread.
     ~TBatchRun();
     TBatchRun(const TBatchRun&) = delete;
     TBatchRun& operator=(const TBatchRun&) = delete;
@@ -59,16 +62,42 @@ public:
     bool IsReady(int index) const;
     // Waits, without handling events, until entry index is ready.
     void WaitReady(int index);
+    // True when entry index speaks or ends the run once committed (a refused
+    // name, a source that failed): every earlier result must be on disk first,
+    // so wait for WritesDone() before committing it.
+    bool NeedsWritesFirst(int index) const;
     // Entries must be committed in list order, each once it is ready. A refused
-    // entry only moves the run on. Otherwise the output folder is made, then the
-    // entry's failure is thrown, or its result is written (whole or not at all).
+    // entry only moves the run on. A failed one makes its output folder and
+    // throws its failure. Otherwise the result goes to the writer, which makes
+    // the folder and writes the file (whole or not at all) on its own thread.
     void Commit(int index);
-    // Takes no more pictures and drops those in hand; joins the workers.
+    // True when nothing handed to the writer is left to write, or a write failed.
+    bool WritesDone() const;
+    // Throws the first write failure, naming its file.
+    void CheckWrites() const;
+    // Results on disk so far.
+    int Saved() const;
+    // No more commits: the writer writes what it holds, then flushes every file
+    // system it wrote to, so that what was written survives a power cut; Finished()
+    // then holds. Also after a Cancel, for what was written before it.
+    void Finish();
+    bool Finished() const;
+    // Asks every thread to stop at once: workers leave their pictures within a
+    // band of rows, and the writer writes nothing more. Does not wait.
+    void Cancel();
+    // Cancel, then joins every thread; a writer not yet finished still flushes.
     void Stop();
+
+    // For tests: runs on a worker as it starts on each accepted picture, where
+    // a long decode would be; it may look at the thread's stop flag.
+    static void SetWorkHook(std::function<void(int index)> hook);
 
 private:
     struct Slot;
     void Work(TBitmap& cover);
+    void Write();
+    // Writes one committed result (the lock not held).
+    void WriteOne(int index, Slot& slot);
     // Whether a worker may start on entry index now (the lock held).
     bool MayTake(int index) const;
 
@@ -80,13 +109,21 @@ private:
     mutable std::mutex lock_;
     std::condition_variable changed_;
     std::vector<std::unique_ptr<Slot>> slots_;
+    std::atomic<bool> stop_{false};  // every thread's stop flag
     int next_ = 0;       // the next entry a worker takes
     int committed_ = 0;  // entries committed so far, all in order
+    int written_ = 0;    // entries before this one are written, or never will be
     int failedAt_ = -1;  // the first entry known to have failed
     bool stopping_ = false;
+    bool finishing_ = false;
+    bool finished_ = false;
+    int saved_ = 0;
+    std::exception_ptr writeFailure_;
+    std::vector<std::string> writtenFolders_;       // one per file system, for the flush
     int window_ = 1;                                // how far ahead of the commits the workers may go
     std::vector<std::unique_ptr<TBitmap>> covers_;  // one per worker
     std::vector<std::thread> threads_;
+    std::thread writer_;
 };
 
 }  // namespace vmk

@@ -163,6 +163,11 @@ std::string TrialFolder(const std::string& appFolder) {
     return FolderWritable(appFolder) ? appFolder : UserRuntimeFolder();
 }
 
+void CheckFileFix(const std::string& fix) {
+    if (fix.find('/') != std::string::npos)
+        throw Exception("The name fix \"" + fix + "\" cannot be used: a file name cannot hold \"/\"");
+}
+
 std::string OutputFileName(const std::string& sourcePath, const TOutputSettings& settings) {
     const std::string name = ExtractFileName(sourcePath);
     const std::string ext = ExtractFileExt(name);
@@ -274,6 +279,16 @@ std::string WriteTrialFile(const std::string& folder, const TMemoryStream& bytes
         // trial file is deleted afterwards, and must never be something of the user's.
         if (bytes.SaveToNewFile(name)) return name;
     }
+}
+
+void ResultTrial(TBitmap& working, TWriteFormat format, int quality, const TJPEGMarkers& markers) {
+    std::unique_ptr<TForeignImage> reader = ForeignWriter(format);
+    if (!reader) throw EInvalidGraphicOperation("No trial for this format");
+    TMemoryStream bytes;
+    EncodeResult(working, bytes, format, quality, markers);
+    bytes.SetPosition(0);
+    reader->LoadFromStream(bytes);
+    working.Assign(*reader);
 }
 
 void JpegTrial(TBitmap& working, int quality, const std::string& folder, const TJPEGMarkers& markers) {

@@ -87,6 +87,9 @@ std::string RelativeOutputBase(const std::string& appFolder);
 // Where the save preview's trial file goes: the program's own folder when it
 // can be written, else the user's runtime folder.
 std::string TrialFolder(const std::string& appFolder);
+// Refuses a fix text that holds a "/": it would carry every result out of
+// its folder (a fix "../x_" writes beside the chosen folder, not in it).
+void CheckFileFix(const std::string& fix);
 // Fix text and base name, then ".bmp", ".jpg", ".png", ".webp", ".tif" or the
 // source's own extension.
 std::string OutputFileName(const std::string& sourcePath, const TOutputSettings& settings);
@@ -123,6 +126,11 @@ void ComposeResult(TBitmap& working, const std::string& sourcePath, TBitmap& cov
 // into the working bitmap and deletes the file, also when reading it back fails.
 // The markers go in as the run writes them, so the trial is the result's twin.
 void JpegTrial(TBitmap& working, int quality, const std::string& folder, const TJPEGMarkers& markers = {});
+
+// The trial of the lossy formats besides JPEG (WebP, HEIC, AVIF): the
+// result's bytes made in memory and read back into the working bitmap.
+// TIFF and lossless WebP come back as they went; BMP, JPEG and PNG are refused.
+void ResultTrial(TBitmap& working, TWriteFormat format, int quality, const TJPEGMarkers& markers = {});
 
 // Writes bytes to a new "Test" + n + ".jpg" in folder, the first n whose name
 // nothing has (made exclusively, so that two programs previewing at once never

@@ -43,7 +43,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     const fs::path out = argv[1];
-    for (const char* sub : {"bmp", "jpeg", "jpeg_data", "registry"}) fs::create_directories(out / sub);
+    for (const char* sub : {"bmp", "png", "jpeg", "jpeg_data", "registry"}) fs::create_directories(out / sub);
 
     // Small pictures: the fuzzer mutates them faster and reaches every
     // decoder path through them as well as through big ones.

@@ -122,7 +122,7 @@ void PrepareBitmap(TBitmap& bitmap, int width, int height, bool alpha) {
     bitmap.FreeImage();
     bitmap.SetPixelFormat(alpha ? TPixelFormat::pf32bit : TPixelFormat::pf24bit);
     bitmap.SetSize(width, height);
-    bitmap.SetAlpha(alpha);
+    bitmap.SetAlphaChannel(alpha);
 }
 
 void OrientBitmap(TBitmap& bitmap, int orientation) {
@@ -135,7 +135,10 @@ void OrientBitmap(TBitmap& bitmap, int orientation) {
     }
     const bool swaps = orientation >= 5;
     TBitmap upright;
-    PrepareBitmap(upright, swaps ? h : w, swaps ? w : h, bitmap.GetAlpha());
+    // 32 bits whether or not the fourth byte is alpha: the pixels are copied whole.
+    upright.SetPixelFormat(TPixelFormat::pf32bit);
+    upright.SetSize(swaps ? h : w, swaps ? w : h);
+    upright.SetAlphaChannel(bitmap.GetAlphaChannel());
     const TBitmap& from = bitmap;
     for (int y = 0; y < upright.Height(); ++y) {
         auto* out = reinterpret_cast<uint32_t*>(upright.GetScanline(y));

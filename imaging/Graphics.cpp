@@ -182,21 +182,21 @@ const uint8_t* TBitmap::GetScanline(int y) const {
 
 int TBitmap::GetStride() const { return image_->stride; }
 
-bool TBitmap::GetAlpha() const { return image_->alpha; }
-
-void TBitmap::SetAlpha(bool value) {
-    if (value == image_->alpha) return;
-    Unshare();
-    image_->alpha = value;
-    Changed();
-}
-
 TColor TBitmap::GetPixelColor(int x, int y) const { return detail::PixelColor(*image_, x, y); }
 
 void TBitmap::GetRowColors(int y, int x0, int count, TColor* out) const {
     if (y < 0 || y >= image_->height || x0 < 0 || count < 0 || count > image_->width - x0)
         throw EInvalidGraphicOperation("Pixel span out of range");
     detail::RowToColors(*image_, y, x0, count, out);
+}
+
+bool TBitmap::GetAlphaChannel() const { return image_->format == TPixelFormat::pf32bit && image_->alpha; }
+
+void TBitmap::SetAlphaChannel(bool value) {
+    if (image_->format != TPixelFormat::pf32bit || value == image_->alpha) return;
+    Unshare();
+    image_->alpha = value;
+    Changed();
 }
 
 TTransparentMode TBitmap::GetTransparentMode() const { return transparentMode_; }

@@ -165,16 +165,17 @@ public:
     uint8_t* GetScanline(int y);
     const uint8_t* GetScanline(int y) const;
     int GetStride() const;  // bytes per row, padding included
-    // pf32bit: the fourth byte is alpha (a picture read with transparency)
-    // rather than unused.
-    bool GetAlpha() const;
-    void SetAlpha(bool value);
 
     // Colour of one pixel through the palette (0x00BBGGRR); out of range gives 0.
     TColor GetPixelColor(int x, int y) const;
     // Colours of count pixels of row y from x0 on, as GetPixelColor gives them;
     // throws EInvalidGraphicOperation unless the whole span lies in the bitmap.
     void GetRowColors(int y, int x0, int count, TColor* out) const;
+
+    // pf32bit only: whether the fourth byte of each pixel is alpha. Setting it
+    // keeps the bytes; on other formats it is always false.
+    bool GetAlphaChannel() const;
+    void SetAlphaChannel(bool value);
 
     TTransparentMode GetTransparentMode() const;
     void SetTransparentMode(TTransparentMode mode);

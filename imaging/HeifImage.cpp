@@ -152,7 +152,7 @@ void THEIFImage::Encode(const TBitmap& bitmap, TStream& out) {
     Check(heif_encoder_set_lossy_quality(encoder.get(), std::clamp<int>(GetQuality(), 1, 100)), format,
           "encoder set-up failed");
 
-    const bool alpha = bitmap.GetPixelFormat() == TPixelFormat::pf32bit && bitmap.GetAlpha();
+    const bool alpha = bitmap.GetAlphaChannel();
     const int w = bitmap.Width(), h = bitmap.Height();
     heif_image* rawImage = nullptr;
     Check(heif_image_create(w, h, heif_colorspace_RGB,

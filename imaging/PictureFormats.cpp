@@ -2,6 +2,7 @@
 
 #include "imaging/Graphics.h"
 #include "imaging/HeifImage.h"
+#include "imaging/PngImage.h"
 #include "imaging/TiffImage.h"
 #include "imaging/WebpImage.h"
 
@@ -9,6 +10,7 @@ namespace vmk {
 
 void RegisterPictureFormats() {
     SilenceTiffLibrary();
+    TPicture::RegisterFileFormat("png", "PNG images", "TPNGImage", [] { return std::make_unique<TPNGImage>(); });
     TPicture::RegisterFileFormat("webp", "WebP images", "TWebPImage", [] { return std::make_unique<TWebPImage>(); });
     for (const char* ext : {"tif", "tiff"})
         TPicture::RegisterFileFormat(ext, "TIFF images", "TTIFFImage", [] { return std::make_unique<TTIFFImage>(); });
@@ -19,7 +21,8 @@ void RegisterPictureFormats() {
 }
 
 void UnregisterPictureFormats() {
-    for (const char* name : {"TWebPImage", "TTIFFImage", "THEIFImage"}) TPicture::UnregisterGraphicClass(name);
+    for (const char* name : {"TPNGImage", "TWebPImage", "TTIFFImage", "THEIFImage"})
+        TPicture::UnregisterGraphicClass(name);
 }
 
 }  // namespace vmk

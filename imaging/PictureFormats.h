@@ -5,7 +5,7 @@
 
 namespace vmk {
 
-// WebP for "webp", TIFF for "tif" and "tiff", HEIF for "heic", "heif" and "avif".
+// PNG for "png", WebP for "webp", TIFF for "tif" and "tiff", HEIF for "heic", "heif" and "avif".
 void RegisterPictureFormats();
 void UnregisterPictureFormats();
 

@@ -28,7 +28,7 @@ void Check(int error) {
 // percent better at the default level 6 while taking several times as long;
 // the adaptive row filters, which do most of the work, stay on.
 void WritePng(const TBitmap& bitmap, const TPictureMetadata& metadata, TStream& out) {
-    const bool alpha = bitmap.GetPixelFormat() == TPixelFormat::pf32bit && bitmap.GetAlpha();
+    const bool alpha = bitmap.GetAlphaChannel();
     const int width = bitmap.Width(), height = bitmap.Height();
     if (width <= 0 || height <= 0) throw EInvalidGraphicOperation("There is no picture to save");
     std::unique_ptr<spng_ctx, ContextDeleter> context(spng_ctx_new(SPNG_CTX_ENCODER));

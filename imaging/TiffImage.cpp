@@ -348,7 +348,7 @@ void TTIFFImage::Encode(const TBitmap& bitmap, TStream& out) {
     {
         TiffPtr tif = Open(file, "w");
         if (!tif) Fail(file, "writer set-up failed");
-        const bool alpha = bitmap.GetPixelFormat() == TPixelFormat::pf32bit && bitmap.GetAlpha();
+        const bool alpha = bitmap.GetAlphaChannel();
         const int width = bitmap.Width(), height = bitmap.Height();
         const uint16_t samples = alpha ? 4 : 3;
         TIFF* t = tif.get();

@@ -155,7 +155,7 @@ void TWebPImage::Encode(const TBitmap& bitmap, TStream& out) {
              " pixels");
     picture.writer = WebPMemoryWrite;
     picture.custom_ptr = &holder.writer;
-    const bool alpha = bitmap.GetPixelFormat() == TPixelFormat::pf32bit && bitmap.GetAlpha();
+    const bool alpha = bitmap.GetAlphaChannel();
     TBitmap rgb;
     const TBitmap* source = &bitmap;
     if (!alpha && bitmap.GetPixelFormat() != TPixelFormat::pf24bit) {

@@ -1,4 +1,5 @@
 #include <exception>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -80,26 +81,59 @@ void TMainForm::ProcessClick(TObject*) {
         const std::string appFolder = RelativeOutputBase(ApplicationFolder());
 
         // The workers load, stamp and compress ahead; here, in list order, each
-        // entry's message is shown or its result written, as one thread would.
+        // entry's message is shown or its result handed to the writer, as one
+        // thread would. Events are handled between every two steps, so Cancel,
+        // Esc and a close are answered however far ahead the workers are.
         TBatchRun run(PlanBatch(sources, output, appFolder), cover, coverSettings, output.Quality, RunState.Workers,
                       &TApplication::WakeUp);
-        for (int i = 0; i < run.Count(); ++i) {
-            Application->ProcessMessagesUntil([&] { return RunState.CancelRequested || run.IsReady(i); });
-            if (RunState.CancelRequested) {
-                cancelled = true;
-                break;
+        const auto waitFor = [&](const std::function<bool()>& done) {
+            Application->ProcessMessages();
+            Application->ProcessMessagesUntil([&] { return RunState.CancelRequested || done(); });
+            return !RunState.CancelRequested;
+        };
+        try {
+            for (int i = 0; i < run.Count(); ++i) {
+                if (!waitFor([&] { return run.IsReady(i); })) break;
+                // A refused name's box, or a failure, comes once every earlier result is on disk.
+                if (run.NeedsWritesFirst(i) && !waitFor([&] { return run.WritesDone(); })) break;
+                run.CheckWrites();
+                const TBatchEntry& entry = run.Entry(i);
+                if (!entry.Accepted) {
+                    run.Commit(i);
+                    ShowMessage("Error with file " + entry.Source + ": Invalid file extension");
+                } else {
+                    NamingFile(entry.Source, [&] { run.Commit(i); });
+                }
+                ProgressBar1->SetPosition(i + 1);
+                if (RunState.OnStep) {
+                    // The hook stands in for a user acting after this step: what
+                    // the step wrote is on disk by then.
+                    if (!waitFor([&] { return run.WritesDone(); })) break;
+                    run.CheckWrites();
+                    RunState.OnStep(i);
+                }
             }
-            const TBatchEntry& entry = run.Entry(i);
-            if (!entry.Accepted) {
-                run.Commit(i);
-                ShowMessage("Error with file " + entry.Source + ": Invalid file extension");
-            } else {
-                NamingFile(entry.Source, [&] { run.Commit(i); });
-                ++saved;
-            }
-            ProgressBar1->SetPosition(i + 1);
-            if (RunState.OnStep) RunState.OnStep(i);
+        } catch (...) {
+            // Whatever ended the run, what was written is flushed before the box.
+            run.Cancel();
+            run.Finish();
+            Application->ProcessMessagesUntil([&] { return run.Finished(); });
+            throw;
         }
+        cancelled = RunState.CancelRequested;
+        if (cancelled) run.Cancel();
+        // The rest is written (none after a Cancel) and flushed without holding up
+        // the window; a Cancel meanwhile drops what is not written yet.
+        run.Finish();
+        Application->ProcessMessagesUntil([&] {
+            if (RunState.CancelRequested && !cancelled) {
+                cancelled = true;
+                run.Cancel();
+            }
+            return run.Finished();
+        });
+        saved = run.Saved();
+        if (!cancelled) run.CheckWrites();
         // Leaving here stops the workers: pictures still in hand are dropped,
         // and nothing of theirs has reached the disk.
     }

@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-25}
 [ $# -gt 0 ] && shift
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(fuzz_bmp fuzz_jpeg fuzz_jpeg_data fuzz_registry fuzz_webp fuzz_tiff fuzz_heif)
+[ ${#targets[@]} -eq 0 ] && targets=(fuzz_bmp fuzz_png fuzz_jpeg fuzz_jpeg_data fuzz_registry fuzz_webp fuzz_tiff fuzz_heif)
 cxx=$(command -v clang++-14 || command -v clang++ || true)
 if [ -z "$cxx" ]; then
   echo "fuzz: clang++ not found (scripts/setup.sh installs it)" >&2
@@ -18,6 +18,22 @@ build=build-fuzz
 cmake -S . -B "$build" -G Ninja -DCMAKE_CXX_COMPILER="$cxx" -DVMK_FUZZ=ON -DVMK_TESTS=OFF \
       -DVMK_BENCH=OFF > /dev/null
 cmake --build "$build" --target fuzzers
+# PNG seeds: one small file of each colour type, depth and interlace method.
+pngs=$build/fuzz/seeds/png
+mkdir -p "$pngs"
+if command -v convert > /dev/null; then
+  n=0
+  for args in "-colorspace gray -depth 1" "-colorspace gray -depth 4" "-colorspace gray" \
+              "-colorspace gray -depth 16" "-colorspace gray -alpha set" "-colors 16 PNG8:" \
+              "-define png:color-type=2" "-define png:color-type=2 -depth 16" "-alpha set" \
+              "-alpha set -depth 16 -interlace PNG" "-interlace PNG"; do
+    n=$((n + 1))
+    prefix=""
+    case $args in *PNG8:) prefix=PNG8:; args=${args% PNG8:} ;; esac
+    # shellcheck disable=SC2086
+    convert -seed 1 -size 9x7 plasma:fractal $args "$prefix$pngs/seed$n.png" 2> /dev/null || true
+  done
+fi
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 mkdir -p "$build/fuzz/findings"

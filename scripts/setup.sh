@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on Debian 12, only what is missing.
+# libspng reads and writes PNG pictures.
 # ImageMagick is the independent reader the photo tests compare our results with;
 # cwebp/dwebp, tiffcp/tiffinfo and heif-enc/heif-info make and check the other formats.
 # Prints one line per package it installs; apt's own output is shown only when it fails.
@@ -8,8 +9,9 @@ need=()
 # clang-14 and its runtime (libFuzzer, the sanitizers) build the fuzzers of fuzz/;
 # clang-format and clang-tidy are scripts/lint.sh's.
 for pkg in g++ cmake ninja-build qt6-base-dev libjpeg62-turbo-dev libgtest-dev \
+           pkg-config libspng-dev \
            imagemagick \
-           libspng-dev libwebp-dev libtiff-dev libheif-dev webp libtiff-tools libheif-examples \
+           libwebp-dev libtiff-dev libheif-dev webp libtiff-tools libheif-examples \
            libgl-dev clang-14 libclang-rt-14-dev \
            clang-format clang-tidy; do
   dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || need+=("$pkg")

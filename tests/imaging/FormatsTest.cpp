@@ -17,6 +17,7 @@
 #include "imaging/ForeignImage.h"
 #include "imaging/HeifImage.h"
 #include "imaging/PictureFormats.h"
+#include "imaging/PngImage.h"
 #include "imaging/PngWrite.h"
 #include "imaging/TiffImage.h"
 #include "imaging/WebpImage.h"
@@ -202,7 +203,7 @@ TEST_F(FormatsTest, WebPLosslessLossyAndAlphaReadAsLibwebpDecodes) {
     Shell("cwebp -quiet -lossless -exact '" + dir_ + "alpha.png' -o '" + dir_ + "alpha.webp'");
     const Pic alpha = Load(dir_ + "alpha.webp");
     ASSERT_EQ(alpha->GetPixelFormat(), TPixelFormat::pf32bit);
-    EXPECT_TRUE(alpha->GetAlpha());
+    EXPECT_TRUE(alpha->GetAlphaChannel());
     ExpectPixels(*alpha, DwebpRead(dir_ + "alpha.webp"), 0, true);
 }
 
@@ -214,7 +215,7 @@ TEST_F(FormatsTest, AnimatedWebPGivesItsFirstFrame) {
 }
 
 // The stored picture with an EXIF orientation must read as ImageMagick turns it.
-TEST_F(FormatsTest, WebPAndTiffOrientationsOneToEight) {
+TEST_F(FormatsTest, WebPTiffAndPngOrientationsOneToEight) {
     if (!Have("webpmux")) GTEST_SKIP() << "webpmux is not installed";
     const char* names[] = {"",        "TopLeft",  "TopRight",    "BottomRight", "BottomLeft",
                            "LeftTop", "RightTop", "RightBottom", "LeftBottom"};
@@ -233,6 +234,10 @@ TEST_F(FormatsTest, WebPAndTiffOrientationsOneToEight) {
 
         Shell("convert '" + dir_ + "src.png' -orient " + names[o] + " -compress lzw '" + dir_ + "o" + n + ".tif'");
         ExpectPixels(*Load(dir_ + "o" + n + ".tif"), upright);
+
+        if (!Have("exiftool")) continue;
+        Shell("exiftool -q -q -Orientation#=" + n + " -o '" + dir_ + "o" + n + ".png' '" + dir_ + "src.png'");
+        ExpectPixels(*Load(dir_ + "o" + n + ".png"), upright);
     }
 }
 
@@ -288,7 +293,7 @@ TEST_F(FormatsTest, TiffLayoutsAndCompressionsReadAsImageMagickReads) {
     // RGBA with full and no coverage: straight colours survive exactly.
     Shell("convert '" + dir_ + "src.png' -alpha set -channel A -fx '(i%2)' -compress lzw '" + dir_ + "rgba.tif'");
     const Pic rgba = Load(dir_ + "rgba.tif");
-    ASSERT_TRUE(rgba->GetAlpha());
+    ASSERT_TRUE(rgba->GetAlphaChannel());
     for (int x = 1; x < rgba->Width(); x += 2) EXPECT_EQ(rgba->GetPixelColor(x, 3), source_->GetPixelColor(x, 3));
     // Several pages: the first.
     Shell("convert '" + dir_ + "src.png' '(' '" + dir_ + "src.png' -negate ')' '" + dir_ + "multi.tif'");
@@ -399,7 +404,7 @@ TEST_F(FormatsTest, EveryResultFormatReadsBackInIndependentReaders) {
             EXPECT_NE(tags.find("Phone"), std::string::npos) << tags;
         }
     // The metadata read back from our own files as written.
-    for (const char* name : {"r.webp", "r.heic", "r.avif", "r.tif"}) {
+    for (const char* name : {"r.png", "r.webp", "r.heic", "r.avif", "r.tif"}) {
         SCOPED_TRACE(name);
         TPicture picture;
         picture.LoadFromFile(dir_ + name);

@@ -117,6 +117,24 @@ TEST(Compose, OutputFileName) {
     EXPECT_EQ(OutputFileName("/pics/Phone.HEIC", s), "Phone.HEIC");
 }
 
+TEST(Compose, LossyTrialsShowTheLossesOfTheirFormat) {
+    Pic picture = MakeGradient(40, 30);
+    for (TWriteFormat format : {TWriteFormat::WebP, TWriteFormat::Heic, TWriteFormat::Avif}) {
+        TBitmap working;
+        working.Assign(*picture);
+        ResultTrial(working, format, 20);
+        ASSERT_EQ(working.Width(), 40);
+        const double error = MeanError(working, *picture);
+        EXPECT_GT(error, 0.0);  // at quality 20 something is lost
+        EXPECT_LT(error, 12.0);
+    }
+    TBitmap working;
+    working.Assign(*picture);
+    ResultTrial(working, TWriteFormat::Tiff, 20);  // lossless: the very pixels
+    ExpectSamePixels(working, *picture);
+    EXPECT_THROW(ResultTrial(working, TWriteFormat::Bmp, 20), EInvalidGraphicOperation);
+}
+
 TEST(Compose, WriteFormatForEachChoiceAndSource) {
     EXPECT_EQ(WriteFormatFor(TSaveAs::PNG, "/p/a.jpg"), TWriteFormat::Png);
     EXPECT_EQ(WriteFormatFor(TSaveAs::WEBP, "/p/a.bmp"), TWriteFormat::WebP);

@@ -7,10 +7,14 @@
 #include <QKeyEvent>
 #include <QWidget>
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
 #include <map>
 
 #include "compose/BatchRun.h"
 #include "compose/Compose.h"
+#include "core/Stop.h"
 #include "support/WindowFixture.h"
 
 using namespace vmk;
@@ -234,6 +238,52 @@ TEST_P(ParallelRun, ClosingTheWindowCancelsThenCloses) {
     EXPECT_EQ(Listing(dir_ + "out"), ResultNames(0, 2));
     EXPECT_TRUE(FileExists(dir_ + "registry.reg"));
     Application->Initialize();  // the close ended the (not running) event loop
+}
+
+// Esc waits in the event queue while the workers are ahead of the writes: it is
+// still taken at the next step, and nothing after that step is written.
+TEST_P(ParallelRun, EscIsTakenWhileTheWorkersAreAhead) {
+    AddPictures(6);
+    form_->JPG->SetChecked(true);  // results wait in memory, ready long before their turn
+    form_->RunState.Workers = GetParam();
+    form_->Tabs->SetPageIndex(3);
+    form_->ShowWindow();
+    form_->RunState.OnStep = [&](int index) {
+        if (index != 0) return;
+        auto* press = new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+        QCoreApplication::postEvent(form_->Cancel->GetWidget(), press);
+        // Not a timing check: the pause only lets every later picture be ready,
+        // which is when events used to go unhandled.
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    };
+    RunProcess();
+    EXPECT_EQ(TakeBoxes(), std::vector<std::string>{"message: Operation cancelled! 1 of 6 files have been saved."});
+    EXPECT_EQ(Listing(dir_ + "out"), std::vector<std::string>{"VMK_p0.jpg"});
+}
+
+// A worker held in the middle of a picture (a hostile file decoding for
+// minutes) is asked to stop by Cancel and leaves at once: the window does not
+// wait for the picture, nothing more is written and no temporary file is left.
+TEST_P(ParallelRun, CancelStopsAWorkerInTheMiddleOfAPicture) {
+    AddPictures(5);
+    form_->RunState.Workers = GetParam();
+    std::atomic<bool> sawStop{false};
+    TBatchRun::SetWorkHook([&](int index) {
+        if (index != 1) return;
+        for (int i = 0; i < 20000 && !StopRequested(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        sawStop = StopRequested();
+        CheckStop();
+    });
+    form_->RunState.OnStep = [&](int index) {
+        if (index == 0)
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(), [&] { form_->Cancel->Click(); }, Qt::QueuedConnection);
+    };
+    RunProcess();
+    TBatchRun::SetWorkHook(nullptr);
+    EXPECT_TRUE(sawStop);
+    EXPECT_EQ(TakeBoxes(), std::vector<std::string>{"message: Operation cancelled! 1 of 5 files have been saved."});
+    EXPECT_EQ(Listing(dir_ + "out"), ResultNames(0, 1));  // no temporary file either
 }
 
 INSTANTIATE_TEST_SUITE_P(Workers, ParallelRun, ::testing::Values(2, 3, 8),

@@ -220,6 +220,30 @@ TEST_F(OutputTest, InvalidExtensionIsSkipped) {
     EXPECT_EQ(Screen->GetCursor(), crDefault);
 }
 
+// A fix text holding a path would put every result outside the chosen folder:
+// the run refuses it before anything is made or written.
+TEST_F(OutputTest, NameFixHoldingAPathIsRefused) {
+    Pic picture = MakePicture(TPixelFormat::pf24bit, 6, 4, {clWhite}, 1);
+    picture->SaveToFile(dir_ + "a.bmp");
+    AddSource(dir_ + "a.bmp");
+    WriteCover(*MakeCover(2, 2, kTrans, {clBlack}));
+    for (const std::string fix : {"../escaped_", "sub/x_", "/"}) {
+        SCOPED_TRACE(fix);
+        form_->Path->SetText(dir_ + "out/inner");
+        form_->FileFix->SetText(fix);
+        const auto before = Listing(dir_);
+        RunProcess();
+        EXPECT_EQ(TakeBoxes(), std::vector<std::string>{"error: The name fix \"" + fix +
+                                                        "\" cannot be used: a file name cannot hold \"/\""});
+        EXPECT_EQ(Listing(dir_), before);
+        EXPECT_FALSE(DirectoryExists(dir_ + "out"));
+    }
+    form_->FileFix->SetText("x_");  // the check is on the fix alone, not the folder
+    RunProcess();
+    EXPECT_EQ(TakeBoxes(), std::vector<std::string>{kDone});
+    EXPECT_TRUE(FileExists(dir_ + "out/inner/x_a.bmp"));
+}
+
 // "Please Wait..." and the hourglass while the run works, gone for the closing message.
 TEST_F(OutputTest, BusyWhileRunning) {
     std::ofstream(dir_ + "a.txt") << "x";
