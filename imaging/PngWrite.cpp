@@ -45,6 +45,9 @@ void WritePng(const TBitmap& bitmap, const TPictureMetadata& metadata, TStream& 
 
     // libspng takes the chunks' data by pointer and copies nothing it does not need.
     std::vector<uint8_t> exif = metadata.Exif, icc = metadata.Icc, xmp = metadata.Xmp;
+    // libspng measures text with strlen: the packet gets its terminating zero.
+    const size_t xmpLength = xmp.size();
+    xmp.push_back(0);
     if (!exif.empty()) {
         spng_exif e{exif.size(), reinterpret_cast<char*>(exif.data())};
         Check(spng_set_exif(ctx, &e));
@@ -57,11 +60,11 @@ void WritePng(const TBitmap& bitmap, const TPictureMetadata& metadata, TStream& 
         Check(spng_set_iccp(ctx, &p));
     }
     char empty[1] = "";
-    if (!xmp.empty()) {
+    if (xmpLength > 0) {
         spng_text t{};
         std::strcpy(t.keyword, "XML:com.adobe.xmp");
         t.type = SPNG_ITXT;
-        t.length = xmp.size();
+        t.length = xmpLength;
         t.text = reinterpret_cast<char*>(xmp.data());
         t.language_tag = empty;
         t.translated_keyword = empty;
