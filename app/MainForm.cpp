@@ -49,9 +49,16 @@ TMainForm::TMainForm(TComponent* owner) : TForm(owner) {
     OpenFiles = TComponent::Create<TApOpenDialog>(*this, "OpenFiles");
     OpenFiles->SetTitle("Open Graphic Files...");
     OpenFiles->SetOptions(ofHideReadOnly | ofAllowMultiSelect | ofPathMustExist | ofFileMustExist | ofEnableSizing);
-    OpenFiles->SetFilter({{"Graphic Files (*.bmp, *.jpg, *.jpeg)", {"*.BMP", "*.JPG", "*.JPEG"}},
-                          {"Windows/OS2 Bitmaps (*.bmp)", {"*.BMP"}},
-                          {"JPEG-Files (*.jpg, *.jpeg)", {"*.JPG", "*.JPEG"}}});
+    OpenFiles->SetFilter(
+        {{"Graphic Files (*.bmp, *.jpg, *.jpeg, *.png, *.webp, *.tif, *.tiff, *.heic, *.heif, *.avif)",
+          {"*.BMP", "*.JPG", "*.JPEG", "*.PNG", "*.WEBP", "*.TIF", "*.TIFF", "*.HEIC", "*.HEIF", "*.AVIF"}},
+         {"Windows/OS2 Bitmaps (*.bmp)", {"*.BMP"}},
+         {"JPEG-Files (*.jpg, *.jpeg)", {"*.JPG", "*.JPEG"}},
+         {"PNG-Files (*.png)", {"*.PNG"}},
+         {"WebP-Files (*.webp)", {"*.WEBP"}},
+         {"TIFF-Files (*.tif, *.tiff)", {"*.TIF", "*.TIFF"}},
+         {"HEIF-Files (*.heic, *.heif)", {"*.HEIC", "*.HEIF"}},
+         {"AVIF-Files (*.avif)", {"*.AVIF"}}});
     OpenFiles->SetFilterIndex(1);
 
     OpenCover = TComponent::Create<TApOpenDialog>(*this, "OpenCover");
@@ -217,12 +224,21 @@ void TMainForm::BuildSaveOptionsPage(TWinControl* page) {
     JPG->SetCaption("JPG");
     AsIs = Place<TRadioButton>(*this, page, "AsIs", 8, 48, 57, 17, 2);
     AsIs->SetCaption("As it is");
+    PNG = Place<TRadioButton>(*this, page, "PNG", 66, 16, 45, 17, 8);
+    PNG->SetCaption("PNG");
+    WEBP = Place<TRadioButton>(*this, page, "WEBP", 66, 32, 45, 17, 9);
+    WEBP->SetCaption("WebP");
+    TIFF = Place<TRadioButton>(*this, page, "TIFF", 66, 48, 45, 17, 10);
+    TIFF->SetCaption("TIFF");
     Label1 = Place<TLabel>(*this, page, "Label1", 8, 64, 65, 13);
     Label1->SetCaption("JPEG-Quality:");
     JPGQuality = Place<TCSpinEdit>(*this, page, "JPGQuality", 8, 80, 97, 22, 3);
     JPGQuality->SetMinValue(1);
     JPGQuality->SetMaxValue(100);
     JPGQuality->SetValue(kDefaultQuality);
+    // One quality serves every lossy result; the label keeps its name.
+    JPGQuality->SetHint("Quality of JPEG, WebP, HEIC and AVIF results");
+    JPGQuality->SetShowHint(true);
     Label2 = Place<TLabel>(*this, page, "Label2", 8, 112, 53, 13);
     Label2->SetCaption("File names:");
     Panel1 = Place<TPanel>(*this, page, "Panel1", 8, 128, 97, 33, 4);
@@ -327,7 +343,7 @@ void TMainForm::BindEvents() {
         field->OnKeyUp = [this](TObject* s, uint16_t& k, TShiftState sh) { CoverFieldKeyUp(s, k, sh); };
     }
 
-    for (TRadioButton* b : {BMP, JPG, AsIs}) b->OnClick = [this](TObject* s) { BMPClick(s); };
+    for (TRadioButton* b : {BMP, JPG, AsIs, PNG, WEBP, TIFF}) b->OnClick = [this](TObject* s) { BMPClick(s); };
     JPGQuality->OnChange = [this](TObject* s) { JPGQualityChange(s); };
     JPGQuality->OnKeyDown = [this](TObject* s, uint16_t& k, TShiftState sh) { JPGQualityKeyDown(s, k, sh); };
     JPGQuality->OnKeyUp = [this](TObject* s, uint16_t& k, TShiftState sh) { JPGQualityKeyUp(s, k, sh); };

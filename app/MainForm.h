@@ -35,6 +35,9 @@ public:
     TRadioButton* BMP;
     TRadioButton* JPG;
     TRadioButton* AsIs;
+    TRadioButton* PNG;
+    TRadioButton* WEBP;
+    TRadioButton* TIFF;
     TCSpinEdit* JPGQuality;
     TLabel* Label1;
     TPanel* Panel1;

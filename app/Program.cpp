@@ -3,6 +3,7 @@
 #include "app/MainForm.h"
 #include "core/Exception.h"
 #include "imaging/Jpeg.h"
+#include "imaging/PictureFormats.h"
 #include "widgets/Forms.h"
 
 namespace vmk {
@@ -12,9 +13,13 @@ void InitializeModules() {
     // JPEG: the default output depth follows the screen's colour depth, then
     // the class is registered for "jpeg" and "jpg".
     RegisterJpegFormat(Screen->GetColorDepth());
+    RegisterPictureFormats();
 }
 
-void FinalizeModules() { UnregisterJpegFormat(); }
+void FinalizeModules() {
+    UnregisterPictureFormats();
+    UnregisterJpegFormat();
+}
 
 int RunProgram(const std::function<void()>& run) {
     try {

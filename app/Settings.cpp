@@ -25,6 +25,9 @@ TRadioButton* FormatButton(TMainForm& form, int32_t number) {
     switch (number) {
     case 0: return form.BMP;
     case 1: return form.JPG;
+    case 3: return form.PNG;
+    case 4: return form.WEBP;
+    case 5: return form.TIFF;
     default: return form.AsIs;
     }
 }
@@ -121,6 +124,12 @@ void SaveSettings(TMainForm& form) {
                 reg.WriteInteger("Type", 1);
             else if (form.AsIs->GetChecked())
                 reg.WriteInteger("Type", 2);
+            else if (form.PNG->GetChecked())
+                reg.WriteInteger("Type", 3);
+            else if (form.WEBP->GetChecked())
+                reg.WriteInteger("Type", 4);
+            else if (form.TIFF->GetChecked())
+                reg.WriteInteger("Type", 5);
             reg.WriteInteger("JPGQ", form.JPGQuality->GetValue());
             reg.WriteInteger("FixType", form.Prefix->GetChecked() ? 0 : 1);
             reg.WriteString("FileFix", form.FileFix->GetText());

@@ -4,12 +4,12 @@
 #include <sched.h>
 #include <unistd.h>
 
-#include <condition_variable>
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
-#include <functional>
 #include <cstdio>
+#include <functional>
 #include <iostream>
 #include <mutex>
 #include <string>
@@ -24,6 +24,8 @@
 #include "compose/StoredSettings.h"
 #include "core/FileUtils.h"
 #include "core/Registry.h"
+#include "imaging/Jpeg.h"
+#include "imaging/PictureFormats.h"
 
 #ifndef VMK_VERSION
 #define VMK_VERSION "unknown"
@@ -369,6 +371,10 @@ int main(int argc, char** argv) {
             std::cout << "vellumark-batch " VMK_VERSION "\n";
             return 0;
         }
+        // Every format the window reads and writes; the screen's depth is no
+        // matter here: results are made at full colour.
+        vmk::RegisterJpegFormat();
+        vmk::RegisterPictureFormats();
         return Run(options);
     } catch (const EUsage& e) {
         std::cerr << "vellumark-batch: " << e.what() << "\nTry 'vellumark-batch --help'.\n";

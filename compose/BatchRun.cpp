@@ -212,9 +212,9 @@ void TBatchRun::Work() {
             std::unique_ptr<TMemoryStream> encoded;
             try {
                 if (WorkHook()) WorkHook()(index);
-                if (entry.Format == TWriteFormat::Jpeg) {
+                if (entry.Format != TWriteFormat::Bmp) {
                     encoded = std::make_unique<TMemoryStream>();
-                    ComposeJpegResult(working, entry.Source, *cover_, quality_, *encoded);
+                    ComposeResult(working, entry.Source, *cover_, entry.Format, quality_, *encoded);
                 } else {
                     LoadSource(working, entry.Source);
                     DrawCover(working, *cover_);

@@ -8,9 +8,14 @@
 #include "core/FileUtils.h"
 #include "core/Saturate.h"
 #include "core/Streams.h"
+#include "imaging/ForeignImage.h"
+#include "imaging/HeifImage.h"
 #include "imaging/Jpeg.h"
 #include "imaging/Metadata.h"
 #include "imaging/PngCodec.h"
+#include "imaging/PngWrite.h"
+#include "imaging/TiffImage.h"
+#include "imaging/WebpImage.h"
 
 namespace vmk {
 
@@ -99,9 +104,21 @@ void LoadSource(TBitmap& working, const std::string& path, TJPEGMarkers& markers
         working.SetTransparent(false);
         return;
     }
-    auto reader = std::make_unique<TJPEGImage>();
-    reader->LoadFromFile(path);
-    TakeDecoded(working, std::move(reader), markers);
+    if (IsJpegPath(path)) {
+        auto reader = std::make_unique<TJPEGImage>();
+        reader->LoadFromFile(path);
+        TakeDecoded(working, std::move(reader), markers);
+        return;
+    }
+    // Every other format through the class registered for its extension.
+    TPicture picture;
+    picture.LoadFromFile(path);
+    TGraphic* graphic = picture.GetGraphic();
+    working.Assign(*graphic);
+    if (const auto* foreign = dynamic_cast<const TForeignImage*>(graphic))
+        markers = MarkersFromMetadata(foreign->GetMetadata());
+    picture.Assign(nullptr);
+    working.SetTransparent(false);
 }
 
 TCoverPosition CoverPlacement(const TCoverSettings& settings, int pictureW, int pictureH, int coverW, int coverH) {
@@ -145,9 +162,27 @@ void DrawCover(TBitmap& working, TBitmap& cover, const TCoverSettings& settings)
 }
 
 TWriteFormat WriteFormatFor(TSaveAs saveAs, const std::string& sourcePath) {
-    if (saveAs == TSaveAs::BMP) return TWriteFormat::Bmp;
-    if (saveAs == TSaveAs::AsIs && IsBitmapPath(sourcePath)) return TWriteFormat::Bmp;
+    switch (saveAs) {
+    case TSaveAs::BMP: return TWriteFormat::Bmp;
+    case TSaveAs::JPG: return TWriteFormat::Jpeg;
+    case TSaveAs::PNG: return TWriteFormat::Png;
+    case TSaveAs::WEBP: return TWriteFormat::WebP;
+    case TSaveAs::TIFF: return TWriteFormat::Tiff;
+    case TSaveAs::AsIs: break;
+    }
+    const std::string ext = LowerCase(ExtractFileExt(sourcePath));
+    if (ext == ".bmp") return TWriteFormat::Bmp;
+    if (ext == ".png") return TWriteFormat::Png;
+    if (ext == ".webp") return WebPFileIsLossless(sourcePath) ? TWriteFormat::WebPLossless : TWriteFormat::WebP;
+    if (ext == ".tif" || ext == ".tiff") return TWriteFormat::Tiff;
+    if (ext == ".heic" || ext == ".heif") return TWriteFormat::Heic;
+    if (ext == ".avif") return TWriteFormat::Avif;
     return TWriteFormat::Jpeg;
+}
+
+bool IsLossyFormat(TWriteFormat format) {
+    return format == TWriteFormat::Jpeg || format == TWriteFormat::WebP || format == TWriteFormat::Heic ||
+           format == TWriteFormat::Avif;
 }
 
 std::string OutputFolder(const std::string& pathText, const std::string& sourcePath, const std::string& baseFolder) {
@@ -186,6 +221,9 @@ std::string OutputFileName(const std::string& sourcePath, const TOutputSettings&
     switch (settings.SaveAs) {
     case TSaveAs::BMP: return result + ".bmp";
     case TSaveAs::JPG: return result + ".jpg";
+    case TSaveAs::PNG: return result + ".png";
+    case TSaveAs::WEBP: return result + ".webp";
+    case TSaveAs::TIFF: return result + ".tif";
     case TSaveAs::AsIs: break;
     }
     return result + ext;
@@ -193,9 +231,36 @@ std::string OutputFileName(const std::string& sourcePath, const TOutputSettings&
 
 uint8_t JpegQuality(int value) { return static_cast<uint8_t>(std::clamp(value, 1, 100)); }
 
+namespace {
+
+std::unique_ptr<TForeignImage> ForeignWriter(TWriteFormat format) {
+    switch (format) {
+    case TWriteFormat::WebP:
+    case TWriteFormat::WebPLossless: return std::make_unique<TWebPImage>();
+    case TWriteFormat::Tiff: return std::make_unique<TTIFFImage>();
+    case TWriteFormat::Heic: return std::make_unique<THEIFImage>(THEIFCompression::Hevc);
+    case TWriteFormat::Avif: return std::make_unique<THEIFImage>(THEIFCompression::Av1);
+    default: return nullptr;
+    }
+}
+
+}  // namespace
+
 void EncodeResult(TBitmap& working, TStream& out, TWriteFormat format, int quality, const TJPEGMarkers& markers) {
     if (format == TWriteFormat::Bmp) {
         working.SaveToStream(out);
+        return;
+    }
+    if (format == TWriteFormat::Png) {
+        WritePng(working, MetadataFromMarkers(markers), out);
+        return;
+    }
+    if (auto foreign = ForeignWriter(format)) {
+        foreign->Assign(working);
+        foreign->SetQuality(JpegQuality(quality));
+        foreign->SetLossless(format == TWriteFormat::WebPLossless);
+        foreign->SetMetadata(MetadataFromMarkers(markers));
+        foreign->SaveToStream(out);
         return;
     }
     auto writer = std::make_unique<TJPEGImage>();
@@ -222,7 +287,7 @@ void ComposeJpegResult(TBitmap& working, const std::string& sourcePath, TBitmap&
 void ComposeJpegResult(TBitmap& working, const std::string& sourcePath, TCoverCache& cover, int quality, TStream& out) {
     TJPEGMarkers markers;
     working.FreeImage();
-    if (IsBitmapPath(sourcePath)) {
+    if (!IsJpegPath(sourcePath)) {
         LoadSource(working, sourcePath, markers);
     } else {
         auto reader = std::make_unique<TJPEGImage>();
@@ -251,6 +316,19 @@ void ComposeJpegResult(TBitmap& working, const std::string& sourcePath, TCoverCa
     working.FreeImage();
 }
 
+void ComposeResult(TBitmap& working, const std::string& sourcePath, TCoverCache& cover, TWriteFormat format,
+                   int quality, TStream& out) {
+    if (format == TWriteFormat::Jpeg) {
+        ComposeJpegResult(working, sourcePath, cover, quality, out);
+        return;
+    }
+    TJPEGMarkers markers;
+    LoadSource(working, sourcePath, markers);
+    DrawCover(working, cover);
+    EncodeResult(working, out, format, quality, markers);
+    working.FreeImage();
+}
+
 std::string WriteTrialFile(const std::string& folder, const TMemoryStream& bytes) {
     for (long long n = 0;; ++n) {
         std::string name = folder + "Test" + IntToStr(n) + ".jpg";
@@ -258,6 +336,16 @@ std::string WriteTrialFile(const std::string& folder, const TMemoryStream& bytes
         // trial file is deleted afterwards, and must never be something of the user's.
         if (bytes.SaveToNewFile(name)) return name;
     }
+}
+
+void ResultTrial(TBitmap& working, TWriteFormat format, int quality, const TJPEGMarkers& markers) {
+    std::unique_ptr<TForeignImage> reader = ForeignWriter(format);
+    if (!reader) throw EInvalidGraphicOperation("No trial for this format");
+    TMemoryStream bytes;
+    EncodeResult(working, bytes, format, quality, markers);
+    bytes.SetPosition(0);
+    reader->LoadFromStream(bytes);
+    working.Assign(*reader);
 }
 
 void JpegTrial(TBitmap& working, int quality, const std::string& folder, const TJPEGMarkers& markers) {

@@ -43,10 +43,11 @@ struct TCoverSettings {
     bool operator==(const TCoverSettings&) const = default;
 };
 
-// Which of BMP, JPG and AsIs is checked.
-enum class TSaveAs { BMP, JPG, AsIs };
-// The format a result is actually written in.
-enum class TWriteFormat { Bmp, Jpeg };
+// Which of BMP, JPG, AsIs, PNG, WEBP and TIFF is checked.
+enum class TSaveAs { BMP, JPG, AsIs, PNG, WEBP, TIFF };
+// The format a result is actually written in. WebPLossless: a lossless WebP
+// source written as it is stays lossless.
+enum class TWriteFormat { Bmp, Jpeg, Png, WebP, WebPLossless, Tiff, Heic, Avif };
 
 // What a first start shows, and what a stored value that cannot be read gives.
 inline constexpr int kDefaultQuality = 85;
@@ -96,8 +97,11 @@ TCoverPosition CoverPlacement(const TCoverSettings& settings, int pictureW, int 
 // and strength (see TCoverCache, which a run shares between its workers).
 void DrawCover(TBitmap& working, TBitmap& cover, const TCoverSettings& settings);
 
-// BMP for BMP, and for AsIs with a ".bmp" source; JPEG otherwise.
+// The checked format; with AsIs the source's own, by its extension (a WebP
+// source's chunk headers tell whether it is lossless), JPEG for any other.
 TWriteFormat WriteFormatFor(TSaveAs saveAs, const std::string& sourcePath);
+// Lossy formats take the quality; the others ignore it.
+bool IsLossyFormat(TWriteFormat format);
 
 // The folder a source's result goes to, ending in "/": beside the source when
 // the path text is empty; otherwise the text (a "/" added when it lacks one),
@@ -113,14 +117,16 @@ std::string TrialFolder(const std::string& appFolder);
 // Refuses a fix text that holds a "/": it would carry every result out of
 // its folder (a fix "../x_" writes beside the chosen folder, not in it).
 void CheckFileFix(const std::string& fix);
-// Fix text and base name, then ".bmp", ".jpg" or the source's own extension.
+// Fix text and base name, then ".bmp", ".jpg", ".png", ".webp", ".tif" or the
+// source's own extension.
 std::string OutputFileName(const std::string& sourcePath, const TOutputSettings& settings);
 
 // The JPEG writer's quality for a spin-edit value: one byte, within 1 to 100.
 uint8_t JpegQuality(int value);
 
-// Writes the working bitmap to path as BMP, or as JPEG at the quality with the
-// source's markers. The file is replaced whole or not at all.
+// Writes the working bitmap to path as BMP, or in the other formats at the
+// quality (the lossy ones) with the source's metadata where the format holds
+// it. The file is replaced whole or not at all.
 void WriteResult(TBitmap& working, const std::string& path, TWriteFormat format, int quality,
                  const TJPEGMarkers& markers = {});
 // The bytes WriteResult puts in the file, into a stream of the caller's: the
@@ -138,11 +144,22 @@ void ComposeJpegResult(TBitmap& working, const std::string& sourcePath, TBitmap&
 class TCoverCache;
 void ComposeJpegResult(TBitmap& working, const std::string& sourcePath, TCoverCache& cover, int quality, TStream& out);
 
+// A result of one source in any format but BMP: ComposeJpegResult for JPEG;
+// the others load the source, draw the cover and encode, then free the
+// working bitmap. After a failure out may hold part of the bytes.
+void ComposeResult(TBitmap& working, const std::string& sourcePath, TCoverCache& cover, TWriteFormat format,
+                   int quality, TStream& out);
+
 // The JPEG trial of the save preview: compresses the working bitmap at the
 // quality into "Test" + n + ".jpg" in folder (the first free n), reads it back
 // into the working bitmap and deletes the file, also when reading it back fails.
 // The markers go in as the run writes them, so the trial is the result's twin.
 void JpegTrial(TBitmap& working, int quality, const std::string& folder, const TJPEGMarkers& markers = {});
+
+// The trial of the lossy formats besides JPEG (WebP, HEIC, AVIF): the
+// result's bytes made in memory and read back into the working bitmap.
+// TIFF and lossless WebP come back as they went; BMP, JPEG and PNG are refused.
+void ResultTrial(TBitmap& working, TWriteFormat format, int quality, const TJPEGMarkers& markers = {});
 
 // Writes bytes to a new "Test" + n + ".jpg" in folder, the first n whose name
 // nothing has (made exclusively, so that two programs previewing at once never

@@ -75,10 +75,17 @@ void EncodeUtf8(char32_t v, std::string& out) {
 
 bool IsPicturePath(const std::string& path) {
     const std::string ext = LowerCase(ExtractFileExt(path));
-    return ext == ".bmp" || ext == ".jpg" || ext == ".jpeg";
+    for (const char* known : {".bmp", ".jpg", ".jpeg", ".png", ".webp", ".tif", ".tiff", ".heic", ".heif", ".avif"})
+        if (ext == known) return true;
+    return false;
 }
 
 bool IsBitmapPath(const std::string& path) { return LowerCase(ExtractFileExt(path)) == ".bmp"; }
+
+bool IsJpegPath(const std::string& path) {
+    const std::string ext = LowerCase(ExtractFileExt(path));
+    return ext == ".jpg" || ext == ".jpeg";
+}
 
 std::string LowerCase(const std::string& text) {
     std::string out;

@@ -11,10 +11,13 @@ std::string ExtractFileName(const std::string& path);   // after the last "/"
 std::string ExtractFilePath(const std::string& path);   // up to and including the last "/"
 std::string ExtractFileDrive(const std::string& path);  // always "": there are no drives
 
-// The pictures the program reads, told by extension in any case: a bitmap
-// (".bmp") or a JPEG (".jpg", ".jpeg"). Only a bitmap can be a cover.
+// The pictures the program reads, told by extension in any case: ".bmp",
+// ".jpg", ".jpeg", ".png", ".webp", ".tif", ".tiff", ".heic", ".heif", ".avif".
+// Only a bitmap can be a cover.
 bool IsPicturePath(const std::string& path);
 bool IsBitmapPath(const std::string& path);
+// ".jpg" or ".jpeg", in any case.
+bool IsJpegPath(const std::string& path);
 
 std::string LowerCase(const std::string& text);  // locale-aware, UTF-8 in and out
 std::string IntToStr(long long value);

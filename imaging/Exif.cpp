@@ -347,8 +347,8 @@ void OrientUpright(TBitmap& bitmap, TOrientation orientation) {
     const int h = bitmap.Height();
     if (orientation < TOrientation::MirrorH || orientation > TOrientation::Rotate270 || w == 0 || h == 0) return;
     const TPixelFormat format = bitmap.GetPixelFormat();
-    if (format != TPixelFormat::pf8bit && format != TPixelFormat::pf24bit)
-        throw EInvalidGraphicOperation("Only 8- and 24-bit pictures can be turned upright");
+    if (format != TPixelFormat::pf8bit && format != TPixelFormat::pf24bit && format != TPixelFormat::pf32bit)
+        throw EInvalidGraphicOperation("Only 8-, 24- and 32-bit pictures can be turned upright");
     const bool swaps = IsTurned(orientation);
     const int outW = swaps ? h : w;
     const int outH = swaps ? w : h;
@@ -373,7 +373,8 @@ void OrientUpright(TBitmap& bitmap, TOrientation orientation) {
     upright.SetPixelFormat(format);
     if (HPALETTE palette = bitmap.GetPalette()) upright.SetPalette(palette);
     upright.SetSize(outW, outH);
-    const ptrdiff_t bytes = format == TPixelFormat::pf24bit ? 3 : 1;
+    upright.SetAlphaChannel(bitmap.GetAlphaChannel());
+    const ptrdiff_t bytes = format == TPixelFormat::pf32bit ? 4 : format == TPixelFormat::pf24bit ? 3 : 1;
     const TBitmap& from = bitmap;
     const uint8_t* const first = from.GetScanline(0);
     const ptrdiff_t stride = h > 1 ? from.GetScanline(1) - first : 0;
@@ -389,7 +390,9 @@ void OrientUpright(TBitmap& bitmap, TOrientation orientation) {
                 const uint8_t* p = first + sy * stride + sx * bytes + x0 * step;
                 uint8_t* row = upright.GetScanline(y) + x0 * bytes;
                 const int count = std::min(kTile, outW - x0);
-                if (bytes == 3) {
+                if (bytes == 4) {
+                    for (int x = 0; x < count; ++x, p += step, row += 4) std::memcpy(row, p, 4);
+                } else if (bytes == 3) {
                     for (int x = 0; x < count; ++x, p += step, row += 3) {
                         row[0] = p[0];
                         row[1] = p[1];

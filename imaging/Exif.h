@@ -79,7 +79,7 @@ void MarkUpright(TJPEGMarkers& markers);
 // the block cannot be walked safely: it is then not to be kept at all.
 bool FitExifToResult(std::vector<uint8_t>& payload, int width, int height);
 
-// Turns a decoded JPEG picture (8 or 24 bits) stored in the given orientation
+// Turns a decoded picture (8, 24 or 32 bits, its alpha kept) stored in the given orientation
 // upright.
 void OrientUpright(TBitmap& bitmap, TOrientation orientation);
 

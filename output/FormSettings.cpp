@@ -70,6 +70,12 @@ TOutputSettings OutputSettingsOf(const TMainForm& form) {
         s.SaveAs = TSaveAs::BMP;
     else if (form.AsIs->GetChecked() && !form.JPG->GetChecked())
         s.SaveAs = TSaveAs::AsIs;
+    else if (form.PNG->GetChecked())
+        s.SaveAs = TSaveAs::PNG;
+    else if (form.WEBP->GetChecked())
+        s.SaveAs = TSaveAs::WEBP;
+    else if (form.TIFF->GetChecked())
+        s.SaveAs = TSaveAs::TIFF;
     else
         s.SaveAs = TSaveAs::JPG;
     s.Quality = form.JPGQuality->GetValue();

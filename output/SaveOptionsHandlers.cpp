@@ -32,9 +32,13 @@ void TMainForm::FileListSaveClick(TObject*) {
         CoverPlacement(coverSettings, working.Width(), working.Height(), cover.Width(), cover.Height());
 
     const TOutputSettings output = OutputSettingsOf(*this);
-    // For JPEG the preview shows what a reader of the result will see, losses included.
-    if (WriteFormatFor(output.SaveAs, source) == TWriteFormat::Jpeg)
+    // For the lossy formats the preview shows what a reader of the result will
+    // see, losses included.
+    const TWriteFormat format = WriteFormatFor(output.SaveAs, source);
+    if (format == TWriteFormat::Jpeg)
         JpegTrial(working, output.Quality, TrialFolder(ApplicationFolder()), markers);
+    else if (IsLossyFormat(format))
+        ResultTrial(working, format, output.Quality, markers);
     PreviewSave->GetPicture().Assign(&working);
     // The stamp is what the user came to see: its place on the picture comes
     // into view, however large the photo.
@@ -50,8 +54,9 @@ void TMainForm::UpdateClick(TObject* Sender) {
 }
 
 void TMainForm::BMPClick(TObject*) {
-    // With AsIs, JPEG sources are still written at this quality.
-    const bool jpegPossible = !BMP->GetChecked();
+    // Only the lossless choices leave the quality unused; with AsIs, JPEG,
+    // WebP, HEIC and AVIF sources are written at it.
+    const bool jpegPossible = !BMP->GetChecked() && !PNG->GetChecked() && !TIFF->GetChecked();
     Label1->SetEnabled(jpegPossible);
     JPGQuality->SetEnabled(jpegPossible);
 }

@@ -8,7 +8,8 @@ cd "$(dirname "$0")/.."
 seconds=${1:-25}
 [ $# -gt 0 ] && shift
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(fuzz_bmp fuzz_png fuzz_jpeg fuzz_jpeg_data fuzz_registry fuzz_metadata)
+[ ${#targets[@]} -eq 0 ] && targets=(fuzz_bmp fuzz_png fuzz_jpeg fuzz_jpeg_data fuzz_registry fuzz_metadata fuzz_webp fuzz_tiff
+                                       fuzz_heif)
 cxx=$(command -v clang++-14 || command -v clang++ || true)
 if [ -z "$cxx" ]; then
   echo "fuzz: clang++ not found (scripts/setup.sh installs it)" >&2

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on Debian 12, only what is missing.
-# libspng reads PNG pictures; stb_image_resize scales covers.
+# libspng reads and writes PNG pictures; stb_image_resize scales covers.
 # ImageMagick and exiftool are the independent readers the photo tests check our results with;
+# cwebp/dwebp, tiffcp/tiffinfo and heif-enc/heif-info make and check the other formats;
 # python3 reads the command line's JSON output in its tests.
 # Prints one line per package it installs; apt's own output is shown only when it fails.
 set -eu
@@ -11,6 +12,7 @@ need=()
 for pkg in g++ cmake ninja-build qt6-base-dev libjpeg62-turbo-dev libgtest-dev \
            pkg-config libspng-dev libstb-dev \
            imagemagick libimage-exiftool-perl python3 \
+           libwebp-dev libtiff-dev libheif-dev webp libtiff-tools libheif-examples \
            libgl-dev clang-14 libclang-rt-14-dev \
            clang-format clang-tidy; do
   dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || need+=("$pkg")

@@ -97,6 +97,9 @@ TEST_F(MainFormTest, EveryControlIsWhereTheLayoutPutsIt) {
         {"BMP", Is<TRadioButton>(), "2", 8, 16, 49, 17, 0, "BMP"},
         {"JPG", Is<TRadioButton>(), "2", 8, 32, 49, 17, 1, "JPG"},
         {"AsIs", Is<TRadioButton>(), "2", 8, 48, 57, 17, 2, "As it is"},
+        {"PNG", Is<TRadioButton>(), "2", 66, 16, 45, 17, 8, "PNG"},
+        {"WEBP", Is<TRadioButton>(), "2", 66, 32, 45, 17, 9, "WebP"},
+        {"TIFF", Is<TRadioButton>(), "2", 66, 48, 45, 17, 10, "TIFF"},
         {"Label1", Is<TLabel>(), "2", 8, 64, -1, 13, -1, "JPEG-Quality:"},
         {"JPGQuality", Is<TCSpinEdit>(), "2", 8, 80, 97, 22, 3, nullptr},
         {"Label2", Is<TLabel>(), "2", 8, 112, -1, 13, -1, "File names:"},
@@ -147,9 +150,9 @@ TEST_F(MainFormTest, EveryControlIsWhereTheLayoutPutsIt) {
             EXPECT_EQ(CaptionOf(c), r.caption);
         }
     }
-    // These 72, the notebook, and the five components.
-    EXPECT_EQ(std::size(rows), 72u);
-    EXPECT_EQ(form_->GetComponentCount(), 78);
+    // These 75, the notebook, and the five components.
+    EXPECT_EQ(std::size(rows), 75u);
+    EXPECT_EQ(form_->GetComponentCount(), 81);
     // The run's own controls stay out of sight until a run starts.
     EXPECT_FALSE(form_->ProgressBar1->GetVisible());
     EXPECT_FALSE(form_->Cancel->GetVisible());
@@ -198,10 +201,16 @@ TEST_F(MainFormTest, ControlsCarryTheirSettings) {
     EXPECT_EQ(form_->OpenFiles->GetTitle(), "Open Graphic Files...");
     EXPECT_EQ(form_->OpenFiles->GetOptions(),
               ofHideReadOnly | ofAllowMultiSelect | ofPathMustExist | ofFileMustExist | ofEnableSizing);
-    ASSERT_EQ(form_->OpenFiles->GetFilter().size(), 3u);
-    EXPECT_EQ(form_->OpenFiles->GetFilter()[0].Description, "Graphic Files (*.bmp, *.jpg, *.jpeg)");
-    EXPECT_EQ(form_->OpenFiles->GetFilter()[0].Patterns, (std::vector<std::string>{"*.BMP", "*.JPG", "*.JPEG"}));
+    ASSERT_EQ(form_->OpenFiles->GetFilter().size(), 8u);
+    EXPECT_EQ(form_->OpenFiles->GetFilter()[0].Description,
+              "Graphic Files (*.bmp, *.jpg, *.jpeg, *.png, *.webp, *.tif, *.tiff, *.heic, *.heif, *.avif)");
+    EXPECT_EQ(form_->OpenFiles->GetFilter()[0].Patterns,
+              (std::vector<std::string>{"*.BMP", "*.JPG", "*.JPEG", "*.PNG", "*.WEBP", "*.TIF", "*.TIFF", "*.HEIC",
+                                        "*.HEIF", "*.AVIF"}));
     EXPECT_EQ(form_->OpenFiles->GetFilter()[2].Description, "JPEG-Files (*.jpg, *.jpeg)");
+    // Each format alone after them.
+    EXPECT_EQ(form_->OpenFiles->GetFilter()[5].Description, "TIFF-Files (*.tif, *.tiff)");
+    EXPECT_EQ(form_->OpenFiles->GetFilter()[7].Patterns, (std::vector<std::string>{"*.AVIF"}));
     EXPECT_EQ(form_->OpenFiles->GetFilterIndex(), 1);
     EXPECT_EQ(form_->OpenCover->GetTitle(), "");
     EXPECT_EQ(form_->OpenCover->GetOptions(), ofHideReadOnly | ofPathMustExist | ofFileMustExist | ofEnableSizing);

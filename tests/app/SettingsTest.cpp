@@ -33,7 +33,7 @@ std::string On(TMainForm& form, std::initializer_list<const char*> group) {
 }
 
 std::string Position(TMainForm& f) { return On(f, {"LT", "LB", "RT", "RB", "OtherPos"}); }
-std::string Format(TMainForm& f) { return On(f, {"BMP", "JPG", "AsIs"}); }
+std::string Format(TMainForm& f) { return On(f, {"BMP", "JPG", "AsIs", "PNG", "WEBP", "TIFF"}); }
 std::string Fix(TMainForm& f) { return On(f, {"Prefix", "Suffix"}); }
 
 class SettingsTest : public testing::Test {
@@ -128,9 +128,11 @@ TEST_F(SettingsTest, NumbersOutsideTheirEncoding) {
         {"00000000 00000000 00000000 00000001", "LT", "BMP", "Prefix", 1},
         {"00000001 00000001 00000001 00000064", "LB", "JPG", "Suffix", 100},
         {"00000002 00000002 00000002 00000000", "RT", "AsIs", "Prefix", 1},
-        {"00000003 00000005 00000000 000000fa", "RB", "AsIs", "Prefix", 100},
+        {"00000003 00000005 00000000 000000fa", "RB", "TIFF", "Prefix", 100},
+        {"00000003 00000004 00000000 000000fa", "RB", "WEBP", "Prefix", 100},
+        {"00000003 00000006 00000000 000000fa", "RB", "AsIs", "Prefix", 100},
         {"00000004 ffffffff ffffffff 00000032", "OtherPos", "AsIs", "Prefix", 50},
-        {"00000007 00000003 00000101 ffffffff", "LT", "AsIs", "Prefix", 1},
+        {"00000007 00000003 00000101 ffffffff", "LT", "PNG", "Prefix", 1},
         {"ffffffff 80000000 7fffffff 7fffffff", "LT", "AsIs", "Prefix", 100},
     };
     for (const Case& c : cases) {

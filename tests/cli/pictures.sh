@@ -50,7 +50,7 @@ make_pictures() {
   convert "$dir/pal8.bmp" -colorspace Gray "$dir/grey.JPG"
   add_exif "$dir/photo.jpg" "$dir/turned6.jpg" 6
   add_exif "$dir/photo.jpg" "$dir/turned3.jpg" 3
-  printf 'not a picture' > "$dir/notes.png"
+  printf 'not a picture' > "$dir/notes.gif"
   printf '\xff\xd8\xff\xe0\x00\x10JFIF\x00damaged' > "$dir/damaged.jpg"
   cp "$testdata/bmpsuite/g/pal4.bmp" "$work/cover.bmp"
 }

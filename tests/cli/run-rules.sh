@@ -7,7 +7,7 @@ p=$work/pics
 C=(--cover "$work/cover.bmp")
 
 # All written: 0. A refused name is told but is no failure.
-expect_status 0 vb "${C[@]}" --output out0 "$p/rgb24.bmp" "$p/notes.png" "$p/photo.jpg"
+expect_status 0 vb "${C[@]}" --output out0 "$p/rgb24.bmp" "$p/notes.gif" "$p/photo.jpg"
 [ -f out0/VMK_rgb24.bmp ] && [ -f out0/VMK_photo.jpg ] || fail "results missing"
 
 # A relative source, no output folder: the result beside the source, named
@@ -25,7 +25,7 @@ grep -q "Stopped at the first failure" stop.err || fail "stop not told"
 # --keep-going: every picture tried, every failure listed at the end, still 1.
 printf '\xff\xd8junk' > "$p/damaged2.jpg"
 expect_status 1 vb "${C[@]}" --output out2 --keep-going --jobs 2 \
-  "$p/damaged.jpg" "$p/rgb24.bmp" "$p/damaged2.jpg" "$p/notes.png" "$p/pal8.bmp" > /dev/null 2> keep.err
+  "$p/damaged.jpg" "$p/rgb24.bmp" "$p/damaged2.jpg" "$p/notes.gif" "$p/pal8.bmp" > /dev/null 2> keep.err
 [ -f out2/VMK_rgb24.bmp ] && [ -f out2/VMK_pal8.bmp ] || fail "--keep-going left pictures out"
 grep -q "2 of 4 files failed:" keep.err || fail "--keep-going summary: $(cat keep.err)"
 [ "$(grep -c '^  Error with file .*damaged' keep.err)" -eq 2 ] || fail "--keep-going does not list each failure"
@@ -34,7 +34,7 @@ grep -q "2 of 4 files failed:" keep.err || fail "--keep-going summary: $(cat kee
 # names with quotes, backslashes, tabs, newlines and bytes that are not UTF-8.
 odd=$(printf 'we"ird\\na\tme\nx\xff.bmp')
 cp "$p/pal1.bmp" "$p/$odd"
-printf '%s\0' "$p/$odd" "$p/damaged.jpg" "$p/notes.png" "$p/pal1.bmp" > list0
+printf '%s\0' "$p/$odd" "$p/damaged.jpg" "$p/notes.gif" "$p/pal1.bmp" > list0
 expect_status 1 vb "${C[@]}" --output out3 --json --files-from - -0 < list0 > run.json 2> /dev/null
 python3 - run.json "$p" <<'PY'
 import json, sys

@@ -5,7 +5,7 @@
 . "$(dirname "${BASH_SOURCE[0]}")/pictures.sh"
 make_pictures pics
 list=()
-for f in rgb24.bmp pal1.bmp photo.jpg pal4.bmp turned6.jpg pal4rle.bmp pal8.bmp notes.png pal8rle.bmp \
+for f in rgb24.bmp pal1.bmp photo.jpg pal4.bmp turned6.jpg pal4rle.bmp pal8.bmp notes.gif pal8rle.bmp \
          pal8topdown.bmp grey.JPG rgb16-565.bmp turned3.jpg rgb16.bmp progressive.jpeg rgb32.bmp rgb32bf.bmp \
          damaged.jpg photo.jpg; do
   list+=("$work/pics/$f")
@@ -28,7 +28,7 @@ run_case() {
   env -u DISPLAY -u QT_QPA_PLATFORM VELLUMARK_REGISTRY="$reg" "$batch" --output "$work/cli-$name" --jobs 3 \
     "${list[@]}" 2> "$work/$name.cli.log" || got=$?
   [ "$got" -eq 1 ] || fail "$name: exit status $got, not 1"
-  grep -qF "Error with file $work/pics/notes.png: Invalid file extension" "$work/$name.cli.log" ||
+  grep -qF "Error with file $work/pics/notes.gif: Invalid file extension" "$work/$name.cli.log" ||
     fail "$name: refusal not told"
   grep -qF "Error with file $work/pics/damaged.jpg" "$work/$name.cli.log" || fail "$name: failure not told"
 

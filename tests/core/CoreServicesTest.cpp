@@ -126,9 +126,11 @@ TEST(FileUtils, PathPartsUseTheSlashOnly) {
 }
 
 TEST(FileUtils, PicturesAndBitmapsAreToldByTheLastNamesExtensionInAnyCase) {
-    for (const char* yes : {"a.bmp", "A.BMP", "dir/x.Jpg", "x.JPEG", ".jpeg", "x.y.jpg"})
+    for (const char* yes : {"a.bmp", "A.BMP", "dir/x.Jpg", "x.JPEG", ".jpeg", "x.y.jpg", "a.PNG", "a.WebP", "a.tif",
+                            "a.TIFF", "a.heic", "a.HEIF", "a.Avif"})
         EXPECT_TRUE(IsPicturePath(yes)) << yes;
-    for (const char* no : {"", "bmp", "a.bmp.txt", "a.jpe", "a.png", "a.bmp ", "pics.jpg/readme", "a.bm"})
+    for (const char* no : {"", "bmp", "a.bmp.txt", "a.jpe", "a.bmp ", "pics.jpg/readme", "a.bm", "a.gif", "a.tiff.x",
+                           "a.webpx", "a.hei"})
         EXPECT_FALSE(IsPicturePath(no)) << no;
     EXPECT_TRUE(IsBitmapPath("Cover.BmP"));
     for (const char* no : {"cover.jpg", "cover.jpeg", "covers.bmp/logo", "cover.dib", ""})

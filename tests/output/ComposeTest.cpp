@@ -17,7 +17,9 @@ using namespace vmk::test;
 TEST(Compose, ExtensionTest) {
     for (const char* ok : {"/p/a.bmp", "/p/a.BMP", "/p/a.JPG", "/p/a.Jpeg", "/p/x.y.jpg", "a.jpeg"})
         EXPECT_TRUE(IsPicturePath(ok)) << ok;
-    for (const char* bad : {"/p/a.jpe", "/p/a.png", "/p/a.tif", "/p/a", "/p.jpg/a", "/p/a.bmp.txt", "/p/.bmpx"})
+    for (const char* ok : {"/p/a.png", "/p/a.Tif", "/p/a.tiff", "/p/a.WEBP", "/p/a.heic", "/p/a.heif", "/p/a.avif"})
+        EXPECT_TRUE(IsPicturePath(ok)) << ok;
+    for (const char* bad : {"/p/a.jpe", "/p/a.gif", "/p/a", "/p.jpg/a", "/p/a.bmp.txt", "/p/.bmpx", "/p/a.png.txt"})
         EXPECT_FALSE(IsPicturePath(bad)) << bad;
 }
 
@@ -141,6 +143,51 @@ TEST(Compose, OutputFileName) {
     s.FileFix = "";
     s.Prefix = true;
     EXPECT_EQ(OutputFileName("/pics/Beach.jpg", s), "Beach.bmp");
+    s.SaveAs = TSaveAs::PNG;
+    EXPECT_EQ(OutputFileName("/pics/Beach.heic", s), "Beach.png");
+    s.SaveAs = TSaveAs::WEBP;
+    EXPECT_EQ(OutputFileName("/pics/Beach.jpg", s), "Beach.webp");
+    s.SaveAs = TSaveAs::TIFF;
+    EXPECT_EQ(OutputFileName("/pics/Beach.png", s), "Beach.tif");
+    s.SaveAs = TSaveAs::AsIs;
+    EXPECT_EQ(OutputFileName("/pics/Phone.HEIC", s), "Phone.HEIC");
+}
+
+TEST(Compose, LossyTrialsShowTheLossesOfTheirFormat) {
+    Pic picture = MakeGradient(40, 30);
+    for (TWriteFormat format : {TWriteFormat::WebP, TWriteFormat::Heic, TWriteFormat::Avif}) {
+        TBitmap working;
+        working.Assign(*picture);
+        ResultTrial(working, format, 20);
+        ASSERT_EQ(working.Width(), 40);
+        const double error = MeanError(working, *picture);
+        EXPECT_GT(error, 0.0);  // at quality 20 something is lost
+        EXPECT_LT(error, 12.0);
+    }
+    TBitmap working;
+    working.Assign(*picture);
+    ResultTrial(working, TWriteFormat::Tiff, 20);  // lossless: the very pixels
+    ExpectSamePixels(working, *picture);
+    EXPECT_THROW(ResultTrial(working, TWriteFormat::Bmp, 20), EInvalidGraphicOperation);
+}
+
+TEST(Compose, WriteFormatForEachChoiceAndSource) {
+    EXPECT_EQ(WriteFormatFor(TSaveAs::PNG, "/p/a.jpg"), TWriteFormat::Png);
+    EXPECT_EQ(WriteFormatFor(TSaveAs::WEBP, "/p/a.bmp"), TWriteFormat::WebP);
+    EXPECT_EQ(WriteFormatFor(TSaveAs::TIFF, "/p/a.heic"), TWriteFormat::Tiff);
+    EXPECT_EQ(WriteFormatFor(TSaveAs::JPG, "/p/a.png"), TWriteFormat::Jpeg);
+    // As it is: the source's own format, by its extension in any case.
+    EXPECT_EQ(WriteFormatFor(TSaveAs::AsIs, "/p/a.PNG"), TWriteFormat::Png);
+    EXPECT_EQ(WriteFormatFor(TSaveAs::AsIs, "/p/a.tiff"), TWriteFormat::Tiff);
+    EXPECT_EQ(WriteFormatFor(TSaveAs::AsIs, "/p/a.Tif"), TWriteFormat::Tiff);
+    EXPECT_EQ(WriteFormatFor(TSaveAs::AsIs, "/p/a.heif"), TWriteFormat::Heic);
+    EXPECT_EQ(WriteFormatFor(TSaveAs::AsIs, "/p/a.avif"), TWriteFormat::Avif);
+    EXPECT_EQ(WriteFormatFor(TSaveAs::AsIs, "/p/a.jpeg"), TWriteFormat::Jpeg);
+    // A WebP that cannot be read says lossy: the quality then applies.
+    EXPECT_EQ(WriteFormatFor(TSaveAs::AsIs, "/nowhere/a.webp"), TWriteFormat::WebP);
+    EXPECT_TRUE(IsLossyFormat(TWriteFormat::Heic));
+    EXPECT_FALSE(IsLossyFormat(TWriteFormat::WebPLossless));
+    EXPECT_FALSE(IsLossyFormat(TWriteFormat::Tiff));
 }
 
 TEST(Compose, CoverPlacement) {

@@ -69,8 +69,8 @@ TEST_P(ParallelRun, MixedBatchMatchesOneWorker) {
         MakePicture(f, 31, 17, held, ++seed)->SaveToFile(name);
         AddSource(name);
         if (f == TPixelFormat::pf8bit) {
-            std::ofstream(dir_ + "skip.png") << "not for us";
-            AddSource(dir_ + "skip.png");
+            std::ofstream(dir_ + "skip.gif") << "not for us";
+            AddSource(dir_ + "skip.gif");
         }
     }
     Pic gradient = MakeGradient(40, 24);
@@ -106,7 +106,7 @@ TEST_P(ParallelRun, MixedBatchMatchesOneWorker) {
         }
         EXPECT_EQ(boxes[0], boxes[1]);
         ASSERT_EQ(boxes[1].size(), 2u);
-        EXPECT_EQ(boxes[1][0], "message: Error with file " + dir_ + "skip.png: Invalid file extension");
+        EXPECT_EQ(boxes[1][0], "message: Error with file " + dir_ + "skip.gif: Invalid file extension");
         EXPECT_EQ(boxes[1][1], kDone);
         EXPECT_EQ(results[0].size(), 7u);
         EXPECT_TRUE(results[0] == results[1]);

@@ -206,14 +206,14 @@ TEST_F(OutputTest, FolderDialogResultEndsInSlash) {
 TEST_F(OutputTest, InvalidExtensionIsSkipped) {
     Pic gradient = MakeGradient(16, 16);
     SaveJpeg(*gradient, dir_ + "b.jpg");
-    std::ofstream(dir_ + "a.png") << "not a picture";
-    AddSource(dir_ + "a.png");
+    std::ofstream(dir_ + "a.gif") << "not a picture";
+    AddSource(dir_ + "a.gif");
     AddSource(dir_ + "b.jpg");
     Pic cover = MakeCover(2, 2, kTrans, {clBlack});
     WriteCover(*cover);
     RunProcess();
     EXPECT_EQ(TakeBoxes(),
-              (std::vector<std::string>{"message: Error with file " + dir_ + "a.png: Invalid file extension", kDone}));
+              (std::vector<std::string>{"message: Error with file " + dir_ + "a.gif: Invalid file extension", kDone}));
     EXPECT_TRUE(FileExists(dir_ + "VMK_b.bmp"));
     EXPECT_FALSE(FileExists(dir_ + "VMK_a.bmp"));
     EXPECT_FALSE(form_->Label8->GetVisible());

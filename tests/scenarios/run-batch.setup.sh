@@ -10,4 +10,4 @@ mkdir -p pics
 bmp pics/grey.bmp 40 30 0x808080
 bmp pics/Second.BMP 8 6 0x00FF00
 bmp cover.bmp 10 8 0xFF0000 0xFF00FF
-printf 'not a picture' > pics/x.png
+printf 'not a picture' > pics/x.gif

@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Seeds for the WebP, TIFF and HEIF fuzzers, made by the formats' own tools
+# from one small picture: make-format-seeds.sh SEED_FOLDER
+set -eu
+out=$1
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+mkdir -p "$out/webp" "$out/tiff" "$out/heif"
+convert -size 12x9 gradient:red-blue "$tmp/src.png"
+convert "$tmp/src.png" -alpha set -channel A -fx 'i/11' "$tmp/alpha.png"
+cwebp -quiet -q 60 "$tmp/src.png" -o "$out/webp/lossy.webp"
+cwebp -quiet -lossless "$tmp/src.png" -o "$out/webp/lossless.webp"
+cwebp -quiet -q 60 "$tmp/alpha.png" -o "$out/webp/alpha.webp"
+img2webp -lossy "$tmp/src.png" "$tmp/alpha.png" -o "$out/webp/anim.webp"
+for c in none lzw zip rle jpeg; do convert "$tmp/src.png" -compress $c "$out/tiff/$c.tif"; done
+convert "$tmp/src.png" -depth 16 "$out/tiff/rgb16.tif"
+convert "$tmp/src.png" -colorspace gray -depth 16 "$out/tiff/gray16.tif"
+convert "$tmp/src.png" -type palette "$out/tiff/palette.tif"
+convert "$tmp/src.png" -colorspace cmyk "$out/tiff/cmyk.tif"
+convert "$tmp/alpha.png" "$out/tiff/rgba.tif"
+convert "$tmp/src.png" -define tiff:tile-geometry=16x16 "$out/tiff/tiled.tif"
+heif-enc -q 30 "$tmp/src.png" -o "$out/heif/a.heic" > /dev/null
+heif-enc -A -q 30 "$tmp/alpha.png" -o "$out/heif/a.avif" > /dev/null
