@@ -244,6 +244,31 @@ TEST_F(OutputTest, NameFixHoldingAPathIsRefused) {
     EXPECT_TRUE(FileExists(dir_ + "out/inner/x_a.bmp"));
 }
 
+// A picture of no columns or no rows has no JPEG form: the run names the file
+// and stops, and a file already there under the result's name stays as it was.
+TEST_F(OutputTest, EmptyPictureIsNoJpegResult) {
+    for (const auto& [w, h] : {std::pair{0, 5}, std::pair{5, 0}}) {
+        TBitmap empty;
+        empty.SetPixelFormat(TPixelFormat::pf24bit);
+        empty.SetSize(w, h);
+        const std::string name = "e" + std::to_string(w) + std::to_string(h);
+        empty.SaveToFile(dir_ + name + ".bmp");
+        std::ofstream(dir_ + "VMK_" + name + ".jpg") << "earlier result";
+        FilePaths().Clear();
+        form_->FilesList->GetItems().Clear();
+        form_->FileListSave->GetItems().Clear();
+        AddSource(dir_ + name + ".bmp");
+        WriteCover(*MakeCover(2, 2, kTrans, {clBlack}));
+        form_->JPG->SetChecked(true);
+        RunProcess();
+        EXPECT_EQ(TakeBoxes(), std::vector<std::string>{"error: Error with file " + dir_ + name +
+                                                        ".bmp: JPEG image cannot be empty: " + std::to_string(w) +
+                                                        " x " + std::to_string(h) + " pixels"});
+        const std::vector<uint8_t> kept = ReadBytes(dir_ + "VMK_" + name + ".jpg");
+        EXPECT_EQ(std::string(kept.begin(), kept.end()), "earlier result");
+    }
+}
+
 // "Please Wait..." and the hourglass while the run works, gone for the closing message.
 TEST_F(OutputTest, BusyWhileRunning) {
     std::ofstream(dir_ + "a.txt") << "x";
