@@ -81,8 +81,9 @@ int Margin(const std::string& option, const std::string& value) {
 
 void Setting(TOptions& o, TApply apply) { o.Settings.push_back(std::move(apply)); }
 
-// Settings of the composing steps; the store's value when not given.
-std::vector<TOptionRow> SettingRows() {
+// Settings of the composing steps; the store's value when not given. The
+// cover's first.
+std::vector<TOptionRow> CoverRows() {
     return {
         {"--cover", "FILE", "the cover picture (.bmp or .png)",
          [](const TStoredSettings& s) { return s.Cover.CoverFile.empty() ? "none" : s.Cover.CoverFile; },
@@ -179,6 +180,12 @@ std::vector<TOptionRow> SettingRows() {
                  s.Cover.AutoDetTrans = false;
              });
          }},
+    };
+}
+
+// Where and how the results are written.
+std::vector<TOptionRow> OutputRows() {
+    return {
         {"--format", nullptr, "the results' format; as-is keeps each source's own",
          [](const TStoredSettings& s) { return NameOf(kFormatNames, s.Output.SaveAs, &TFormatName::SaveAs); },
          [](TOptions& o, const std::string& v) {
@@ -270,9 +277,8 @@ std::vector<TOptionRow> RunRows() {
 
 const std::vector<TOptionRow>& Rows() {
     static const std::vector<TOptionRow> rows = [] {
-        std::vector<TOptionRow> all = SettingRows();
-        std::vector<TOptionRow> run = RunRows();
-        all.insert(all.end(), run.begin(), run.end());
+        std::vector<TOptionRow> all = CoverRows();
+        for (std::vector<TOptionRow> more : {OutputRows(), RunRows()}) all.insert(all.end(), more.begin(), more.end());
         return all;
     }();
     return rows;
@@ -354,9 +360,9 @@ std::string HelpText() {
     const TStoredSettings defaults = DefaultStoredSettings();
     std::ostringstream out;
     out << "Usage: vellumark-batch [OPTION]... [FILE|FOLDER]...\n"
-           "Stamps the cover onto every picture (.bmp, .jpg, .jpeg, .png, .webp, .tif, .tiff,\n"
-           ".heic, .heif, .avif) and writes each result,\n"
-           "as the Process button of Vellumark does.\n"
+           "Stamps the cover onto every picture (.bmp, .jpg, .jpeg, .png, .webp, .tif,\n"
+           ".tiff, .heic, .heif, .avif) and writes each result, as the Process button of\n"
+           "Vellumark does.\n"
            "\n"
            "Settings are the window's saved ones (or those of --settings FILE); an option\n"
            "given here wins over both. Defaults, when nothing is stored, in brackets.\n";
