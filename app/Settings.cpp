@@ -21,15 +21,26 @@ TRadioButton* PositionButton(TMainForm& form, int32_t number) {
     return form.*kPositionChoices.front().Button;
 }
 
-TRadioButton* FormatButton(TMainForm& form, int32_t number) {
-    switch (number) {
-    case 0: return form.BMP;
-    case 1: return form.JPG;
-    case 3: return form.PNG;
-    case 4: return form.WEBP;
-    case 5: return form.TIFF;
-    default: return form.AsIs;
+TRadioButton* FormatButton(TMainForm& form, TSaveAs saveAs) {
+    switch (saveAs) {
+    case TSaveAs::BMP: return form.BMP;
+    case TSaveAs::JPG: return form.JPG;
+    case TSaveAs::PNG: return form.PNG;
+    case TSaveAs::WEBP: return form.WEBP;
+    case TSaveAs::TIFF: return form.TIFF;
+    case TSaveAs::AsIs: break;
     }
+    return form.AsIs;
+}
+
+TRadioButton* SizeButton(TMainForm& form, TCoverSizing sizing) {
+    switch (sizing) {
+    case TCoverSizing::Width: return form.SizeWidth;
+    case TCoverSizing::Height: return form.SizeHeight;
+    case TCoverSizing::Shorter: return form.SizeShorter;
+    case TCoverSizing::AsIs: break;
+    }
+    return form.SizeAsIs;
 }
 
 // The cover's further places, margins, opacity and size: values an older
@@ -46,9 +57,8 @@ void LoadCoverExtras(TMainForm& form, TRegistry& reg) {
     Dispatch([&] { form.MarginY->SetValue(marginY); });
     const int32_t opacity = ReadStoredNumber(reg, kStoredOpacity);
     Dispatch([&] { form.Opacity->SetValue(opacity); });
-    const int32_t sizing = ReadStoredNumber(reg, kStoredCoverSize);
-    TRadioButton* sizeButtons[] = {form.SizeAsIs, form.SizeWidth, form.SizeHeight, form.SizeShorter};
-    Dispatch([&] { sizeButtons[sizing >= 0 && sizing <= 3 ? sizing : 0]->SetChecked(true); });
+    const TCoverSizing sizing = SizingForStored(ReadStoredNumber(reg, kStoredCoverSize));
+    Dispatch([&] { SizeButton(form, sizing)->SetChecked(true); });
     const int32_t sizePercent = ReadStoredNumber(reg, kStoredSizePercent);
     Dispatch([&] { form.SizePercent->SetValue(sizePercent); });
 }
@@ -77,7 +87,7 @@ void LoadSettings(TMainForm& form) {
         Dispatch([&] { form.AutoDetTrans->SetChecked(autoTrans); });
         const auto color = static_cast<TColor>(ReadStoredNumber(reg, kStoredTransColor));
         Dispatch([&] { form.TransColor->SetBrushColor(color); });
-        const int32_t format = ReadStoredNumber(reg, kStoredType);
+        const TSaveAs format = SaveAsForStored(ReadStoredNumber(reg, kStoredType));
         Dispatch([&] { FormatButton(form, format)->SetChecked(true); });
         const int32_t quality = ReadStoredNumber(reg, kStoredJPGQ);
         Dispatch([&] { form.JPGQuality->SetValue(quality); });
@@ -110,41 +120,35 @@ void SaveSettings(TMainForm& form) {
     reg.BeginBatch();
     if (reg.OpenKey(kSettingsKey, true)) {
         Dispatch([&] {
-            reg.WriteString("CoverFile", form.CoverFile->GetText());
-            if (const TPositionChoice* position = CheckedPosition(form)) reg.WriteInteger("PosType", position->Stored);
-            reg.WriteInteger("CoverLeft", form.CoverLeft->GetValue());
-            reg.WriteInteger("CoverTop", form.CoverTop->GetValue());
-            reg.WriteBool("Transparent", form.CoverTransparent->GetChecked());
-            reg.WriteBool("AutoTrans", form.AutoDetTrans->GetChecked());
+            reg.WriteString(kStoredCoverFile.Name, form.CoverFile->GetText());
+            if (const TPositionChoice* position = CheckedPosition(form))
+                reg.WriteInteger(kStoredPosType.Name, position->Stored);
+            reg.WriteInteger(kStoredCoverLeft.Name, form.CoverLeft->GetValue());
+            reg.WriteInteger(kStoredCoverTop.Name, form.CoverTop->GetValue());
+            reg.WriteBool(kStoredTransparent.Name, form.CoverTransparent->GetChecked());
+            reg.WriteBool(kStoredAutoTrans.Name, form.AutoDetTrans->GetChecked());
             // The colour's 32 bits as they are; the high byte is kept.
-            reg.WriteInteger("TransColor", static_cast<int32_t>(form.TransColor->GetBrushColor()));
-            if (form.BMP->GetChecked())
-                reg.WriteInteger("Type", 0);
-            else if (form.JPG->GetChecked())
-                reg.WriteInteger("Type", 1);
-            else if (form.AsIs->GetChecked())
-                reg.WriteInteger("Type", 2);
-            else if (form.PNG->GetChecked())
-                reg.WriteInteger("Type", 3);
-            else if (form.WEBP->GetChecked())
-                reg.WriteInteger("Type", 4);
-            else if (form.TIFF->GetChecked())
-                reg.WriteInteger("Type", 5);
-            reg.WriteInteger("JPGQ", form.JPGQuality->GetValue());
-            reg.WriteInteger("FixType", form.Prefix->GetChecked() ? 0 : 1);
-            reg.WriteString("FileFix", form.FileFix->GetText());
-            reg.WriteString("SavePath", form.Path->GetText());
+            reg.WriteInteger(kStoredTransColor.Name, static_cast<int32_t>(form.TransColor->GetBrushColor()));
+            for (const TFormatName& format : kFormatNames)
+                if (FormatButton(form, format.SaveAs)->GetChecked()) {
+                    reg.WriteInteger(kStoredType.Name, format.Stored);
+                    break;
+                }
+            reg.WriteInteger(kStoredJPGQ.Name, form.JPGQuality->GetValue());
+            reg.WriteInteger(kStoredFixType.Name, form.Prefix->GetChecked() ? 0 : 1);
+            reg.WriteString(kStoredFileFix.Name, form.FileFix->GetText());
+            reg.WriteString(kStoredSavePath.Name, form.Path->GetText());
             const TPositionChoice* anchor = CheckedAnchor(form);
-            reg.WriteInteger("CoverAnchor", anchor ? anchor->Stored : 0);
-            reg.WriteBool("MarginPercent", form.MarginPercent->GetChecked());
-            reg.WriteInteger("MarginX", form.MarginX->GetValue());
-            reg.WriteInteger("MarginY", form.MarginY->GetValue());
-            reg.WriteInteger("Opacity", form.Opacity->GetValue());
-            reg.WriteInteger("CoverSize", form.SizeWidth->GetChecked()     ? 1
-                                          : form.SizeHeight->GetChecked()  ? 2
-                                          : form.SizeShorter->GetChecked() ? 3
-                                                                           : 0);
-            reg.WriteInteger("SizePercent", form.SizePercent->GetValue());
+            reg.WriteInteger(kStoredCoverAnchor.Name, anchor ? anchor->Stored : 0);
+            reg.WriteBool(kStoredMarginPercent.Name, form.MarginPercent->GetChecked());
+            reg.WriteInteger(kStoredMarginX.Name, form.MarginX->GetValue());
+            reg.WriteInteger(kStoredMarginY.Name, form.MarginY->GetValue());
+            reg.WriteInteger(kStoredOpacity.Name, form.Opacity->GetValue());
+            int32_t sizing = kSizingNames.front().Stored;
+            for (const TSizingName& size : kSizingNames)
+                if (SizeButton(form, size.Sizing)->GetChecked()) sizing = size.Stored;
+            reg.WriteInteger(kStoredCoverSize.Name, sizing);
+            reg.WriteInteger(kStoredSizePercent.Name, form.SizePercent->GetValue());
             reg.CommitBatch();
         });
     }

@@ -1,5 +1,6 @@
 #include "cli/Options.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -62,21 +63,41 @@ std::string Hex6(TColor c) {
     return text;
 }
 
+std::string PlaceNames() { return Names(kPlaceNames) + "|" + Names(kAnchorNames); }
+
+const char* PlaceName(TCoverPlace place) {
+    for (const auto* table : {&kPlaceNames, &kAnchorNames})
+        for (const TPlaceName& p : *table)
+            if (p.Place == place) return p.Name;
+    return "none";
+}
+
+// A margin in pixels or in %: which one is known only once every option is
+// applied, so the run checks the % limit.
+int Margin(const std::string& option, const std::string& value) {
+    return static_cast<int>(
+        WholeNumber(option, value, 0, kMaxMarginPixels, "give a whole number from 0 to 99999 (0 to 100 in %)"));
+}
+
 void Setting(TOptions& o, TApply apply) { o.Settings.push_back(std::move(apply)); }
 
-// Settings of the composing steps; the store's value when not given.
-std::vector<TOptionRow> SettingRows() {
+// Settings of the composing steps; the store's value when not given. The
+// cover's first.
+std::vector<TOptionRow> CoverRows() {
     return {
-        {"--cover", "FILE", "the cover bitmap (.bmp)",
+        {"--cover", "FILE", "the cover picture (.bmp or .png)",
          [](const TStoredSettings& s) { return s.Cover.CoverFile.empty() ? "none" : s.Cover.CoverFile; },
          [](TOptions& o, const std::string& v) { Setting(o, [v](TStoredSettings& s) { s.Cover.CoverFile = v; }); }},
         {"--position", nullptr,
-         "the corner the cover goes to (left or right, top or bottom), or other: at --left, --top",
-         [](const TStoredSettings& s) { return NameOf(kPlaceNames, s.Cover.Place, &TPlaceName::Place); },
+         "the corner the cover goes to (left or right, top or bottom), or other: at --left, --top; "
+         "tc, bc: top or bottom centre; lm, rm: left or right middle; cc: the centre",
+         [](const TStoredSettings& s) { return PlaceName(s.Cover.Place); },
          [](TOptions& o, const std::string& v) {
-             for (const TPlaceName& p : kPlaceNames)
-                 if (v == p.Name) return Setting(o, [place = p.Place](TStoredSettings& s) { s.Cover.Place = place; });
-             Refuse("--position", v, "allowed: " + Names(kPlaceNames));
+             for (const auto* table : {&kPlaceNames, &kAnchorNames})
+                 for (const TPlaceName& p : *table)
+                     if (v == p.Name)
+                         return Setting(o, [place = p.Place](TStoredSettings& s) { s.Cover.Place = place; });
+             Refuse("--position", v, "allowed: " + PlaceNames());
          }},
         {"--left", "N", "the cover's left edge with --position other",
          [](const TStoredSettings& s) { return std::to_string(s.Cover.Left); },
@@ -89,6 +110,54 @@ std::vector<TOptionRow> SettingRows() {
          [](TOptions& o, const std::string& v) {
              const auto n = static_cast<int>(WholeNumber("--top", v, INT_MIN, INT_MAX, "give a whole number"));
              Setting(o, [n](TStoredSettings& s) { s.Cover.Top = n; });
+         }},
+        {"--margin-x", "N", "the cover's distance from the left or right edge (not with tc, bc, cc)",
+         [](const TStoredSettings& s) { return std::to_string(s.Cover.MarginX); },
+         [](TOptions& o, const std::string& v) {
+             const int n = Margin("--margin-x", v);
+             Setting(o, [n](TStoredSettings& s) { s.Cover.MarginX = n; });
+         }},
+        {"--margin-y", "N", "the cover's distance from the top or bottom edge (not with lm, rm, cc)",
+         [](const TStoredSettings& s) { return std::to_string(s.Cover.MarginY); },
+         [](TOptions& o, const std::string& v) {
+             const int n = Margin("--margin-y", v);
+             Setting(o, [n](TStoredSettings& s) { s.Cover.MarginY = n; });
+         }},
+        {"--margin-percent", "", "the margins are in % of the picture's width and height (0 to 100)",
+         [](const TStoredSettings& s) { return s.Cover.MarginPercent ? "on" : "off"; },
+         [](TOptions& o, const std::string&) {
+             Setting(o, [](TStoredSettings& s) {
+                 // As the window's check box does: a margin past 100 becomes 100 %.
+                 s.Cover.MarginPercent = true;
+                 s.Cover.MarginX = std::min(s.Cover.MarginX, kMaxMarginPercent);
+                 s.Cover.MarginY = std::min(s.Cover.MarginY, kMaxMarginPercent);
+             });
+         }},
+        {"--margin-pixels", "", "the margins are in pixels (0 to 99999)", nullptr,
+         [](TOptions& o, const std::string&) {
+             Setting(o, [](TStoredSettings& s) { s.Cover.MarginPercent = false; });
+         }},
+        {"--opacity", "N", "how much of the cover shows, 1 to 100 %",
+         [](const TStoredSettings& s) { return std::to_string(s.Cover.Opacity); },
+         [](TOptions& o, const std::string& v) {
+             const auto n = static_cast<int>(WholeNumber("--opacity", v, 1, 100, "give a whole number from 1 to 100"));
+             Setting(o, [n](TStoredSettings& s) { s.Cover.Opacity = n; });
+         }},
+        {"--size", nullptr,
+         "the cover as it is, or scaled to --size-percent of the picture's width, height or shorter side",
+         [](const TStoredSettings& s) { return NameOf(kSizingNames, s.Cover.Sizing, &TSizingName::Sizing); },
+         [](TOptions& o, const std::string& v) {
+             for (const TSizingName& z : kSizingNames)
+                 if (v == z.Name)
+                     return Setting(o, [sizing = z.Sizing](TStoredSettings& s) { s.Cover.Sizing = sizing; });
+             Refuse("--size", v, "allowed: " + Names(kSizingNames));
+         }},
+        {"--size-percent", "N", "the cover's size with --size other than as-is, 1 to 100 %",
+         [](const TStoredSettings& s) { return std::to_string(s.Cover.SizePercent); },
+         [](TOptions& o, const std::string& v) {
+             const auto n =
+                 static_cast<int>(WholeNumber("--size-percent", v, 1, 100, "give a whole number from 1 to 100"));
+             Setting(o, [n](TStoredSettings& s) { s.Cover.SizePercent = n; });
          }},
         {"--transparent", "", "one colour of the cover is see-through",
          [](const TStoredSettings& s) { return s.Cover.Transparent ? "on" : "off"; },
@@ -111,6 +180,12 @@ std::vector<TOptionRow> SettingRows() {
                  s.Cover.AutoDetTrans = false;
              });
          }},
+    };
+}
+
+// Where and how the results are written.
+std::vector<TOptionRow> OutputRows() {
+    return {
         {"--format", nullptr, "the results' format; as-is keeps each source's own",
          [](const TStoredSettings& s) { return NameOf(kFormatNames, s.Output.SaveAs, &TFormatName::SaveAs); },
          [](TOptions& o, const std::string& v) {
@@ -119,7 +194,7 @@ std::vector<TOptionRow> SettingRows() {
                      return Setting(o, [saveAs = f.SaveAs](TStoredSettings& s) { s.Output.SaveAs = saveAs; });
              Refuse("--format", v, "allowed: " + Names(kFormatNames));
          }},
-        {"--quality", "N", "JPEG quality, 1 to 100",
+        {"--quality", "N", "JPEG, WebP, HEIC and AVIF quality, 1 to 100",
          [](const TStoredSettings& s) { return std::to_string(s.Output.Quality); },
          [](TOptions& o, const std::string& v) {
              const auto n = static_cast<int>(
@@ -202,9 +277,8 @@ std::vector<TOptionRow> RunRows() {
 
 const std::vector<TOptionRow>& Rows() {
     static const std::vector<TOptionRow> rows = [] {
-        std::vector<TOptionRow> all = SettingRows();
-        std::vector<TOptionRow> run = RunRows();
-        all.insert(all.end(), run.begin(), run.end());
+        std::vector<TOptionRow> all = CoverRows();
+        for (std::vector<TOptionRow> more : {OutputRows(), RunRows()}) all.insert(all.end(), more.begin(), more.end());
         return all;
     }();
     return rows;
@@ -213,7 +287,8 @@ const std::vector<TOptionRow>& Rows() {
 // The value's name in the help: the row's own, or the choices of its table.
 std::string ArgName(const TOptionRow& row) {
     if (row.Arg) return row.Arg;
-    if (std::string(row.Name) == "--position") return Names(kPlaceNames);
+    if (std::string(row.Name) == "--position") return PlaceNames();
+    if (std::string(row.Name) == "--size") return Names(kSizingNames);
     return Names(kFormatNames);
 }
 
@@ -285,8 +360,9 @@ std::string HelpText() {
     const TStoredSettings defaults = DefaultStoredSettings();
     std::ostringstream out;
     out << "Usage: vellumark-batch [OPTION]... [FILE|FOLDER]...\n"
-           "Stamps the cover onto every picture (.bmp, .jpg, .jpeg) and writes each result,\n"
-           "as the Process button of Vellumark does.\n"
+           "Stamps the cover onto every picture (.bmp, .jpg, .jpeg, .png, .webp, .tif,\n"
+           ".tiff, .heic, .heif, .avif) and writes each result, as the Process button of\n"
+           "Vellumark does.\n"
            "\n"
            "Settings are the window's saved ones (or those of --settings FILE); an option\n"
            "given here wins over both. Defaults, when nothing is stored, in brackets.\n";

@@ -14,6 +14,7 @@
 #include <mutex>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "cli/Inputs.h"
@@ -107,9 +108,16 @@ TStoredSettings SettingsOf(const TOptions& options) {
     }
     for (const auto& apply : options.Settings) apply(settings);
     const std::string& cover = settings.Cover.CoverFile;
-    if (cover.empty()) throw EUsage("no cover: give --cover FILE (a .bmp file) or choose one in the window");
-    if (!IsBitmapPath(cover) || !FileExists(cover))
-        throw EUsage("--cover: '" + cover + "' is not an existing .bmp file");
+    if (cover.empty()) throw EUsage("no cover: give --cover FILE (a .bmp or .png file) or choose one in the window");
+    if (!IsCoverPath(cover) || !FileExists(cover))
+        throw EUsage("--cover: '" + cover + "' is not an existing .bmp or .png file");
+    // A stored margin is already within its range; only an option goes past 100 %.
+    if (settings.Cover.MarginPercent)
+        for (const auto& [option, margin] :
+             {std::pair{"--margin-x", settings.Cover.MarginX}, std::pair{"--margin-y", settings.Cover.MarginY}})
+            if (margin > kMaxMarginPercent)
+                throw EUsage(std::string(option) + ": '" + std::to_string(margin) +
+                             "' is not allowed with --margin-percent; give a whole number from 0 to 100");
     return settings;
 }
 

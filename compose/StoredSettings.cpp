@@ -13,10 +13,22 @@ TCoverPlace PlaceForStored(int32_t stored) {
     return kPlaceNames.front().Place;
 }
 
+TCoverPlace AnchorForStored(int32_t stored, TCoverPlace place) {
+    for (const TPlaceName& anchor : kAnchorNames)
+        if (anchor.Stored == stored) return anchor.Place;
+    return place;
+}
+
+TCoverSizing SizingForStored(int32_t stored) {
+    for (const TSizingName& sizing : kSizingNames)
+        if (sizing.Stored == stored) return sizing.Sizing;
+    return kSizingNames.front().Sizing;
+}
+
 TSaveAs SaveAsForStored(int32_t stored) {
     for (const TFormatName& format : kFormatNames)
         if (format.Stored == stored) return format.SaveAs;
-    return kFormatNames.back().SaveAs;
+    return TSaveAs::AsIs;
 }
 
 std::string ReadStoredText(TRegistry& reg, const TStoredValue<const char*>& value) {
@@ -52,6 +64,13 @@ TStoredSettings DefaultStoredSettings() {
     s.Cover.Transparent = kStoredTransparent.Fallback;
     s.Cover.AutoDetTrans = kStoredAutoTrans.Fallback;
     s.Cover.TransColor = static_cast<TColor>(kStoredTransColor.Fallback);
+    s.Cover.Place = AnchorForStored(kStoredCoverAnchor.Fallback, s.Cover.Place);
+    s.Cover.MarginPercent = kStoredMarginPercent.Fallback;
+    s.Cover.MarginX = kStoredMarginX.Fallback;
+    s.Cover.MarginY = kStoredMarginY.Fallback;
+    s.Cover.Opacity = kStoredOpacity.Fallback;
+    s.Cover.Sizing = SizingForStored(kStoredCoverSize.Fallback);
+    s.Cover.SizePercent = kStoredSizePercent.Fallback;
     s.Output.SaveAs = SaveAsForStored(kStoredType.Fallback);
     s.Output.Quality = kStoredJPGQ.Fallback;
     s.Output.Prefix = kStoredFixType.Fallback != 1;
@@ -75,19 +94,13 @@ TStoredSettings ReadStoredSettings(TRegistry& reg) {
     s.Cover.AutoDetTrans = ReadStoredFlag(reg, kStoredAutoTrans);
     s.Cover.TransColor = static_cast<TColor>(ReadStoredNumber(reg, kStoredTransColor));
     // The further settings, brought into the ranges their controls keep.
-    static constexpr TCoverPlace kAnchors[] = {TCoverPlace::TC, TCoverPlace::BC, TCoverPlace::LM, TCoverPlace::RM,
-                                               TCoverPlace::CC};
-    const int32_t anchor = ReadStoredNumber(reg, kStoredCoverAnchor);
-    if (anchor >= 1 && anchor <= 5) s.Cover.Place = kAnchors[anchor - 1];
+    s.Cover.Place = AnchorForStored(ReadStoredNumber(reg, kStoredCoverAnchor), s.Cover.Place);
     s.Cover.MarginPercent = ReadStoredFlag(reg, kStoredMarginPercent);
-    const int marginMost = s.Cover.MarginPercent ? 100 : 99999;
+    const int marginMost = s.Cover.MarginPercent ? kMaxMarginPercent : kMaxMarginPixels;
     s.Cover.MarginX = std::clamp(ReadStoredNumber(reg, kStoredMarginX), 0, marginMost);
     s.Cover.MarginY = std::clamp(ReadStoredNumber(reg, kStoredMarginY), 0, marginMost);
     s.Cover.Opacity = std::clamp(ReadStoredNumber(reg, kStoredOpacity), 1, 100);
-    static constexpr TCoverSizing kSizings[] = {TCoverSizing::AsIs, TCoverSizing::Width, TCoverSizing::Height,
-                                                TCoverSizing::Shorter};
-    const int32_t sizing = ReadStoredNumber(reg, kStoredCoverSize);
-    s.Cover.Sizing = sizing >= 0 && sizing <= 3 ? kSizings[sizing] : TCoverSizing::AsIs;
+    s.Cover.Sizing = SizingForStored(ReadStoredNumber(reg, kStoredCoverSize));
     s.Cover.SizePercent = std::clamp(ReadStoredNumber(reg, kStoredSizePercent), 1, 100);
     s.Output.SaveAs = SaveAsForStored(ReadStoredNumber(reg, kStoredType));
     // The quality's spin edit keeps its value within its range.

@@ -68,22 +68,54 @@ inline constexpr std::array<TPlaceName, 5> kPlaceNames = {{
     {"rb", 3, TCoverPlace::RB},
     {"other", 4, TCoverPlace::Other},
 }};
+// The further places, kept under CoverAnchor; a number that names none of
+// them (0 among them) leaves the place PosType gives.
+inline constexpr std::array<TPlaceName, 5> kAnchorNames = {{
+    {"tc", 1, TCoverPlace::TC},
+    {"bc", 2, TCoverPlace::BC},
+    {"lm", 3, TCoverPlace::LM},
+    {"rm", 4, TCoverPlace::RM},
+    {"cc", 5, TCoverPlace::CC},
+}};
 
-// Each save format the same way. A stored number that names none of them
-// means the last.
+// Which side the cover's size follows. A stored number that names none of
+// them means the first.
+struct TSizingName {
+    const char* Name;
+    int32_t Stored;
+    TCoverSizing Sizing;
+};
+inline constexpr std::array<TSizingName, 4> kSizingNames = {{
+    {"as-is", 0, TCoverSizing::AsIs},
+    {"width", 1, TCoverSizing::Width},
+    {"height", 2, TCoverSizing::Height},
+    {"shorter", 3, TCoverSizing::Shorter},
+}};
+
+// Each save format the same way, in the order the window asks its buttons
+// when it saves. A stored number that names none of them means as-is.
 struct TFormatName {
     const char* Name;
     int32_t Stored;
     TSaveAs SaveAs;
 };
-inline constexpr std::array<TFormatName, 3> kFormatNames = {{
+inline constexpr std::array<TFormatName, 6> kFormatNames = {{
     {"bmp", 0, TSaveAs::BMP},
     {"jpg", 1, TSaveAs::JPG},
     {"as-is", 2, TSaveAs::AsIs},
+    {"png", 3, TSaveAs::PNG},
+    {"webp", 4, TSaveAs::WEBP},
+    {"tiff", 5, TSaveAs::TIFF},
 }};
 
 TCoverPlace PlaceForStored(int32_t stored);
+// The place a stored CoverAnchor gives, or `place` when it names none.
+TCoverPlace AnchorForStored(int32_t stored, TCoverPlace place);
+TCoverSizing SizingForStored(int32_t stored);
 TSaveAs SaveAsForStored(int32_t stored);
+// The margins' largest value, in % or in pixels.
+inline constexpr int kMaxMarginPercent = 100;
+inline constexpr int kMaxMarginPixels = 99999;
 
 // Each value is read on its own: whatever makes a read fail, the value's
 // fallback takes its place and the reading goes on with the next one.

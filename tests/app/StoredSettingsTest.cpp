@@ -19,7 +19,10 @@ std::string Shown(const TCoverSettings& c, const TOutputSettings& o) {
     return c.CoverFile + "|" + std::to_string(static_cast<int>(c.Place)) + "|" + std::to_string(c.Left) + "," +
            std::to_string(c.Top) + "|" + std::to_string(c.Transparent) + std::to_string(c.AutoDetTrans) + "|" +
            std::to_string(c.TransColor) + "|" + o.Path + "|" + std::to_string(o.Prefix) + o.FileFix + "|" +
-           std::to_string(static_cast<int>(o.SaveAs)) + "|" + std::to_string(o.Quality);
+           std::to_string(static_cast<int>(o.SaveAs)) + "|" + std::to_string(o.Quality) + "|" +
+           std::to_string(c.MarginX) + "," + std::to_string(c.MarginY) + (c.MarginPercent ? "%" : "px") + "|" +
+           std::to_string(c.Opacity) + "|" + std::to_string(static_cast<int>(c.Sizing)) + "," +
+           std::to_string(c.SizePercent);
 }
 
 }  // namespace
@@ -45,6 +48,18 @@ TEST(StoredSettings, ReadAsTheWindowLoadsThem) {
         "\"JPGQ\"=dword:000000fa\n\"FixType\"=dword:00000002\n\"FileFix\"=dword:00000000\n",
         "\"PosType\"=dword:00000003\n\"Type\"=dword:00000000\n\"JPGQ\"=dword:80000000\n",
         "\"PosType\"=dword:00000001\n\"Type\"=dword:00000002\n\"AutoTrans\"=dword:00000005\n",
+        // Each further format, place and size; margins in % and past their ranges.
+        "\"Type\"=dword:00000003\n\"CoverAnchor\"=dword:00000002\n\"MarginPercent\"=dword:00000001\n"
+        "\"MarginX\"=dword:00000004\n\"MarginY\"=dword:000000c8\n\"Opacity\"=dword:00000046\n"
+        "\"CoverSize\"=dword:00000003\n\"SizePercent\"=dword:0000000f\n",
+        "\"Type\"=dword:00000004\n\"PosType\"=dword:00000002\n\"CoverAnchor\"=dword:00000005\n"
+        "\"MarginX\"=dword:000186a0\n\"MarginY\"=dword:ffffffff\n\"Opacity\"=dword:00000000\n"
+        "\"CoverSize\"=dword:00000001\n\"SizePercent\"=dword:00000065\n",
+        "\"Type\"=dword:00000005\n\"CoverAnchor\"=dword:00000006\n\"PosType\"=dword:00000003\n"
+        "\"CoverSize\"=dword:00000004\n\"Opacity\"=\"70\"\n",
+        "\"Type\"=dword:00000006\n\"CoverAnchor\"=dword:00000003\n\"CoverSize\"=dword:00000002\n",
+        "\"CoverAnchor\"=dword:00000004\n\"MarginPercent\"=\"yes\"\n\"CoverSize\"=dword:ffffffff\n",
+        "\"CoverAnchor\"=dword:00000001\n",
     };
     for (const char* values : stores) {
         SCOPED_TRACE(values ? values : "(none)");

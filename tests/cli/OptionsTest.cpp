@@ -44,9 +44,70 @@ TEST(CliOptions, SettingsGoOverTheStoreInOrder) {
     EXPECT_EQ(Applied({}, stored).Output.FileFix, "store_");
 }
 
-TEST(CliOptions, EveryPlaceAndFormatHasItsName) {
+TEST(CliOptions, EveryPlaceSizeAndFormatHasItsName) {
     for (const TPlaceName& p : kPlaceNames) EXPECT_EQ(Applied({"--position", p.Name}).Cover.Place, p.Place);
+    for (const TPlaceName& p : kAnchorNames) EXPECT_EQ(Applied({"--position", p.Name}).Cover.Place, p.Place);
+    for (const TSizingName& z : kSizingNames) EXPECT_EQ(Applied({"--size", z.Name}).Cover.Sizing, z.Sizing);
     for (const TFormatName& f : kFormatNames) EXPECT_EQ(Applied({"--format", f.Name}).Output.SaveAs, f.SaveAs);
+    EXPECT_EQ(Applied({"--format", "png"}).Output.SaveAs, TSaveAs::PNG);
+    EXPECT_EQ(Applied({"--format=webp"}).Output.SaveAs, TSaveAs::WEBP);
+    EXPECT_EQ(Applied({"--format", "tiff"}).Output.SaveAs, TSaveAs::TIFF);
+    EXPECT_EQ(Applied({"--position", "bc"}).Cover.Place, TCoverPlace::BC);
+}
+
+TEST(CliOptions, CoverMarginsOpacityAndSize) {
+    const TStoredSettings s = Applied({"--margin-x", "4", "--margin-y=0", "--margin-percent", "--opacity", "70",
+                                       "--size", "shorter", "--size-percent", "15"});
+    EXPECT_EQ(s.Cover.MarginX, 4);
+    EXPECT_EQ(s.Cover.MarginY, 0);
+    EXPECT_TRUE(s.Cover.MarginPercent);
+    EXPECT_EQ(s.Cover.Opacity, 70);
+    EXPECT_EQ(s.Cover.Sizing, TCoverSizing::Shorter);
+    EXPECT_EQ(s.Cover.SizePercent, 15);
+    // Turning % on brings a larger margin to 100, as the window's check box does.
+    const TStoredSettings pct = Applied({"--margin-x", "99999", "--margin-y", "100", "--margin-percent"});
+    EXPECT_EQ(pct.Cover.MarginX, 100);
+    EXPECT_EQ(pct.Cover.MarginY, 100);
+    EXPECT_FALSE(Applied({"--margin-percent", "--margin-pixels"}).Cover.MarginPercent);
+    EXPECT_EQ(Applied({"--opacity", "1"}).Cover.Opacity, 1);
+    EXPECT_EQ(Applied({"--size-percent", "100"}).Cover.SizePercent, 100);
+}
+
+TEST(CliOptions, WrongValuesAreRefusedNamingOptionAndChoices) {
+    const auto refusal = [](const std::vector<std::string>& args) {
+        try {
+            ParseOptions(args);
+        } catch (const EUsage& e) {
+            return std::string(e.what());
+        }
+        return std::string("accepted");
+    };
+    EXPECT_EQ(refusal({"--position", "TC"}),
+              "--position: 'TC' is not allowed; allowed: lt|lb|rt|rb|other|tc|bc|lm|rm|cc");
+    EXPECT_EQ(refusal({"--size", "longer"}), "--size: 'longer' is not allowed; allowed: as-is|width|height|shorter");
+    EXPECT_EQ(refusal({"--format", "gif"}), "--format: 'gif' is not allowed; allowed: bmp|jpg|as-is|png|webp|tiff");
+    for (const char* bad : {"0", "101", "-5", "", "7x", "50%"}) {
+        SCOPED_TRACE(bad);
+        EXPECT_EQ(refusal({"--opacity", bad}),
+                  "--opacity: '" + std::string(bad) + "' is not allowed; give a whole number from 1 to 100");
+        EXPECT_EQ(refusal({"--size-percent", bad}).rfind("--size-percent: '", 0), 0u);
+    }
+    for (const char* bad : {"-1", "100000", "4%", "x"}) {
+        SCOPED_TRACE(bad);
+        EXPECT_EQ(refusal({"--margin-x", bad}).rfind("--margin-x: '", 0), 0u);
+        EXPECT_EQ(refusal({"--margin-y", bad}).rfind("--margin-y: '", 0), 0u);
+    }
+    EXPECT_EQ(refusal({"--margin-percent=1"}), "--margin-percent: takes no value");
+    EXPECT_EQ(refusal({"--size"}), "--size: needs a value (as-is|width|height|shorter)");
+}
+
+TEST(CliOptions, HelpListsTheNewOptionsWithDefaults) {
+    const std::string help = HelpText();
+    for (const char* line :
+         {"--position lt|lb|rt|rb|other|tc|bc|lm|rm|cc", "--margin-x N", "--margin-y N", "--margin-percent",
+          "--margin-pixels", "--opacity N", "--size as-is|width|height|shorter", "--size-percent N",
+          "--format bmp|jpg|as-is|png|webp|tiff", "[as-is]", "[20]", "[100]", ".bmp or .png"})
+        EXPECT_NE(help.find(line), std::string::npos) << line;
 }
 
 TEST(CliOptions, OutputIsTakenFromWhereTheCommandRuns) {
