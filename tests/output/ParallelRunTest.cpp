@@ -268,16 +268,21 @@ TEST_P(ParallelRun, CancelStopsAWorkerInTheMiddleOfAPicture) {
     AddPictures(5);
     form_->RunState.Workers = GetParam();
     std::atomic<bool> sawStop{false};
+    std::atomic<bool> held{false};
     TBatchRun::SetWorkHook([&](int index) {
         if (index != 1) return;
+        held = true;
         for (int i = 0; i < 20000 && !StopRequested(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         sawStop = StopRequested();
         CheckStop();
     });
     form_->RunState.OnStep = [&](int index) {
-        if (index == 0)
-            QMetaObject::invokeMethod(
-                QCoreApplication::instance(), [&] { form_->Cancel->Click(); }, Qt::QueuedConnection);
+        if (index != 0) return;
+        // The Cancel comes while a worker is held in the second picture (not a
+        // timing check: a loaded machine may take a while to get it there).
+        for (int i = 0; i < 20000 && !held; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(), [&] { form_->Cancel->Click(); }, Qt::QueuedConnection);
     };
     RunProcess();
     TBatchRun::SetWorkHook(nullptr);
