@@ -155,6 +155,66 @@ TEST(HeifGuard, DamagedParameterSetsAreRefusedNotOverread) {
     EXPECT_THROW(HevcSpsCodedSize(chroma.data(), chroma.size()), std::runtime_error);
 }
 
+void Put(std::vector<uint8_t>& to, uint64_t value, int bytes) {
+    for (int i = bytes - 1; i >= 0; --i) to.push_back(uint8_t(value >> (8 * i)));
+}
+
+std::vector<uint8_t> Box(const char* type, const std::vector<uint8_t>& payload) {
+    std::vector<uint8_t> box;
+    Put(box, payload.size() + 8, 4);
+    box.insert(box.end(), type, type + 4);
+    box.insert(box.end(), payload.begin(), payload.end());
+    return box;
+}
+
+// A file of one 'grid' item (id 7), its description in 'idat' (method 1)
+// or after 'meta' in the file (method 0).
+std::vector<uint8_t> GridFile(const std::vector<uint8_t>& grid, int method) {
+    std::vector<uint8_t> infe = {2, 0, 0, 0, 0, 7, 0, 0, 'g', 'r', 'i', 'd', 0};
+    std::vector<uint8_t> iinf = {0, 0, 0, 0, 0, 1};
+    const auto infeBox = Box("infe", infe);
+    iinf.insert(iinf.end(), infeBox.begin(), infeBox.end());
+    auto build = [&](uint64_t offset) {
+        std::vector<uint8_t> iloc = {1, 0, 0, 0, 0x44, 0x00, 0, 1, 0, 7, 0, uint8_t(method), 0, 0, 0, 1};
+        Put(iloc, offset, 4);
+        Put(iloc, grid.size(), 4);
+        std::vector<uint8_t> meta = {0, 0, 0, 0};
+        for (const auto& box :
+             {Box("iinf", iinf), Box("iloc", iloc), Box("idat", method == 1 ? grid : std::vector<uint8_t>{})})
+            meta.insert(meta.end(), box.begin(), box.end());
+        auto file = Box("ftyp", {'h', 'e', 'i', 'c', 0, 0, 0, 0});
+        const auto metaBox = Box("meta", meta);
+        file.insert(file.end(), metaBox.begin(), metaBox.end());
+        return file;
+    };
+    if (method == 1) return build(0);
+    auto file = build(0);
+    file = build(file.size());
+    file.insert(file.end(), grid.begin(), grid.end());
+    return file;
+}
+
+TEST(HeifGuard, GridOutputSizesAreRead) {
+    const std::vector<uint8_t> narrow = {0, 0, 1, 2, 0x96, 0x76, 0x63, 0x31};
+    const std::vector<uint8_t> wide = {0, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 9};
+    for (int method : {0, 1}) {
+        auto sizes = HeifGridSizes(GridFile(narrow, method).data(), GridFile(narrow, method).size());
+        ASSERT_EQ(sizes.size(), 1u);
+        EXPECT_EQ(sizes[0].Width, 38518);
+        EXPECT_EQ(sizes[0].Height, 25393);
+        sizes = HeifGridSizes(GridFile(wide, method).data(), GridFile(wide, method).size());
+        ASSERT_EQ(sizes.size(), 1u);
+        EXPECT_EQ(sizes[0].Width, 65536);
+        EXPECT_EQ(sizes[0].Height, 9);
+    }
+    // A description cut short is refused; a file cut inside 'meta' gives
+    // nothing to check (libheif refuses it) and is never read past.
+    const auto cut = GridFile({0, 1, 0, 0, 0, 1}, 1);
+    EXPECT_THROW(HeifGridSizes(cut.data(), cut.size()), std::runtime_error);
+    const auto file = GridFile(narrow, 1);
+    for (size_t keep = 0; keep < file.size(); ++keep) EXPECT_TRUE(HeifGridSizes(file.data(), keep).empty()) << keep;
+}
+
 // fuzz_heif's finding: 'ispe' says 12 x 9, but its grid's description says
 // 38518 x 25393, and libheif allocated about 11 GB over 48 s before failing.
 TEST(HeifGuard, LibraryFindingIsRefusedBeforeDecoding) {
