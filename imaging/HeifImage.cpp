@@ -6,6 +6,7 @@
 
 #include <libheif/heif.h>
 
+#include "imaging/HevcParams.h"
 #include "imaging/JpegCodec.h"
 
 namespace vmk {
@@ -79,6 +80,28 @@ void ReadMetadata(const heif_image_handle* handle, TPictureMetadata& metadata) {
     }
 }
 
+// The HEVC decoder allocates for the coded size its sequence parameter sets
+// declare, and libheif for the output size a grid's description declares;
+// the file's size boxes need not agree with either. Every one is held to the
+// same bound before decoding.
+void CheckCodedSizes(const char* format, const uint8_t* data, size_t size) {
+    std::vector<THevcCodedSize> sizes;
+    try {
+        sizes = HevcCodedSizes(data, size);
+        const auto grids = HeifGridSizes(data, size);
+        sizes.insert(sizes.end(), grids.begin(), grids.end());
+    } catch (const std::runtime_error& e) {
+        throw EInvalidGraphic(std::string("Invalid ") + format + " image: " + e.what());
+    }
+    for (const THevcCodedSize& coded : sizes) {
+        // Sides run to 2^32: the product is formed only where it cannot overflow.
+        const bool small = coded.Width < (int64_t{1} << 31) && coded.Height < (int64_t{1} << 31) &&
+                           coded.Width * coded.Height <= kMaxPictureBytes;
+        CheckPictureSize(format, coded.Width, coded.Height, 4,
+                         small ? coded.Width * coded.Height * 8 : kMaxPictureBytes);
+    }
+}
+
 }  // namespace
 
 void THEIFImage::CopySettings(const TForeignImage& from) {
@@ -102,6 +125,7 @@ bool THEIFImage::Decode(const uint8_t* data, size_t size, TBitmap& bitmap, TPict
     // The decoder holds its planes and the interleaved picture besides ours.
     CheckPictureSize(format, width, height, 4, width * height * 8);
     ReadMetadata(handle.get(), metadata);
+    CheckCodedSizes(format, data, size);
 
     std::unique_ptr<heif_decoding_options, DecodingOptionsDeleter> options(heif_decoding_options_alloc());
     options->ignore_transformations = 0;  // rotation, mirror and crop applied
