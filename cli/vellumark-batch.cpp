@@ -217,150 +217,197 @@ int Run(const TOptions& options) {
     return Execute(options, settings, plan, items, reporter);
 }
 
-int Execute(const TOptions& options, const TStoredSettings& settings, const TPlan& plan, std::vector<TItem>& items,
-            TReporter& reporter) {
-    const std::vector<size_t>& todo = plan.Todo;
-    const std::vector<TBatchEntry>& entries = plan.Entries;
+// One execution of the plan: a batch run over the list, and after a failure
+// with --keep-going a new one over the rest, each entry's outcome told in
+// list order as the writer makes it known.
+class TExecution {
+public:
+    TExecution(const TOptions& options, const TPlan& plan, std::vector<TItem>& items, TReporter& reporter)
+        : options_(options),
+          todo_(plan.Todo),
+          entries_(plan.Entries),
+          items_(items),
+          reporter_(reporter),
+          progress_(static_cast<int>(plan.Entries.size())),
+          sharedTerminal_((options.Verbose || options.Json) && ::isatty(STDOUT_FILENO) == 1) {}
+
+    int Execute(const TStoredSettings& settings);
+
+private:
+    // A run over the entries from start on; where the next run starts.
+    size_t RunFrom(size_t start, TBitmap& cover, const TStoredSettings& settings, int jobs);
+    void Fail(size_t at, const std::string& message, size_t& next);
+    // Tells what became of the committed entries, as far as the writer has
+    // gone; at the end (final) also of those never written.
+    void Settle(TBatchRun& run, size_t start, int committed, bool final, int& told, size_t& next);
+    // Waits until done; false when a stop signal came first.
+    bool WaitUntil(const std::function<bool()>& done);
+    // Writes what is committed, then flushes; a stop signal drops the rest.
+    void EndRun(TBatchRun& run);
+    int Report(int accepted);
+
+    const TOptions& options_;
+    const std::vector<size_t>& todo_;
+    const std::vector<TBatchEntry>& entries_;
+    std::vector<TItem>& items_;
+    TReporter& reporter_;
+    TProgress progress_;
+    // Lines on a standard output that shares the terminal go below the progress line.
+    const bool sharedTerminal_;
+    std::mutex lock_;
+    std::condition_variable woken_;
+    std::vector<std::string> failures_;
+    int saved_ = 0;
+    bool stopped_ = false;
+};
+
+int TExecution::Execute(const TStoredSettings& settings) {
     CatchStopSignals();
     TBitmap cover;  // read once, drawn by every worker
     try {
         NamingFile(settings.Cover.CoverFile, [&] { PrepareCover(cover, settings.Cover); });
     } catch (const std::exception& e) {
         Say(e.what());
-        reporter.Close("not run");
+        reporter_.Close("not run");
         return 1;
     }
-
-    std::mutex lock;
-    std::condition_variable woken;
-    const auto wake = [&] {
-        const std::lock_guard<std::mutex> hold(lock);
-        woken.notify_all();
-    };
-    const int jobs = options.Jobs > 0 ? options.Jobs : UsableCores();
-    std::vector<std::string> failures;
-    int saved = 0, accepted = 0;
-    for (const TBatchEntry& e : entries) accepted += e.Accepted ? 1 : 0;
-    TProgress progress(static_cast<int>(entries.size()));
-    // Lines on a standard output that shares the terminal go below the progress line.
-    const bool sharedTerminal = (options.Verbose || options.Json) && ::isatty(STDOUT_FILENO) == 1;
-    size_t start = 0;
-    bool stopped = false;
+    const int jobs = options_.Jobs > 0 ? options_.Jobs : UsableCores();
+    int accepted = 0;
+    for (const TBatchEntry& e : entries_) accepted += e.Accepted ? 1 : 0;
     // A failure stops the workers of a run; going on after one means a new run
     // over the rest of the list.
-    while (start < entries.size() && !stopped && gSignal == 0) {
-        std::vector<TBatchEntry> rest(entries.begin() + static_cast<std::ptrdiff_t>(start), entries.end());
-        for (TBatchEntry& e : rest)
-            e.ReadAfter = e.ReadAfter >= static_cast<int>(start) ? e.ReadAfter - static_cast<int>(start) : -1;
-        TBatchRun run(std::move(rest), cover, settings.Cover, settings.Output.Quality, jobs, wake);
-        size_t next = entries.size();
-        const auto fail = [&](size_t at, const std::string& message) {
-            TItem& item = items[todo[at]];
-            item.Status = "failed";
-            item.Message = message;
-            failures.push_back("Error with file " + item.Source + ": " + message);
-            progress.Clear();
-            Say(failures.back());
-            if (!options.KeepGoing) stopped = true;
-            next = std::min(next, at + 1);
-        };
-        // Tells what became of the committed entries, in list order, as far as
-        // the writer has gone; at the end (final) also of those never written.
-        int told = 0;
-        const auto settle = [&](int committed, bool final) {
-            while (told < committed) {
-                const size_t at = start + static_cast<size_t>(told);
-                TItem& item = items[todo[at]];
-                if (!item.Status.empty()) {  // refused or failed at its commit
-                } else if (run.IsWritten(told)) {
-                    item.Status = "written";
-                    ++saved;
-                } else if (run.WriteFailedAt() == told) {
-                    try {
-                        std::rethrow_exception(run.WriteFailure());
-                    } catch (const std::exception& e) {
-                        fail(at, e.what());
-                    }
-                } else if (!final) {
-                    break;  // still to be written
-                }
-                ++told;
+    size_t start = 0;
+    while (start < entries_.size() && !stopped_ && gSignal == 0) start = RunFrom(start, cover, settings, jobs);
+    return Report(accepted);
+}
+
+size_t TExecution::RunFrom(size_t start, TBitmap& cover, const TStoredSettings& settings, int jobs) {
+    std::vector<TBatchEntry> rest(entries_.begin() + static_cast<std::ptrdiff_t>(start), entries_.end());
+    for (TBatchEntry& e : rest)
+        e.ReadAfter = e.ReadAfter >= static_cast<int>(start) ? e.ReadAfter - static_cast<int>(start) : -1;
+    const auto wake = [this] {
+        const std::lock_guard<std::mutex> hold(lock_);
+        woken_.notify_all();
+    };
+    TBatchRun run(std::move(rest), cover, settings.Cover, settings.Output.Quality, jobs, wake);
+    size_t next = entries_.size();
+    int committed = 0, told = 0;
+    for (int i = 0; i < run.Count(); ++i) {
+        if (!WaitUntil([&] { return run.IsReady(i); })) break;
+        // A refused name's line, or a failure, comes once every earlier result is on disk.
+        if (run.NeedsWritesFirst(i) && !WaitUntil([&] { return run.WritesDone(); })) break;
+        Settle(run, start, committed, false, told, next);
+        if (run.WriteFailedAt() >= 0) break;
+        const size_t at = start + static_cast<size_t>(i);
+        TItem& item = items_[todo_[at]];
+        item.Result = entries_[at].Target;
+        try {
+            ++committed;
+            run.Commit(i);
+            if (!entries_[at].Accepted) {
+                item.Status = "refused";
+                item.Message = "Invalid file extension";
+                progress_.Clear();
+                Say("Error with file " + item.Source + ": " + item.Message);
             }
-            if (sharedTerminal) progress.Clear();
-            reporter.Flush();
-        };
-        const auto waitUntil = [&](const std::function<bool()>& done) {
-            std::unique_lock<std::mutex> hold(lock);
-            while (gSignal == 0 && !done()) woken.wait_for(hold, std::chrono::milliseconds(100));
-            return gSignal == 0;
-        };
-        int committed = 0;
-        for (int i = 0; i < run.Count(); ++i) {
-            if (!waitUntil([&] { return run.IsReady(i); })) break;
-            // A refused name's line, or a failure, comes once every earlier result is on disk.
-            if (run.NeedsWritesFirst(i) && !waitUntil([&] { return run.WritesDone(); })) break;
-            settle(committed, false);
-            if (run.WriteFailedAt() >= 0) break;
-            const size_t at = start + static_cast<size_t>(i);
-            TItem& item = items[todo[at]];
-            item.Result = entries[at].Target;
-            try {
-                ++committed;
-                run.Commit(i);
-                if (!entries[at].Accepted) {
-                    item.Status = "refused";
-                    item.Message = "Invalid file extension";
-                    progress.Clear();
-                    Say("Error with file " + item.Source + ": " + item.Message);
-                }
-            } catch (const std::exception& e) {
-                fail(at, e.what());
-                break;
-            }
-            settle(committed, false);
-            progress.Step(static_cast<int>(at + 1));
+        } catch (const std::exception& e) {
+            Fail(at, e.what(), next);
+            break;
         }
-        // What is committed is written, then flushed; a stop signal drops what
-        // is not written yet.
-        if (gSignal != 0) run.Cancel();
-        run.Finish();
-        {
-            std::unique_lock<std::mutex> hold(lock);
-            while (!run.Finished()) {
-                if (gSignal != 0) run.Cancel();
-                woken.wait_for(hold, std::chrono::milliseconds(100));
-            }
-        }
-        settle(committed, true);
-        if (run.WriteFailedAt() < 0 && run.WriteFailure()) {  // the flush itself failed
+        Settle(run, start, committed, false, told, next);
+        progress_.Step(static_cast<int>(at + 1));
+    }
+    EndRun(run);
+    Settle(run, start, committed, true, told, next);
+    // Leaving here stops the workers: pictures in hand are dropped and nothing
+    // of theirs has reached the disk.
+    return next;
+}
+
+void TExecution::Fail(size_t at, const std::string& message, size_t& next) {
+    TItem& item = items_[todo_[at]];
+    item.Status = "failed";
+    item.Message = message;
+    failures_.push_back("Error with file " + item.Source + ": " + message);
+    progress_.Clear();
+    Say(failures_.back());
+    if (!options_.KeepGoing) stopped_ = true;
+    next = std::min(next, at + 1);
+}
+
+void TExecution::Settle(TBatchRun& run, size_t start, int committed, bool final, int& told, size_t& next) {
+    while (told < committed) {
+        const size_t at = start + static_cast<size_t>(told);
+        TItem& item = items_[todo_[at]];
+        if (!item.Status.empty()) {  // refused or failed at its commit
+        } else if (run.IsWritten(told)) {
+            item.Status = "written";
+            ++saved_;
+        } else if (run.WriteFailedAt() == told) {
             try {
                 std::rethrow_exception(run.WriteFailure());
             } catch (const std::exception& e) {
-                failures.push_back(e.what());
-                Say(e.what());
-                stopped = true;
+                Fail(at, e.what(), next);
             }
+        } else if (!final) {
+            break;  // still to be written
         }
-        // Leaving the block stops the workers: pictures in hand are dropped and
-        // nothing of theirs has reached the disk.
-        start = next;
+        ++told;
     }
-    progress.Clear();
-    const std::string tally = std::to_string(saved) + " of " + std::to_string(accepted) + " files have been saved.";
+    if (sharedTerminal_) progress_.Clear();
+    reporter_.Flush();
+}
+
+bool TExecution::WaitUntil(const std::function<bool()>& done) {
+    std::unique_lock<std::mutex> hold(lock_);
+    while (gSignal == 0 && !done()) woken_.wait_for(hold, std::chrono::milliseconds(100));
+    return gSignal == 0;
+}
+
+void TExecution::EndRun(TBatchRun& run) {
+    if (gSignal != 0) run.Cancel();
+    run.Finish();
+    {
+        std::unique_lock<std::mutex> hold(lock_);
+        while (!run.Finished()) {
+            if (gSignal != 0) run.Cancel();
+            woken_.wait_for(hold, std::chrono::milliseconds(100));
+        }
+    }
+    if (run.WriteFailedAt() < 0 && run.WriteFailure()) {  // the flush itself failed
+        try {
+            std::rethrow_exception(run.WriteFailure());
+        } catch (const std::exception& e) {
+            failures_.emplace_back(e.what());
+            Say(e.what());
+            stopped_ = true;
+        }
+    }
+}
+
+int TExecution::Report(int accepted) {
+    progress_.Clear();
+    const std::string tally = std::to_string(saved_) + " of " + std::to_string(accepted) + " files have been saved.";
     if (gSignal != 0) {
-        reporter.Close("cancelled");
+        reporter_.Close("cancelled");
         Say("Operation cancelled! " + tally);
         return 128 + gSignal;
     }
-    reporter.Close("not run");
-    if (failures.empty()) return 0;
-    if (options.KeepGoing) {
-        Say(std::to_string(failures.size()) + " of " + std::to_string(accepted) + " files failed:");
-        for (const std::string& f : failures) std::cerr << "  " << f << "\n";
+    reporter_.Close("not run");
+    if (failures_.empty()) return 0;
+    if (options_.KeepGoing) {
+        Say(std::to_string(failures_.size()) + " of " + std::to_string(accepted) + " files failed:");
+        for (const std::string& f : failures_) std::cerr << "  " << f << "\n";
     } else {
         Say("Stopped at the first failure (--keep-going goes on): " + tally);
     }
     return 1;
+}
+
+int Execute(const TOptions& options, const TStoredSettings& settings, const TPlan& plan, std::vector<TItem>& items,
+            TReporter& reporter) {
+    TExecution execution(options, plan, items, reporter);
+    return execution.Execute(settings);
 }
 
 }  // namespace

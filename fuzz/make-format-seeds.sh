@@ -20,4 +20,7 @@ convert "$tmp/src.png" -colorspace cmyk "$out/tiff/cmyk.tif"
 convert "$tmp/alpha.png" "$out/tiff/rgba.tif"
 convert "$tmp/src.png" -define tiff:tile-geometry=16x16 "$out/tiff/tiled.tif"
 heif-enc -q 30 "$tmp/src.png" -o "$out/heif/a.heic" > /dev/null
-heif-enc -A -q 30 "$tmp/alpha.png" -o "$out/heif/a.avif" > /dev/null
+# Debian's AV1 encoder refuses (or asserts on) pictures this small; the AVIF
+# seed is a help, not a must, and the fuzzer finds the format from the HEIC one.
+heif-enc -A -q 30 "$tmp/alpha.png" -o "$out/heif/a.avif" > /dev/null 2>&1 ||
+  echo "make-format-seeds: no AVIF seed (the AV1 encoder failed on a tiny picture)" >&2

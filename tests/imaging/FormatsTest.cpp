@@ -21,6 +21,7 @@
 #include "imaging/PngWrite.h"
 #include "imaging/TiffImage.h"
 #include "imaging/WebpImage.h"
+#include "support/Cat.h"
 #include "support/PictureBytes.h"
 #include "support/Pictures.h"
 
@@ -228,15 +229,14 @@ TEST_F(FormatsTest, WebPTiffAndPngOrientationsOneToEight) {
         auto exif = ExifPayload(o, o % 2 == 0);
         exif.erase(exif.begin(), exif.begin() + 6);  // a WebP EXIF chunk holds the TIFF block alone
         WriteFile(dir_ + "exif" + n, exif);
-        Shell("webpmux -set exif '" + dir_ + "exif" + n + "' '" + dir_ + "plain.webp' -o '" + dir_ + "o" + n +
-              ".webp'");
+        Shell(Cat("webpmux -set exif '", dir_, "exif", n, "' '", dir_, "plain.webp' -o '", dir_, "o", n, ".webp'"));
         ExpectPixels(*Load(dir_ + "o" + n + ".webp"), upright);
 
         Shell("convert '" + dir_ + "src.png' -orient " + names[o] + " -compress lzw '" + dir_ + "o" + n + ".tif'");
         ExpectPixels(*Load(dir_ + "o" + n + ".tif"), upright);
 
         if (!Have("exiftool")) continue;
-        Shell("exiftool -q -q -Orientation#=" + n + " -o '" + dir_ + "o" + n + ".png' '" + dir_ + "src.png'");
+        Shell(Cat("exiftool -q -q -Orientation#=", n, " -o '", dir_, "o", n, ".png' '", dir_, "src.png'"));
         ExpectPixels(*Load(dir_ + "o" + n + ".png"), upright);
     }
 }

@@ -11,8 +11,10 @@
 #include <iterator>
 
 #include "imaging/PngCodec.h"
+#include "support/Cat.h"
 
 using namespace vmk;
+using vmk::test::Cat;
 
 namespace {
 
@@ -127,9 +129,9 @@ TEST_F(PngCodecTest, EveryColourTypeDepthAndInterlaceMatchesImageMagick) {
         const std::string args = k.args;
         const std::string source = args.substr(0, args.find(' '));
         const std::string png = dir_ + k.name + ".png";
-        std::string cmd = magick + " -size " + std::to_string(kW) + "x" + std::to_string(kH) + " -depth " +
-                          (source == "s8" ? "8" : "16") + " rgba:" + dir_ + source + ".rgba " +
-                          args.substr(args.find(' ') + 1) + " " + k.format + png + " 2>/dev/null";
+        std::string cmd =
+            Cat(magick, " -size ", std::to_string(kW), "x", std::to_string(kH), " -depth ", source == "s8" ? "8" : "16",
+                " rgba:", dir_, source, ".rgba ", args.substr(args.find(' ') + 1), " ", k.format, png, " 2>/dev/null");
         ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
         const auto bytes = ReadFile(png);
         ASSERT_GT(bytes.size(), 33u);
@@ -142,7 +144,7 @@ TEST_F(PngCodecTest, EveryColourTypeDepthAndInterlaceMatchesImageMagick) {
         // nearest 8-bit value here (its own -depth 8 rounds down, libspng's
         // RGBA8 output drops the low byte: both are a level off).
         const bool deep = k.depth == 16;
-        cmd = magick + " " + png + " -depth " + (deep ? "16" : "8") + " rgba:" + png + ".raw";
+        cmd = Cat(magick, " ", png, " -depth ", deep ? "16" : "8", " rgba:", png, ".raw");
         ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
         auto reference = ReadFile(png + ".raw");
         if (deep) {

@@ -8,6 +8,7 @@
 
 #include "compose/Compose.h"
 #include "compose/CoverStamp.h"
+#include "support/Cat.h"
 #include "support/PictureBytes.h"
 #include "support/Pictures.h"
 
@@ -148,22 +149,22 @@ TEST(CoverReference, AlphaOpacityAnchorsAndSizesMatchImageMagick) {
             const int my = c.percent ? (c.my * H * 2 + 100) / 200 : c.my;
             const bool centreX = c.place == TCoverPlace::TC || c.place == TCoverPlace::BC || c.place == TCoverPlace::CC;
             const bool centreY = c.place == TCoverPlace::LM || c.place == TCoverPlace::RM || c.place == TCoverPlace::CC;
-            std::string logo = dir + "logo.png";
+            std::string logo = Cat(dir, "logo.png");
             if (c.sizing != TCoverSizing::AsIs) {
-                logo = dir + "scaled.png";
-                Shell(magick + " '" + dir + "logo.png' -filter Mitchell -resize " + std::to_string(size.Width) + "x" +
-                      std::to_string(size.Height) + "! '" + logo + "'");
+                logo = Cat(dir, "scaled.png");
+                Shell(Cat(magick, " '", dir, "logo.png' -filter Mitchell -resize ", std::to_string(size.Width), "x",
+                          std::to_string(size.Height), "! '", logo, "'"));
             }
-            const std::string upright = dir + "upright.png";
-            Shell(magick + " '" + dir + source + "' -define jpeg:dct-method=islow -auto-orient '" + upright + "'");
+            const std::string upright = Cat(dir, "upright.png");
+            Shell(Cat(magick, " '", dir, source, "' -define jpeg:dct-method=islow -auto-orient '", upright, "'"));
             const std::string out = dir + "reference.png";
             // ImageMagick centres at W / 2 - w / 2; the cover's rule is (W - w) / 2
             // rounded down, a pixel less when W is even and w odd.
             const auto signed_ = [](int v) { return (v < 0 ? "-" : "+") + std::to_string(std::abs(v)); };
             const int dx = centreX ? (W - size.Width) / 2 - (W / 2 - size.Width / 2) : mx;
             const int dy = centreY ? (H - size.Height) / 2 - (H / 2 - size.Height / 2) : my;
-            Shell(composite + " -dissolve " + std::to_string(c.opacity) + " -gravity " + Gravity(c.place) +
-                  " -geometry " + signed_(dx) + signed_(dy) + " '" + logo + "' '" + upright + "' '" + out + "'");
+            Shell(Cat(composite, " -dissolve ", std::to_string(c.opacity), " -gravity ", Gravity(c.place),
+                      " -geometry ", signed_(dx), signed_(dy), " '", logo, "' '", upright, "' '", out, "'"));
             const Diff d = Compare(working, MagickRgb(magick, out));
             if (c.sizing == TCoverSizing::AsIs)
                 EXPECT_LE(d.most, 1);
