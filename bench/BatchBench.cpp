@@ -442,6 +442,34 @@ void CliTable(const Case& jj, const Rgb& cover, const std::string& coverPath, Fl
 
 }  // namespace
 
+// The run against the floor for every case and worker count; seconds per
+// picture as medians of interleaved passes.
+void RatioTable(const std::vector<Case*>& cases, const std::vector<std::pair<int, std::string>>& workerCounts,
+                const Rgb& cover, const std::string& coverPath, FloorBuffers& buffers, vmk::TScriptedModal& modal,
+                int repeats) {
+    std::printf("\n%-18s %-9s %12s %12s %8s %14s\n", "case", "workers", "run ms/pic", "floor ms/pic", "ratio",
+                "run cpu ms/pic");
+    for (Case* c : cases)
+        for (const auto& [workers, label] : workerCounts) {
+            std::vector<double> run, floor, cpu;
+            for (int r = 0; r < repeats; ++r) {  // interleaved, so drift hits both alike
+                // Each pass starts with nothing waiting to be written, and the
+                // run's results are new files, as in a fresh output folder: a
+                // result that replaces a file is flushed before it does.
+                SettleDisk(c->outDir);
+                floor.push_back(FloorPass(*c, cover, buffers));
+                SettleDisk(c->outDir);
+                double cpuPerPicture = 0;
+                run.push_back(RunPass(*c, coverPath, modal, workers, &cpuPerPicture));
+                cpu.push_back(cpuPerPicture);
+            }
+            const double mr = Median(run) * 1000, mf = Median(floor) * 1000;
+            std::printf("%-18s %-9s %12.1f %12.1f %8.3f %14.1f\n", c->label, label.c_str(), mr, mf, mr / mf,
+                        Median(cpu) * 1000);
+            std::fflush(stdout);
+        }
+}
+
 int main(int argc, char** argv) {
     const int count = argc > 1 ? std::atoi(argv[1]) : 8;
     const int width = argc > 2 ? std::atoi(argv[2]) : 4000;
@@ -535,27 +563,7 @@ int main(int argc, char** argv) {
         FloorPass(jj, cover, buffers);
         RunPass(jj, coverPath, modal, 0);
 
-        std::printf("\n%-18s %-9s %12s %12s %8s %14s\n", "case", "workers", "run ms/pic", "floor ms/pic", "ratio",
-                    "run cpu ms/pic");
-        for (Case* c : {&jj, &bb, &jb})
-            for (const auto& [workers, label] : workerCounts) {
-                std::vector<double> run, floor, cpu;
-                for (int r = 0; r < repeats; ++r) {  // interleaved, so drift hits both alike
-                    // Each pass starts with nothing waiting to be written, and the
-                    // run's results are new files, as in a fresh output folder: a
-                    // result that replaces a file is flushed before it does.
-                    SettleDisk(c->outDir);
-                    floor.push_back(FloorPass(*c, cover, buffers));
-                    SettleDisk(c->outDir);
-                    double cpuPerPicture = 0;
-                    run.push_back(RunPass(*c, coverPath, modal, workers, &cpuPerPicture));
-                    cpu.push_back(cpuPerPicture);
-                }
-                const double mr = Median(run) * 1000, mf = Median(floor) * 1000;
-                std::printf("%-18s %-9s %12.1f %12.1f %8.3f %14.1f\n", c->label, label.c_str(), mr, mf, mr / mf,
-                            Median(cpu) * 1000);
-                std::fflush(stdout);
-            }
+        RatioTable({&jj, &bb, &jb}, workerCounts, cover, coverPath, buffers, modal, repeats);
 
         CliTable(jj, cover, coverPath, buffers, modal, repeats);
     });
