@@ -547,6 +547,77 @@ void CliTable(const Case& jj, const Rgb& cover, const std::string& coverPath, Fl
     }
 }
 
+// JPEG -> JPEG with the PNG logo, on 1 and 2 workers, against its floor.
+void LogoTable(const Case& jj, const Rgb& cover, const std::string& logoPath, int width, int height,
+               FloorBuffers& buffers, vmk::TScriptedModal& modal, int repeats) {
+    vmk::TCoverSettings logoSettings;
+    logoSettings.Place = vmk::TCoverPlace::RB;
+    logoSettings.Sizing = vmk::TCoverSizing::Width;
+    logoSettings.SizePercent = 20;
+    logoSettings.Opacity = 50;
+    logoSettings.MarginPercent = true;
+    logoSettings.MarginX = logoSettings.MarginY = 3;
+    const FloorLogo floorLogo = PrepareFloorLogo(logoPath, logoSettings, width, height);
+    // Processor time too: on a loaded machine it shows the work itself.
+    std::printf("\n%-18s %-9s %12s %12s %8s %14s %14s %9s\n", "PNG logo 20%w 50%", "workers", "run ms/pic",
+                "floor ms/pic", "ratio", "run cpu ms/pic", "flr cpu ms/pic", "cpu ratio");
+    for (const int workers : {1, 2}) {
+        std::vector<double> run, floor, cpu, floorCpu;
+        for (int r = 0; r < repeats; ++r) {
+            SettleDisk(jj.outDir);
+            const double cpuStart = CpuSeconds();
+            floor.push_back(FloorPass(jj, cover, buffers, &floorLogo));
+            floorCpu.push_back((CpuSeconds() - cpuStart) / static_cast<double>(jj.sources.size()));
+            SettleDisk(jj.outDir);
+            double cpuPerPicture = 0;
+            run.push_back(RunPass(jj, logoPath, modal, workers, &cpuPerPicture, true));
+            cpu.push_back(cpuPerPicture);
+        }
+        const double mr = Median(run) * 1000, mf = Median(floor) * 1000;
+        const double cr = Median(cpu) * 1000, cf = Median(floorCpu) * 1000;
+        std::printf("%-18s %-9d %12.1f %12.1f %8.3f %14.1f %14.1f %9.3f\n", "JPEG -> JPEG q85", workers, mr, mf,
+                    mr / mf, cr, cf, cr / cf);
+        std::fflush(stdout);
+    }
+}
+
+using WithProgram = std::function<void(const std::function<void(vmk::TScriptedModal&)>&)>;
+
+// Memory first, in a child of its own: there big buffers always go back to
+// the system when freed, so the resident size follows what is alive rather
+// than what the allocator keeps for later. The timings below run with the
+// allocator as the program has it.
+pid_t MemoryInChild(const WithProgram& withProgram, const std::vector<const Case*>& cases,
+                    const std::vector<std::pair<int, std::string>>& workerCounts, const std::string& coverPath,
+                    int width, int height) {
+    std::fflush(stdout);
+    const pid_t child = fork();
+    if (child == 0) {
+        mallopt(M_MMAP_THRESHOLD, 1 << 20);
+        mallopt(M_TRIM_THRESHOLD, 1 << 20);
+        withProgram([&](vmk::TScriptedModal& modal) {
+            const long idle = ProcStatusKb("VmRSS:");
+            const double decoded = static_cast<double>(width) * height * 3 / 1024.0;
+            std::printf("\npeak memory of a run above the idle program, in decoded pictures\n%-18s %-9s %10s %10s\n",
+                        "case", "workers", "MiB", "pictures");
+            for (const Case* c : cases)
+                for (const auto& [workers, label] : workerCounts) {
+                    if (!ResetPeak()) {
+                        std::printf("peak memory: /proc/self/clear_refs not writable here\n");
+                        return;
+                    }
+                    RunPass(*c, coverPath, modal, workers);
+                    const long peak = ProcStatusKb("VmHWM:");
+                    std::printf("%-18s %-9s %10.1f %10.2f\n", c->label, label.c_str(),
+                                static_cast<double>(peak - idle) / 1024.0, static_cast<double>(peak - idle) / decoded);
+                }
+        });
+        std::fflush(stdout);
+        _exit(0);
+    }
+    return child;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -606,35 +677,7 @@ int main(int argc, char** argv) {
     const std::vector<std::pair<int, std::string>> workerCounts{
         {1, "1"}, {2, "2"}, {cores, "all (" + std::to_string(cores) + ")"}};
 
-    // Memory first, in a child of its own: there big buffers always go back to
-    // the system when freed, so the resident size follows what is alive rather
-    // than what the allocator keeps for later. The timings below run with the
-    // allocator as the program has it.
-    std::fflush(stdout);
-    const pid_t child = fork();
-    if (child == 0) {
-        mallopt(M_MMAP_THRESHOLD, 1 << 20);
-        mallopt(M_TRIM_THRESHOLD, 1 << 20);
-        withProgram([&](vmk::TScriptedModal& modal) {
-            const long idle = ProcStatusKb("VmRSS:");
-            const double decoded = static_cast<double>(width) * height * 3 / 1024.0;
-            std::printf("\npeak memory of a run above the idle program, in decoded pictures\n%-18s %-9s %10s %10s\n",
-                        "case", "workers", "MiB", "pictures");
-            for (const Case* c : {&jj, &bb, &jb})
-                for (const auto& [workers, label] : workerCounts) {
-                    if (!ResetPeak()) {
-                        std::printf("peak memory: /proc/self/clear_refs not writable here\n");
-                        return;
-                    }
-                    RunPass(*c, coverPath, modal, workers);
-                    const long peak = ProcStatusKb("VmHWM:");
-                    std::printf("%-18s %-9s %10.1f %10.2f\n", c->label, label.c_str(),
-                                static_cast<double>(peak - idle) / 1024.0, static_cast<double>(peak - idle) / decoded);
-                }
-        });
-        std::fflush(stdout);
-        _exit(0);
-    }
+    const pid_t child = MemoryInChild(withProgram, {&jj, &bb, &jb}, workerCounts, coverPath, width, height);
     int childStatus = 0;
     waitpid(child, &childStatus, 0);
 
@@ -668,35 +711,7 @@ int main(int argc, char** argv) {
 
         CliTable(jj, cover, coverPath, buffers, modal, repeats);
 
-        vmk::TCoverSettings logoSettings;
-        logoSettings.Place = vmk::TCoverPlace::RB;
-        logoSettings.Sizing = vmk::TCoverSizing::Width;
-        logoSettings.SizePercent = 20;
-        logoSettings.Opacity = 50;
-        logoSettings.MarginPercent = true;
-        logoSettings.MarginX = logoSettings.MarginY = 3;
-        const FloorLogo floorLogo = PrepareFloorLogo(logoPath, logoSettings, width, height);
-        // Processor time too: on a loaded machine it shows the work itself.
-        std::printf("\n%-18s %-9s %12s %12s %8s %14s %14s %9s\n", "PNG logo 20%w 50%", "workers", "run ms/pic",
-                    "floor ms/pic", "ratio", "run cpu ms/pic", "flr cpu ms/pic", "cpu ratio");
-        for (const int workers : {1, 2}) {
-            std::vector<double> run, floor, cpu, floorCpu;
-            for (int r = 0; r < repeats; ++r) {
-                SettleDisk(jj.outDir);
-                const double cpuStart = CpuSeconds();
-                floor.push_back(FloorPass(jj, cover, buffers, &floorLogo));
-                floorCpu.push_back((CpuSeconds() - cpuStart) / static_cast<double>(jj.sources.size()));
-                SettleDisk(jj.outDir);
-                double cpuPerPicture = 0;
-                run.push_back(RunPass(jj, logoPath, modal, workers, &cpuPerPicture, true));
-                cpu.push_back(cpuPerPicture);
-            }
-            const double mr = Median(run) * 1000, mf = Median(floor) * 1000;
-            const double cr = Median(cpu) * 1000, cf = Median(floorCpu) * 1000;
-            std::printf("%-18s %-9d %12.1f %12.1f %8.3f %14.1f %14.1f %9.3f\n", "JPEG -> JPEG q85", workers, mr, mf,
-                        mr / mf, cr, cf, cr / cf);
-            std::fflush(stdout);
-        }
+        LogoTable(jj, cover, logoPath, width, height, buffers, modal, repeats);
     });
     const int status = WIFEXITED(childStatus) ? WEXITSTATUS(childStatus) : 1;
     if (getenv("VMK_BENCH_KEEP")) return status;
