@@ -42,7 +42,8 @@ std::string DecodeError(const std::vector<uint8_t>& bytes) {
 class TSpsWriter {
 public:
     void Bits(uint64_t value, int count) {
-        for (int i = count - 1; i >= 0; --i) bits_.push_back(((value >> i) & 1U) != 0);
+        // Past the value's 64 bits come zeros (a shift that far is not defined).
+        for (int i = count - 1; i >= 0; --i) bits_.push_back(i < 64 && ((value >> i) & 1U) != 0);
     }
     void Ue(uint64_t value) {
         int length = 0;
