@@ -41,14 +41,17 @@ mkdir -p "$build/fuzz/findings"
 for target in "${targets[@]}"; do
   kind=${target#fuzz_}
   corpus=$build/fuzz/corpus/$kind
-  mkdir -p "$corpus"
+  seeds=$build/fuzz/seeds/$kind
+  # The metadata fuzzer walks whole JPEG files' segments: the JPEG seeds serve it.
+  [ "$kind" = metadata ] && seeds=$build/fuzz/seeds/jpeg
+  mkdir -p "$corpus" "$seeds"
   echo "fuzz: $target for ${seconds}s"
   # A picture may legally need up to 1 GiB (kMaxPictureBytes) plus its pixels.
   log=$build/fuzz/$target.log
   status=0
   "$build/fuzz/$target" -max_total_time="$seconds" -rss_limit_mb=3072 -timeout=30 \
       -print_final_stats=1 -artifact_prefix="$build/fuzz/findings/$target-" \
-      "$corpus" "$build/fuzz/seeds/$kind" > "$log" 2>&1 || status=$?
+      "$corpus" "$seeds" > "$log" 2>&1 || status=$?
   grep -E '^#[0-9]+[[:space:]]+DONE' "$log" || true
   if [ "$status" -ne 0 ]; then
     tail -n 60 "$log" >&2
