@@ -109,7 +109,9 @@ void ForEachMetaBox(const uint8_t* data, size_t size, Visit&& visit) {
 }  // namespace
 
 std::vector<THevcCodedSize> HeifGridSizes(const uint8_t* data, size_t size) {
-    std::vector<uint64_t> grids;
+    // Items that declare an output canvas of their own: grids and overlays,
+    // with the bytes that come before the canvas size in their description.
+    std::vector<std::pair<uint64_t, size_t>> grids;
     const uint8_t* idat = nullptr;
     size_t idatSize = 0;
     const uint8_t* iloc = nullptr;
@@ -133,7 +135,9 @@ std::vector<THevcCodedSize> HeifGridSizes(const uint8_t* data, size_t size) {
                 entry.Read(3);
                 const uint64_t id = entry.Read(version == 2 ? 2 : 4);
                 entry.Read(2);
-                if (entry.Read(4) == 0x67726964) grids.push_back(id);  // 'grid'
+                const uint64_t itemType = entry.Read(4);
+                if (itemType == 0x67726964) grids.emplace_back(id, 2);  // 'grid': rows and columns
+                if (itemType == 0x696F766C) grids.emplace_back(id, 8);  // 'iovl': four fill values
             });
         }
     });
@@ -160,7 +164,8 @@ std::vector<THevcCodedSize> HeifGridSizes(const uint8_t* data, size_t size) {
             const uint64_t o = r.Read(offsetSize), l = r.Read(lengthSize);
             if (e == 0) offset = o, length = l;
         }
-        if (std::find(grids.begin(), grids.end(), id) == grids.end()) continue;
+        const auto item = std::find_if(grids.begin(), grids.end(), [&](const auto& g) { return g.first == id; });
+        if (item == grids.end()) continue;
         // The grid's description: its first 12 bytes at most, in the file or in 'idat'.
         const uint8_t* from = method == 1 ? idat : method == 0 ? data : nullptr;
         const size_t within = method == 1 ? idatSize : size;
@@ -171,7 +176,7 @@ std::vector<THevcCodedSize> HeifGridSizes(const uint8_t* data, size_t size) {
         TByteReader grid(from + start, length == 0 ? available : std::min<uint64_t>(length, available), "grid");
         grid.Read(1);
         const uint64_t flags = grid.Read(1);
-        grid.Read(2);
+        grid.Read(item->second);
         const size_t field = (flags & 1) != 0 ? 4 : 2;
         THevcCodedSize output;
         output.Width = static_cast<int64_t>(grid.Read(field));
