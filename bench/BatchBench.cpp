@@ -12,10 +12,12 @@
 // per pass, as a script starts it), against the window's run and the floor.
 // Last, a logo as people use one: a PNG with soft alpha edges, scaled to 20 %
 // of the picture's width, at 50 % opacity, bottom right with a 3 % margin,
-// JPEG -> JPEG on 1 and 2 workers; its floor blends the logo, scaled once
-// beforehand as the run scales it once per picture size.
+// JPEG -> JPEG on 1 and 2 workers; its floor decodes and scales the logo once
+// per pass, as the run does once per press, then blends it.
 //
-// usage: vmk-bench [pictures=8] [width=4000] [height=3000] [repeats=5]
+// usage: vmk-bench [pictures=8] [width=4000] [height=3000] [repeats=5] [tables=all]
+// where tables picks some of memory,ratio,cli,logo (comma-separated) to measure one
+// thing at a time on a busy machine.
 
 #include <QApplication>
 
@@ -37,6 +39,7 @@
 #include <jpeglib.h>
 #include <malloc.h>
 #include <spng.h>
+#include <stb_image_resize.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -226,38 +229,60 @@ void WriteLogoPng(const std::string& path) {
     std::free(png);
 }
 
-// The logo as the floor draws it on pictures of one size: scaled once,
-// placed, each pixel's weight a = alpha x opacity (0 to 255 x 100).
+// The logo as the floor draws it on pictures of one size: decoded with bare
+// libspng, scaled with bare stb as the run scales it, placed, each pixel's
+// weight a = alpha x opacity (0 to 255 x 100). Any program stamping a batch
+// must do this once per batch, so the floor does it once per pass, timed.
 struct FloorLogo {
     std::vector<uint8_t> bgr;
     std::vector<uint16_t> weight;
     int width = 0, height = 0, x = 0, y = 0;
 };
 
+void ReadWhole(const std::string& path, std::vector<uint8_t>& out);
+
 FloorLogo PrepareFloorLogo(const std::string& path, const vmk::TCoverSettings& settings, int pictureW, int pictureH) {
-    vmk::TBitmap cover;
-    vmk::LoadCoverFile(cover, path);
-    const vmk::TCoverSize size = vmk::ScaledCoverSize(settings, pictureW, pictureH, cover.Width(), cover.Height());
-    // The run pays this once per press of Process, shared by its pictures.
-    const auto start = Clock::now();
-    const std::shared_ptr<vmk::TBitmap> scaled = vmk::ScaleCover(cover, size.Width, size.Height);
-    std::printf("\nscaling the logo to %d x %d once: %.1f ms\n", size.Width, size.Height,
-                std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    std::vector<uint8_t> file;
+    ReadWhole(path, file);
+    spng_ctx* ctx = spng_ctx_new(0);
+    spng_set_png_buffer(ctx, file.data(), file.size());
+    spng_ihdr ihdr{};
+    size_t bytes = 0;
+    if (spng_get_ihdr(ctx, &ihdr) || spng_decoded_image_size(ctx, SPNG_FMT_RGBA8, &bytes)) std::exit(1);
+    std::vector<uint8_t> rgba(bytes);
+    if (spng_decode_image(ctx, rgba.data(), rgba.size(), SPNG_FMT_RGBA8, 0)) std::exit(1);
+    spng_ctx_free(ctx);
+    const int w = static_cast<int>(ihdr.width), h = static_cast<int>(ihdr.height);
+    const vmk::TCoverSize size = vmk::ScaledCoverSize(settings, pictureW, pictureH, w, h);
+    std::vector<uint8_t> scaled(static_cast<size_t>(size.Width) * static_cast<size_t>(size.Height) * 4);
+    if (!stbir_resize_uint8_generic(rgba.data(), w, h, w * 4, scaled.data(), size.Width, size.Height, size.Width * 4, 4,
+                                    3, 0, STBIR_EDGE_CLAMP, STBIR_FILTER_DEFAULT, STBIR_COLORSPACE_LINEAR, nullptr))
+        std::exit(1);
     const vmk::TCoverPosition at = vmk::CoverPlacement(settings, pictureW, pictureH, size.Width, size.Height);
     FloorLogo logo;
     logo.width = size.Width;
     logo.height = size.Height;
     logo.x = at.X;
     logo.y = at.Y;
-    for (int y = 0; y < size.Height; ++y) {
-        const uint8_t* row = scaled->GetScanline(y);  // B, G, R, A
-        for (int x = 0; x < size.Width; ++x) {
-            logo.bgr.insert(logo.bgr.end(), row + x * 4, row + x * 4 + 3);
-            logo.weight.push_back(static_cast<uint16_t>(row[x * 4 + 3] * settings.Opacity));
-        }
+    const size_t count = static_cast<size_t>(size.Width) * static_cast<size_t>(size.Height);
+    logo.bgr.resize(count * 3);
+    logo.weight.resize(count);
+    for (size_t i = 0; i < count; ++i) {
+        const uint8_t* p = scaled.data() + i * 4;  // R, G, B, A
+        logo.bgr[i * 3] = p[2];
+        logo.bgr[i * 3 + 1] = p[1];
+        logo.bgr[i * 3 + 2] = p[0];
+        logo.weight[i] = static_cast<uint16_t>(p[3] * settings.Opacity);
     }
     return logo;
 }
+
+// What the floor needs to make its logo in each pass.
+struct FloorLogoJob {
+    std::string path;
+    vmk::TCoverSettings settings;
+    int pictureW = 0, pictureH = 0;
+};
 
 // result = cover x a + picture x (1 - a), rounded to nearest.
 void Blend(uint8_t* top, ptrdiff_t step, int width, int height, const FloorLogo& logo) {
@@ -352,8 +377,11 @@ void DecodeInto(jpeg_decompress_struct& d, uint8_t* top, ptrdiff_t step) {
 
 // One pass of the floor over every source; seconds per picture.
 // With a logo, a JPEG -> JPEG pass blends it instead of the keyed cover.
-double FloorPass(const Case& c, const Rgb& cover, FloorBuffers& buf, const FloorLogo* logo = nullptr) {
+double FloorPass(const Case& c, const Rgb& cover, FloorBuffers& buf, const FloorLogoJob* logoJob = nullptr) {
     const auto start = Clock::now();
+    FloorLogo made;
+    if (logoJob) made = PrepareFloorLogo(logoJob->path, logoJob->settings, logoJob->pictureW, logoJob->pictureH);
+    const FloorLogo* logo = logoJob ? &made : nullptr;
     int index = 0;
     for (const auto& src : c.sources) {
         const std::string target =
@@ -557,7 +585,7 @@ void LogoTable(const Case& jj, const Rgb& cover, const std::string& logoPath, in
     logoSettings.Opacity = 50;
     logoSettings.MarginPercent = true;
     logoSettings.MarginX = logoSettings.MarginY = 3;
-    const FloorLogo floorLogo = PrepareFloorLogo(logoPath, logoSettings, width, height);
+    const FloorLogoJob floorLogo{logoPath, logoSettings, width, height};
     // Processor time too: on a loaded machine it shows the work itself.
     std::printf("\n%-18s %-9s %12s %12s %8s %14s %14s %9s\n", "PNG logo 20%w 50%", "workers", "run ms/pic",
                 "floor ms/pic", "ratio", "run cpu ms/pic", "flr cpu ms/pic", "cpu ratio");
@@ -653,8 +681,12 @@ int main(int argc, char** argv) {
     const int width = argc > 2 ? std::atoi(argv[2]) : 4000;
     const int height = argc > 3 ? std::atoi(argv[3]) : 3000;
     const int repeats = argc > 4 ? std::atoi(argv[4]) : 5;
+    const std::string tables = argc > 5 ? argv[5] : "all";
+    const auto wanted = [&](const char* table) {
+        return tables == "all" || ("," + tables + ",").find(std::string(",") + table + ",") != std::string::npos;
+    };
     if (count < 1 || width < 400 || height < 200 || repeats < 1) {
-        std::fprintf(stderr, "usage: vmk-bench [pictures>=1] [width>=400] [height>=200] [repeats>=1]\n");
+        std::fprintf(stderr, "usage: vmk-bench [pictures>=1] [width>=400] [height>=200] [repeats>=1] [tables=all]\n");
         return 2;
     }
 
@@ -705,9 +737,11 @@ int main(int argc, char** argv) {
     const std::vector<std::pair<int, std::string>> workerCounts{
         {1, "1"}, {2, "2"}, {cores, "all (" + std::to_string(cores) + ")"}};
 
-    const pid_t child = MemoryInChild(withProgram, {&jj, &bb, &jb}, workerCounts, coverPath, width, height);
     int childStatus = 0;
-    waitpid(child, &childStatus, 0);
+    if (wanted("memory")) {
+        const pid_t child = MemoryInChild(withProgram, {&jj, &bb, &jb}, workerCounts, coverPath, width, height);
+        waitpid(child, &childStatus, 0);
+    }
 
     withProgram([&](vmk::TScriptedModal& modal) {
         FloorBuffers buffers;
@@ -715,11 +749,9 @@ int main(int argc, char** argv) {
         FloorPass(jj, cover, buffers);
         RunPass(jj, coverPath, modal, 0);
 
-        RatioTable({&jj, &bb, &jb}, workerCounts, cover, coverPath, buffers, modal, repeats);
-
-        CliTable(jj, cover, coverPath, buffers, modal, repeats);
-
-        LogoTable(jj, cover, logoPath, width, height, buffers, modal, repeats);
+        if (wanted("ratio")) RatioTable({&jj, &bb, &jb}, workerCounts, cover, coverPath, buffers, modal, repeats);
+        if (wanted("cli")) CliTable(jj, cover, coverPath, buffers, modal, repeats);
+        if (wanted("logo")) LogoTable(jj, cover, logoPath, width, height, buffers, modal, repeats);
     });
     const int status = WIFEXITED(childStatus) ? WEXITSTATUS(childStatus) : 1;
     if (getenv("VMK_BENCH_KEEP")) return status;
