@@ -114,7 +114,7 @@ usage "--cover: '$work/nothing.bmp' is not an existing .bmp or .png file" --cove
 # --help lists every option with its defaults; --version.
 expect_status 0 vb --help > help.txt
 for o in --cover --position --left --top --transparent --opaque --auto-detect --key-colour --format --quality \
-         --prefix --suffix --output --recursive --files-from -0 --jobs --shard --dry-run --skip-existing \
+         --prefix --suffix --output --recursive --keep-subfolders --files-from -0 --jobs --shard --dry-run --skip-existing \
          --keep-going --json --verbose --settings --help --version; do
   grep -qE "^  $o( |$)" help.txt || fail "--help lacks $o"
 done
