@@ -63,11 +63,18 @@ bool ListFolder(const std::string& folder, std::vector<std::string>& files, std:
         const std::string name = entry->d_name;
         if (name.empty() || name[0] == '.') continue;  // hidden, "." and ".." among them
         const std::string path = Joined(folder, name);
-        struct stat own {};
-        if (::lstat(path.c_str(), &own) != 0) continue;
-        if (S_ISDIR(own.st_mode))
+        // The entry's own type, as the folder gives it, spares a look-up per file.
+        unsigned char type = entry->d_type;
+        if (type == DT_UNKNOWN) {
+            struct stat own {};
+            if (::lstat(path.c_str(), &own) != 0) continue;
+            type = S_ISDIR(own.st_mode) ? DT_DIR : S_ISREG(own.st_mode) ? DT_REG : S_ISLNK(own.st_mode) ? DT_LNK : 0;
+        }
+        if (type == DT_DIR)
             folders.push_back(path);
-        else if (IsPicturePath(name) && FileExists(path))  // through a link too; never a folder
+        else if (type == DT_REG && IsPicturePath(name))
+            files.push_back(path);
+        else if (type == DT_LNK && IsPicturePath(name) && FileExists(path))  // a link to a picture; never a folder
             files.push_back(path);
     }
     ::closedir(dir);
