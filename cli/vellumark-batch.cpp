@@ -141,6 +141,7 @@ std::vector<TItem> ItemsOf(const TOptions& options, const TOutputSettings& outpu
         rootOf.emplace(std::filesystem::path(sources[i]).lexically_normal().string(), roots[i]);
     const std::vector<std::string> all = TakeShard(std::move(sources), TShard{});
     std::vector<std::string> allRoots;
+    allRoots.reserve(all.size());
     for (const std::string& s : all) allRoots.push_back(options.KeepSubfolders ? rootOf[s] : std::string());
     const std::vector<TBatchEntry> plan = PlanBatch(all, allRoots, output, appFolder);
     std::unordered_map<std::string, size_t> lastWriter;

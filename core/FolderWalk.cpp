@@ -70,12 +70,13 @@ bool ListFolder(const std::string& folder, std::vector<std::string>& files, std:
             if (::lstat(path.c_str(), &own) != 0) continue;
             type = S_ISDIR(own.st_mode) ? DT_DIR : S_ISREG(own.st_mode) ? DT_REG : S_ISLNK(own.st_mode) ? DT_LNK : 0;
         }
-        if (type == DT_DIR)
+        if (type == DT_DIR) {
             folders.push_back(path);
-        else if (type == DT_REG && IsPicturePath(name))
-            files.push_back(path);
-        else if (type == DT_LNK && IsPicturePath(name) && FileExists(path))  // a link to a picture; never a folder
-            files.push_back(path);
+            continue;
+        }
+        // A link to a picture is taken; a link to a folder never is.
+        const bool picture = IsPicturePath(name) && (type == DT_REG || (type == DT_LNK && FileExists(path)));
+        if (picture) files.push_back(path);
     }
     ::closedir(dir);
     return true;
@@ -114,7 +115,7 @@ std::string RelativeFolder(const std::string& root, const std::string& path) {
     if (root.empty()) return {};
     const std::string base = root.back() == '/' ? root : root + "/";
     if (path.size() <= base.size() || path.compare(0, base.size(), base) != 0) return {};
-    const std::string rest = ExtractFilePath(path.substr(base.size()));
+    std::string rest = ExtractFilePath(path.substr(base.size()));
     // Only plain names lead down: no empty, "." or ".." part.
     size_t start = 0;
     while (start < rest.size()) {

@@ -77,7 +77,8 @@ void AppendFolderBatch(TMainForm& form, const TFolderBatch& batch) {
 }  // namespace
 
 void TMainForm::OpenClick(TObject*) {
-    if (!LastPictureFolder.empty() && DirectoryExists(LastPictureFolder)) OpenFiles->SetInitialDir(LastPictureFolder);
+    // Where the last picture came from, while that folder is there.
+    OpenFiles->SetInitialDir(DirectoryExists(LastPictureFolder) ? LastPictureFolder : std::string());
     if (!OpenFiles->Execute()) return;
     AppendToBatch(*this, OpenFiles->GetFiles().Items());
 }
@@ -97,7 +98,7 @@ void TMainForm::FilesListDropFiles(TObject*, const std::vector<std::string>& Fil
 }
 
 void TMainForm::AddFolderClick(TObject*) {
-    if (!LastAddedFolder.empty()) OpenFolder->SetInitialDir(LastAddedFolder);
+    OpenFolder->SetInitialDir(DirectoryExists(LastAddedFolder) ? LastAddedFolder : std::string());
     if (!OpenFolder->Execute()) return;
     const std::string folder = OpenFolder->GetFolder();
     LastAddedFolder = folder;
