@@ -105,6 +105,30 @@ void TMainForm::BuildFilesPage(TWinControl* page) {
     PreviewFiles->SetHint("Preview of selected");
     PreviewFiles->SetShowHint(true);
     PreviewFiles->SetAutoSize(true);
+    BuildFolderControls(page);
+}
+
+// Whole folders: the buttons and choices go above the list, which gives up
+// their height; the tab order runs down the column.
+void TMainForm::BuildFolderControls(TWinControl* page) {
+    OpenFolder = TComponent::Create<TApFolderDialog>(*this, "OpenFolder");
+    OpenFolder->SetSpecialIniFolder(TSpecialFolder::ftHome);
+    AddFolder = Place<TButton>(*this, page, "AddFolder", 0, 37, 129, 25, 1);
+    AddFolder->SetCaption("Add &Folder...");
+    AddFolder->SetHint("Adds every picture of a folder, in name order");
+    AddFolder->SetShowHint(true);
+    Subfolders = Place<TCheckBox>(*this, page, "Subfolders", 0, 66, 129, 17, 2);
+    Subfolders->SetCaption("Include s&ubfolders");
+    KeepSubfolders = Place<TCheckBox>(*this, page, "KeepSubfolders", 0, 84, 129, 17, 3);
+    KeepSubfolders->SetCaption("&Keep subfolders");
+    KeepSubfolders->SetChecked(true);
+    KeepSubfolders->SetHint(
+        "With an output folder set on \"Process\", a picture added from a subfolder\r\n"
+        "gets its result in the same subfolder there");
+    KeepSubfolders->SetShowHint(true);
+    FilesList->SetBounds(0, 104, 129, 201);
+    FilesList->SetTabOrder(4);
+    Delete->SetTabOrder(5);
 }
 
 void TMainForm::BuildCoverPage(TWinControl* page) {
@@ -298,6 +322,29 @@ void TMainForm::BuildAboutPage(TWinControl* page) {
     StaticText4 = Place<TStaticText>(*this, page, "StaticText4", 8, 136, 311, 41, 3);
     StaticText4->SetAutoSize(false);
     StaticText4->SetCaption("For everyone who ever signed a hundred holiday photos\r\nby hand.");
+    BuildSetupControls(page);
+}
+
+// Set-ups: the settings of all four pages at once, so they sit on the page
+// that belongs to no single step.
+void TMainForm::BuildSetupControls(TWinControl* page) {
+    SetupText = Place<TStaticText>(*this, page, "SetupText", 8, 192, 309, 33, 5);
+    SetupText->SetAutoSize(false);
+    SetupText->SetCaption("Keep the settings of every page in a file (one per client, say) and load them again:");
+    SaveSettings = Place<TButton>(*this, page, "SaveSettings", 8, 228, 121, 25, 6);
+    SaveSettings->SetCaption("&Save Settings...");
+    LoadSettings = Place<TButton>(*this, page, "LoadSettings", 136, 228, 121, 25, 7);
+    LoadSettings->SetCaption("&Load Settings...");
+    const std::vector<TFilterEntry> filter = {{"Vellumark Settings (*.reg)", {"*.REG"}}, {"All Files (*)", {"*"}}};
+    SaveSettingsDialog = TComponent::Create<TApOpenDialog>(*this, "SaveSettingsDialog");
+    SaveSettingsDialog->SetTitle("Save Settings...");
+    SaveSettingsDialog->SetOptions(ofHideReadOnly | ofSaveFile | ofPathMustExist | ofEnableSizing);
+    SaveSettingsDialog->SetFilter(filter);
+    SaveSettingsDialog->SetDefaultExt("reg");
+    LoadSettingsDialog = TComponent::Create<TApOpenDialog>(*this, "LoadSettingsDialog");
+    LoadSettingsDialog->SetTitle("Load Settings...");
+    LoadSettingsDialog->SetOptions(ofHideReadOnly | ofPathMustExist | ofFileMustExist | ofEnableSizing);
+    LoadSettingsDialog->SetFilter(filter);
 }
 
 void TMainForm::BindEvents() {
@@ -359,12 +406,17 @@ void TMainForm::BindEvents() {
     FilesList->OnDropFiles = [this](TObject* s, const std::vector<std::string>& f) { FilesListDropFiles(s, f); };
     CoverFile->SetDragAcceptFiles(true);
     CoverFile->OnDropFiles = [this](TObject* s, const std::vector<std::string>& f) { CoverFileDropFiles(s, f); };
+
+    // Whole folders and set-up files.
+    AddFolder->OnClick = [this](TObject* s) { AddFolderClick(s); };
+    SaveSettings->OnClick = [this](TObject* s) { SaveSettingsClick(s); };
+    LoadSettings->OnClick = [this](TObject* s) { LoadSettingsClick(s); };
 }
 
 void TMainForm::FormCreate(TObject*) {
     Process->SetCaption(kProcessCaption);
     Tabs->SetPageIndex(0);
-    LoadSettings(*this);
+    vmk::LoadSettings(*this);
 }
 
 void TMainForm::FormResize(TObject*) {
@@ -395,7 +447,7 @@ void TMainForm::FormClose(TObject*, TCloseAction& Action) {
         Action = TCloseAction::caNone;
         return;
     }
-    SaveSettings(*this);
+    vmk::SaveSettings(*this);
 }
 
 }  // namespace vmk

@@ -108,6 +108,16 @@ public:
     TRadioButton* SizeWidth;
     TRadioButton* SizeHeight;
     TRadioButton* SizeShorter;
+    // Whole folders on "Files to Edit"; set-ups kept in files, on "About".
+    TButton* AddFolder;
+    TApFolderDialog* OpenFolder;
+    TCheckBox* Subfolders;
+    TCheckBox* KeepSubfolders;
+    TStaticText* SetupText;
+    TButton* SaveSettings;
+    TButton* LoadSettings;
+    TApOpenDialog* SaveSettingsDialog;
+    TApOpenDialog* LoadSettingsDialog;
 
     // Handlers.
     void OpenClick(TObject* Sender);                                               // inputs/
@@ -151,6 +161,14 @@ public:
     void CoverFieldChange(TObject* Sender);                                     // inputs/
     void CoverFieldKeyDown(TObject* Sender, uint16_t& Key, TShiftState Shift);  // inputs/
     void CoverFieldKeyUp(TObject* Sender, uint16_t& Key, TShiftState Shift);    // inputs/
+    // Whole folders and set-up files.
+    void AddFolderClick(TObject* Sender);     // inputs/
+    void SaveSettingsClick(TObject* Sender);  // app/
+    void LoadSettingsClick(TObject* Sender);  // app/
+    // Where the open dialogs start: the folder of the last picture added, and
+    // the last folder added whole.
+    std::string LastPictureFolder;
+    std::string LastAddedFolder;
 
     // The batch run while it lasts: events keep coming, so the window's
     // handlers need to know. Workers 0 takes every core; tests set it, and
@@ -170,6 +188,8 @@ private:
     void BuildProcessPage(TWinControl* page);
     void BuildAboutPage(TWinControl* page);
     void BindEvents();
+    void BuildFolderControls(TWinControl* page);
+    void BuildSetupControls(TWinControl* page);
 };
 
 // The one main window, or null while there is none.

@@ -63,6 +63,19 @@ void LoadCoverExtras(TMainForm& form, TRegistry& reg) {
     Dispatch([&] { form.SizePercent->SetValue(sizePercent); });
 }
 
+// Whole folders: their two choices.
+void LoadFolderChoices(TMainForm& form, TRegistry& reg) {
+    const bool subfolders = ReadStoredFlag(reg, kStoredSubfolders);
+    Dispatch([&] { form.Subfolders->SetChecked(subfolders); });
+    const bool keep = ReadStoredFlag(reg, kStoredKeepSubfolders);
+    Dispatch([&] { form.KeepSubfolders->SetChecked(keep); });
+}
+
+void WriteFolderChoices(TMainForm& form, TRegistry& reg) {
+    reg.WriteBool(kStoredSubfolders.Name, form.Subfolders->GetChecked());
+    reg.WriteBool(kStoredKeepSubfolders.Name, form.KeepSubfolders->GetChecked());
+}
+
 }  // namespace
 
 // Every value goes in through its control, so the control's handler runs when the
@@ -71,6 +84,10 @@ void LoadCoverExtras(TMainForm& form, TRegistry& reg) {
 // stays in its control and so is not lost at the next save.
 void LoadSettings(TMainForm& form) {
     TRegistry reg;
+    LoadSettingsFrom(form, reg);
+}
+
+void LoadSettingsFrom(TMainForm& form, TRegistry& reg) {
     reg.SetRootKey(HKEY_LOCAL_MACHINE);
     if (reg.OpenKey(kSettingsKey, false)) {
         const std::string cover = ReadStoredText(reg, kStoredCoverFile);
@@ -98,6 +115,7 @@ void LoadSettings(TMainForm& form) {
         const std::string savePath = ReadStoredText(reg, kStoredSavePath);
         Dispatch([&] { form.Path->SetText(savePath); });
         LoadCoverExtras(form, reg);
+        LoadFolderChoices(form, reg);
     } else {
         // First start: everything else keeps its layout value.
         Dispatch([&] { form.LT->SetChecked(true); });
@@ -120,39 +138,44 @@ void SaveSettings(TMainForm& form) {
     reg.BeginBatch();
     if (reg.OpenKey(kSettingsKey, true)) {
         Dispatch([&] {
-            reg.WriteString(kStoredCoverFile.Name, form.CoverFile->GetText());
-            if (const TPositionChoice* position = CheckedPosition(form))
-                reg.WriteInteger(kStoredPosType.Name, position->Stored);
-            reg.WriteInteger(kStoredCoverLeft.Name, form.CoverLeft->GetValue());
-            reg.WriteInteger(kStoredCoverTop.Name, form.CoverTop->GetValue());
-            reg.WriteBool(kStoredTransparent.Name, form.CoverTransparent->GetChecked());
-            reg.WriteBool(kStoredAutoTrans.Name, form.AutoDetTrans->GetChecked());
-            // The colour's 32 bits as they are; the high byte is kept.
-            reg.WriteInteger(kStoredTransColor.Name, static_cast<int32_t>(form.TransColor->GetBrushColor()));
-            for (const TFormatName& format : kFormatNames)
-                if (FormatButton(form, format.SaveAs)->GetChecked()) {
-                    reg.WriteInteger(kStoredType.Name, format.Stored);
-                    break;
-                }
-            reg.WriteInteger(kStoredJPGQ.Name, form.JPGQuality->GetValue());
-            reg.WriteInteger(kStoredFixType.Name, form.Prefix->GetChecked() ? 0 : 1);
-            reg.WriteString(kStoredFileFix.Name, form.FileFix->GetText());
-            reg.WriteString(kStoredSavePath.Name, form.Path->GetText());
-            const TPositionChoice* anchor = CheckedAnchor(form);
-            reg.WriteInteger(kStoredCoverAnchor.Name, anchor ? anchor->Stored : 0);
-            reg.WriteBool(kStoredMarginPercent.Name, form.MarginPercent->GetChecked());
-            reg.WriteInteger(kStoredMarginX.Name, form.MarginX->GetValue());
-            reg.WriteInteger(kStoredMarginY.Name, form.MarginY->GetValue());
-            reg.WriteInteger(kStoredOpacity.Name, form.Opacity->GetValue());
-            int32_t sizing = kSizingNames.front().Stored;
-            for (const TSizingName& size : kSizingNames)
-                if (SizeButton(form, size.Sizing)->GetChecked()) sizing = size.Stored;
-            reg.WriteInteger(kStoredCoverSize.Name, sizing);
-            reg.WriteInteger(kStoredSizePercent.Name, form.SizePercent->GetValue());
+            WriteSettingsTo(form, reg);
             reg.CommitBatch();
         });
     }
     reg.CloseKey();
+}
+
+void WriteSettingsTo(TMainForm& form, TRegistry& reg) {
+    reg.WriteString(kStoredCoverFile.Name, form.CoverFile->GetText());
+    if (const TPositionChoice* position = CheckedPosition(form))
+        reg.WriteInteger(kStoredPosType.Name, position->Stored);
+    reg.WriteInteger(kStoredCoverLeft.Name, form.CoverLeft->GetValue());
+    reg.WriteInteger(kStoredCoverTop.Name, form.CoverTop->GetValue());
+    reg.WriteBool(kStoredTransparent.Name, form.CoverTransparent->GetChecked());
+    reg.WriteBool(kStoredAutoTrans.Name, form.AutoDetTrans->GetChecked());
+    // The colour's 32 bits as they are; the high byte is kept.
+    reg.WriteInteger(kStoredTransColor.Name, static_cast<int32_t>(form.TransColor->GetBrushColor()));
+    for (const TFormatName& format : kFormatNames)
+        if (FormatButton(form, format.SaveAs)->GetChecked()) {
+            reg.WriteInteger(kStoredType.Name, format.Stored);
+            break;
+        }
+    reg.WriteInteger(kStoredJPGQ.Name, form.JPGQuality->GetValue());
+    reg.WriteInteger(kStoredFixType.Name, form.Prefix->GetChecked() ? 0 : 1);
+    reg.WriteString(kStoredFileFix.Name, form.FileFix->GetText());
+    reg.WriteString(kStoredSavePath.Name, form.Path->GetText());
+    const TPositionChoice* anchor = CheckedAnchor(form);
+    reg.WriteInteger(kStoredCoverAnchor.Name, anchor ? anchor->Stored : 0);
+    reg.WriteBool(kStoredMarginPercent.Name, form.MarginPercent->GetChecked());
+    reg.WriteInteger(kStoredMarginX.Name, form.MarginX->GetValue());
+    reg.WriteInteger(kStoredMarginY.Name, form.MarginY->GetValue());
+    reg.WriteInteger(kStoredOpacity.Name, form.Opacity->GetValue());
+    int32_t sizing = kSizingNames.front().Stored;
+    for (const TSizingName& size : kSizingNames)
+        if (SizeButton(form, size.Sizing)->GetChecked()) sizing = size.Stored;
+    reg.WriteInteger(kStoredCoverSize.Name, sizing);
+    reg.WriteInteger(kStoredSizePercent.Name, form.SizePercent->GetValue());
+    WriteFolderChoices(form, reg);
 }
 
 }  // namespace vmk

@@ -1,58 +1,22 @@
 #include "cli/Inputs.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <set>
-#include <utility>
 
 #include "core/FileUtils.h"
+#include "core/FolderWalk.h"
 
 namespace vmk::cli {
 
 namespace fs = std::filesystem;
 
-namespace {
-
-using TFolderId = std::pair<dev_t, ino_t>;
-
-std::string Joined(const std::string& folder, const std::string& name) {
-    return !folder.empty() && folder.back() == '/' ? folder + name : folder + "/" + name;
-}
-
-void AddFolderOnce(const std::string& folder, bool recursive, std::set<TFolderId>& seen,
-                   std::vector<std::string>& out) {
-    struct stat st {};
-    if (::stat(folder.c_str(), &st) != 0 || !seen.insert({st.st_dev, st.st_ino}).second) return;
-    std::vector<std::string> names;
-    std::error_code error;
-    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-        const std::string name = it->path().filename().string();
-        if (!name.empty() && name[0] != '.') names.push_back(name);
-    }
-    if (error) std::cerr << "vellumark-batch: cannot read folder " << folder << ": " << error.message() << "\n";
-    std::sort(names.begin(), names.end());
-    for (const std::string& name : names) {
-        const std::string path = Joined(folder, name);
-        struct stat own {};
-        if (::lstat(path.c_str(), &own) != 0) continue;
-        if (S_ISDIR(own.st_mode)) {
-            if (recursive) AddFolderOnce(path, recursive, seen, out);
-        } else if (IsPicturePath(path) && FileExists(path)) {
-            // A link to a picture is taken; a link to a folder is not entered above.
-            out.push_back(path);
-        }
-    }
-}
-
-}  // namespace
-
 void AddFolder(const std::string& folder, bool recursive, std::vector<std::string>& out) {
-    std::set<TFolderId> seen;
-    AddFolderOnce(folder, recursive, seen, out);
+    const TFolderPictures found = WalkFolder(folder, recursive);
+    for (const std::string& unreadable : found.Unreadable)
+        std::cerr << "vellumark-batch: cannot read folder " << unreadable << "\n";
+    out.insert(out.end(), found.Pictures.begin(), found.Pictures.end());
 }
 
 std::vector<std::string> ReadPathList(std::istream& in, bool nulSeparated) {
@@ -65,7 +29,7 @@ std::vector<std::string> ReadPathList(std::istream& in, bool nulSeparated) {
     return paths;
 }
 
-std::vector<std::string> GatherSources(const TOptions& options) {
+std::vector<std::string> GatherSources(const TOptions& options, std::vector<std::string>* roots) {
     std::vector<std::string> named = options.Inputs;
     if (options.FilesFrom) {
         std::vector<std::string> listed;
@@ -90,6 +54,7 @@ std::vector<std::string> GatherSources(const TOptions& options) {
             AddFolder(path, options.Recursive, sources);
         else
             sources.push_back(path);
+        if (roots) roots->resize(sources.size(), DirectoryExists(path) ? path : std::string());
     }
     return sources;
 }

@@ -234,6 +234,8 @@ std::vector<TOptionRow> RunRows() {
     return {
         {"--recursive", "", "folders: take the pictures of their subfolders too", nullptr,
          [](TOptions& o, const std::string&) { o.Recursive = true; }},
+        {"--keep-subfolders", "", "with --output: each result in its source's subfolder below the folder given",
+         nullptr, [](TOptions& o, const std::string&) { o.KeepSubfolders = true; }},
         {"--files-from", "FILE", "read more paths from FILE, one a line (- for standard input)", nullptr,
          [](TOptions& o, const std::string& v) { o.FilesFrom = v; }},
         {"-0", "", "--files-from's paths are separated by NUL characters", nullptr,

@@ -37,6 +37,9 @@ struct TOptions {
     std::optional<std::string> FilesFrom;
     bool NulSeparated = false;
     bool Recursive = false;
+    // Results of pictures found in a folder's subfolders go into the same
+    // subfolders under the output folder.
+    bool KeepSubfolders = false;
     int Jobs = 0;  // every core
     std::optional<TShard> Shard;
     bool DryRun = false;

@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <iostream>
 #include <mutex>
@@ -57,6 +58,7 @@ struct TItem {
     std::string Result;
     std::string Status;  // "" while it is still to be done
     std::string Message;
+    std::string Root;  // the folder argument it was found in, or ""
 };
 
 class TReporter {
@@ -126,20 +128,28 @@ TStoredSettings SettingsOf(const TOptions& options) {
 // entry's machine: the shards' union is then the one-machine run's, whatever
 // order they finish in.
 std::vector<TItem> ItemsOf(const TOptions& options, const TOutputSettings& output, const std::string& appFolder) {
-    std::vector<std::string> sources = GatherSources(options);
+    std::vector<std::string> roots;
+    std::vector<std::string> sources = GatherSources(options, &roots);
     std::vector<TItem> items;
     if (!options.Shard) {
-        for (std::string& s : sources) items.push_back({std::move(s), "", "", ""});
+        for (size_t i = 0; i < sources.size(); ++i) items.push_back({std::move(sources[i]), "", "", "", roots[i]});
         return items;
     }
+    // The sorted list loses the order; each source keeps its root by name.
+    std::unordered_map<std::string, std::string> rootOf;
+    for (size_t i = 0; i < sources.size(); ++i)
+        rootOf.emplace(std::filesystem::path(sources[i]).lexically_normal().string(), roots[i]);
     const std::vector<std::string> all = TakeShard(std::move(sources), TShard{});
-    const std::vector<TBatchEntry> plan = PlanBatch(all, output, appFolder);
+    std::vector<std::string> allRoots;
+    allRoots.reserve(all.size());
+    for (const std::string& s : all) allRoots.push_back(options.KeepSubfolders ? rootOf[s] : std::string());
+    const std::vector<TBatchEntry> plan = PlanBatch(all, allRoots, output, appFolder);
     std::unordered_map<std::string, size_t> lastWriter;
     for (size_t i = 0; i < plan.size(); ++i)
         if (plan[i].Accepted) lastWriter[plan[i].Target] = i;
     const auto k = static_cast<size_t>(options.Shard->K - 1), n = static_cast<size_t>(options.Shard->N);
     for (size_t i = k; i < plan.size(); i += n) {
-        TItem item{plan[i].Source, plan[i].Target, "", ""};
+        TItem item{plan[i].Source, plan[i].Target, "", "", allRoots[i]};
         const auto writer = lastWriter.find(plan[i].Target);
         if (plan[i].Accepted && writer->second != i) {
             item.Status = "skipped";
@@ -169,13 +179,17 @@ struct TPlan {
 TPlan PlanRun(const TOptions& options, const TOutputSettings& output, const std::string& appFolder,
               std::vector<TItem>& items) {
     TPlan plan;
-    std::vector<std::string> sources;
+    std::vector<std::string> sources, roots;
     for (size_t i = 0; i < items.size(); ++i)
-        if (items[i].Status.empty()) plan.Todo.push_back(i), sources.push_back(items[i].Source);
-    plan.Entries = PlanBatch(sources, output, appFolder);
+        if (items[i].Status.empty()) {
+            plan.Todo.push_back(i);
+            sources.push_back(items[i].Source);
+            roots.push_back(options.KeepSubfolders ? items[i].Root : std::string());
+        }
+    plan.Entries = PlanBatch(sources, roots, output, appFolder);
     if (!options.SkipExisting && !options.DryRun) return plan;
     std::vector<size_t> kept;
-    std::vector<std::string> keptSources;
+    std::vector<std::string> keptSources, keptRoots;
     for (size_t e = 0; e < plan.Entries.size(); ++e) {
         TItem& item = items[plan.Todo[e]];
         item.Result = plan.Entries[e].Target;
@@ -191,9 +205,10 @@ TPlan PlanRun(const TOptions& options, const TOutputSettings& output, const std:
         }
         kept.push_back(plan.Todo[e]);
         keptSources.push_back(item.Source);
+        keptRoots.push_back(roots[e]);
     }
     plan.Todo = std::move(kept);
-    plan.Entries = PlanBatch(keptSources, output, appFolder);
+    plan.Entries = PlanBatch(keptSources, keptRoots, output, appFolder);
     return plan;
 }
 

@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "core/FileUtils.h"
+#include "core/FolderWalk.h"
 #include "core/Stop.h"
 #include "core/Streams.h"
 
@@ -49,6 +50,11 @@ std::vector<std::string> FileKeys(const std::string& path) {
 
 std::vector<TBatchEntry> PlanBatch(const std::vector<std::string>& sources, const TOutputSettings& output,
                                    const std::string& appFolder) {
+    return PlanBatch(sources, {}, output, appFolder);
+}
+
+std::vector<TBatchEntry> PlanBatch(const std::vector<std::string>& sources, const std::vector<std::string>& roots,
+                                   const TOutputSettings& output, const std::string& appFolder) {
     CheckFileFix(output.FileFix);  // before anything is made or written
     std::vector<TBatchEntry> entries;
     entries.reserve(sources.size());
@@ -62,6 +68,8 @@ std::vector<TBatchEntry> PlanBatch(const std::vector<std::string>& sources, cons
                 if (const auto writer = lastWriter.find(key); writer != lastWriter.end())
                     e.ReadAfter = std::max(e.ReadAfter, writer->second);
             e.Folder = OutputFolder(output.Path, source, appFolder);
+            if (!output.Path.empty() && entries.size() < roots.size())
+                e.Folder += RelativeFolder(roots[entries.size()], source);
             e.Target = e.Folder + OutputFileName(source, output);
             e.Format = WriteFormatFor(output.SaveAs, source);
             for (const std::string& key : FileKeys(e.Target)) lastWriter[key] = static_cast<int>(entries.size());

@@ -37,6 +37,11 @@ struct TBatchEntry {
 // The entries for the sources, in list order.
 std::vector<TBatchEntry> PlanBatch(const std::vector<std::string>& sources, const TOutputSettings& output,
                                    const std::string& appFolder);
+// Keeping subfolders: roots holds, for each source, the folder it was added
+// from ("" for one added on its own). With an output folder set, a result goes
+// into the source's subfolder below its root, under the output folder.
+std::vector<TBatchEntry> PlanBatch(const std::vector<std::string>& sources, const std::vector<std::string>& roots,
+                                   const TOutputSettings& output, const std::string& appFolder);
 
 // The number of workers for a batch: the machine's cores when asked for 0, never
 // more than the pictures, at least one.

@@ -49,6 +49,10 @@ inline constexpr TStoredValue<int32_t> kStoredMarginY{"MarginY", 0};
 inline constexpr TStoredValue<int32_t> kStoredOpacity{"Opacity", 100};
 inline constexpr TStoredValue<int32_t> kStoredCoverSize{"CoverSize", 0};
 inline constexpr TStoredValue<int32_t> kStoredSizePercent{"SizePercent", 20};
+// Whole folders: whether "Add Folder" takes subfolders too, and whether their
+// results go into the same subfolders under the output folder.
+inline constexpr TStoredValue<bool> kStoredSubfolders{"Subfolders", false};
+inline constexpr TStoredValue<bool> kStoredKeepSubfolders{"KeepSubfolders", true};
 
 // The JPEG quality's range, as the window's spin edit keeps it.
 inline constexpr int kMinQuality = 1;

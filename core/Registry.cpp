@@ -465,7 +465,16 @@ std::string TRegistry::GetCurrentPath() const {
     return slash == std::string::npos ? std::string() : currentKey_->substr(slash + 1);
 }
 
+namespace {
+void AddOnce(std::vector<std::string>& names, const std::string& name) {
+    for (const std::string& n : names)
+        if (SameText(n, name)) return;
+    names.push_back(name);
+}
+}  // namespace
+
 std::optional<TRegistry::Value> TRegistry::FindValue(const std::string& name) {
+    AddOnce(asked_, name);
     if (!currentKey_) return std::nullopt;
     Document doc = LoadDocument(storePath_);
     ApplyPending(doc, pending_);
@@ -484,17 +493,26 @@ bool TRegistry::ValueExists(const std::string& name) { return FindValue(name).ha
 std::string TRegistry::ReadString(const std::string& name) {
     const auto v = FindValue(name);
     if (!v) return {};
-    if (v->kind != ValueKind::String) throw ERegistryException("Invalid data type for '" + name + "'");
+    if (v->kind != ValueKind::String) {
+        AddOnce(refused_, name);
+        throw ERegistryException("Invalid data type for '" + name + "'");
+    }
     // A text value ends at its first NUL; one inside it was not written by us and
     // would cut a path short where the system reads it.
-    if (HasNulCharacter(v->text)) throw ERegistryException("Invalid data for '" + name + "'");
+    if (HasNulCharacter(v->text)) {
+        AddOnce(refused_, name);
+        throw ERegistryException("Invalid data for '" + name + "'");
+    }
     return v->text;
 }
 
 int32_t TRegistry::ReadInteger(const std::string& name) {
     const auto v = FindValue(name);
     if (!v) throw ERegistryException("Failed to get data for '" + name + "'");
-    if (v->kind != ValueKind::Integer) throw ERegistryException("Invalid data type for '" + name + "'");
+    if (v->kind != ValueKind::Integer) {
+        AddOnce(refused_, name);
+        throw ERegistryException("Invalid data type for '" + name + "'");
+    }
     return static_cast<int32_t>(v->number);  // two's complement, as stored
 }
 
@@ -529,6 +547,38 @@ void TRegistry::WriteInteger(const std::string& name, int32_t value) {
     char digits[16];
     std::snprintf(digits, sizeof digits, "%08x", static_cast<uint32_t>(value));
     WriteValue(name, (name.empty() ? std::string("@") : Quote(name)) + "=dword:" + digits);
+}
+
+std::vector<std::string> TRegistry::GetValueNames() {
+    std::vector<std::string> names;
+    if (!currentKey_) return names;
+    Document doc = LoadDocument(storePath_);
+    ApplyPending(doc, pending_);
+    bool inKey = false;
+    for (const std::string& line : doc.lines) {
+        if (const auto header = ParseHeader(line)) {
+            inKey = SameText(*header, *currentKey_);
+        } else if (inKey) {
+            if (const auto v = ParseValueLine(line)) AddOnce(names, v->name);
+        }
+    }
+    return names;
+}
+
+std::vector<std::string> TRegistry::GetStrayLines() {
+    std::vector<std::string> stray;
+    if (!currentKey_) return stray;
+    const Document doc = LoadDocument(storePath_);
+    bool inKey = false;
+    for (const std::string& line : doc.lines) {
+        if (const auto header = ParseHeader(line)) {
+            inKey = SameText(*header, *currentKey_);
+        } else if (inKey) {
+            const std::string t = Trim(line);
+            if (!t.empty() && t[0] != ';' && !ParseValueLine(line)) stray.push_back(t);
+        }
+    }
+    return stray;
 }
 
 void TRegistry::BeginBatch() {

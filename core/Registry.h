@@ -87,6 +87,16 @@ public:
     void BeginBatch();
     void CommitBatch();
 
+    // What a load from a set-up file needs to tell what it passed over: the
+    // names of the open key's values (each once, in file order), the lines of
+    // the key that hold no value (blank lines and ";" comments aside), the
+    // names this accessor was asked to read, and those whose reading it refused
+    // for their type or content (a missing value is not refused).
+    std::vector<std::string> GetValueNames();
+    std::vector<std::string> GetStrayLines();
+    const std::vector<std::string>& GetAskedNames() const noexcept { return asked_; }
+    const std::vector<std::string>& GetRefusedNames() const noexcept { return refused_; }
+
 private:
     enum class ValueKind { String, Integer, Other };
     struct Value {
@@ -112,6 +122,8 @@ private:
     std::optional<std::string> currentKey_;
     bool batching_ = false;
     std::vector<PendingValue> pending_;
+    std::vector<std::string> asked_;
+    std::vector<std::string> refused_;
 };
 
 }  // namespace vmk

@@ -7,6 +7,7 @@
 #include "app/MainForm.h"
 #include "core/Exception.h"
 #include "core/FileUtils.h"
+#include "core/FolderWalk.h"
 
 namespace vmk {
 
@@ -21,21 +22,89 @@ void AppendToBatch(TMainForm& form, const std::vector<std::string>& chosen) {
         form.FilesList->GetItems().Add(name);
         form.FileListSave->GetItems().Add(name);
     }
+    if (!chosen.empty()) form.LastPictureFolder = ExtractFilePath(chosen.back());
+}
+
+// Whole folders. Each path keeps the folder it was added from (the list's tag),
+// so that a result can go into the same subfolder under the output folder;
+// it stays with its line when others are deleted, and a picture added again
+// on its own comes without one.
+struct TFolderBatch {
+    std::vector<std::string> Paths;
+    std::vector<std::string> Roots;
+    std::vector<std::string> Unreadable;
+    std::vector<std::string> Empty;  // folders without a picture
+};
+
+void WalkInto(TFolderBatch& batch, const std::string& folder, bool subfolders) {
+    TFolderPictures found = WalkFolder(folder, subfolders);
+    if (found.Pictures.empty() && found.Unreadable.empty()) batch.Empty.push_back(folder);
+    batch.Roots.resize(batch.Roots.size() + found.Pictures.size(), folder);
+    batch.Paths.insert(batch.Paths.end(), found.Pictures.begin(), found.Pictures.end());
+    batch.Unreadable.insert(batch.Unreadable.end(), found.Unreadable.begin(), found.Unreadable.end());
+}
+
+// All in one update of each list box, under the busy cursor: a folder of
+// thousands of pictures takes a moment, not a repaint per name.
+void AppendFolderBatch(TMainForm& form, const TFolderBatch& batch) {
+    {
+        const TCursor before = Screen->GetCursor();
+        Screen->SetCursor(crHourGlass);
+        std::vector<std::string> names;
+        names.reserve(batch.Paths.size());
+        for (const std::string& path : batch.Paths) names.push_back(ExtractFileName(path));
+        for (size_t i = 0; i < batch.Paths.size();) {
+            size_t end = i;
+            while (end < batch.Paths.size() && batch.Roots[end] == batch.Roots[i]) ++end;
+            FilePaths().AddStrings({batch.Paths.begin() + static_cast<std::ptrdiff_t>(i),
+                                    batch.Paths.begin() + static_cast<std::ptrdiff_t>(end)},
+                                   batch.Roots[i]);
+            i = end;
+        }
+        form.FilesList->GetItems().AddStrings(names);
+        form.FileListSave->GetItems().AddStrings(names);
+        if (!batch.Paths.empty()) form.LastPictureFolder = ExtractFilePath(batch.Paths.back());
+        Screen->SetCursor(before);
+    }
+    if (!batch.Unreadable.empty()) {
+        std::string text = "These folders could not be read:";
+        for (const std::string& folder : batch.Unreadable) text += "\r\n" + ShownPath(folder);
+        ShowMessage(text);
+    }
+    for (const std::string& folder : batch.Empty) ShowMessage("No pictures found in " + ShownPath(folder));
 }
 
 }  // namespace
 
 void TMainForm::OpenClick(TObject*) {
+    // Where the last picture came from, while that folder is there.
+    OpenFiles->SetInitialDir(DirectoryExists(LastPictureFolder) ? LastPictureFolder : std::string());
     if (!OpenFiles->Execute()) return;
     AppendToBatch(*this, OpenFiles->GetFiles().Items());
 }
 
 void TMainForm::FilesListDropFiles(TObject*, const std::vector<std::string>& Files) {
-    // What the open dialog would take: existing files, never folders.
-    std::vector<std::string> chosen;
-    for (const std::string& path : Files)
-        if (FileExists(path)) chosen.push_back(path);
-    if (!chosen.empty()) AppendToBatch(*this, chosen);
+    // Existing files as the open dialog takes them; folders as "Add Folder" does.
+    TFolderBatch batch;
+    for (const std::string& path : Files) {
+        if (DirectoryExists(path)) {
+            WalkInto(batch, path, Subfolders->GetChecked());
+        } else if (FileExists(path)) {
+            batch.Paths.push_back(path);
+            batch.Roots.emplace_back();
+        }
+    }
+    AppendFolderBatch(*this, batch);
+}
+
+void TMainForm::AddFolderClick(TObject*) {
+    OpenFolder->SetInitialDir(DirectoryExists(LastAddedFolder) ? LastAddedFolder : std::string());
+    if (!OpenFolder->Execute()) return;
+    const std::string folder = OpenFolder->GetFolder();
+    LastAddedFolder = folder;
+    TFolderBatch batch;
+    WalkInto(batch, folder, Subfolders->GetChecked());
+    AppendFolderBatch(*this, batch);
 }
 
 void TMainForm::DeleteClick(TObject*) {

@@ -69,6 +69,10 @@ void TMainForm::ProcessClick(TObject*) {
     std::vector<std::string> sources;
     sources.reserve(static_cast<size_t>(FilePaths().GetCount()));
     for (int i = 0; i < FilePaths().GetCount(); ++i) sources.push_back(FilePaths().Get(i));
+    // Pictures added from a folder keep their subfolders under the output folder.
+    std::vector<std::string> roots;
+    if (KeepSubfolders->GetChecked())
+        for (int i = 0; i < FilePaths().GetCount(); ++i) roots.push_back(FilePaths().GetTag(i));
     const int total = static_cast<int>(sources.size());
     int saved = 0;
     bool cancelled = false;
@@ -84,8 +88,8 @@ void TMainForm::ProcessClick(TObject*) {
         // entry's message is shown or its result handed to the writer, as one
         // thread would. Events are handled between every two steps, so Cancel,
         // Esc and a close are answered however far ahead the workers are.
-        TBatchRun run(PlanBatch(sources, output, appFolder), cover, coverSettings, output.Quality, RunState.Workers,
-                      &TApplication::WakeUp);
+        TBatchRun run(PlanBatch(sources, roots, output, appFolder), cover, coverSettings, output.Quality,
+                      RunState.Workers, &TApplication::WakeUp);
         const auto waitFor = [&](const std::function<bool()>& done) {
             Application->ProcessMessages();
             Application->ProcessMessagesUntil([&] { return RunState.CancelRequested || done(); });
@@ -154,6 +158,11 @@ void TMainForm::CancelClick(TObject*) {
 }
 
 void TMainForm::Button1Click(TObject*) {
+    // Opens at the folder already set, when there is one.
+    const std::string set = Path->GetText().empty() || HasNulCharacter(Path->GetText())
+                                ? std::string()
+                                : OutputFolder(Path->GetText(), "", RelativeOutputBase(ApplicationFolder()));
+    SaveLocDlg->SetInitialDir(!set.empty() && DirectoryExists(set) ? set : std::string());
     if (SaveLocDlg->Execute()) Path->SetText(SaveLocDlg->GetFolder() + "/");
 }
 

@@ -454,6 +454,12 @@ private:
         if (prop == "Enabled") {
             if (auto* t = dynamic_cast<TTimer*>(&comp)) return Bool(t->GetEnabled());
         }
+        // Where a dialog opens next.
+        if (prop == "InitialDir") {
+            if (auto* d = dynamic_cast<TApOpenDialog*>(&comp)) return d->GetInitialDir();
+            if (auto* d = dynamic_cast<TApFolderDialog*>(&comp)) return d->GetInitialDir();
+            Fail(2, name + " has no InitialDir");
+        }
         auto* c = dynamic_cast<TControl*>(&comp);
         if (!c) Fail(2, "unknown property " + target);
         if (prop == "Left") return std::to_string(c->GetLeft());

@@ -101,7 +101,13 @@ bool TQtModal::ExecuteOpen(TApOpenDialog& dialog) {
     fd.setOption(QFileDialog::DontUseNativeDialog);
     if (!dialog.GetTitle().empty()) fd.setWindowTitle(ToQ(dialog.GetTitle()));
     const TOpenOptions o = dialog.GetOptions();
-    fd.setFileMode((o & ofAllowMultiSelect) ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
+    if (o & ofSaveFile) {
+        fd.setAcceptMode(QFileDialog::AcceptSave);
+        fd.setFileMode(QFileDialog::AnyFile);
+        if (!dialog.GetDefaultExt().empty()) fd.setDefaultSuffix(ToQ(dialog.GetDefaultExt()));
+    } else {
+        fd.setFileMode((o & ofAllowMultiSelect) ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
+    }
     fd.setOption(QFileDialog::ReadOnly, false);
     const QStringList filters = NameFilters(dialog.GetFilter());
     if (!filters.isEmpty()) {
@@ -131,6 +137,8 @@ bool TQtModal::ExecuteFolder(TApFolderDialog& dialog) {
         const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
         if (!desktop.isEmpty() && QDir(desktop).exists()) start = desktop;
     }
+    if (!dialog.GetInitialDir().empty() && QDir(ToQ(dialog.GetInitialDir())).exists())
+        start = ToQ(dialog.GetInitialDir());
     const QString chosen = QFileDialog::getExistingDirectory(
         ActiveParent(), QString(), start, QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
     if (chosen.isEmpty()) return false;

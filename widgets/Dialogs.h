@@ -24,6 +24,8 @@ enum TOpenOption : unsigned {
     ofPathMustExist = 1u << 3,
     ofFileMustExist = 1u << 4,
     ofEnableSizing = 1u << 5,
+    // A file to write: the name may be new, and replacing a file is asked first.
+    ofSaveFile = 1u << 6,
 };
 using TOpenOptions = unsigned;
 
@@ -48,6 +50,9 @@ public:
     void SetOptions(TOpenOptions value) { options_ = value; }
     const std::string& GetInitialDir() const { return initialDir_; }
     void SetInitialDir(const std::string& value) { initialDir_ = value; }
+    // With ofSaveFile: the extension (without its dot) a name typed without one gets.
+    const std::string& GetDefaultExt() const { return defaultExt_; }
+    void SetDefaultExt(const std::string& value) { defaultExt_ = value; }
 
     // Shows the dialog modally; true when the user confirms. Then FileName is
     // the (first) chosen file and Files every chosen file, in the dialog's order.
@@ -63,6 +68,7 @@ private:
     int filterIndex_ = 1;
     TOpenOptions options_ = ofHideReadOnly | ofEnableSizing;
     std::string initialDir_;
+    std::string defaultExt_;
     std::string fileName_;
     TStringList files_;
 };
@@ -94,9 +100,13 @@ public:
     bool Execute();
     const std::string& GetFolder() const { return folder_; }
     void SetFolder(const std::string& value) { folder_ = value; }
+    // Where the dialog opens when that folder exists; "" for the special folder.
+    const std::string& GetInitialDir() const { return initialDir_; }
+    void SetInitialDir(const std::string& value) { initialDir_ = value; }
 
 private:
     TSpecialFolder iniFolder_ = TSpecialFolder::ftDesktop;
+    std::string initialDir_;
     std::string folder_;
 };
 

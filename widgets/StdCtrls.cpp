@@ -220,6 +220,20 @@ int TListItems::Add(const std::string& text) {
     return list->count() - 1;
 }
 
+void TListItems::AddStrings(const std::vector<std::string>& texts) {
+    QListWidget* list = ListOf(owner_);
+    if (!list || texts.empty()) return;
+    owner_.settingIndex_ = true;
+    list->setUpdatesEnabled(false);
+    for (const std::string& text : texts) {
+        auto* item = new QListWidgetItem(ToQ(text));
+        item->setSizeHint(QSize(0, owner_.itemHeight_));
+        list->addItem(item);
+    }
+    list->setUpdatesEnabled(true);
+    owner_.settingIndex_ = false;
+}
+
 void TListItems::Delete(int index) {
     CheckListIndex(index, GetCount());
     QListWidget* list = ListOf(owner_);

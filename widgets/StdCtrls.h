@@ -142,6 +142,9 @@ public:
     std::string Get(int index) const;  // EListError when out of range
     std::string operator[](int index) const { return Get(index); }
     int Add(const std::string& text);
+    // Appends every text in one update of the list: a folder's thousands of
+    // names without a repaint for each.
+    void AddStrings(const std::vector<std::string>& texts);
     void Delete(int index);  // EListError when out of range
     void Clear();
     int IndexOf(const std::string& text) const;

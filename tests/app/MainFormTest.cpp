@@ -46,8 +46,12 @@ std::string CaptionOf(TComponent* c) {
 TEST_F(MainFormTest, EveryControlIsWhereTheLayoutPutsIt) {
     const Row rows[] = {
         {"Open", Is<TButton>(), "0", 0, 8, 129, 25, 0, "&Open (or Add)"},
-        {"FilesList", Is<TListBox>(), "0", 0, 40, 129, 265, 1, nullptr},
-        {"Delete", Is<TButton>(), "0", 0, 312, 131, 25, 2, "&Delete Selected"},
+        // Whole folders above the list, which gives up their height.
+        {"AddFolder", Is<TButton>(), "0", 0, 37, 129, 25, 1, "Add &Folder..."},
+        {"Subfolders", Is<TCheckBox>(), "0", 0, 66, 129, 17, 2, "Include s&ubfolders"},
+        {"KeepSubfolders", Is<TCheckBox>(), "0", 0, 84, 129, 17, 3, "&Keep subfolders"},
+        {"FilesList", Is<TListBox>(), "0", 0, 104, 129, 201, 4, nullptr},
+        {"Delete", Is<TButton>(), "0", 0, 312, 131, 25, 5, "&Delete Selected"},
         {"PreviewFiles", Is<TImage>(), "0", 136, 8, 185, 329, -1, nullptr},
         {"Panel2", Is<TPanel>(), "1", 0, 0, 329, 345, 0, nullptr},
         {"Label3", Is<TLabel>(), "Panel2", 8, 4, -1, 13, -1, "File Name:"},
@@ -124,6 +128,10 @@ TEST_F(MainFormTest, EveryControlIsWhereTheLayoutPutsIt) {
         {"StaticText3", Is<TStaticText>(), "4", 8, 48, -1, -1, 2, nullptr},
         {"StaticText5", Is<TStaticText>(), "4", 8, 72, 309, 57, 4, nullptr},
         {"StaticText4", Is<TStaticText>(), "4", 8, 136, 311, 41, 3, nullptr},
+        // Set-up files.
+        {"SetupText", Is<TStaticText>(), "4", 8, 192, 309, 33, 5, nullptr},
+        {"SaveSettings", Is<TButton>(), "4", 8, 228, 121, 25, 6, "&Save Settings..."},
+        {"LoadSettings", Is<TButton>(), "4", 136, 228, 121, 25, 7, "&Load Settings..."},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
@@ -150,9 +158,9 @@ TEST_F(MainFormTest, EveryControlIsWhereTheLayoutPutsIt) {
             EXPECT_EQ(CaptionOf(c), r.caption);
         }
     }
-    // These 75, the notebook, and the five components.
-    EXPECT_EQ(std::size(rows), 75u);
-    EXPECT_EQ(form_->GetComponentCount(), 81);
+    // These 81, the notebook, and the eight components.
+    EXPECT_EQ(std::size(rows), 81u);
+    EXPECT_EQ(form_->GetComponentCount(), 90);
     // The run's own controls stay out of sight until a run starts.
     EXPECT_FALSE(form_->ProgressBar1->GetVisible());
     EXPECT_FALSE(form_->Cancel->GetVisible());

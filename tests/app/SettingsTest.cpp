@@ -334,7 +334,10 @@ TEST_F(SettingsTest, SaveWritesTheTwelveValuesInOrder) {
                                         "\"MarginY\"=dword:00000000\n"
                                         "\"Opacity\"=dword:00000064\n"
                                         "\"CoverSize\"=dword:00000000\n"
-                                        "\"SizePercent\"=dword:00000014\n");
+                                        "\"SizePercent\"=dword:00000014\n"
+                                        // The folder choices, at their defaults.
+                                        "\"Subfolders\"=dword:00000000\n"
+                                        "\"KeepSubfolders\"=dword:00000001\n");
     EXPECT_FALSE(modal->HasBox());
     // The first save, key and all, replaces the file once; so does the next.
     EXPECT_EQ(saves.Count(), 1);
@@ -436,4 +439,35 @@ TEST_F(SettingsTest, AStoreThatCannotBeCreatedTakesNothingAndSaysNothing) {
     EXPECT_TRUE(Application->GetTerminated());
     EXPECT_FALSE(modal->HasBox());
     EXPECT_TRUE(std::filesystem::is_directory(store));
+}
+
+TEST_F(SettingsTest, ASetupFileIsReplacedWholeOrNotAtAllAndLeavesTheStoreAlone) {
+    TMainForm& form = Start();
+    const std::string file = temp.Path("client.reg");
+    WriteWholeFile(file, kHeader + "\"Stranger\"=\"from an older set-up\"\n");
+    form.FileFix->SetText("c_");
+    form.KeepSubfolders->SetChecked(false);
+    SaveSettingsToFile(form, file);
+    const std::string saved = ReadWholeFile(file);
+    EXPECT_EQ(saved.find("Stranger"), std::string::npos);  // replaced, never merged into
+    EXPECT_NE(saved.find("\"FileFix\"=\"c_\"\n"), std::string::npos);
+    EXPECT_NE(saved.find("\"KeepSubfolders\"=dword:00000000\n"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(store));  // the window's own store is written at close only
+
+    // Where nothing can be made: the error names the file, and no half-made file stays.
+    EXPECT_THROW(SaveSettingsToFile(form, temp.Path("missing/x.reg")), EFCreateError);
+    EXPECT_THROW(SaveSettingsToFile(form, temp.Path()), EFCreateError);
+    int files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(temp.Path())) files += entry.is_regular_file();
+    EXPECT_EQ(files, 1);
+
+    // Loaded back into a changed window, as the start-up loads it.
+    form.FileFix->SetText("other");
+    form.KeepSubfolders->SetChecked(true);
+    EXPECT_TRUE(LoadSettingsFromFile(form, file).empty());
+    EXPECT_EQ(form.FileFix->GetText(), "c_");
+    EXPECT_FALSE(form.KeepSubfolders->GetChecked());
+    EXPECT_THROW(LoadSettingsFromFile(form, temp.Path("nothing.reg")), EFOpenError);
+    EXPECT_FALSE(modal->HasBox());
+    Close();
 }

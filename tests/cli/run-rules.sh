@@ -114,13 +114,29 @@ usage "--cover: '$work/nothing.bmp' is not an existing .bmp or .png file" --cove
 # --help lists every option with its defaults; --version.
 expect_status 0 vb --help > help.txt
 for o in --cover --position --left --top --transparent --opaque --auto-detect --key-colour --format --quality \
-         --prefix --suffix --output --recursive --files-from -0 --jobs --shard --dry-run --skip-existing \
+         --prefix --suffix --output --recursive --keep-subfolders --files-from -0 --jobs --shard --dry-run --skip-existing \
          --keep-going --json --verbose --settings --help --version; do
   grep -qE "^  $o( |$)" help.txt || fail "--help lacks $o"
 done
 grep -qF '[as-is]' help.txt && grep -qF '[85]' help.txt && grep -qF '["VMK_"]' help.txt || fail "--help lacks defaults"
 expect_status 0 vb --version > version.txt
 grep -qE '^vellumark-batch [0-9]+\.[0-9]+' version.txt || fail "--version: $(cat version.txt)"
+
+# --keep-subfolders: a folder's subfolders again under the output folder, a
+# picture named on its own in the folder itself; without it, all in the folder.
+# Sharded, each machine plans the same structure.
+mkdir -p shoot/day2/late shoot/day10
+cp "$p/pal4.bmp" shoot/IMG_10.bmp && cp "$p/pal4.bmp" shoot/day2/IMG_2.bmp
+cp "$p/pal8.bmp" shoot/day2/late/IMG_3.bmp && cp "$p/pal8.bmp" shoot/day10/IMG_1.bmp
+expect_status 0 vb "${C[@]}" --output tree --recursive --keep-subfolders shoot "$p/pal1.bmp"
+for f in tree/VMK_IMG_10.bmp tree/day2/VMK_IMG_2.bmp tree/day2/late/VMK_IMG_3.bmp tree/day10/VMK_IMG_1.bmp \
+         tree/VMK_pal1.bmp; do
+  [ -f "$f" ] || fail "--keep-subfolders: $f missing"
+done
+expect_status 0 vb "${C[@]}" --output flat --recursive shoot
+[ -f flat/VMK_IMG_3.bmp ] && [ ! -e flat/day2 ] || fail "subfolders kept without --keep-subfolders"
+for k in 1 2; do expect_status 0 vb "${C[@]}" --output sharded --recursive --keep-subfolders --shard $k/2 shoot; done
+[ -f sharded/day2/late/VMK_IMG_3.bmp ] && [ -f sharded/VMK_IMG_10.bmp ] || fail "--shard lost the subfolders"
 
 # --verbose: a line per result on standard output; nothing there without it.
 expect_status 0 vb "${C[@]}" --output out4 --verbose "$p/pal4.bmp" > verbose.out

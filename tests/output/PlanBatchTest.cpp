@@ -34,3 +34,28 @@ TEST(PlanBatch, ASourceWaitsForTheResultThatIsItsFile) {
     EXPECT_EQ(entries[5].ReadAfter, 1);  // case aside, b's result again
     EXPECT_EQ(entries[2].Target, temp.Path("out/VMK_linked.bmp"));
 }
+
+TEST(PlanBatch, KeptSubfoldersLieBelowTheOutputFolderOnlyWhenOneIsSet) {
+    const TempFolder temp;
+    TOutputSettings output;
+    output.FileFix = kDefaultFileFix;
+    output.SaveAs = TSaveAs::AsIs;
+    output.Path = temp.Path("out");
+    const std::string root = temp.Path("shoot");
+    const std::vector<std::string> sources = {root + "/a.jpg", root + "/day2/b.jpg", root + "/day2/late/c.jpg",
+                                              temp.Path("one.jpg"), root + "/day2/b.jpg"};
+    const std::vector<std::string> roots = {root, root + "/", root, "", ""};
+    const auto kept = PlanBatch(sources, roots, output, temp.Path());
+    ASSERT_EQ(kept.size(), 5u);
+    EXPECT_EQ(kept[0].Target, temp.Path("out/VMK_a.jpg"));
+    EXPECT_EQ(kept[1].Folder, temp.Path("out/day2/"));
+    EXPECT_EQ(kept[1].Target, temp.Path("out/day2/VMK_b.jpg"));
+    EXPECT_EQ(kept[2].Target, temp.Path("out/day2/late/VMK_c.jpg"));
+    EXPECT_EQ(kept[3].Target, temp.Path("out/VMK_one.jpg"));
+    EXPECT_EQ(kept[4].Target, temp.Path("out/VMK_b.jpg"));  // added on its own: today's rule
+
+    // Without roots, and without an output folder, the rules of today.
+    EXPECT_EQ(PlanBatch(sources, {}, output, temp.Path())[2].Target, temp.Path("out/VMK_c.jpg"));
+    output.Path.clear();
+    EXPECT_EQ(PlanBatch(sources, roots, output, temp.Path())[2].Target, root + "/day2/late/VMK_c.jpg");
+}

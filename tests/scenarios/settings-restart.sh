@@ -65,6 +65,12 @@ check Prefix true
 text FileFix pre_
 tab 3
 text Path ""
+# The folder choices: an older store has neither, so each shows its default.
+tab 0
+expect Subfolders.Checked false
+expect KeepSubfolders.Checked true
+check Subfolders true
+check KeepSubfolders false
 close
 VMK
 
@@ -87,6 +93,8 @@ expect JPGQuality.Value 7
 expect Prefix.Checked true
 expect FileFix.Text pre_
 expect Path.Text ""
+expect Subfolders.Checked true
+expect KeepSubfolders.Checked false
 # Now the other way round: transparency off with Auto Detect on.
 tab 1
 check AutoDetTrans true
