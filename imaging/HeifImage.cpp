@@ -183,6 +183,8 @@ void THEIFImage::Encode(const TBitmap& bitmap, TStream& out) {
                             alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, &rawImage),
           format, "writer out of memory");
     std::unique_ptr<heif_image, ImageDeleter> image(rawImage);
+    // Eight bits a channel, always: Debian's libaom 3.6 asserts, ending the
+    // process, in deeper AV1 encodes through libheif 1.15.
     Check(heif_image_add_plane(image.get(), heif_channel_interleaved, w, h, 8), format, "writer out of memory");
     int stride = 0;
     uint8_t* plane = heif_image_get_plane(image.get(), heif_channel_interleaved, &stride);
