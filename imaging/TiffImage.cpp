@@ -9,6 +9,7 @@
 #include <tiffio.h>
 
 #include "imaging/JpegCodec.h"
+#include "imaging/TiffExif.h"
 
 namespace vmk {
 
@@ -27,9 +28,11 @@ MemoryFile& FileOf(thandle_t handle) { return *static_cast<MemoryFile*>(handle);
 
 tmsize_t ReadProc(thandle_t handle, void* buffer, tmsize_t count) {
     MemoryFile& f = FileOf(handle);
-    if (count < 0 || f.data == nullptr || f.pos >= f.size) return 0;
+    // A writer reads back what it wrote when it goes back to a directory.
+    const uint8_t* data = f.out != nullptr ? f.out->data() : f.data;
+    if (count < 0 || data == nullptr || f.pos >= f.size) return 0;
     const uint64_t n = std::min<uint64_t>(static_cast<uint64_t>(count), f.size - f.pos);
-    std::memcpy(buffer, f.data + f.pos, n);
+    std::memcpy(buffer, data + f.pos, n);
     f.pos += n;
     return static_cast<tmsize_t>(n);
 }
@@ -300,6 +303,135 @@ void ReadThroughRgba(TIFF* tif, const MemoryFile& file, uint32_t width, uint32_t
                 static_cast<int>(width), alpha);
 }
 
+
+// ---- EXIF in TIFF results
+
+constexpr uint16_t kOrientationTag = 274;
+
+// A number of an entry's value, in the machine's terms.
+double EntryValue(const TExifEntry& e, bool big, size_t i) {
+    TExifEntry part{e.Tag, 0, 1, {}};
+    const auto word = [&](size_t at) {
+        part.Type = 4;
+        part.Value.assign(e.Value.begin() + static_cast<ptrdiff_t>(at), e.Value.begin() + static_cast<ptrdiff_t>(at + 4));
+        return ExifEntryNumber(part, big);
+    };
+    switch (e.Type) {
+    case TIFF_SBYTE: return static_cast<int8_t>(e.Value[i]);
+    case TIFF_SSHORT: return static_cast<int16_t>(ExifEntryNumber(e, big, i));
+    case TIFF_SLONG: return static_cast<int32_t>(ExifEntryNumber(e, big, i));
+    case TIFF_RATIONAL: {
+        const uint32_t den = word(i * 8 + 4);
+        return den == 0 ? 0.0 : static_cast<double>(word(i * 8)) / den;
+    }
+    case TIFF_SRATIONAL: {
+        const auto den = static_cast<int32_t>(word(i * 8 + 4));
+        return den == 0 ? 0.0 : static_cast<double>(static_cast<int32_t>(word(i * 8))) / den;
+    }
+    case TIFF_FLOAT: {
+        const uint32_t bits = word(i * 4);
+        float v = 0;
+        std::memcpy(&v, &bits, 4);
+        return v;
+    }
+    case TIFF_DOUBLE: {
+        const uint64_t bits = (uint64_t{word(big ? i * 8 : i * 8 + 4)} << 32) | word(big ? i * 8 + 4 : i * 8);
+        double v = 0;
+        std::memcpy(&v, &bits, 8);
+        return v;
+    }
+    default: return ExifEntryNumber(e, big, i);
+    }
+}
+
+// Sets one EXIF entry in the directory being made, as libtiff defines its
+// tag: how many values, passed how, stored in what. An entry of another type
+// or count than the definition, or of a tag libtiff does not know there, is
+// left out rather than passed wrongly.
+void SetExifField(TIFF* t, const TExifEntry& e, bool big) {
+    const TIFFField* field = TIFFFindField(t, e.Tag, TIFF_ANY);
+    if (field == nullptr || TIFFFieldDataType(field) != static_cast<TIFFDataType>(e.Type) || e.Count == 0) return;
+    const int writeCount = TIFFFieldWriteCount(field);
+    const bool passCount = TIFFFieldPassCount(field) != 0;
+    const auto setCounted = [&](uint32_t count, const void* values) {
+        if (writeCount == TIFF_VARIABLE2)
+            TIFFSetField(t, e.Tag, count, values);
+        else
+            TIFFSetField(t, e.Tag, static_cast<int>(count), values);
+    };
+    if (e.Type == TIFF_ASCII) {
+        const std::string text(reinterpret_cast<const char*>(e.Value.data()), strnlen(reinterpret_cast<const char*>(e.Value.data()), e.Value.size()));
+        if (passCount)
+            setCounted(static_cast<uint32_t>(text.size() + 1), text.c_str());
+        else
+            TIFFSetField(t, e.Tag, text.c_str());
+        return;
+    }
+    const int storage = TIFFFieldSetGetSize(field);
+    const size_t size = e.Value.size() / e.Count;
+    const bool real = e.Type == TIFF_RATIONAL || e.Type == TIFF_SRATIONAL || e.Type == TIFF_FLOAT || e.Type == TIFF_DOUBLE;
+    if (real ? storage != 4 && storage != 8 : storage != static_cast<int>(size)) return;
+    std::vector<uint8_t> values(static_cast<size_t>(storage) * e.Count);
+    for (size_t i = 0; i < e.Count; ++i) {
+        uint8_t* to = values.data() + i * static_cast<size_t>(storage);
+        const double v = EntryValue(e, big, i);
+        if (real && storage == 4) {
+            const auto f = static_cast<float>(v);
+            std::memcpy(to, &f, 4);
+        } else if (real) {
+            std::memcpy(to, &v, 8);
+        } else if (storage == 1) {
+            *to = e.Value[i];
+        } else if (storage == 2) {
+            const auto n = static_cast<uint16_t>(ExifEntryNumber(e, big, i));
+            std::memcpy(to, &n, 2);
+        } else {
+            const uint32_t n = ExifEntryNumber(e, big, i);
+            std::memcpy(to, &n, 4);
+        }
+    }
+    if (passCount) {
+        setCounted(e.Count, values.data());
+    } else if (writeCount == 1 && e.Count == 1) {
+        if (real)
+            TIFFSetField(t, e.Tag, EntryValue(e, big, 0));
+        else if (storage == 4)
+            TIFFSetField(t, e.Tag, ExifEntryNumber(e, big, 0));
+        else
+            TIFFSetField(t, e.Tag, static_cast<int>(EntryValue(e, big, 0)));
+    } else if (writeCount > 1 && e.Count == static_cast<uint32_t>(writeCount)) {
+        TIFFSetField(t, e.Tag, values.data());
+    }
+}
+
+// The first directory's EXIF entries are tags of the result's own first
+// directory; its orientation is the result's (upright) and stays as set.
+void SetMainExifFields(TIFF* t, const TExifTree& tree) {
+    for (const TExifEntry& e : tree.Main)
+        if (e.Tag != kOrientationTag) SetExifField(t, e, tree.BigEndian);
+}
+
+// Writes the EXIF and GPS directories after the finished first directory
+// and points it at them. Called with the picture written.
+bool WriteExifDirectories(TIFF* t, const TExifTree& tree) {
+    if (!TIFFWriteDirectory(t)) return false;
+    uint64_t exifOffset = 0, gpsOffset = 0;
+    if (!tree.Exif.empty()) {
+        if (TIFFCreateEXIFDirectory(t) != 0) return false;
+        for (const TExifEntry& e : tree.Exif) SetExifField(t, e, tree.BigEndian);
+        if (!TIFFWriteCustomDirectory(t, &exifOffset)) return false;
+    }
+    if (!tree.Gps.empty()) {
+        if (TIFFCreateGPSDirectory(t) != 0) return false;
+        for (const TExifEntry& e : tree.Gps) SetExifField(t, e, tree.BigEndian);
+        if (!TIFFWriteCustomDirectory(t, &gpsOffset)) return false;
+    }
+    if (!TIFFSetDirectory(t, 0)) return false;
+    if (exifOffset != 0) TIFFSetField(t, TIFFTAG_EXIFIFD, exifOffset);
+    if (gpsOffset != 0) TIFFSetField(t, TIFFTAG_GPSIFD, gpsOffset);
+    return TIFFRewriteDirectory(t) != 0;
+}
+
 }  // namespace
 
 void SilenceTiffLibrary() {
@@ -335,6 +467,13 @@ bool TTIFFImage::Decode(const uint8_t* data, size_t size, TBitmap& bitmap, TPict
     }
     OrientUpright(bitmap, OrientationOf(orientation));
 
+    // A file with EXIF or GPS directories carries them with its descriptive
+    // tags, as a block; its orientation, now applied, reads 1.
+    const TExifTree exif = ReadExifTree(data, size);
+    if (!exif.Exif.empty() || !exif.Gps.empty()) {
+        metadata.Exif = ExifBlockOf(exif);
+        MarkExifBlockUpright(metadata.Exif);
+    }
     metadata.Icc = Tag(tif.get(), TIFFTAG_ICCPROFILE);
     metadata.Xmp = Tag(tif.get(), TIFFTAG_XMLPACKET);
     if (!IsRgbProfile(metadata.Icc)) metadata.Icc.clear();
@@ -374,6 +513,17 @@ void TTIFFImage::Encode(const TBitmap& bitmap, TStream& out) {
             TIFFSetField(t, TIFFTAG_ICCPROFILE, static_cast<uint32_t>(metadata.Icc.size()), metadata.Icc.data());
         if (!metadata.Xmp.empty())
             TIFFSetField(t, TIFFTAG_XMLPACKET, static_cast<uint32_t>(metadata.Xmp.size()), metadata.Xmp.data());
+        // The EXIF as a JPEG result has it: sized for this picture, no thumbnail.
+        std::vector<uint8_t> payload(6 + metadata.Exif.size());
+        std::memcpy(payload.data(), "Exif\0", 6);
+        std::copy(metadata.Exif.begin(), metadata.Exif.end(), payload.begin() + 6);
+        const bool fits = !metadata.Exif.empty() && FitExifToResult(payload, width, height);
+        const TExifTree exif = fits ? ReadExifTree(payload.data() + 6, payload.size() - 6) : TExifTree{};
+        SetMainExifFields(t, exif);
+        // Room for the pointers in the first directory; they are set once
+        // the directories they point at are written after the picture.
+        if (!exif.Exif.empty()) TIFFSetField(t, TIFFTAG_EXIFIFD, uint64_t{0});
+        if (!exif.Gps.empty()) TIFFSetField(t, TIFFTAG_GPSIFD, uint64_t{0});
 
         std::vector<uint8_t> row(static_cast<size_t>(width) * samples);
         std::vector<TColor> colors(static_cast<size_t>(width));
@@ -403,7 +553,11 @@ void TTIFFImage::Encode(const TBitmap& bitmap, TStream& out) {
             }
             if (TIFFWriteScanline(t, row.data(), static_cast<uint32_t>(y), 0) != 1) Fail(file, "writing failed");
         }
-        if (!TIFFFlush(t)) Fail(file, "writing failed");
+        if (!exif.Exif.empty() || !exif.Gps.empty()) {
+            if (!WriteExifDirectories(t, exif)) Fail(file, "writing the EXIF failed");
+        } else if (!TIFFFlush(t)) {
+            Fail(file, "writing failed");
+        }
     }
     if (!file.error.empty()) Fail(file, "writing failed");
     out.WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));

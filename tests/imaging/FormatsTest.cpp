@@ -437,7 +437,7 @@ TEST_F(FormatsTest, EveryResultFormatReadsBackInIndependentReaders) {
 
     // EXIF where the format holds it, as exiftool reads it.
     if (Have("exiftool"))
-        for (const char* name : {"r.png", "r.webp", "r.heic"}) {
+        for (const char* name : {"r.png", "r.webp", "r.heic", "r.tif"}) {
             SCOPED_TRACE(name);
             const std::string tags = Output(std::string("exiftool -s -Orientation -Make '") + dir_ + name + "'");
             EXPECT_NE(tags.find("Horizontal (normal)"), std::string::npos) << tags;
@@ -454,6 +454,46 @@ TEST_F(FormatsTest, EveryResultFormatReadsBackInIndependentReaders) {
         }
         EXPECT_EQ(got.Xmp, metadata.Xmp);
     }
+}
+
+// A TIFF's EXIF lives in its first directory and the EXIF and GPS
+// directories that one points to: read from a TIFF source into every result
+// that holds EXIF, and written into TIFF results from any source.
+TEST_F(FormatsTest, ExifOfTiffSourcesAndResultsAsExiftoolReadsIt) {
+    if (!Have("exiftool")) GTEST_SKIP() << "exiftool is not installed";
+    const std::string tif = dir_ + "exif.tif";
+    Shell("convert '" + dir_ + "src.png' -compress lzw '" + tif + "'");
+    Shell("exiftool -q -q -overwrite_original -Make=VmkCam -Model='M 1' -Artist=Ann -Orientation#=6 "
+          "-DateTimeOriginal='2024:05:06 07:08:09' -ExposureTime=1/125 -FNumber=2.8 -ISO=200 "
+          "-UserComment='a comment' -GPSLatitude=48.5 -GPSLatitudeRef=N -GPSAltitude=120 '" + tif + "'");
+    TTIFFImage source;
+    source.LoadFromFile(tif);
+    EXPECT_EQ(source.GetWidth(), 16);  // turned a quarter, as its orientation says
+    ASSERT_FALSE(source.GetMetadata().Exif.empty());
+    EXPECT_EQ(ExifBlockOrientation(source.GetMetadata().Exif), TOrientation::Normal);
+
+    TBitmap& upright = source.GetBitmap();
+    const std::string tags = " -s -s -s -Make -Model -Artist -Orientation -DateTimeOriginal -ExposureTime -FNumber "
+                             "-ISO -UserComment -GPSLatitude -GPSLatitudeRef -GPSAltitude ";
+    const std::string expected =
+        "VmkCam\nM 1\nAnn\nHorizontal (normal)\n2024:05:06 07:08:09\n1/125\n2.8\n200\na comment\n"
+        "48 deg 30' 0.00\" N\nNorth\n120 m\n";
+    const std::pair<Kind, const char*> results[] = {{Kind::Tiff, "r.tif"}, {Kind::Png, "r.png"}, {Kind::WebP, "r.webp"}};
+    for (const auto& [kind, name] : results) {
+        const std::string path = Write(upright, dir_ + name, kind, source.GetMetadata());
+        SCOPED_TRACE(path);
+        EXPECT_EQ(Output("exiftool" + tags + "'" + path + "'"), expected);
+    }
+    // A TIFF result read as a source carries it on again (libtiff writes the
+    // values anew, so the bytes may differ, but not what they say).
+    TTIFFImage again;
+    again.LoadFromFile(dir_ + "r.tif");
+    EXPECT_EQ(Output("exiftool" + tags + "'" + Write(again.GetBitmap(), dir_ + "again.tif", Kind::Tiff, again.GetMetadata()) + "'"), expected);
+    // A TIFF without EXIF or GPS directories carries none, as before.
+    TTIFFImage plain;
+    Shell("convert '" + dir_ + "src.png' '" + dir_ + "plain.tif'");
+    plain.LoadFromFile(dir_ + "plain.tif");
+    EXPECT_TRUE(plain.GetMetadata().Exif.empty());
 }
 
 TEST_F(FormatsTest, TransparencyIsKeptByFormatsThatHoldIt) {
