@@ -68,7 +68,15 @@ toff_t SeekProc(thandle_t handle, toff_t offset, int whence) {
 
 int CloseProc(thandle_t) { return 0; }
 toff_t SizeProc(thandle_t handle) { return FileOf(handle).size; }
-int MapProc(thandle_t, void**, toff_t*) { return 0; }
+// A file being read is already in memory: libtiff takes its strips from
+// there rather than copying each through ReadProc.
+int MapProc(thandle_t handle, void** base, toff_t* size) {
+    const MemoryFile& f = FileOf(handle);
+    if (f.data == nullptr || f.out != nullptr) return 0;
+    *base = const_cast<uint8_t*>(f.data);  // NOLINT(cppcoreguidelines-pro-type-const-cast): read only, mode "r"
+    *size = f.size;
+    return 1;
+}
 void UnmapProc(thandle_t, void*, toff_t) {}
 
 int ErrorHandler(TIFF*, void* user, const char* module, const char* fmt, va_list ap) {
@@ -191,68 +199,54 @@ bool DirectLayout(TIFF* tif, Layout& l) {
     }
 }
 
-// Every sample of the picture, rows packed as the file stores them.
-bool ReadSamples(TIFF* tif, uint32_t width, uint32_t height, std::vector<uint8_t>& out, size_t rowBytes) {
-    out.assign(rowBytes * height, 0);
-    if (TIFFIsTiled(tif)) {
-        uint32_t tw = 0, th = 0;
-        if (!TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tw) || !TIFFGetField(tif, TIFFTAG_TILELENGTH, &th) || tw == 0 ||
-            th == 0)
-            return false;
-        const tmsize_t tileBytes = TIFFTileSize(tif);
-        const tmsize_t tileRow = TIFFTileRowSize(tif);
-        if (tileBytes <= 0 || tileRow <= 0 || static_cast<uint64_t>(tileRow) * th > static_cast<uint64_t>(tileBytes))
-            return false;
-        std::vector<uint8_t> tile(static_cast<size_t>(tileBytes));
-        const uint64_t bitsPerPixel = rowBytes * 8 / width;
-        for (uint32_t ty = 0; ty < height; ty += th)
-            for (uint32_t tx = 0; tx < width; tx += tw) {
-                if (TIFFReadTile(tif, tile.data(), tx, ty, 0, 0) < 0) return false;
-                // Whole bytes: the layouts here have 8 or more bits a pixel when tiled.
-                if (bitsPerPixel % 8 != 0) return false;
-                const size_t px = bitsPerPixel / 8;
-                const size_t copy = std::min<size_t>(tw, width - tx) * px;
-                for (uint32_t y = 0; y < th && ty + y < height; ++y)
-                    std::memcpy(out.data() + (ty + y) * rowBytes + tx * px,
-                                tile.data() + y * static_cast<size_t>(tileRow), copy);
-            }
-        return true;
-    }
-    uint32_t rowsPerStrip = height;
-    TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
-    rowsPerStrip = std::clamp<uint32_t>(rowsPerStrip, 1, height);
-    if (static_cast<uint64_t>(TIFFScanlineSize64(tif)) != rowBytes) return false;
-    for (uint32_t row = 0, strip = 0; row < height; row += rowsPerStrip, ++strip) {
-        const size_t rows = std::min(rowsPerStrip, height - row);
-        if (TIFFReadEncodedStrip(tif, strip, out.data() + row * rowBytes, static_cast<tmsize_t>(rows * rowBytes)) < 0)
-            return false;
-    }
-    return true;
-}
-
 // 16 bits to 8, rounded to the nearest.
 inline uint8_t Round16(unsigned v) { return static_cast<uint8_t>((v * 255 + 32767) / 65535); }
 
-void ConvertSamples(const Layout& l, const std::vector<uint8_t>& samples, size_t rowBytes, TBitmap& bitmap) {
-    const int width = bitmap.Width();
-    const size_t out = l.alpha ? 4 : 3;
-    // A colour map of 8-bit values (some writers store them so) is taken as it is.
-    bool eightBitMap = true;
-    const size_t entries = size_t{1} << l.bits;
-    if (l.photometric == PHOTOMETRIC_PALETTE)
-        for (size_t i = 0; i < entries; ++i)
-            if (l.red[i] > 255 || l.green[i] > 255 || l.blue[i] > 255) eightBitMap = false;
-    const auto mapped = [&](uint16_t v) { return eightBitMap ? static_cast<uint8_t>(v) : Round16(v); };
-    for (int y = 0; y < bitmap.Height(); ++y) {
-        const uint8_t* row = samples.data() + static_cast<size_t>(y) * rowBytes;
-        uint8_t* to = bitmap.GetScanline(y);
-        for (size_t x = 0; x < static_cast<size_t>(width); ++x, to += out) {
+// Turns rows as the file stores them into the bitmap's.
+class TRowConverter {
+public:
+    TRowConverter(const Layout& l, int width) : l_(l), width_(static_cast<size_t>(width)) {
+        // A colour map of 8-bit values (some writers store them so) is taken as it is.
+        if (l.photometric == PHOTOMETRIC_PALETTE)
+            for (size_t i = 0; i < (size_t{1} << l.bits); ++i)
+                if (l.red[i] > 255 || l.green[i] > 255 || l.blue[i] > 255) eightBitMap_ = false;
+    }
+
+    void Convert(const uint8_t* row, uint8_t* to) const {
+        // The common layouts alone, in tight loops: 8-bit RGB, and RGBA with straight alpha.
+        if (l_.photometric == PHOTOMETRIC_RGB && l_.bits == 8 && l_.samples == 3) {
+            for (size_t x = 0; x < width_; ++x, row += 3, to += 3) {
+                to[0] = row[2];
+                to[1] = row[1];
+                to[2] = row[0];
+            }
+            return;
+        }
+        if (l_.photometric == PHOTOMETRIC_RGB && l_.bits == 8 && l_.samples == 4 && l_.alpha && !l_.associated) {
+            for (size_t x = 0; x < width_; ++x, row += 4, to += 4) {
+                to[0] = row[2];
+                to[1] = row[1];
+                to[2] = row[0];
+                to[3] = row[3];
+            }
+            return;
+        }
+        Any(row, to);
+    }
+
+private:
+    uint8_t Mapped(uint16_t v) const { return eightBitMap_ ? static_cast<uint8_t>(v) : Round16(v); }
+
+    void Any(const uint8_t* row, uint8_t* to) const {
+        const Layout& l = l_;
+        const size_t out = l.alpha ? 4 : 3;
+        for (size_t x = 0; x < width_; ++x, to += out) {
             if (l.photometric == PHOTOMETRIC_PALETTE) {
                 const size_t bit = x * l.bits;
                 const unsigned index = (row[bit / 8] >> (8 - l.bits - bit % 8)) & ((1u << l.bits) - 1);
-                to[0] = mapped(l.blue[index]);
-                to[1] = mapped(l.green[index]);
-                to[2] = mapped(l.red[index]);
+                to[0] = Mapped(l.blue[index]);
+                to[1] = Mapped(l.green[index]);
+                to[2] = Mapped(l.red[index]);
                 continue;
             }
             uint8_t v[4] = {0, 0, 0, 255};
@@ -280,6 +274,64 @@ void ConvertSamples(const Layout& l, const std::vector<uint8_t>& samples, size_t
             if (l.alpha) to[3] = v[3];
         }
     }
+
+    const Layout& l_;
+    size_t width_;
+    bool eightBitMap_ = true;
+};
+
+// Reads every row of the picture as the file stores them (rowBytes each) and
+// converts it into the bitmap: strips a strip at a time, tiles a row of tiles
+// at a time, so that no second raster is ever held.
+bool ReadRows(TIFF* tif, const Layout& layout, uint32_t width, uint32_t height, size_t rowBytes, TBitmap& bitmap) {
+    const TRowConverter converter(layout, static_cast<int>(width));
+    std::vector<uint8_t> band;
+    if (TIFFIsTiled(tif)) {
+        uint32_t tw = 0, th = 0;
+        if (!TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tw) || !TIFFGetField(tif, TIFFTAG_TILELENGTH, &th) || tw == 0 ||
+            th == 0)
+            return false;
+        const tmsize_t tileBytes = TIFFTileSize(tif);
+        const tmsize_t tileRow = TIFFTileRowSize(tif);
+        if (tileBytes <= 0 || tileRow <= 0 || static_cast<uint64_t>(tileRow) * th > static_cast<uint64_t>(tileBytes))
+            return false;
+        // Whole bytes: the layouts here have 8 or more bits a pixel when tiled.
+        const uint64_t bitsPerPixel = rowBytes * 8 / width;
+        if (bitsPerPixel % 8 != 0) return false;
+        const size_t px = bitsPerPixel / 8;
+        std::vector<uint8_t> tile(static_cast<size_t>(tileBytes));
+        // A band of tile rows, never more than the picture's own rows.
+        band.assign(rowBytes * std::min(th, height), 0);
+        for (uint32_t ty = 0; ty < height; ty += th) {
+            const uint32_t rows = std::min(th, height - ty);
+            for (uint32_t tx = 0; tx < width; tx += tw) {
+                if (TIFFReadTile(tif, tile.data(), tx, ty, 0, 0) < 0) return false;
+                const size_t copy = std::min<size_t>(tw, width - tx) * px;
+                for (uint32_t y = 0; y < rows; ++y)
+                    std::memcpy(band.data() + y * rowBytes + tx * px, tile.data() + y * static_cast<size_t>(tileRow),
+                                copy);
+            }
+            for (uint32_t y = 0; y < rows; ++y)
+                converter.Convert(band.data() + y * rowBytes, bitmap.GetScanline(static_cast<int>(ty + y)));
+        }
+        return true;
+    }
+    uint32_t rowsPerStrip = height;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
+    rowsPerStrip = std::clamp<uint32_t>(rowsPerStrip, 1, height);
+    if (static_cast<uint64_t>(TIFFScanlineSize64(tif)) != rowBytes) return false;
+    band.resize(rowBytes * rowsPerStrip);
+    for (uint32_t row = 0, strip = 0; row < height; row += rowsPerStrip, ++strip) {
+        const size_t rows = std::min(rowsPerStrip, height - row);
+        const tmsize_t got = TIFFReadEncodedStrip(tif, strip, band.data(), static_cast<tmsize_t>(rows * rowBytes));
+        if (got < 0) return false;
+        // What a strip cut short leaves out reads as zeros.
+        std::fill(band.begin() + std::min<ptrdiff_t>(got, static_cast<ptrdiff_t>(rows * rowBytes)),
+                  band.begin() + static_cast<ptrdiff_t>(rows * rowBytes), uint8_t{0});
+        for (size_t y = 0; y < rows; ++y)
+            converter.Convert(band.data() + y * rowBytes, bitmap.GetScanline(static_cast<int>(row + y)));
+    }
+    return true;
 }
 
 // Any other layout libtiff knows (CMYK, YCbCr, LogLuv, separate planes...),
@@ -443,7 +495,7 @@ bool TTIFFImage::Decode(const uint8_t* data, size_t size, TBitmap& bitmap, TPict
     MemoryFile file;
     file.data = data;
     file.size = size;
-    TiffPtr tif = Open(file, "rm");
+    TiffPtr tif = Open(file, "r");
     if (!tif) Fail(file, "file damaged or not a TIFF file");
     uint32_t width = 0, height = 0;
     if (!TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &width) || !TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &height))
@@ -458,10 +510,8 @@ bool TTIFFImage::Decode(const uint8_t* data, size_t size, TBitmap& bitmap, TPict
     if (DirectLayout(tif.get(), layout)) {
         const uint64_t rowBytes = (uint64_t{width} * layout.samples * layout.bits + 7) / 8;
         CheckPictureSize("TIFF", width, height, 4, static_cast<int64_t>(rowBytes * height));
-        std::vector<uint8_t> samples;
-        if (!ReadSamples(tif.get(), width, height, samples, rowBytes)) Fail(file, "picture damaged");
         PrepareBitmap(bitmap, static_cast<int>(width), static_cast<int>(height), layout.alpha);
-        ConvertSamples(layout, samples, rowBytes, bitmap);
+        if (!ReadRows(tif.get(), layout, width, height, rowBytes, bitmap)) Fail(file, "picture damaged");
     } else {
         ReadThroughRgba(tif.get(), file, width, height, bitmap);
     }
