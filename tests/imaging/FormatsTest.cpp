@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include <libheif/heif.h>
+
 #include "imaging/ForeignImage.h"
 #include "imaging/HeifImage.h"
 #include "imaging/PictureFormats.h"
@@ -313,6 +315,65 @@ TEST_F(FormatsTest, HeicAndAvifReadAsLibheifDecodes) {
     ExpectPixels(*Load(dir_ + "a.avif"), HeifRead(dir_ + "a.avif"), 2);
     // And both close to what was encoded.
     EXPECT_LT(MeanError(*Load(dir_ + "a.heic"), *source_), 6.0);
+}
+
+// A HEIF file is turned by its 'irot' and 'imir' boxes, which libheif's
+// encoder writes for an EXIF orientation. Each of the eight must come out as
+// ImageMagick turns the source for that orientation.
+TEST_F(FormatsTest, HeifOrientationsOneToEight) {
+    const char* names[] = {"",        "TopLeft",  "TopRight",    "BottomRight", "BottomLeft",
+                           "LeftTop", "RightTop", "RightBottom", "LeftBottom"};
+    for (const THEIFCompression compression : {THEIFCompression::Hevc, THEIFCompression::Av1})
+        for (int o = 1; o <= 8; ++o) {
+            const bool avif = compression == THEIFCompression::Av1;
+            SCOPED_TRACE(Cat(avif ? "AVIF" : "HEIC", " orientation ", o));
+            // The stored pixels are the source's; the boxes say how to show them.
+            heif_context* context = heif_context_alloc();
+            heif_encoder* encoder = nullptr;
+            ASSERT_EQ(heif_context_get_encoder_for_format(context, avif ? heif_compression_AV1 : heif_compression_HEVC,
+                                                          &encoder)
+                          .code,
+                      heif_error_Ok);
+            heif_encoder_set_lossy_quality(encoder, 95);
+            heif_image* image = nullptr;
+            const int w = source_->Width(), h = source_->Height();
+            heif_image_create(w, h, heif_colorspace_RGB, heif_chroma_interleaved_RGB, &image);
+            heif_image_add_plane(image, heif_channel_interleaved, w, h, 8);
+            int stride = 0;
+            uint8_t* plane = heif_image_get_plane(image, heif_channel_interleaved, &stride);
+            for (int y = 0; y < h; ++y)
+                for (int x = 0; x < w; ++x) {
+                    const TColor c = source_->GetPixelColor(x, y);
+                    uint8_t* p = plane + y * stride + x * 3;
+                    p[0] = GetRValue(c);
+                    p[1] = GetGValue(c);
+                    p[2] = GetBValue(c);
+                }
+            heif_encoding_options* options = heif_encoding_options_alloc();
+            options->image_orientation = static_cast<heif_orientation>(o);
+            EXPECT_EQ(heif_context_encode_image(context, image, encoder, options, nullptr).code, heif_error_Ok);
+            const std::string path = Cat(dir_, "o", o, avif ? ".avif" : ".heic");
+            EXPECT_EQ(heif_context_write_to_file(context, path.c_str()).code, heif_error_Ok);
+            heif_encoding_options_free(options);
+            heif_image_release(image);
+            heif_encoder_release(encoder);
+            heif_context_free(context);
+
+            const Pixels upright =
+                MagickRead(dir_ + "src.png", false, std::string("-orient ") + names[o] + " -auto-orient");
+            const Pic got = Load(path);
+            ASSERT_EQ(got->Width(), upright.width);
+            ASSERT_EQ(got->Height(), upright.height);
+            // Lossy: close on the whole; a wrong turn of this pattern is far off.
+            double error = 0;
+            for (int y = 0; y < upright.height; ++y)
+                for (int x = 0; x < upright.width; ++x) {
+                    const uint8_t* q = upright.bytes.data() + (size_t(y) * upright.width + x) * 3;
+                    const TColor c = got->GetPixelColor(x, y);
+                    error += std::abs(GetRValue(c) - q[0]) + std::abs(GetGValue(c) - q[1]) + std::abs(GetBValue(c) - q[2]);
+                }
+            EXPECT_LT(error / (upright.width * upright.height * 3.0), 6.0);
+        }
 }
 
 // Debian's libaom 3.6 asserts (ending the process) in AV1 encodes of more
