@@ -81,7 +81,8 @@ void ReadMetadata(const heif_image_handle* handle, TPictureMetadata& metadata) {
 }
 
 // The HEVC decoder allocates for the coded size its sequence parameter sets
-// declare, and libheif for the output size a grid's description declares;
+// declare, the AV1 decoder for the largest frame its sequence headers allow,
+// and libheif for the output size a grid's description declares;
 // the file's size boxes need not agree with either. Every one is held to the
 // same bound before decoding.
 void CheckCodedSizes(const char* format, const uint8_t* data, size_t size) {
@@ -90,6 +91,8 @@ void CheckCodedSizes(const char* format, const uint8_t* data, size_t size) {
         sizes = HevcCodedSizes(data, size);
         const auto grids = HeifGridSizes(data, size);
         sizes.insert(sizes.end(), grids.begin(), grids.end());
+        const auto av1 = Av1CodedSizes(data, size);
+        sizes.insert(sizes.end(), av1.begin(), av1.end());
     } catch (const std::runtime_error& e) {
         throw EInvalidGraphic(std::string("Invalid ") + format + " image: " + e.what());
     }
