@@ -532,6 +532,11 @@ bool TTIFFImage::Decode(const uint8_t* data, size_t size, TBitmap& bitmap, TPict
 
 void TTIFFImage::Encode(const TBitmap& bitmap, TStream& out) {
     std::vector<uint8_t> bytes;
+    // Room for the raw samples: the file is never larger (Deflate with the
+    // predictor only shrinks a photo), so it grows without being moved.
+    bytes.reserve(static_cast<size_t>(bitmap.Width()) * static_cast<size_t>(bitmap.Height()) *
+                      (bitmap.GetAlphaChannel() ? 4 : 3) +
+                  (size_t{1} << 16));
     MemoryFile file;
     file.out = &bytes;
     {

@@ -567,6 +567,9 @@ TEST_F(FormatsTest, TransparencyIsKeptByFormatsThatHoldIt) {
     // TIFF holds straight (unassociated) alpha, as ImageMagick reads it.
     ExpectPixels(*alpha, MagickRead(Write(*alpha, dir_ + "a.tif", Kind::Tiff), true), 0, true);
     ExpectPixels(*alpha, expected, 0, true);
+    // A BMP result keeps it too, in 32 bits with an alpha mask.
+    alpha->SaveToFile(dir_ + "a.bmp");
+    ExpectPixels(*alpha, MagickRead(dir_ + "a.bmp", true), 0, true);
 }
 
 TEST_F(FormatsTest, OnlyAnRgbProfileGoesWithAnRgbResult) {
