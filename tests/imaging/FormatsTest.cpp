@@ -326,7 +326,7 @@ TEST_F(FormatsTest, HeifOrientationsOneToEight) {
     for (const THEIFCompression compression : {THEIFCompression::Hevc, THEIFCompression::Av1})
         for (int o = 1; o <= 8; ++o) {
             const bool avif = compression == THEIFCompression::Av1;
-            SCOPED_TRACE(Cat(avif ? "AVIF" : "HEIC", " orientation ", o));
+            SCOPED_TRACE(Cat(avif ? "AVIF" : "HEIC", " orientation ", std::to_string(o)));
             // The stored pixels are the source's; the boxes say how to show them.
             heif_context* context = heif_context_alloc();
             heif_encoder* encoder = nullptr;
@@ -352,7 +352,7 @@ TEST_F(FormatsTest, HeifOrientationsOneToEight) {
             heif_encoding_options* options = heif_encoding_options_alloc();
             options->image_orientation = static_cast<heif_orientation>(o);
             EXPECT_EQ(heif_context_encode_image(context, image, encoder, options, nullptr).code, heif_error_Ok);
-            const std::string path = Cat(dir_, "o", o, avif ? ".avif" : ".heic");
+            const std::string path = Cat(dir_, "o", std::to_string(o), avif ? ".avif" : ".heic");
             EXPECT_EQ(heif_context_write_to_file(context, path.c_str()).code, heif_error_Ok);
             heif_encoding_options_free(options);
             heif_image_release(image);
@@ -386,8 +386,9 @@ TEST_F(FormatsTest, TinyAndOddSizedAvifResultsAreWritten) {
     const std::pair<int, int> sizes[] = {{1, 1}, {1, 7}, {7, 1}, {2, 3}, {3, 2}, {9, 5}, {1, 33}, {65, 1}};
     for (const bool alpha : {false, true})
         for (const auto& [w, h] : sizes) {
-            SCOPED_TRACE(Cat(w, " x ", h, alpha ? " with alpha" : ""));
-            const std::string path = Cat(dir_, w, "x", h, alpha ? "a" : "", ".avif");
+            const std::string name = Cat(std::to_string(w), "x", std::to_string(h), alpha ? "a" : "");
+            SCOPED_TRACE(name);
+            const std::string path = dir_ + name + ".avif";
             std::fflush(nullptr);
             const pid_t child = ::fork();
             ASSERT_GE(child, 0);
