@@ -77,7 +77,9 @@ Rgb MakePhoto(int width, int height, unsigned seed) {
             const int x0 = static_cast<int>(gx);
             const float fx = gx - static_cast<float>(x0);
             for (int c = 0; c < 3; ++c) {
-                const auto at = [&](int xx, int yy) { return grid[static_cast<size_t>((yy * gw + xx) * 3 + c)]; };
+                const auto at = [&](int xx, int yy) {
+                    return grid[(static_cast<size_t>(yy) * gw + static_cast<size_t>(xx)) * 3 + static_cast<size_t>(c)];
+                };
                 const float v = (at(x0, y0) * (1 - fx) + at(x0 + 1, y0) * fx) * (1 - fy) +
                                 (at(x0, y0 + 1) * (1 - fx) + at(x0 + 1, y0 + 1) * fx) * fy;
                 img.px[static_cast<size_t>(y) * img.Stride() + static_cast<size_t>(x) * 3 + static_cast<size_t>(c)] =
@@ -182,8 +184,8 @@ std::vector<uint8_t> EncodePng(const uint8_t* rgb, int width, int height, int le
     ihdr.bit_depth = 8;
     ihdr.color_type = SPNG_COLOR_TYPE_TRUECOLOR;
     spng_set_ihdr(ctx, &ihdr);
-    int error = spng_encode_image(ctx, rgb, static_cast<size_t>(width) * 3 * static_cast<size_t>(height),
-                                  SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE);
+    int error = spng_encode_image(ctx, rgb, static_cast<size_t>(width) * 3 * static_cast<size_t>(height), SPNG_FMT_PNG,
+                                  SPNG_ENCODE_FINALIZE);
     size_t size = 0;
     void* png = error ? nullptr : spng_get_png_buffer(ctx, &size, &error);
     spng_ctx_free(ctx);
@@ -300,7 +302,8 @@ void FloorWebp(const std::string& src, const std::string& target, const Rgb& cov
     if (!WebPGetInfo(buf.in.data(), buf.in.size(), &w, &h)) Die("WebP floor: header");
     const size_t stride = static_cast<size_t>(w) * 3;
     buf.pixels.resize(stride * static_cast<size_t>(h));
-    if (!WebPDecodeBGRInto(buf.in.data(), buf.in.size(), buf.pixels.data(), buf.pixels.size(), static_cast<int>(stride)))
+    if (!WebPDecodeBGRInto(buf.in.data(), buf.in.size(), buf.pixels.data(), buf.pixels.size(),
+                           static_cast<int>(stride)))
         Die("WebP floor: decode");
     Stamp(buf.pixels.data(), stride, 3, w, h, coverBgr);
     const std::vector<uint8_t> webp = EncodeWebp(buf.pixels.data(), w, h, 85);
@@ -415,8 +418,7 @@ Pass FloorPass(const Case& c, FloorBuffers& buf) {
     const auto start = Clock::now();
     const double cpuStart = CpuSeconds();
     int index = 0;
-    for (const auto& src : c.sources)
-        c.floor(src, c.outDir + "/floor" + std::to_string(index++) + c.floorExt, buf);
+    for (const auto& src : c.sources) c.floor(src, c.outDir + "/floor" + std::to_string(index++) + c.floorExt, buf);
     const auto n = static_cast<double>(c.sources.size());
     return {Seconds(start) / n, (CpuSeconds() - cpuStart) / n};
 }
@@ -463,8 +465,8 @@ Pass RunPass(const Case& c, const std::string& coverPath, vmk::TScriptedModal& m
 }
 
 void Table(const std::vector<Case>& cases, const std::string& coverPath, vmk::TScriptedModal& modal, int repeats) {
-    std::printf("\n%-14s %-8s %11s %12s %7s %11s %12s %9s\n", "case", "workers", "run ms/pic", "floor ms/pic",
-                "ratio", "run cpu ms", "floor cpu ms", "cpu ratio");
+    std::printf("\n%-14s %-8s %11s %12s %7s %11s %12s %9s\n", "case", "workers", "run ms/pic", "floor ms/pic", "ratio",
+                "run cpu ms", "floor cpu ms", "cpu ratio");
     FloorBuffers buffers;
     for (const Case& c : cases) {
         FloorPass(c, buffers);  // warm-up: the code and the files paged in
@@ -515,16 +517,30 @@ int main(int argc, char** argv) {
     WriteCoverBmp(coverPath, cover);
 
     std::vector<Case> cases = {
-        {"PNG  -> PNG", Result::Png,
-         [&](const std::string& s, const std::string& t, FloorBuffers& b) { FloorPng(s, t, cover, b); }, ".png", {}, ""},
-        {"WebP -> WebP", Result::Webp,
-         [&](const std::string& s, const std::string& t, FloorBuffers& b) { FloorWebp(s, t, coverBgr, b); }, ".webp",
-         {}, ""},
-        {"TIFF -> TIFF", Result::Tiff,
-         [&](const std::string& s, const std::string& t, FloorBuffers& b) { FloorTiff(s, t, cover, b); }, ".tif", {}, ""},
-        {"HEIC -> JPEG", Result::Jpeg,
-         [&](const std::string& s, const std::string& t, FloorBuffers& b) { FloorHeicToJpeg(s, t, cover, b); }, ".jpg",
-         {}, ""},
+        {"PNG  -> PNG",
+         Result::Png,
+         [&](const std::string& s, const std::string& t, FloorBuffers& b) { FloorPng(s, t, cover, b); },
+         ".png",
+         {},
+         ""},
+        {"WebP -> WebP",
+         Result::Webp,
+         [&](const std::string& s, const std::string& t, FloorBuffers& b) { FloorWebp(s, t, coverBgr, b); },
+         ".webp",
+         {},
+         ""},
+        {"TIFF -> TIFF",
+         Result::Tiff,
+         [&](const std::string& s, const std::string& t, FloorBuffers& b) { FloorTiff(s, t, cover, b); },
+         ".tif",
+         {},
+         ""},
+        {"HEIC -> JPEG",
+         Result::Jpeg,
+         [&](const std::string& s, const std::string& t, FloorBuffers& b) { FloorHeicToJpeg(s, t, cover, b); },
+         ".jpg",
+         {},
+         ""},
     };
     std::erase_if(cases, [&](const Case& c) { return std::string(c.label).rfind(only, 0) != 0; });
     std::printf("making %d photo-like pictures of %d x %d in each format in %s ...\n", count, width, height,

@@ -194,8 +194,7 @@ std::vector<THevcCodedSize> HeifGridSizes(const uint8_t* data, size_t size) {
     if (grids.empty()) return sizes;
     if (iloc == nullptr) Fail("no item locations");
     for (const TItemExtent& extent : ItemExtents(iloc, ilocSize)) {
-        const auto item =
-            std::find_if(grids.begin(), grids.end(), [&](const auto& g) { return g.first == extent.Id; });
+        const auto item = std::find_if(grids.begin(), grids.end(), [&](const auto& g) { return g.first == extent.Id; });
         if (item == grids.end()) continue;
         // The grid's description: its first 12 bytes at most, in the file or in 'idat'.
         const uint8_t* from = extent.Method == 1 ? idat : extent.Method == 0 ? data : nullptr;
@@ -324,15 +323,15 @@ constexpr int kMaxObus = 64;
 THevcCodedSize Av1SequenceHeaderSize(const uint8_t* payload, size_t size) {
     const std::vector<uint8_t> bytes(payload, payload + size);
     TBitReader bits(bytes);
-    bits.Skip(3);  // seq_profile
-    bits.Skip(1);  // still_picture
+    bits.Skip(3);             // seq_profile
+    bits.Skip(1);             // still_picture
     if (bits.Bits(1) != 0) {  // reduced_still_picture_header
         bits.Skip(5);         // seq_level_idx[0]
     } else {
         bool decoderModel = false;
         uint32_t bufferDelayBits = 0;
-        if (bits.Bits(1) != 0) {  // timing_info_present_flag
-            bits.Skip(64);        // num_units_in_display_tick, time_scale
+        if (bits.Bits(1) != 0) {      // timing_info_present_flag
+            bits.Skip(64);            // num_units_in_display_tick, time_scale
             if (bits.Bits(1) != 0) {  // equal_picture_interval: num_ticks_per_picture_minus_1, uvlc()
                 int zeros = 0;
                 while (bits.Bits(1) == 0)
@@ -348,7 +347,7 @@ THevcCodedSize Av1SequenceHeaderSize(const uint8_t* payload, size_t size) {
         const bool displayDelay = bits.Bits(1) != 0;
         const uint32_t points = bits.Bits(5) + 1;
         for (uint32_t i = 0; i < points; ++i) {
-            bits.Skip(12);  // operating_point_idc
+            bits.Skip(12);                       // operating_point_idc
             if (bits.Bits(5) > 7) bits.Skip(1);  // seq_level_idx, seq_tier
             if (decoderModel && bits.Bits(1) != 0) bits.Skip(2 * bufferDelayBits + 1);
             if (displayDelay && bits.Bits(1) != 0) bits.Skip(4);
@@ -394,7 +393,9 @@ std::vector<THevcCodedSize> Av1SequenceSizes(const uint8_t* obus, size_t size) {
 
 std::vector<THevcCodedSize> Av1CodedSizes(const uint8_t* data, size_t size) {
     std::vector<THevcCodedSize> sizes;
-    const auto add = [&](const std::vector<THevcCodedSize>& found) { sizes.insert(sizes.end(), found.begin(), found.end()); };
+    const auto add = [&](const std::vector<THevcCodedSize>& found) {
+        sizes.insert(sizes.end(), found.begin(), found.end());
+    };
     ForEachMetaBox(data, size, [&](const std::string& type, const uint8_t* iprp, size_t iprpSize) {
         if (type != "iprp") return;
         ForEachBox(iprp, iprpSize, [&](const std::string& u, const uint8_t* ipco, size_t ipcoSize) {
@@ -420,7 +421,8 @@ std::vector<THevcCodedSize> Av1CodedSizes(const uint8_t* data, size_t size) {
         if (from == nullptr || extent.Base > within || extent.Offset > within - extent.Base) continue;
         const size_t start = static_cast<size_t>(extent.Base + extent.Offset);
         const size_t available = within - start;
-        add(Av1SequenceSizes(from + start, extent.Length == 0 ? available : std::min<uint64_t>(extent.Length, available)));
+        add(Av1SequenceSizes(from + start,
+                             extent.Length == 0 ? available : std::min<uint64_t>(extent.Length, available)));
     }
     return sizes;
 }

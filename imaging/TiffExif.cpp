@@ -18,13 +18,13 @@ constexpr uint16_t kDescriptive[] = {270, 271, 272, 274, 282, 283, 296, 305, 306
 
 size_t TypeSize(uint16_t type) {
     switch (type) {
-    case 1:   // BYTE
-    case 2:   // ASCII
-    case 6:   // SBYTE
-    case 7:   // UNDEFINED
+    case 1:  // BYTE
+    case 2:  // ASCII
+    case 6:  // SBYTE
+    case 7:  // UNDEFINED
         return 1;
-    case 3:   // SHORT
-    case 8:   // SSHORT
+    case 3:  // SHORT
+    case 8:  // SSHORT
         return 2;
     case 4:   // LONG
     case 9:   // SLONG
@@ -43,9 +43,7 @@ class TReader {
 public:
     TReader(const uint8_t* data, size_t size, bool big) : data_(data), size_(size), big_(big) {}
     bool Has(uint64_t at, uint64_t count) const { return at <= size_ && count <= size_ - at; }
-    uint32_t U16(size_t at) const {
-        return big_ ? (data_[at] << 8) | data_[at + 1] : data_[at] | (data_[at + 1] << 8);
-    }
+    uint32_t U16(size_t at) const { return big_ ? (data_[at] << 8) | data_[at + 1] : data_[at] | (data_[at + 1] << 8); }
     uint32_t U32(size_t at) const {
         return big_ ? (uint32_t{data_[at]} << 24) | (data_[at + 1] << 16) | (data_[at + 2] << 8) | data_[at + 3]
                     : data_[at] | (data_[at + 1] << 8) | (data_[at + 2] << 16) | (uint32_t{data_[at + 3]} << 24);

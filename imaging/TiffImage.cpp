@@ -355,7 +355,6 @@ void ReadThroughRgba(TIFF* tif, const MemoryFile& file, uint32_t width, uint32_t
                 static_cast<int>(width), alpha);
 }
 
-
 // ---- EXIF in TIFF results
 
 constexpr uint16_t kOrientationTag = 274;
@@ -365,7 +364,8 @@ double EntryValue(const TExifEntry& e, bool big, size_t i) {
     TExifEntry part{e.Tag, 0, 1, {}};
     const auto word = [&](size_t at) {
         part.Type = 4;
-        part.Value.assign(e.Value.begin() + static_cast<ptrdiff_t>(at), e.Value.begin() + static_cast<ptrdiff_t>(at + 4));
+        part.Value.assign(e.Value.begin() + static_cast<ptrdiff_t>(at),
+                          e.Value.begin() + static_cast<ptrdiff_t>(at + 4));
         return ExifEntryNumber(part, big);
     };
     switch (e.Type) {
@@ -412,7 +412,8 @@ void SetExifField(TIFF* t, const TExifEntry& e, bool big) {
             TIFFSetField(t, e.Tag, static_cast<int>(count), values);
     };
     if (e.Type == TIFF_ASCII) {
-        const std::string text(reinterpret_cast<const char*>(e.Value.data()), strnlen(reinterpret_cast<const char*>(e.Value.data()), e.Value.size()));
+        const std::string text(reinterpret_cast<const char*>(e.Value.data()),
+                               strnlen(reinterpret_cast<const char*>(e.Value.data()), e.Value.size()));
         if (passCount)
             setCounted(static_cast<uint32_t>(text.size() + 1), text.c_str());
         else
@@ -421,7 +422,8 @@ void SetExifField(TIFF* t, const TExifEntry& e, bool big) {
     }
     const int storage = TIFFFieldSetGetSize(field);
     const size_t size = e.Value.size() / e.Count;
-    const bool real = e.Type == TIFF_RATIONAL || e.Type == TIFF_SRATIONAL || e.Type == TIFF_FLOAT || e.Type == TIFF_DOUBLE;
+    const bool real =
+        e.Type == TIFF_RATIONAL || e.Type == TIFF_SRATIONAL || e.Type == TIFF_FLOAT || e.Type == TIFF_DOUBLE;
     if (real ? storage != 4 && storage != 8 : storage != static_cast<int>(size)) return;
     std::vector<uint8_t> values(static_cast<size_t>(storage) * e.Count);
     for (size_t i = 0; i < e.Count; ++i) {

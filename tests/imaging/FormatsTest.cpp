@@ -370,7 +370,8 @@ TEST_F(FormatsTest, HeifOrientationsOneToEight) {
                 for (int x = 0; x < upright.width; ++x) {
                     const uint8_t* q = upright.bytes.data() + (size_t(y) * upright.width + x) * 3;
                     const TColor c = got->GetPixelColor(x, y);
-                    error += std::abs(GetRValue(c) - q[0]) + std::abs(GetGValue(c) - q[1]) + std::abs(GetBValue(c) - q[2]);
+                    error +=
+                        std::abs(GetRValue(c) - q[0]) + std::abs(GetGValue(c) - q[1]) + std::abs(GetBValue(c) - q[2]);
                 }
             EXPECT_LT(error / (upright.width * upright.height * 3.0), 6.0);
         }
@@ -525,9 +526,11 @@ TEST_F(FormatsTest, ExifOfTiffSourcesAndResultsAsExiftoolReadsIt) {
     if (!Have("exiftool")) GTEST_SKIP() << "exiftool is not installed";
     const std::string tif = dir_ + "exif.tif";
     Shell("convert '" + dir_ + "src.png' -compress lzw '" + tif + "'");
-    Shell("exiftool -q -q -overwrite_original -Make=VmkCam -Model='M 1' -Artist=Ann -Orientation#=6 "
-          "-DateTimeOriginal='2024:05:06 07:08:09' -ExposureTime=1/125 -FNumber=2.8 -ISO=200 "
-          "-UserComment='a comment' -GPSLatitude=48.5 -GPSLatitudeRef=N -GPSAltitude=120 '" + tif + "'");
+    Shell(
+        "exiftool -q -q -overwrite_original -Make=VmkCam -Model='M 1' -Artist=Ann -Orientation#=6 "
+        "-DateTimeOriginal='2024:05:06 07:08:09' -ExposureTime=1/125 -FNumber=2.8 -ISO=200 "
+        "-UserComment='a comment' -GPSLatitude=48.5 -GPSLatitudeRef=N -GPSAltitude=120 '" +
+        tif + "'");
     TTIFFImage source;
     source.LoadFromFile(tif);
     EXPECT_EQ(source.GetWidth(), 16);  // turned a quarter, as its orientation says
@@ -535,12 +538,14 @@ TEST_F(FormatsTest, ExifOfTiffSourcesAndResultsAsExiftoolReadsIt) {
     EXPECT_EQ(ExifBlockOrientation(source.GetMetadata().Exif), TOrientation::Normal);
 
     TBitmap& upright = source.GetBitmap();
-    const std::string tags = " -s -s -s -Make -Model -Artist -Orientation -DateTimeOriginal -ExposureTime -FNumber "
-                             "-ISO -UserComment -GPSLatitude -GPSLatitudeRef -GPSAltitude ";
+    const std::string tags =
+        " -s -s -s -Make -Model -Artist -Orientation -DateTimeOriginal -ExposureTime -FNumber "
+        "-ISO -UserComment -GPSLatitude -GPSLatitudeRef -GPSAltitude ";
     const std::string expected =
         "VmkCam\nM 1\nAnn\nHorizontal (normal)\n2024:05:06 07:08:09\n1/125\n2.8\n200\na comment\n"
         "48 deg 30' 0.00\" N\nNorth\n120 m\n";
-    const std::pair<Kind, const char*> results[] = {{Kind::Tiff, "r.tif"}, {Kind::Png, "r.png"}, {Kind::WebP, "r.webp"}};
+    const std::pair<Kind, const char*> results[] = {
+        {Kind::Tiff, "r.tif"}, {Kind::Png, "r.png"}, {Kind::WebP, "r.webp"}};
     for (const auto& [kind, name] : results) {
         const std::string path = Write(upright, dir_ + name, kind, source.GetMetadata());
         SCOPED_TRACE(path);
@@ -550,7 +555,9 @@ TEST_F(FormatsTest, ExifOfTiffSourcesAndResultsAsExiftoolReadsIt) {
     // values anew, so the bytes may differ, but not what they say).
     TTIFFImage again;
     again.LoadFromFile(dir_ + "r.tif");
-    EXPECT_EQ(Output("exiftool" + tags + "'" + Write(again.GetBitmap(), dir_ + "again.tif", Kind::Tiff, again.GetMetadata()) + "'"), expected);
+    EXPECT_EQ(Output("exiftool" + tags + "'" +
+                     Write(again.GetBitmap(), dir_ + "again.tif", Kind::Tiff, again.GetMetadata()) + "'"),
+              expected);
     // A TIFF without EXIF or GPS directories carries none, as before.
     TTIFFImage plain;
     Shell("convert '" + dir_ + "src.png' '" + dir_ + "plain.tif'");

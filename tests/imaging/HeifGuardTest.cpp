@@ -4,9 +4,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -333,7 +333,8 @@ std::vector<uint8_t> ReducedHeader(uint32_t width, uint32_t height) {
 }
 
 TEST(HeifGuard, Av1SequenceHeaderSizesAreRead) {
-    auto sizes = Av1SequenceSizes(Obu(1, ReducedHeader(65536, 65536)).data(), Obu(1, ReducedHeader(65536, 65536)).size());
+    auto sizes =
+        Av1SequenceSizes(Obu(1, ReducedHeader(65536, 65536)).data(), Obu(1, ReducedHeader(65536, 65536)).size());
     ASSERT_EQ(sizes.size(), 1u);
     EXPECT_EQ(sizes[0].Width, 65536);
     EXPECT_EQ(sizes[0].Height, 65536);
