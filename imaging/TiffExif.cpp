@@ -11,6 +11,12 @@ constexpr uint16_t kExifPointer = 34665;
 constexpr uint16_t kGpsPointer = 34853;
 // More entries than any real directory holds; a damaged count stops here.
 constexpr uint16_t kMaxEntries = 1000;
+// An EXIF block travels in one JPEG segment: no value of one can be larger.
+// The bound also keeps a hostile file's entries, each pointing at the whole
+// file, from being copied a thousand times.
+constexpr uint64_t kMaxValueBytes = 65535;
+// And all the values kept, of every directory together.
+constexpr uint64_t kMaxTreeBytes = uint64_t{1} << 18;
 
 // The first directory's entries an EXIF block carries: what describes the
 // picture, not how its pixels are laid out.
@@ -49,9 +55,11 @@ public:
                     : data_[at] | (data_[at + 1] << 8) | (data_[at + 2] << 16) | (uint32_t{data_[at + 3]} << 24);
     }
 
-    // The entries of the directory at offset; those whose values lie
-    // outside the bytes, or of unknown types, are left out.
-    std::vector<TExifEntry> Directory(uint32_t offset) const {
+    // The entries of the directory at offset that keep(tag) wants; those
+    // whose values lie outside the bytes or are too long, or of unknown
+    // types, are left out.
+    template <typename Keep>
+    std::vector<TExifEntry> Directory(uint32_t offset, Keep&& keep) const {
         std::vector<TExifEntry> entries;
         if (!Has(offset, 2)) return entries;
         const uint32_t count = std::min<uint32_t>(U16(offset), kMaxEntries);
@@ -63,10 +71,11 @@ public:
             e.Type = static_cast<uint16_t>(U16(at + 2));
             e.Count = U32(at + 4);
             const uint64_t bytes = uint64_t{e.Count} * TypeSize(e.Type);
-            if (bytes == 0) continue;
+            if (bytes == 0 || bytes > kMaxValueBytes || bytes > budget_ || !keep(e.Tag)) continue;
             const uint64_t from = bytes <= 4 ? at + 8 : U32(at + 8);
             if (!Has(from, bytes)) continue;
             e.Value.assign(data_ + from, data_ + from + bytes);
+            budget_ -= bytes;
             entries.push_back(std::move(e));
         }
         return entries;
@@ -76,6 +85,7 @@ private:
     const uint8_t* data_;
     size_t size_;
     bool big_;
+    mutable uint64_t budget_ = kMaxTreeBytes;
 };
 
 // Numbers written in a byte order.
@@ -146,22 +156,23 @@ TExifTree ReadExifTree(const uint8_t* data, size_t size) {
     else
         return tree;
     const TReader r(data, size, tree.BigEndian);
-    for (TExifEntry& e : r.Directory(r.U32(4))) {
+    const auto wanted = [](uint16_t tag) {
+        return tag == kExifPointer || tag == kGpsPointer ||
+               std::find(std::begin(kDescriptive), std::end(kDescriptive), tag) != std::end(kDescriptive);
+    };
+    // The sub-directories hold no pointers of their own that we follow
+    // (40965: interoperability).
+    const auto leaf = [](uint16_t tag) { return tag != kExifPointer && tag != kGpsPointer && tag != 40965; };
+    for (TExifEntry& e : r.Directory(r.U32(4), wanted)) {
         if ((e.Tag == kExifPointer || e.Tag == kGpsPointer) && (e.Type == 4 || e.Type == 13) && e.Count == 1) {
             const uint32_t offset = ExifEntryNumber(e, tree.BigEndian);
             // A directory pointing back at the first one would be read as its own.
             if (offset == r.U32(4)) continue;
-            (e.Tag == kExifPointer ? tree.Exif : tree.Gps) = r.Directory(offset);
+            (e.Tag == kExifPointer ? tree.Exif : tree.Gps) = r.Directory(offset, leaf);
             continue;
         }
-        if (std::find(std::begin(kDescriptive), std::end(kDescriptive), e.Tag) != std::end(kDescriptive))
-            tree.Main.push_back(std::move(e));
+        if (e.Tag != kExifPointer && e.Tag != kGpsPointer) tree.Main.push_back(std::move(e));
     }
-    // The sub-directories hold no pointers of their own that we follow.
-    for (auto* sub : {&tree.Exif, &tree.Gps})
-        std::erase_if(*sub, [](const TExifEntry& e) {
-            return e.Tag == kExifPointer || e.Tag == kGpsPointer || e.Tag == 40965;  // 40965: interoperability
-        });
     return tree;
 }
 

@@ -22,6 +22,7 @@
 #include "imaging/PictureFormats.h"
 #include "imaging/PngImage.h"
 #include "imaging/PngWrite.h"
+#include "imaging/TiffExif.h"
 #include "imaging/TiffImage.h"
 #include "imaging/WebpImage.h"
 #include "support/Cat.h"
@@ -563,6 +564,31 @@ TEST_F(FormatsTest, ExifOfTiffSourcesAndResultsAsExiftoolReadsIt) {
     Shell("convert '" + dir_ + "src.png' '" + dir_ + "plain.tif'");
     plain.LoadFromFile(dir_ + "plain.tif");
     EXPECT_TRUE(plain.GetMetadata().Exif.empty());
+}
+
+// A hostile block: a thousand Make entries, each a long value over the
+// same bytes. What is kept stays within what one EXIF segment could hold.
+TEST(TiffExif, EntriesPointingAtEverythingAreBounded) {
+    std::vector<uint8_t> block(1 << 20, 'x');
+    const auto make = [&](uint32_t count) {
+        std::memcpy(block.data(), "II*\0\x08\0\0\0", 8);
+        block[8] = 0xE8;  // 1000 entries
+        block[9] = 0x03;
+        for (size_t i = 0; i < 1000; ++i) {
+            uint8_t* e = block.data() + 10 + i * 12;
+            const uint8_t entry[12] = {0x0F, 0x01, 7, 0, uint8_t(count), uint8_t(count >> 8), uint8_t(count >> 16), 0,
+                                       0x00, 0x40, 0, 0};  // Make as undefined bytes, at 0x4000
+            std::memcpy(e, entry, 12);
+        }
+        const TExifTree tree = ReadExifTree(block.data(), block.size());
+        size_t kept = 0;
+        for (const TExifEntry& e : tree.Main) kept += e.Value.size();
+        return kept;
+    };
+    EXPECT_EQ(make(0x80000), 0u);  // each longer than a segment
+    const size_t kept = make(60000);
+    EXPECT_GT(kept, 0u);
+    EXPECT_LE(kept, size_t{1} << 18);
 }
 
 TEST_F(FormatsTest, TransparencyIsKeptByFormatsThatHoldIt) {
