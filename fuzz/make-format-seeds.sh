@@ -21,6 +21,12 @@ convert "$tmp/src.png" -type palette "$out/tiff/palette.tif"
 convert "$tmp/src.png" -colorspace cmyk "$out/tiff/cmyk.tif"
 convert "$tmp/alpha.png" "$out/tiff/rgba.tif"
 convert "$tmp/src.png" -define tiff:tile-geometry=16x16 "$out/tiff/tiled.tif"
+# EXIF and GPS directories, which the reader carries and the writer writes again.
+if command -v exiftool > /dev/null; then
+  cp "$out/tiff/none.tif" "$out/tiff/exif.tif"
+  exiftool -q -q -overwrite_original -Make=Cam -Orientation#=6 -ExposureTime=1/60 -ISO=100 -UserComment=c \
+    -GPSLatitude=1.5 -GPSLatitudeRef=N "$out/tiff/exif.tif" || rm -f "$out/tiff/exif.tif"
+fi
 heif-enc -q 30 "$tmp/src.png" -o "$out/heif/a.heic" > /dev/null
 # The AVIF seed is a help, not a must: the fuzzer finds the format from the HEIC one.
 heif-enc -A -q 30 "$tmp/alpha.png" -o "$out/heif/a.avif" > /dev/null 2>&1 ||

@@ -400,31 +400,26 @@ double EntryValue(const TExifEntry& e, bool big, size_t i) {
 // tag: how many values, passed how, stored in what. An entry of another type
 // or count than the definition, or of a tag libtiff does not know there, is
 // left out rather than passed wrongly.
-void SetExifField(TIFF* t, const TExifEntry& e, bool big) {
+bool SetExifField(TIFF* t, const TExifEntry& e, bool big) {
     const TIFFField* field = TIFFFindField(t, e.Tag, TIFF_ANY);
-    if (field == nullptr || TIFFFieldDataType(field) != static_cast<TIFFDataType>(e.Type) || e.Count == 0) return;
+    if (field == nullptr || TIFFFieldDataType(field) != static_cast<TIFFDataType>(e.Type) || e.Count == 0) return false;
     const int writeCount = TIFFFieldWriteCount(field);
     const bool passCount = TIFFFieldPassCount(field) != 0;
     const auto setCounted = [&](uint32_t count, const void* values) {
-        if (writeCount == TIFF_VARIABLE2)
-            TIFFSetField(t, e.Tag, count, values);
-        else
-            TIFFSetField(t, e.Tag, static_cast<int>(count), values);
+        return writeCount == TIFF_VARIABLE2 ? TIFFSetField(t, e.Tag, count, values) == 1
+                                            : TIFFSetField(t, e.Tag, static_cast<int>(count), values) == 1;
     };
     if (e.Type == TIFF_ASCII) {
         const std::string text(reinterpret_cast<const char*>(e.Value.data()),
                                strnlen(reinterpret_cast<const char*>(e.Value.data()), e.Value.size()));
-        if (passCount)
-            setCounted(static_cast<uint32_t>(text.size() + 1), text.c_str());
-        else
-            TIFFSetField(t, e.Tag, text.c_str());
-        return;
+        return passCount ? setCounted(static_cast<uint32_t>(text.size() + 1), text.c_str())
+                         : TIFFSetField(t, e.Tag, text.c_str()) == 1;
     }
     const int storage = TIFFFieldSetGetSize(field);
     const size_t size = e.Value.size() / e.Count;
     const bool real =
         e.Type == TIFF_RATIONAL || e.Type == TIFF_SRATIONAL || e.Type == TIFF_FLOAT || e.Type == TIFF_DOUBLE;
-    if (real ? storage != 4 && storage != 8 : storage != static_cast<int>(size)) return;
+    if (real ? storage != 4 && storage != 8 : storage != static_cast<int>(size)) return false;
     std::vector<uint8_t> values(static_cast<size_t>(storage) * e.Count);
     for (size_t i = 0; i < e.Count; ++i) {
         uint8_t* to = values.data() + i * static_cast<size_t>(storage);
@@ -444,18 +439,15 @@ void SetExifField(TIFF* t, const TExifEntry& e, bool big) {
             std::memcpy(to, &n, 4);
         }
     }
-    if (passCount) {
-        setCounted(e.Count, values.data());
-    } else if (writeCount == 1 && e.Count == 1) {
-        if (real)
-            TIFFSetField(t, e.Tag, EntryValue(e, big, 0));
-        else if (storage == 4)
-            TIFFSetField(t, e.Tag, ExifEntryNumber(e, big, 0));
-        else
-            TIFFSetField(t, e.Tag, static_cast<int>(EntryValue(e, big, 0)));
-    } else if (writeCount > 1 && e.Count == static_cast<uint32_t>(writeCount)) {
-        TIFFSetField(t, e.Tag, values.data());
+    if (passCount) return setCounted(e.Count, values.data());
+    if (writeCount == 1 && e.Count == 1) {
+        if (real) return TIFFSetField(t, e.Tag, EntryValue(e, big, 0)) == 1;
+        if (storage == 4) return TIFFSetField(t, e.Tag, ExifEntryNumber(e, big, 0)) == 1;
+        return TIFFSetField(t, e.Tag, static_cast<int>(EntryValue(e, big, 0))) == 1;
     }
+    if (writeCount > 1 && e.Count == static_cast<uint32_t>(writeCount))
+        return TIFFSetField(t, e.Tag, values.data()) == 1;
+    return false;
 }
 
 // The first directory's EXIF entries are tags of the result's own first
@@ -469,20 +461,24 @@ void SetMainExifFields(TIFF* t, const TExifTree& tree) {
 // and points it at them. Called with the picture written.
 bool WriteExifDirectories(TIFF* t, const TExifTree& tree) {
     if (!TIFFWriteDirectory(t)) return false;
+    // A directory none of whose entries libtiff takes is left out: libtiff
+    // cannot write an empty one.
+    const auto write = [&](const std::vector<TExifEntry>& entries, int (*create)(TIFF*), uint64_t& offset) {
+        if (entries.empty()) return true;
+        if (create(t) != 0) return false;
+        bool any = false;
+        for (const TExifEntry& e : entries) any = SetExifField(t, e, tree.BigEndian) || any;
+        return !any || TIFFWriteCustomDirectory(t, &offset) != 0;
+    };
     uint64_t exifOffset = 0, gpsOffset = 0;
-    if (!tree.Exif.empty()) {
-        if (TIFFCreateEXIFDirectory(t) != 0) return false;
-        for (const TExifEntry& e : tree.Exif) SetExifField(t, e, tree.BigEndian);
-        if (!TIFFWriteCustomDirectory(t, &exifOffset)) return false;
-    }
-    if (!tree.Gps.empty()) {
-        if (TIFFCreateGPSDirectory(t) != 0) return false;
-        for (const TExifEntry& e : tree.Gps) SetExifField(t, e, tree.BigEndian);
-        if (!TIFFWriteCustomDirectory(t, &gpsOffset)) return false;
-    }
+    if (!write(tree.Exif, TIFFCreateEXIFDirectory, exifOffset) || !write(tree.Gps, TIFFCreateGPSDirectory, gpsOffset))
+        return false;
     if (!TIFFSetDirectory(t, 0)) return false;
-    if (exifOffset != 0) TIFFSetField(t, TIFFTAG_EXIFIFD, exifOffset);
-    if (gpsOffset != 0) TIFFSetField(t, TIFFTAG_GPSIFD, gpsOffset);
+    for (const auto& [tag, offset] : {std::pair{TIFFTAG_EXIFIFD, exifOffset}, std::pair{TIFFTAG_GPSIFD, gpsOffset}})
+        if (offset != 0)
+            TIFFSetField(t, tag, offset);
+        else
+            TIFFUnsetField(t, tag);
     return TIFFRewriteDirectory(t) != 0;
 }
 
@@ -532,7 +528,10 @@ bool TTIFFImage::Decode(const uint8_t* data, size_t size, TBitmap& bitmap, TPict
     return true;
 }
 
-void TTIFFImage::Encode(const TBitmap& bitmap, TStream& out) {
+namespace {
+
+// The whole file, with the EXIF when withExif is set.
+std::vector<uint8_t> TiffBytes(const TBitmap& bitmap, const TPictureMetadata& metadata, bool withExif) {
     std::vector<uint8_t> bytes;
     // Room for the raw samples: the file is never larger (Deflate with the
     // predictor only shrinks a photo), so it grows without being moved.
@@ -565,7 +564,6 @@ void TTIFFImage::Encode(const TBitmap& bitmap, TStream& out) {
             TIFFSetField(t, TIFFTAG_EXTRASAMPLES, uint16_t{1}, extra);
         }
         TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(t, 0));
-        const TPictureMetadata& metadata = GetMetadata();
         if (IsRgbProfile(metadata.Icc))
             TIFFSetField(t, TIFFTAG_ICCPROFILE, static_cast<uint32_t>(metadata.Icc.size()), metadata.Icc.data());
         if (!metadata.Xmp.empty())
@@ -574,7 +572,7 @@ void TTIFFImage::Encode(const TBitmap& bitmap, TStream& out) {
         std::vector<uint8_t> payload(6 + metadata.Exif.size());
         std::memcpy(payload.data(), "Exif\0", 6);
         std::copy(metadata.Exif.begin(), metadata.Exif.end(), payload.begin() + 6);
-        const bool fits = !metadata.Exif.empty() && FitExifToResult(payload, width, height);
+        const bool fits = withExif && !metadata.Exif.empty() && FitExifToResult(payload, width, height);
         const TExifTree exif = fits ? ReadExifTree(payload.data() + 6, payload.size() - 6) : TExifTree{};
         SetMainExifFields(t, exif);
         // Room for the pointers in the first directory; they are set once
@@ -617,6 +615,22 @@ void TTIFFImage::Encode(const TBitmap& bitmap, TStream& out) {
         }
     }
     if (!file.error.empty()) Fail(file, "writing failed");
+    return bytes;
+}
+
+}  // namespace
+
+void TTIFFImage::Encode(const TBitmap& bitmap, TStream& out) {
+    const TPictureMetadata& metadata = GetMetadata();
+    std::vector<uint8_t> bytes;
+    try {
+        bytes = TiffBytes(bitmap, metadata, true);
+    } catch (const EInvalidGraphic&) {
+        // EXIF libtiff will not write (a damaged source's) costs the result
+        // its EXIF, not the result itself.
+        if (metadata.Exif.empty()) throw;
+        bytes = TiffBytes(bitmap, metadata, false);
+    }
     out.WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
 }
 

@@ -591,6 +591,40 @@ TEST(TiffExif, EntriesPointingAtEverythingAreBounded) {
     EXPECT_LE(kept, size_t{1} << 18);
 }
 
+// A fuzz finding: an EXIF directory holding only a tag libtiff does not know
+// made libtiff fail on an empty directory, and the result was refused. The
+// directory is left out; the rest of the EXIF is written.
+TEST(TiffExif, DirectoryOfNothingLibtiffTakesIsLeftOut) {
+    TExifTree tree;
+    tree.Main.push_back({271, 2, 4, {'C', 'a', 'm', 0}});
+    tree.Exif.push_back({8, 6, 5, {1, 2, 3, 4, 5}});
+    TPictureMetadata metadata;
+    metadata.Exif = ExifBlockOf(tree);
+    TBitmap bitmap;
+    bitmap.SetPixelFormat(TPixelFormat::pf24bit);
+    bitmap.SetSize(4, 3);
+    TTIFFImage writer;
+    writer.Assign(bitmap);
+    writer.SetMetadata(metadata);
+    TMemoryStream out;
+    writer.SaveToStream(out);
+    out.SetPosition(0);
+    TTIFFImage back;
+    back.LoadFromStream(out);
+    EXPECT_EQ(back.GetWidth(), 4);
+    // No EXIF directory was written, so the file carries no EXIF block.
+    EXPECT_TRUE(back.GetMetadata().Exif.empty());
+    std::vector<uint8_t> bytes(size_t(out.GetSize()));
+    out.SetPosition(0);
+    out.ReadBuffer(bytes.data(), out.GetSize());
+    const TExifTree written = ReadExifTree(bytes.data(), bytes.size());
+    // Make, and the orientation every TIFF result states.
+    ASSERT_EQ(written.Main.size(), 2u);
+    EXPECT_EQ(written.Main[0].Tag, 271);
+    EXPECT_EQ(written.Main[0].Value, (std::vector<uint8_t>{'C', 'a', 'm', 0}));
+    EXPECT_TRUE(written.Exif.empty());
+}
+
 TEST_F(FormatsTest, TransparencyIsKeptByFormatsThatHoldIt) {
     Shell("convert '" + dir_ + "src.png' -alpha set -channel A -fx '(i%3)/2' '" + dir_ + "alpha.png'");
     Shell("cwebp -quiet -lossless -exact '" + dir_ + "alpha.png' -o '" + dir_ + "alpha.webp'");
