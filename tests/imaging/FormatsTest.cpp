@@ -550,15 +550,14 @@ TEST_F(FormatsTest, ExifOfTiffSourcesAndResultsAsExiftoolReadsIt) {
     for (const auto& [kind, name] : results) {
         const std::string path = Write(upright, dir_ + name, kind, source.GetMetadata());
         SCOPED_TRACE(path);
-        EXPECT_EQ(Output("exiftool" + tags + "'" + path + "'"), expected);
+        EXPECT_EQ(Output(Cat("exiftool", tags, "'", path, "'")), expected);
     }
     // A TIFF result read as a source carries it on again (libtiff writes the
     // values anew, so the bytes may differ, but not what they say).
     TTIFFImage again;
     again.LoadFromFile(dir_ + "r.tif");
-    EXPECT_EQ(Output("exiftool" + tags + "'" +
-                     Write(again.GetBitmap(), dir_ + "again.tif", Kind::Tiff, again.GetMetadata()) + "'"),
-              expected);
+    const std::string rewritten = Write(again.GetBitmap(), dir_ + "again.tif", Kind::Tiff, again.GetMetadata());
+    EXPECT_EQ(Output(Cat("exiftool", tags, "'", rewritten, "'")), expected);
     // A TIFF without EXIF or GPS directories carries none, as before.
     TTIFFImage plain;
     Shell("convert '" + dir_ + "src.png' '" + dir_ + "plain.tif'");
