@@ -468,7 +468,11 @@ bool WriteExifDirectories(TIFF* t, const TExifTree& tree) {
         if (create(t) != 0) return false;
         bool any = false;
         for (const TExifEntry& e : entries) any = SetExifField(t, e, tree.BigEndian) || any;
-        return !any || TIFFWriteCustomDirectory(t, &offset) != 0;
+        const bool written = !any || TIFFWriteCustomDirectory(t, &offset) != 0;
+        // libtiff 4.5 keeps a custom directory's values when it moves on to
+        // another directory; freeing them here is what it would do.
+        TIFFFreeDirectory(t);
+        return written;
     };
     uint64_t exifOffset = 0, gpsOffset = 0;
     if (!write(tree.Exif, TIFFCreateEXIFDirectory, exifOffset) || !write(tree.Gps, TIFFCreateGPSDirectory, gpsOffset))
