@@ -81,7 +81,8 @@ void ReadMetadata(const heif_image_handle* handle, TPictureMetadata& metadata) {
 }
 
 // The HEVC decoder allocates for the coded size its sequence parameter sets
-// declare, and libheif for the output size a grid's description declares;
+// declare, the AV1 decoder for the largest frame its sequence headers allow,
+// and libheif for the output size a grid's description declares;
 // the file's size boxes need not agree with either. Every one is held to the
 // same bound before decoding.
 void CheckCodedSizes(const char* format, const uint8_t* data, size_t size) {
@@ -90,6 +91,8 @@ void CheckCodedSizes(const char* format, const uint8_t* data, size_t size) {
         sizes = HevcCodedSizes(data, size);
         const auto grids = HeifGridSizes(data, size);
         sizes.insert(sizes.end(), grids.begin(), grids.end());
+        const auto av1 = Av1CodedSizes(data, size);
+        sizes.insert(sizes.end(), av1.begin(), av1.end());
     } catch (const std::runtime_error& e) {
         throw EInvalidGraphic(std::string("Invalid ") + format + " image: " + e.what());
     }
@@ -183,6 +186,8 @@ void THEIFImage::Encode(const TBitmap& bitmap, TStream& out) {
                             alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, &rawImage),
           format, "writer out of memory");
     std::unique_ptr<heif_image, ImageDeleter> image(rawImage);
+    // Eight bits a channel, always: Debian's libaom 3.6 asserts, ending the
+    // process, in deeper AV1 encodes through libheif 1.15.
     Check(heif_image_add_plane(image.get(), heif_channel_interleaved, w, h, 8), format, "writer out of memory");
     int stride = 0;
     uint8_t* plane = heif_image_get_plane(image.get(), heif_channel_interleaved, &stride);

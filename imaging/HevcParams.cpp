@@ -106,23 +106,56 @@ void ForEachMetaBox(const uint8_t* data, size_t size, Visit&& visit) {
         true);
 }
 
-}  // namespace
+// Where an item's data lies: its first extent, from the start of the file
+// (method 0) or of 'idat' (method 1).
+struct TItemExtent {
+    uint64_t Id = 0, Method = 0, Base = 0, Offset = 0, Length = 0;
+};
 
-std::vector<THevcCodedSize> HeifGridSizes(const uint8_t* data, size_t size) {
-    // Items that declare an output canvas of their own: grids and overlays,
-    // with the bytes that come before the canvas size in their description.
-    std::vector<std::pair<uint64_t, size_t>> grids;
-    const uint8_t* idat = nullptr;
-    size_t idatSize = 0;
-    const uint8_t* iloc = nullptr;
-    size_t ilocSize = 0;
+std::vector<TItemExtent> ItemExtents(const uint8_t* iloc, size_t ilocSize) {
+    TByteReader r(iloc, ilocSize, "iloc");
+    const uint64_t version = r.Read(1);
+    r.Read(3);
+    const uint64_t sizes1 = r.Read(1), sizes2 = r.Read(1);
+    const size_t offsetSize = sizes1 >> 4, lengthSize = sizes1 & 15, baseSize = sizes2 >> 4;
+    const size_t indexSize = version == 1 || version == 2 ? sizes2 & 15 : 0;
+    const uint64_t count = r.Read(version < 2 ? 2 : 4);
+    std::vector<TItemExtent> items;
+    for (uint64_t i = 0; i < count; ++i) {
+        TItemExtent item;
+        item.Id = r.Read(version < 2 ? 2 : 4);
+        item.Method = version == 1 || version == 2 ? r.Read(2) & 15 : 0;
+        r.Read(2);
+        item.Base = r.Read(baseSize);
+        const uint64_t extents = r.Read(2);
+        for (uint64_t e = 0; e < extents; ++e) {
+            r.Read(indexSize);
+            const uint64_t o = r.Read(offsetSize), l = r.Read(lengthSize);
+            if (e == 0) item.Offset = o, item.Length = l;
+        }
+        items.push_back(item);
+    }
+    return items;
+}
+
+// Item ids of one type ('av01', 'grid'...), with the item boxes of 'meta'.
+struct TMetaItems {
+    std::vector<std::pair<uint64_t, uint64_t>> Types;  // id, type
+    const uint8_t* Idat = nullptr;
+    size_t IdatSize = 0;
+    const uint8_t* Iloc = nullptr;
+    size_t IlocSize = 0;
+};
+
+TMetaItems ReadMetaItems(const uint8_t* data, size_t size) {
+    TMetaItems items;
     ForEachMetaBox(data, size, [&](const std::string& type, const uint8_t* payload, size_t payloadSize) {
         if (type == "idat") {
-            idat = payload;
-            idatSize = payloadSize;
+            items.Idat = payload;
+            items.IdatSize = payloadSize;
         } else if (type == "iloc") {
-            iloc = payload;
-            ilocSize = payloadSize;
+            items.Iloc = payload;
+            items.IlocSize = payloadSize;
         } else if (type == "iinf") {
             TByteReader header(payload, payloadSize, "iinf");
             const size_t skip = header.Read(1) == 0 ? 6 : 8;
@@ -135,45 +168,43 @@ std::vector<THevcCodedSize> HeifGridSizes(const uint8_t* data, size_t size) {
                 entry.Read(3);
                 const uint64_t id = entry.Read(version == 2 ? 2 : 4);
                 entry.Read(2);
-                const uint64_t itemType = entry.Read(4);
-                if (itemType == 0x67726964) grids.emplace_back(id, 2);  // 'grid': rows and columns
-                if (itemType == 0x696F766C) grids.emplace_back(id, 8);  // 'iovl': four fill values
+                items.Types.emplace_back(id, entry.Read(4));
             });
         }
     });
+    return items;
+}
+
+}  // namespace
+
+std::vector<THevcCodedSize> HeifGridSizes(const uint8_t* data, size_t size) {
+    // Items that declare an output canvas of their own: grids and overlays,
+    // with the bytes that come before the canvas size in their description.
+    const TMetaItems meta = ReadMetaItems(data, size);
+    std::vector<std::pair<uint64_t, size_t>> grids;
+    for (const auto& [id, itemType] : meta.Types) {
+        if (itemType == 0x67726964) grids.emplace_back(id, 2);  // 'grid': rows and columns
+        if (itemType == 0x696F766C) grids.emplace_back(id, 8);  // 'iovl': four fill values
+    }
+    const uint8_t* idat = meta.Idat;
+    const size_t idatSize = meta.IdatSize;
+    const uint8_t* iloc = meta.Iloc;
+    const size_t ilocSize = meta.IlocSize;
     std::vector<THevcCodedSize> sizes;
     if (grids.empty()) return sizes;
     if (iloc == nullptr) Fail("no item locations");
-    TByteReader r(iloc, ilocSize, "iloc");
-    const uint64_t version = r.Read(1);
-    r.Read(3);
-    const uint64_t sizes1 = r.Read(1), sizes2 = r.Read(1);
-    const size_t offsetSize = sizes1 >> 4, lengthSize = sizes1 & 15, baseSize = sizes2 >> 4;
-    const size_t indexSize = version == 1 || version == 2 ? sizes2 & 15 : 0;
-    const uint64_t count = r.Read(version < 2 ? 2 : 4);
-    for (uint64_t i = 0; i < count; ++i) {
-        const uint64_t id = r.Read(version < 2 ? 2 : 4);
-        const uint64_t method = version == 1 || version == 2 ? r.Read(2) & 15 : 0;
-        r.Read(2);
-        const uint64_t base = r.Read(baseSize);
-        const uint64_t extents = r.Read(2);
-        uint64_t offset = 0;
-        uint64_t length = 0;
-        for (uint64_t e = 0; e < extents; ++e) {
-            r.Read(indexSize);
-            const uint64_t o = r.Read(offsetSize), l = r.Read(lengthSize);
-            if (e == 0) offset = o, length = l;
-        }
-        const auto item = std::find_if(grids.begin(), grids.end(), [&](const auto& g) { return g.first == id; });
+    for (const TItemExtent& extent : ItemExtents(iloc, ilocSize)) {
+        const auto item = std::find_if(grids.begin(), grids.end(), [&](const auto& g) { return g.first == extent.Id; });
         if (item == grids.end()) continue;
         // The grid's description: its first 12 bytes at most, in the file or in 'idat'.
-        const uint8_t* from = method == 1 ? idat : method == 0 ? data : nullptr;
-        const size_t within = method == 1 ? idatSize : size;
+        const uint8_t* from = extent.Method == 1 ? idat : extent.Method == 0 ? data : nullptr;
+        const size_t within = extent.Method == 1 ? idatSize : size;
         if (from == nullptr) Fail("grid description not found");
-        if (base > within || offset > within - base) Fail("grid description outside the file");
-        const size_t start = static_cast<size_t>(base + offset);
+        if (extent.Base > within || extent.Offset > within - extent.Base) Fail("grid description outside the file");
+        const size_t start = static_cast<size_t>(extent.Base + extent.Offset);
         const size_t available = within - start;
-        TByteReader grid(from + start, length == 0 ? available : std::min<uint64_t>(length, available), "grid");
+        TByteReader grid(from + start, extent.Length == 0 ? available : std::min<uint64_t>(extent.Length, available),
+                         "grid");
         grid.Read(1);
         const uint64_t flags = grid.Read(1);
         grid.Read(item->second);
@@ -277,6 +308,122 @@ std::vector<THevcCodedSize> HevcCodedSizes(const uint8_t* data, size_t size) {
             });
         },
         true);
+    return sizes;
+}
+
+namespace {
+
+constexpr int kObuSequenceHeader = 1;
+constexpr int kObuFrameHeader = 3;
+constexpr int kObuTileGroup = 4;
+constexpr int kObuFrame = 6;
+// Real streams hold a handful of OBUs before their first frame.
+constexpr int kMaxObus = 64;
+
+THevcCodedSize Av1SequenceHeaderSize(const uint8_t* payload, size_t size) {
+    const std::vector<uint8_t> bytes(payload, payload + size);
+    TBitReader bits(bytes);
+    bits.Skip(3);             // seq_profile
+    bits.Skip(1);             // still_picture
+    if (bits.Bits(1) != 0) {  // reduced_still_picture_header
+        bits.Skip(5);         // seq_level_idx[0]
+    } else {
+        bool decoderModel = false;
+        uint32_t bufferDelayBits = 0;
+        if (bits.Bits(1) != 0) {      // timing_info_present_flag
+            bits.Skip(64);            // num_units_in_display_tick, time_scale
+            if (bits.Bits(1) != 0) {  // equal_picture_interval: num_ticks_per_picture_minus_1, uvlc()
+                int zeros = 0;
+                while (bits.Bits(1) == 0)
+                    if (++zeros >= 32) Fail("sequence header has an invalid code");
+                bits.Skip(static_cast<size_t>(zeros));
+            }
+            decoderModel = bits.Bits(1) != 0;
+            if (decoderModel) {
+                bufferDelayBits = bits.Bits(5) + 1;
+                bits.Skip(32 + 5 + 5);  // decoding tick, removal and presentation time lengths
+            }
+        }
+        const bool displayDelay = bits.Bits(1) != 0;
+        const uint32_t points = bits.Bits(5) + 1;
+        for (uint32_t i = 0; i < points; ++i) {
+            bits.Skip(12);                       // operating_point_idc
+            if (bits.Bits(5) > 7) bits.Skip(1);  // seq_level_idx, seq_tier
+            if (decoderModel && bits.Bits(1) != 0) bits.Skip(2 * bufferDelayBits + 1);
+            if (displayDelay && bits.Bits(1) != 0) bits.Skip(4);
+        }
+    }
+    const int widthBits = static_cast<int>(bits.Bits(4)) + 1;
+    const int heightBits = static_cast<int>(bits.Bits(4)) + 1;
+    THevcCodedSize coded;
+    coded.Width = int64_t{bits.Bits(widthBits)} + 1;
+    coded.Height = int64_t{bits.Bits(heightBits)} + 1;
+    return coded;
+}
+
+}  // namespace
+
+std::vector<THevcCodedSize> Av1SequenceSizes(const uint8_t* obus, size_t size) {
+    std::vector<THevcCodedSize> sizes;
+    size_t at = 0;
+    for (int n = 0; n < kMaxObus && at < size; ++n) {
+        const uint8_t header = obus[at++];
+        const int type = (header >> 3) & 15;
+        if ((header & 0x04) != 0) {  // obu_extension_flag: one more header byte
+            if (at >= size) Fail("OBU header cut short");
+            ++at;
+        }
+        uint64_t length = size - at;
+        if ((header & 0x02) != 0) {  // obu_has_size_field: leb128
+            length = 0;
+            for (int i = 0;; ++i) {
+                if (i == 8 || at >= size) Fail("OBU size cut short");
+                const uint8_t byte = obus[at++];
+                length |= uint64_t{byte & 0x7Fu} << (7 * i);
+                if ((byte & 0x80) == 0) break;
+            }
+        }
+        if (length > size - at) Fail("OBU runs past its data");
+        if (type == kObuSequenceHeader) sizes.push_back(Av1SequenceHeaderSize(obus + at, static_cast<size_t>(length)));
+        if (type == kObuFrameHeader || type == kObuTileGroup || type == kObuFrame) break;
+        at += static_cast<size_t>(length);
+    }
+    return sizes;
+}
+
+std::vector<THevcCodedSize> Av1CodedSizes(const uint8_t* data, size_t size) {
+    std::vector<THevcCodedSize> sizes;
+    const auto add = [&](const std::vector<THevcCodedSize>& found) {
+        sizes.insert(sizes.end(), found.begin(), found.end());
+    };
+    ForEachMetaBox(data, size, [&](const std::string& type, const uint8_t* iprp, size_t iprpSize) {
+        if (type != "iprp") return;
+        ForEachBox(iprp, iprpSize, [&](const std::string& u, const uint8_t* ipco, size_t ipcoSize) {
+            if (u != "ipco") return;
+            ForEachBox(ipco, ipcoSize, [&](const std::string& v, const uint8_t* record, size_t recordSize) {
+                // Four bytes of configuration, then the OBUs.
+                if (v != "av1C") return;
+                if (recordSize < 4) Fail("box 'av1C' cut short");
+                add(Av1SequenceSizes(record + 4, recordSize - 4));
+            });
+        });
+    });
+    const TMetaItems meta = ReadMetaItems(data, size);
+    std::vector<uint64_t> coded;
+    for (const auto& [id, itemType] : meta.Types)
+        if (itemType == 0x61763031) coded.push_back(id);  // 'av01'
+    if (coded.empty() || meta.Iloc == nullptr) return sizes;
+    for (const TItemExtent& extent : ItemExtents(meta.Iloc, meta.IlocSize)) {
+        if (std::find(coded.begin(), coded.end(), extent.Id) == coded.end()) continue;
+        const uint8_t* from = extent.Method == 1 ? meta.Idat : extent.Method == 0 ? data : nullptr;
+        const size_t within = extent.Method == 1 ? meta.IdatSize : size;
+        // Data the decoder cannot reach either is libheif's to refuse.
+        if (from == nullptr || extent.Base > within || extent.Offset > within - extent.Base) continue;
+        const size_t start = static_cast<size_t>(extent.Base + extent.Offset);
+        const size_t available = within - start;
+        add(Av1SequenceSizes(from + start,
+                             extent.Length == 0 ? available : std::min<uint64_t>(extent.Length, available)));
+    }
     return sizes;
 }
 

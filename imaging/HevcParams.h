@@ -31,4 +31,14 @@ std::vector<THevcCodedSize> HevcConfigCodedSizes(const uint8_t* record, size_t s
 // One sequence parameter set NAL unit, with its two header bytes.
 THevcCodedSize HevcSpsCodedSize(const uint8_t* nal, size_t size);
 
+// The largest frame each AV1 sequence header in a stream of OBUs allows
+// (max_frame_width and max_frame_height): what the AV1 decoder may allocate
+// for, whatever the file's size boxes say. The walk stops at the first frame.
+// Throws std::runtime_error when an OBU or a sequence header cannot be read.
+std::vector<THevcCodedSize> Av1SequenceSizes(const uint8_t* obus, size_t size);
+
+// The same for an AVIF file: the configuration OBUs of every 'av1C' property
+// and the start of every 'av01' item's data (which the decoder reads too).
+std::vector<THevcCodedSize> Av1CodedSizes(const uint8_t* data, size_t size);
+
 }  // namespace vmk

@@ -249,6 +249,23 @@ int64_t CodecWholeImageBytes(jpeg_decompress_struct& d, bool twoPassOutput) {
     return total;
 }
 
+std::string JpegErrorText(int code, const jpeg_error_mgr* failure) {
+    std::string text = "JPEG error #" + std::to_string(code);
+    // The library's own error manager formats the sentence: ours says nothing.
+    jpeg_error_mgr standard{};
+    jpeg_std_error(&standard);
+    if (code <= 0 || code > standard.last_jpeg_message) return text;
+    standard.msg_code = code;
+    if (failure != nullptr) std::memcpy(&standard.msg_parm, &failure->msg_parm, sizeof standard.msg_parm);
+    jpeg_common_struct common{};
+    common.err = &standard;
+    char sentence[JMSG_LENGTH_MAX] = "";
+    standard.format_message(&common, sentence);
+    sentence[JMSG_LENGTH_MAX - 1] = '\0';
+    if (sentence[0] != '\0') text += std::string(": ") + sentence;
+    return text;
+}
+
 CodecContext::CodecContext(TGraphic* progressOwner) {
     errors_.pub.error_exit = &CodecErrorExit;
     errors_.pub.emit_message = &CodecEmitMessage;
@@ -313,7 +330,7 @@ void CodecContext::Fail() {
         if (isDecompress_) RefuseSize(d_.image_width, d_.image_height);
         RefuseSize(c_.image_width, c_.image_height);
     }
-    throw EJPEG("JPEG error #" + std::to_string(code));
+    throw EJPEG(JpegErrorText(code, &errors_.pub));
 }
 
 void CodecContext::InstallSource(TStream& stream) {

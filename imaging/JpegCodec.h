@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <exception>
 #include <functional>
+#include <string>
 
 #include <jpeglib.h>
 
@@ -23,11 +24,17 @@
 
 namespace vmk {
 
-// Every codec failure: "JPEG error #N" with the linked libjpeg's message code.
+// Every codec failure: "JPEG error #N: <sentence>" with the linked libjpeg's
+// message code and its own sentence for it.
 class EJPEG : public EInvalidGraphic {
 public:
     using EInvalidGraphic::EInvalidGraphic;
 };
+
+// The text of a codec failure: the code, then libjpeg's sentence for it from
+// its message table, filled in with the failure's parameters when given
+// (e.g. "JPEG error #53: Not a JPEG file: starts with 0x89 0x50").
+std::string JpegErrorText(int code, const jpeg_error_mgr* failure = nullptr);
 
 class CodecContext;
 

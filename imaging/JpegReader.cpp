@@ -15,7 +15,7 @@ constexpr int kQuantizedColors = 236;
 // A hostile file may hold thousands of scans; show at most this many.
 constexpr int kMaxShownPasses = 100;
 
-[[noreturn]] void RefuseConversion() { throw EJPEG("JPEG error #" + std::to_string(JERR_CONVERSION_NOTIMPL)); }
+[[noreturn]] void RefuseConversion() { throw EJPEG(JpegErrorText(JERR_CONVERSION_NOTIMPL)); }
 
 }  // namespace
 
@@ -195,7 +195,7 @@ int TJpegRowReader::ReadRows(TBitmap& target, int top, int maxRows) {
     batchCount_ = 0;
     // Cannot happen with our source, which never suspends; should it, the rows
     // missing are reported as the end of the file would be.
-    if (got == 0) throw EJPEG("JPEG error #" + std::to_string(JERR_INPUT_EOF));
+    if (got == 0) throw EJPEG(JpegErrorText(JERR_INPUT_EOF));
     if (fourComponents_)
         ConvertCmykRow(inkRow_[0], target.GetScanline(row - top), d.output_width, invertedInks_, options_.GrayOnly);
     return static_cast<int>(got);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -284,6 +285,154 @@ TEST_F(HeifGuardFiles, DamagedConfigurationIsRefusedWithoutCrash) {
         bytes[i] ^= 0xFF;
         (void)DecodeError(bytes);
     }
+}
+
+// ---- AV1: the largest frame a sequence header allows
+
+// Bits written most significant first, into whole bytes.
+class TBits {
+public:
+    void Put(uint64_t value, int count) {
+        for (int i = count - 1; i >= 0; --i) bits_.push_back(((value >> i) & 1U) != 0);
+    }
+    std::vector<uint8_t> Bytes() const {
+        std::vector<uint8_t> out((bits_.size() + 7) / 8, 0);
+        for (size_t i = 0; i < bits_.size(); ++i)
+            if (bits_[i]) out[i / 8] |= uint8_t(0x80 >> (i % 8));
+        return out;
+    }
+
+private:
+    std::vector<bool> bits_;
+};
+
+// An OBU with its size field.
+std::vector<uint8_t> Obu(int type, const std::vector<uint8_t>& payload) {
+    std::vector<uint8_t> obu = {uint8_t(type << 3 | 0x02)};
+    size_t n = payload.size();
+    do {
+        obu.push_back(uint8_t((n & 0x7F) | (n > 0x7F ? 0x80 : 0)));
+        n >>= 7;
+    } while (n > 0);
+    obu.insert(obu.end(), payload.begin(), payload.end());
+    return obu;
+}
+
+// A still picture's short sequence header, sides of 16 bits.
+std::vector<uint8_t> ReducedHeader(uint32_t width, uint32_t height) {
+    TBits b;
+    b.Put(0, 3);
+    b.Put(1, 1);
+    b.Put(1, 1);
+    b.Put(0, 5);
+    b.Put(15, 4);
+    b.Put(15, 4);
+    b.Put(width - 1, 16);
+    b.Put(height - 1, 16);
+    return b.Bytes();
+}
+
+TEST(HeifGuard, Av1SequenceHeaderSizesAreRead) {
+    auto sizes =
+        Av1SequenceSizes(Obu(1, ReducedHeader(65536, 65536)).data(), Obu(1, ReducedHeader(65536, 65536)).size());
+    ASSERT_EQ(sizes.size(), 1u);
+    EXPECT_EQ(sizes[0].Width, 65536);
+    EXPECT_EQ(sizes[0].Height, 65536);
+
+    // A full header: timing, a decoder model, two operating points with
+    // their delays; after a temporal delimiter. What follows the first
+    // frame is not read.
+    TBits b;
+    b.Put(0, 3);
+    b.Put(0, 1);
+    b.Put(0, 1);
+    b.Put(1, 1);            // timing_info_present_flag
+    b.Put(0x12345678, 32);  // num_units_in_display_tick
+    b.Put(0x9ABCDEF0, 32);  // time_scale
+    b.Put(1, 1);            // equal_picture_interval
+    b.Put(0b00100, 5);      // num_ticks_per_picture_minus_1 = 3
+    b.Put(1, 1);            // decoder_model_info_present_flag
+    b.Put(9, 5);            // buffer_delay_length_minus_1
+    b.Put(0xFFFFFFFF, 32);
+    b.Put(31, 5);
+    b.Put(31, 5);
+    b.Put(1, 1);  // initial_display_delay_present_flag
+    b.Put(1, 5);  // two operating points
+    for (int i = 0; i < 2; ++i) {
+        b.Put(0xFFF, 12);
+        b.Put(8, 5);  // a level above 7 has a tier
+        b.Put(1, 1);
+        b.Put(1, 1);  // decoder model for this point
+        b.Put(0x3FF, 10);
+        b.Put(0x3FF, 10);
+        b.Put(1, 1);
+        b.Put(1, 1);  // initial display delay for this point
+        b.Put(15, 4);
+    }
+    b.Put(11, 4);
+    b.Put(11, 4);
+    b.Put(3999, 12);
+    b.Put(2999, 12);
+    b.Put(0xABC, 12);  // what a real header goes on with
+    std::vector<uint8_t> stream = Obu(2, {});
+    const auto header = Obu(1, b.Bytes());
+    stream.insert(stream.end(), header.begin(), header.end());
+    const auto frame = Obu(6, {1, 2, 3});
+    stream.insert(stream.end(), frame.begin(), frame.end());
+    const auto late = Obu(1, ReducedHeader(65536, 65536));
+    stream.insert(stream.end(), late.begin(), late.end());
+    sizes = Av1SequenceSizes(stream.data(), stream.size());
+    ASSERT_EQ(sizes.size(), 1u);
+    EXPECT_EQ(sizes[0].Width, 4000);
+    EXPECT_EQ(sizes[0].Height, 3000);
+
+    // Cut anywhere: refused or read, never read past.
+    for (size_t keep = 3; keep < 2 + header.size(); ++keep) {  // the delimiter whole, the header cut
+        const std::vector<uint8_t> cut(stream.begin(), stream.begin() + long(keep));
+        EXPECT_THROW(Av1SequenceSizes(cut.data(), cut.size()), std::runtime_error) << keep;
+    }
+    // A header whose payload ends before its sizes.
+    const auto shortHeader = Obu(1, {0x18});
+    EXPECT_THROW(Av1SequenceSizes(shortHeader.data(), shortHeader.size()), std::runtime_error);
+}
+
+// An AVIF of our own writer: its sequence headers (in 'av1C' and in the
+// item's data) declare the picture; one declaring 65536 x 65536 is refused
+// before the AV1 decoder allocates for it.
+TEST(HeifGuard, AvifSequenceHeadersAreBoundedBeforeDecoding) {
+    TBitmap bitmap;
+    bitmap.SetPixelFormat(TPixelFormat::pf24bit);
+    bitmap.SetSize(40, 30);
+    for (int y = 0; y < 30; ++y)
+        for (int x = 0; x < 40 * 3; ++x) bitmap.GetScanline(y)[x] = uint8_t(x * 5 + y * 3);
+    THEIFImage writer(THEIFCompression::Av1);
+    writer.Assign(bitmap);
+    TMemoryStream out;
+    writer.SaveToStream(out);
+    std::vector<uint8_t> avif(size_t(out.GetSize()));
+    out.SetPosition(0);
+    out.ReadBuffer(avif.data(), out.GetSize());
+    EXPECT_EQ(DecodeError(avif), "(loaded)");
+    const auto sizes = Av1CodedSizes(avif.data(), avif.size());
+    ASSERT_FALSE(sizes.empty());
+    for (const auto& size : sizes) {
+        EXPECT_EQ(size.Width, 40);
+        EXPECT_EQ(size.Height, 30);
+    }
+    // The item's header (after its temporal delimiter; libheif's 'av1C' holds
+    // none) replaced by one as long that allows 65536 x 65536.
+    const std::string box = "mdat";
+    const auto at = std::search(avif.begin(), avif.end(), box.begin(), box.end());
+    ASSERT_NE(at, avif.end());
+    const size_t obu = size_t(at - avif.begin()) + 4 + 2;
+    ASSERT_EQ(avif[obu - 2], 0x12);
+    ASSERT_EQ(avif[obu], 0x0A);  // a sequence header with its size
+    const size_t length = avif[obu + 1];
+    ASSERT_GE(length, ReducedHeader(65536, 65536).size());
+    auto huge = ReducedHeader(65536, 65536);
+    huge.resize(length, 0);
+    std::copy(huge.begin(), huge.end(), avif.begin() + long(obu) + 2);
+    EXPECT_EQ(DecodeError(avif), "AVIF image too large to load: 65536 x 65536 pixels");
 }
 
 }  // namespace

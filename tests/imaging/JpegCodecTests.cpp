@@ -14,7 +14,13 @@ using testing::JpegRecipe;
 using testing::Layout;
 using testing::MakeJpeg;
 
-std::string CodeMessage(int code) { return "JPEG error #" + std::to_string(code); }
+// A failure's text for a code whose sentence takes no parameters, from the
+// linked library's own message table.
+std::string CodeMessage(int code) {
+    jpeg_error_mgr standard{};
+    jpeg_std_error(&standard);
+    return "JPEG error #" + std::to_string(code) + ": " + standard.jpeg_message_table[code];
+}
 
 // Loads and decodes; a damaged file may fail only with the picture errors.
 void LoadAndDecode(const std::vector<uint8_t>& bytes) {
@@ -189,6 +195,23 @@ TEST(JpegCodec, StreamExceptionsTravelOutOfTheCodec) {
         jpeg_read_header(&d, TRUE);
     }),
                  EReadError);
+}
+
+// The number stays and libjpeg's sentence follows, filled in with what it names.
+TEST(JpegCodec, ErrorsSayLibjpegsOwnSentence) {
+    TJPEGImage image;
+    TMemoryStream stream;
+    testing::FillStream(stream, {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13});
+    try {
+        image.LoadFromStream(stream);
+        image.ToBitmap();
+        FAIL() << "no exception";
+    } catch (const EJPEG& e) {
+        EXPECT_EQ(e.Message(), "JPEG error #53: Not a JPEG file: starts with 0x89 0x50");
+    }
+    // Codes outside the table keep their number alone.
+    EXPECT_EQ(JpegErrorText(0), "JPEG error #0");
+    EXPECT_EQ(JpegErrorText(100000), "JPEG error #100000");
 }
 
 TEST(JpegCodec, ErrorCodesAreTheLinkedRelease) {

@@ -383,7 +383,7 @@ TEST_F(JpegImageTest, AnEmptyPictureIsRefusedAndNothingWritten) {
         zero.ToBitmap();
         FAIL() << "no exception";
     } catch (const EJPEG& e) {
-        EXPECT_EQ(e.Message(), "JPEG error #" + std::to_string(JERR_INPUT_EMPTY));
+        EXPECT_EQ(e.Message(), JpegErrorText(JERR_INPUT_EMPTY));
     }
     // The failed decode is not retried: the bitmap stays, empty.
     EXPECT_NO_THROW(zero.ToBitmap());
