@@ -63,6 +63,37 @@ void LoadCoverExtras(TMainForm& form, TRegistry& reg) {
     Dispatch([&] { form.SizePercent->SetValue(sizePercent); });
 }
 
+// The window's size, place and page. A size or place the store lacks keeps
+// the window's own (600 x 400, centred); a page that does not exist opens the first.
+void LoadWindowPlacement(TMainForm& form, TRegistry& reg) {
+    const int32_t width = ReadStoredNumber(reg, kStoredWindowWidth);
+    const int32_t height = ReadStoredNumber(reg, kStoredWindowHeight);
+    const int32_t left = ReadStoredNumber(reg, kStoredWindowLeft);
+    const int32_t top = ReadStoredNumber(reg, kStoredWindowTop);
+    if (width > 0 && height > 0 && width <= 100000 && height <= 100000) {
+        if (left == kWindowCentred || top == kWindowCentred) {
+            form.SetOuterSize(width, height);
+            form.CenterOnScreen();
+        } else {
+            form.SetPlacement(left, top, width, height);
+        }
+    }
+    form.SetMaximized(ReadStoredFlag(reg, kStoredWindowMaximized));
+    int32_t page = ReadStoredNumber(reg, kStoredWindowPage);
+    if (page < 0 || page >= form.Tabs->GetPageCount()) page = kStoredWindowPage.Fallback;
+    Dispatch([&] { form.Tabs->SetPageIndex(page); });
+}
+
+void SaveWindowPlacement(TMainForm& form, TRegistry& reg) {
+    const TForm::TPlacement p = form.GetPlacement();
+    reg.WriteInteger(kStoredWindowLeft.Name, p.Left);
+    reg.WriteInteger(kStoredWindowTop.Name, p.Top);
+    reg.WriteInteger(kStoredWindowWidth.Name, p.Width);
+    reg.WriteInteger(kStoredWindowHeight.Name, p.Height);
+    reg.WriteBool(kStoredWindowMaximized.Name, p.Maximized);
+    reg.WriteInteger(kStoredWindowPage.Name, form.Tabs->GetPageIndex());
+}
+
 }  // namespace
 
 // Every value goes in through its control, so the control's handler runs when the
@@ -98,6 +129,7 @@ void LoadSettings(TMainForm& form) {
         const std::string savePath = ReadStoredText(reg, kStoredSavePath);
         Dispatch([&] { form.Path->SetText(savePath); });
         LoadCoverExtras(form, reg);
+        LoadWindowPlacement(form, reg);
     } else {
         // First start: everything else keeps its layout value.
         Dispatch([&] { form.LT->SetChecked(true); });
@@ -149,6 +181,7 @@ void SaveSettings(TMainForm& form) {
                 if (SizeButton(form, size.Sizing)->GetChecked()) sizing = size.Stored;
             reg.WriteInteger(kStoredCoverSize.Name, sizing);
             reg.WriteInteger(kStoredSizePercent.Name, form.SizePercent->GetValue());
+            SaveWindowPlacement(form, reg);
             reg.CommitBatch();
         });
     }
