@@ -409,7 +409,9 @@ void TWinControl::CollectTabChain(std::vector<QWidget*>& chain) const {
     std::stable_sort(ordered.begin(), ordered.end(),
                      [](TControl* a, TControl* b) { return a->GetTabOrder() < b->GetTabOrder(); });
     if (ordered.empty()) {
-        if (QWidget* w = GetWidget()) chain.push_back(w->focusProxy() ? w->focusProxy() : w);
+        // A control made of parts (a spin edit) goes in whole; Qt puts its
+        // focus proxy in its place.
+        if (QWidget* w = GetWidget()) chain.push_back(w);
         return;
     }
     for (TControl* c : ordered) {

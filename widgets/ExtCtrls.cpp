@@ -48,7 +48,8 @@ public:
 protected:
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
-        p.setPen(QPen(Qt::black, 1));
+        // The outline in the desktop's text colour, so a dark theme shows it too.
+        p.setPen(QPen(palette().color(QPalette::WindowText), 1));
         p.setBrush(ToQColor(owner_->GetBrushColor()));
         int w = width(), h = height();
         int x = 0, y = 0;

@@ -34,7 +34,7 @@ private:
 
 enum class TShapeType { stRectangle, stSquare, stEllipse, stCircle };
 
-// A plain filled shape with a black outline.
+// A plain filled shape with an outline in the text colour (black in a light palette).
 class TShape : public TControl {
 public:
     explicit TShape(TComponent* owner);

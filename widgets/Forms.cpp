@@ -7,10 +7,12 @@
 #include <QFontInfo>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QPainter>
 #include <QProxyStyle>
 #include <QPushButton>
 #include <QScreen>
 #include <QStyleFactory>
+#include <QStyleOption>
 #include <QTimer>
 #include <QWidget>
 #include <QWindow>
@@ -45,6 +47,20 @@ public:
         case PM_TabBarTabHSpace: return 10;
         default: return QProxyStyle::pixelMetric(metric, option, widget);
         }
+    }
+    // A focused push button gets the classic dotted ring inside its edge:
+    // Fusion marks focus and the default button alike, so the large default
+    // Process button would never show that it has the focus.
+    void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
+                     const QWidget* widget) const override {
+        QProxyStyle::drawControl(element, option, painter, widget);
+        if (element != CE_PushButton || !(option->state & State_HasFocus)) return;
+        painter->save();
+        QPen pen(option->palette.color(QPalette::ButtonText), 1, Qt::DotLine);
+        painter->setPen(pen);
+        painter->setBrush(Qt::NoBrush);
+        painter->drawRect(option->rect.adjusted(4, 4, -5, -5));
+        painter->restore();
     }
 };
 }  // namespace

@@ -2,7 +2,11 @@
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <QGuiApplication>
+#include <QRect>
+#include <QScreen>
 #include <climits>
+#include <cstdio>
 #include <filesystem>
 
 #include "app/MainForm.h"
@@ -450,4 +454,93 @@ TEST_F(SettingsTest, AStoreThatCannotBeCreatedTakesNothingAndSaysNothing) {
     EXPECT_TRUE(Application->GetTerminated());
     EXPECT_FALSE(modal->HasBox());
     EXPECT_TRUE(std::filesystem::is_directory(store));
+}
+
+// ---- The window's size, place and page
+
+namespace {
+QRect Available() { return QGuiApplication::primaryScreen()->availableGeometry(); }
+std::string Hex(int value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%08x", static_cast<unsigned>(value));
+    return text;
+}
+}  // namespace
+
+TEST_F(SettingsTest, TheWindowReopensWithItsSizePlaceAndPage) {
+    TMainForm& form = Start();
+    form.ShowWindow();
+    const QRect area = Available();
+    form.SetPlacement(area.left() + 40, area.top() + 30, 500, 450);
+    form.Tabs->SelectByUser(2);
+    Close();
+    EXPECT_EQ(Reader()->ReadInteger("WindowLeft"), area.left() + 40);
+    EXPECT_EQ(Reader()->ReadInteger("WindowTop"), area.top() + 30);
+    EXPECT_EQ(Reader()->ReadInteger("WindowWidth"), 500);
+    EXPECT_EQ(Reader()->ReadInteger("WindowHeight"), 450);
+    EXPECT_EQ(Reader()->ReadInteger("WindowPage"), 2);
+    EXPECT_FALSE(Reader()->ReadBool("WindowMaximized"));
+
+    TMainForm& again = Start();
+    EXPECT_EQ(again.Tabs->GetPageIndex(), 2);
+    const TForm::TPlacement p = again.GetPlacement();
+    EXPECT_EQ(p.Left, area.left() + 40);
+    EXPECT_EQ(p.Top, area.top() + 30);
+    EXPECT_EQ(p.Width, 500);
+    EXPECT_EQ(p.Height, 450);
+}
+
+TEST_F(SettingsTest, AStoredProcessPageIsCheckedAsAnyOpening) {
+    // The page opens through TabsChange: with no pictures, Process is off.
+    Seed("\"CoverFile\"=\"/nowhere/cover.bmp\"\n\"WindowPage\"=dword:00000003\n");
+    TMainForm& form = Start();
+    EXPECT_EQ(form.Tabs->GetPageIndex(), 3);
+    EXPECT_FALSE(form.Process->GetEnabled());
+}
+
+TEST_F(SettingsTest, AWindowBeyondTheScreenComesBackOntoIt) {
+    const QRect area = Available();
+    // Partly off the right and bottom edges, and larger than the screen.
+    Seed("\"WindowLeft\"=dword:" + Hex(area.right() - 100) + "\n\"WindowTop\"=dword:" + Hex(area.bottom() - 50) +
+         "\n\"WindowWidth\"=dword:00002000\n\"WindowHeight\"=dword:00001000\n");
+    TMainForm& form = Start();
+    const TForm::TPlacement p = form.GetPlacement();
+    EXPECT_EQ(p.Width, area.width());
+    EXPECT_EQ(p.Height, area.height());
+    EXPECT_EQ(p.Left, area.left());
+    EXPECT_EQ(p.Top, area.top());
+    Close();
+    // Left of and above every screen (a screen gone since): centred at its size.
+    Seed(
+        "\"WindowLeft\"=dword:ffff0000\n\"WindowTop\"=dword:ffff0000\n\"WindowWidth\"=dword:000001f4\n"
+        "\"WindowHeight\"=dword:000001c2\n");
+    TMainForm& centred = Start();
+    const TForm::TPlacement c = centred.GetPlacement();
+    EXPECT_EQ(c.Width, 500);
+    EXPECT_EQ(c.Left, area.left() + (area.width() - 500) / 2);
+    EXPECT_EQ(c.Top, area.top() + (area.height() - 450) / 2);
+}
+
+TEST_F(SettingsTest, WindowValuesAnOlderOrDamagedStoreLacksFallBack) {
+    // An older store: 600 x 400, centred, the first page.
+    Seed("\"FileFix\"=\"x\"\n");
+    TMainForm& form = Start();
+    TForm::TPlacement p = form.GetPlacement();
+    EXPECT_EQ(p.Width, 600);
+    EXPECT_EQ(p.Height, 400);
+    EXPECT_EQ(p.Left, Available().left() + (Available().width() - 600) / 2);
+    EXPECT_EQ(form.Tabs->GetPageIndex(), 0);
+    Close();
+    // Texts where numbers belong, a page that does not exist, a size of nothing.
+    Seed(
+        "\"WindowWidth\"=\"wide\"\n\"WindowHeight\"=dword:00000000\n\"WindowPage\"=dword:00000009\n"
+        "\"WindowLeft\"=\"x\"\n");
+    TMainForm& damaged = Start();
+    p = damaged.GetPlacement();
+    EXPECT_EQ(p.Width, 600);
+    EXPECT_EQ(p.Height, 400);
+    EXPECT_EQ(damaged.Tabs->GetPageIndex(), 0);
+    Close();
+    Seed("\"WindowPage\"=dword:ffffffff\n");
+    EXPECT_EQ(Start().Tabs->GetPageIndex(), 0);
 }
