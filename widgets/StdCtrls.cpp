@@ -248,7 +248,7 @@ int TListItems::Add(const std::string& text) {
     if (!list) return -1;
     owner_.settingIndex_ = true;
     auto* item = new QListWidgetItem(ToQ(text));
-    item->setSizeHint(QSize(0, owner_.itemHeight_));
+    item->setSizeHint(QSize(0, ScaledPixels(owner_.itemHeight_)));
     list->addItem(item);
     owner_.settingIndex_ = false;
     return list->count() - 1;
@@ -326,7 +326,7 @@ void TListBox::SetItemIndex(int index) {
 void TListBox::SetItemHeight(int value) {
     itemHeight_ = value;
     if (QListWidget* list = ListOf(*this))
-        for (int i = 0; i < list->count(); ++i) list->item(i)->setSizeHint(QSize(0, value));
+        for (int i = 0; i < list->count(); ++i) list->item(i)->setSizeHint(QSize(0, ScaledPixels(value)));
 }
 
 void TListBox::SelectByUser(int index) {

@@ -306,8 +306,8 @@ TEST_F(MainFormTest, AtTheMinimumNothingIsCutOff) {
     });
     // Nothing on the cover page overlaps (beyond the one-pixel overlap of the
     // layout's 17-pixel rows at a 16-pixel pitch).
-    std::vector<TControl*> parts;
-    for (int i = 0; i < form_->Panel2->GetControlCount(); ++i) parts.push_back(form_->Panel2->GetControl(i));
+    std::vector<TControl*> parts(static_cast<size_t>(form_->Panel2->GetControlCount()));
+    for (size_t i = 0; i < parts.size(); ++i) parts[i] = form_->Panel2->GetControl(static_cast<int>(i));
     ASSERT_GT(parts.size(), 30u);
     for (size_t a = 0; a < parts.size(); ++a) {
         const TControl& p = *parts[a];
