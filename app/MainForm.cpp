@@ -1,6 +1,7 @@
 #include "app/MainForm.h"
 
 #include <QtGlobal>
+#include <algorithm>
 
 #include "app/Settings.h"
 #include "compose/Compose.h"
@@ -87,6 +88,8 @@ TMainForm::TMainForm(TComponent* owner) : TForm(owner) {
     Tabs->SetPageIndex(3);  // as laid out; FormCreate opens page 0
 
     BindEvents();
+    ScaleForDesktop();
+    PlanGrowth();
     Loaded();
 }
 
@@ -423,14 +426,111 @@ void TMainForm::FormResize(TObject*) {
     const int w = GetClientWidth(), h = GetClientHeight();
     Tabs->SetHeight(h + 4);
     Tabs->SetWidth(w + 4);
-    PreviewFiles->SetWidth(Tabs->GetWidth() - (PreviewFiles->GetLeft() + 8));
-    PreviewFiles->SetHeight(Tabs->GetHeight() - (PreviewFiles->GetTop() + 8));
-    Panel2->SetWidth(Tabs->GetWidth() - Panel2->GetLeft());
-    Panel2->SetHeight(Tabs->GetHeight() - Panel2->GetTop());
-    PreviewCover->SetWidth(Tabs->GetWidth() - (PreviewCover->GetLeft() + 8));
-    PreviewCover->SetHeight(Tabs->GetHeight() - (PreviewCover->GetTop() + 8));
-    PreviewSave->SetWidth(Tabs->GetWidth() - (PreviewSave->GetLeft() + 8));
-    PreviewSave->SetHeight(Tabs->GetHeight() - (PreviewSave->GetTop() + 8));
+    Grow();
+}
+
+// ---- Sizing
+
+namespace {
+// Below this, in the same column, or right of it in the same row.
+constexpr int kSlack = 2;
+bool Below(const TControl& c, int top, int left, int right) {
+    return c.GetTop() >= top - kSlack && c.GetLeft() < right && c.GetLeft() + c.GetWidth() > left;
+}
+bool RightOf(const TControl& c, int left, int top, int bottom) {
+    return c.GetLeft() >= left - kSlack && c.GetTop() < bottom && c.GetTop() + c.GetHeight() > top;
+}
+}  // namespace
+
+void TMainForm::PlanGrowth() {
+    growth_.clear();
+    int pageWidth = 0, pageHeight = 0;
+    const int margin = ScaledPixels(4);
+    for (int i = 0; i < Tabs->GetPageCount(); ++i) {
+        TWinControl* page = Tabs->GetPage(i);
+        pageWidth = page->GetWidth();
+        pageHeight = page->GetHeight();
+        // The cover page's panel fills its page.
+        if (page == Panel2->GetParent()) Panel2->SetBounds(0, 0, pageWidth, pageHeight);
+        PlanGrowthIn(page, pageWidth, pageHeight);
+    }
+    PlanGrowthIn(Panel2, pageWidth, pageHeight);
+    // The least page that holds every control that stays where it is (hidden
+    // ones too: they show during a run), with a margin; what grows or moves
+    // along fits whenever the page is at least as large as built.
+    int needWidth = pageWidth, needHeight = pageHeight;
+    const auto fit = [&](TWinControl* parent) {
+        for (int i = 0; i < parent->GetControlCount(); ++i) {
+            TControl* c = parent->GetControl(i);
+            if (c == Panel2) continue;
+            const bool moves =
+                std::any_of(growth_.begin(), growth_.end(), [c](const TGrowth& g) { return g.Control == c; });
+            if (moves) continue;
+            needWidth = std::max(needWidth, c->GetLeft() + c->GetWidth() + margin);
+            needHeight = std::max(needHeight, c->GetTop() + c->GetHeight() + margin);
+        }
+    };
+    for (int i = 0; i < Tabs->GetPageCount(); ++i) fit(Tabs->GetPage(i));
+    fit(Panel2);
+    // The client area around a page: the notebook overlaps the client's edges
+    // by 2 pixels and puts its pages inside its frame and below its tabs.
+    minClientWidth_ = needWidth + (Tabs->GetWidth() - pageWidth) - 4;
+    minClientHeight_ = needHeight + (Tabs->GetHeight() - pageHeight) - 4;
+    SetMinClientSize(minClientWidth_, minClientHeight_);
+}
+
+void TMainForm::PlanGrowthIn(TWinControl* parent, int parentWidth, int parentHeight) {
+    std::vector<TControl*> wider, taller;
+    for (int i = 0; i < parent->GetControlCount(); ++i) {
+        TControl* c = parent->GetControl(i);
+        if (dynamic_cast<TImage*>(c)) {
+            wider.push_back(c);
+            taller.push_back(c);
+        } else if (dynamic_cast<TListBox*>(c)) {
+            taller.push_back(c);
+        } else if (c == Path) {
+            wider.push_back(c);
+        }
+    }
+    // Of two growing controls one above the other, the upper one grows and
+    // the lower moves down with it.
+    const auto growsDown = [&](TControl* c) {
+        if (std::find(taller.begin(), taller.end(), c) == taller.end()) return false;
+        return std::none_of(taller.begin(), taller.end(), [c](TControl* g) {
+            return g != c && Below(*c, g->GetTop() + g->GetHeight(), g->GetLeft(), g->GetLeft() + g->GetWidth());
+        });
+    };
+    for (int i = 0; i < parent->GetControlCount(); ++i) {
+        TControl* c = parent->GetControl(i);
+        TGrowth g{c,     c->GetLeft(), c->GetTop(), c->GetWidth(), c->GetHeight(), parentWidth, parentHeight,
+                  false, false,        false,       false};
+        g.Wider = std::find(wider.begin(), wider.end(), c) != wider.end();
+        g.Taller = growsDown(c);
+        for (TControl* w : wider)
+            if (w != c && !g.Wider &&
+                RightOf(*c, w->GetLeft() + w->GetWidth(), w->GetTop(), w->GetTop() + w->GetHeight()))
+                g.Right = true;
+        for (TControl* t : taller)
+            if (t != c && !g.Taller && growsDown(t) &&
+                Below(*c, t->GetTop() + t->GetHeight(), t->GetLeft(), t->GetLeft() + t->GetWidth()))
+                g.Down = true;
+        if (g.Wider || g.Taller || g.Right || g.Down) growth_.push_back(g);
+    }
+}
+
+void TMainForm::Grow() {
+    if (TWinControl* page = Panel2->GetParent()) Panel2->SetBounds(0, 0, page->GetWidth(), page->GetHeight());
+    for (const TGrowth& g : growth_) {
+        const TWinControl* parent = g.Control->GetParent();
+        if (!parent) continue;
+        const int dx = parent->GetWidth() - g.ParentWidth, dy = parent->GetHeight() - g.ParentHeight;
+        const int left = g.Left + (g.Right ? dx : 0), top = g.Top + (g.Down ? dy : 0);
+        const int width = std::max(g.Width + (g.Wider ? dx : 0), 0);
+        const int height = std::max(g.Height + (g.Taller ? dy : 0), 0);
+        if (left != g.Control->GetLeft() || top != g.Control->GetTop() || width != g.Control->GetWidth() ||
+            height != g.Control->GetHeight())
+            g.Control->SetBounds(left, top, width, height);
+    }
 }
 
 void TMainForm::TabsChange(TObject*, int NewTab, bool&) {

@@ -181,7 +181,27 @@ public:
         std::function<void(int index)> OnStep;
     } RunState;
 
+    // Sizing: the least client area that shows every control of every page
+    // whole, as worked out from the layout when the window was made.
+    int GetMinClientWidth() const { return minClientWidth_; }
+    int GetMinClientHeight() const { return minClientHeight_; }
+
 private:
+    // Sizing: previews grow both ways, lists downwards, the output folder
+    // field to the right; what lies below a growing control in its column, or
+    // right of it in its row, moves along. Worked out from the layout as built.
+    struct TGrowth {
+        TControl* Control;
+        int Left, Top, Width, Height;     // as built
+        int ParentWidth, ParentHeight;    // the parent's, as built
+        bool Wider, Taller, Right, Down;  // grows, moves along
+    };
+    void PlanGrowth();
+    void PlanGrowthIn(TWinControl* parent, int parentWidth, int parentHeight);
+    void Grow();
+    std::vector<TGrowth> growth_;
+    int minClientWidth_ = 0, minClientHeight_ = 0;
+
     void BuildFilesPage(TWinControl* page);
     void BuildCoverPage(TWinControl* page);
     void BuildSaveOptionsPage(TWinControl* page);

@@ -76,6 +76,37 @@ void WriteFolderChoices(TMainForm& form, TRegistry& reg) {
     reg.WriteBool(kStoredKeepSubfolders.Name, form.KeepSubfolders->GetChecked());
 }
 
+// The window's size, place and page. A size or place the store lacks keeps
+// the window's own (600 x 400, centred); a page that does not exist opens the first.
+void LoadWindowPlacement(TMainForm& form, TRegistry& reg) {
+    const int32_t width = ReadStoredNumber(reg, kStoredWindowWidth);
+    const int32_t height = ReadStoredNumber(reg, kStoredWindowHeight);
+    const int32_t left = ReadStoredNumber(reg, kStoredWindowLeft);
+    const int32_t top = ReadStoredNumber(reg, kStoredWindowTop);
+    if (width > 0 && height > 0 && width <= 100000 && height <= 100000) {
+        if (left == kWindowCentred || top == kWindowCentred) {
+            form.SetOuterSize(width, height);
+            form.CenterOnScreen();
+        } else {
+            form.SetPlacement(left, top, width, height);
+        }
+    }
+    form.SetMaximized(ReadStoredFlag(reg, kStoredWindowMaximized));
+    int32_t page = ReadStoredNumber(reg, kStoredWindowPage);
+    if (page < 0 || page >= form.Tabs->GetPageCount()) page = kStoredWindowPage.Fallback;
+    Dispatch([&] { form.Tabs->SetPageIndex(page); });
+}
+
+void SaveWindowPlacement(TMainForm& form, TRegistry& reg) {
+    const TForm::TPlacement p = form.GetPlacement();
+    reg.WriteInteger(kStoredWindowLeft.Name, p.Left);
+    reg.WriteInteger(kStoredWindowTop.Name, p.Top);
+    reg.WriteInteger(kStoredWindowWidth.Name, p.Width);
+    reg.WriteInteger(kStoredWindowHeight.Name, p.Height);
+    reg.WriteBool(kStoredWindowMaximized.Name, p.Maximized);
+    reg.WriteInteger(kStoredWindowPage.Name, form.Tabs->GetPageIndex());
+}
+
 }  // namespace
 
 // Every value goes in through its control, so the control's handler runs when the
@@ -85,6 +116,10 @@ void WriteFolderChoices(TMainForm& form, TRegistry& reg) {
 void LoadSettings(TMainForm& form) {
     TRegistry reg;
     LoadSettingsFrom(form, reg);
+    // The window's place belongs to this store only, not to set-up files.
+    reg.SetRootKey(HKEY_LOCAL_MACHINE);
+    if (reg.OpenKey(kSettingsKey, false)) LoadWindowPlacement(form, reg);
+    reg.CloseKey();
 }
 
 void LoadSettingsFrom(TMainForm& form, TRegistry& reg) {
@@ -139,6 +174,8 @@ void SaveSettings(TMainForm& form) {
     if (reg.OpenKey(kSettingsKey, true)) {
         Dispatch([&] {
             WriteSettingsTo(form, reg);
+            // The window's place belongs to this store only, not to set-up files.
+            SaveWindowPlacement(form, reg);
             reg.CommitBatch();
         });
     }

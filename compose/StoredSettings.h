@@ -7,6 +7,7 @@
 // line reads a store straight into the settings.
 
 #include <array>
+#include <climits>
 #include <cstdint>
 #include <string>
 
@@ -53,6 +54,16 @@ inline constexpr TStoredValue<int32_t> kStoredSizePercent{"SizePercent", 20};
 // results go into the same subfolders under the output folder.
 inline constexpr TStoredValue<bool> kStoredSubfolders{"Subfolders", false};
 inline constexpr TStoredValue<bool> kStoredKeepSubfolders{"KeepSubfolders", true};
+// The window as the user left it: its outer bounds (left and top at
+// kWindowCentred: centred), whether it was maximised, and the page shown.
+// Only the window reads them.
+inline constexpr int32_t kWindowCentred = INT32_MIN;
+inline constexpr TStoredValue<int32_t> kStoredWindowLeft{"WindowLeft", kWindowCentred};
+inline constexpr TStoredValue<int32_t> kStoredWindowTop{"WindowTop", kWindowCentred};
+inline constexpr TStoredValue<int32_t> kStoredWindowWidth{"WindowWidth", 600};
+inline constexpr TStoredValue<int32_t> kStoredWindowHeight{"WindowHeight", 400};
+inline constexpr TStoredValue<bool> kStoredWindowMaximized{"WindowMaximized", false};
+inline constexpr TStoredValue<int32_t> kStoredWindowPage{"WindowPage", 0};
 
 // The JPEG quality's range, as the window's spin edit keeps it.
 inline constexpr int kMinQuality = 1;

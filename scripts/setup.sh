@@ -4,6 +4,7 @@
 # ImageMagick and exiftool are the independent readers the photo tests check our results with;
 # cwebp/dwebp, tiffcp/tiffinfo and heif-enc/heif-info make and check the other formats;
 # python3 reads the command line's JSON output in its tests.
+# Xvfb, xdotool and x11-utils (xprop, xdpyinfo) run the real-display test, ImageMagick checks its screenshots.
 # Prints one line per package it installs; apt's own output is shown only when it fails.
 set -eu
 need=()
@@ -14,7 +15,8 @@ for pkg in g++ cmake ninja-build qt6-base-dev libjpeg62-turbo-dev libgtest-dev \
            imagemagick libimage-exiftool-perl python3 \
            libwebp-dev libtiff-dev libheif-dev webp libtiff-tools libheif-examples \
            libgl-dev clang-14 libclang-rt-14-dev \
-           clang-format clang-tidy; do
+           clang-format clang-tidy \
+           xvfb xdotool x11-utils; do
   dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || need+=("$pkg")
 done
 [ ${#need[@]} -eq 0 ] && exit 0

@@ -9,6 +9,7 @@
 #include <QUrl>
 #include <QWidget>
 #include <algorithm>
+#include <cmath>
 #include <functional>
 
 #include "widgets/Forms.h"
@@ -21,6 +22,14 @@ QString CaptionToQ(const std::string& caption) {
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     return text;
 }
+
+namespace {
+double gDesktopScale = 1.0;
+}  // namespace
+
+double DesktopScale() { return gDesktopScale; }
+void SetDesktopScale(double scale) { gDesktopScale = std::max(scale, 1.0); }
+int ScaledPixels(int pixels) { return static_cast<int>(std::lround(pixels * gDesktopScale)); }
 
 namespace {
 // The first face of the list the system has. MS Sans Serif is rare outside
@@ -42,7 +51,7 @@ QFont ToQFont(const TFont& font) {
     const QString face = font.Name == "MS Sans Serif" ? defaultFace : FaceFor(font.Name);
     if (!face.isEmpty()) f.setFamily(face);
     f.setStyleHint(QFont::SansSerif);
-    f.setPixelSize(font.Height > 0 ? font.Height : 11);
+    f.setPixelSize(ScaledPixels(font.Height > 0 ? font.Height : 11));
     f.setBold(font.Bold);
     return f;
 }
@@ -119,6 +128,23 @@ void TControl::SetBounds(int left, int top, int width, int height) {
 
 void TControl::ApplyBounds() {
     if (widget_) widget_->setGeometry(left_, top_, width_, height_);
+}
+
+void TControl::ScaleForDesktop() {
+    // Each edge is scaled, so neighbours stay as far apart as they were.
+    const int left = ScaledPixels(left_), top = ScaledPixels(top_);
+    SetBounds(left, top, ScaledPixels(left_ + width_) - left, ScaledPixels(top_ + height_) - top);
+    // A control sized by its text takes that size again.
+    FontChanged();
+}
+
+void TWinControl::ScaleForDesktop() {
+    TControl::ScaleForDesktop();
+    ScaleChildrenForDesktop();
+}
+
+void TWinControl::ScaleChildrenForDesktop() {
+    for (TControl* c : controls_) c->ScaleForDesktop();
 }
 
 void TControl::SyncBoundsFromWidget() {
@@ -296,16 +322,131 @@ bool TWinControl::Focused() const {
 
 bool TWinControl::CanFocus() const { return IsShowing() && GetEnabled(); }
 
-void TWinControl::ApplyTabOrder() {
+namespace {
+
+struct TPlaced {
+    TControl* control;
+    int left, top, right, bottom;
+};
+
+// Two boxes whose edges overlap by this much still count as side by side: the
+// classic layouts set 17-pixel rows at a 16-pixel pitch.
+constexpr int kOverlapSlack = 2;
+
+// Splits the items into bands along one axis wherever no item spans the gap.
+std::vector<std::vector<TPlaced>> Bands(std::vector<TPlaced> items, bool columns) {
+    const auto start = [columns](const TPlaced& p) { return columns ? p.left : p.top; };
+    const auto end = [columns](const TPlaced& p) { return columns ? p.right : p.bottom; };
+    std::stable_sort(items.begin(), items.end(),
+                     [&](const TPlaced& a, const TPlaced& b) { return start(a) < start(b); });
+    std::vector<std::vector<TPlaced>> bands;
+    int reach = 0;
+    for (const TPlaced& p : items) {
+        if (bands.empty() || start(p) > reach - kOverlapSlack) {
+            bands.emplace_back();
+            reach = end(p);
+        }
+        bands.back().push_back(p);
+        reach = std::max(reach, end(p));
+    }
+    return bands;
+}
+
+// Reading order: separate columns first (so a column is read down before the
+// next), then rows, each cut again the same way; what no cut separates goes by
+// its top-left corner.
+void ReadingOrder(const std::vector<TPlaced>& items, std::vector<TControl*>& out) {
+    if (items.size() < 2) {
+        for (const TPlaced& p : items) out.push_back(p.control);
+        return;
+    }
+    for (bool columns : {true, false}) {
+        const auto bands = Bands(items, columns);
+        if (bands.size() < 2) continue;
+        for (const auto& band : bands) ReadingOrder(band, out);
+        return;
+    }
+    std::vector<TPlaced> rest = items;
+    std::stable_sort(rest.begin(), rest.end(), [](const TPlaced& a, const TPlaced& b) {
+        return a.top != b.top ? a.top < b.top : a.left < b.left;
+    });
+    for (const TPlaced& p : rest) out.push_back(p.control);
+}
+
+}  // namespace
+
+void TWinControl::OrderTabStops() {
+    std::vector<TPlaced> stops;
+    for (TControl* c : controls_)
+        if (c->GetTabOrder() >= 0)
+            stops.push_back({c, c->GetLeft(), c->GetTop(), c->GetLeft() + c->GetWidth(), c->GetTop() + c->GetHeight()});
+    std::vector<TControl*> ordered;
+    ReadingOrder(stops, ordered);
+    // Radio buttons with one parent are one group and one stop: they stay
+    // together where the first of them comes.
+    std::vector<TControl*> grouped;
+    bool radiosPlaced = false;
+    for (TControl* c : ordered) {
+        const bool radio = c->IsRadioGroupMember();
+        if (radio && radiosPlaced) continue;
+        if (!radio) {
+            grouped.push_back(c);
+            continue;
+        }
+        radiosPlaced = true;
+        for (TControl* r : ordered)
+            if (r->IsRadioGroupMember()) grouped.push_back(r);
+    }
+    for (size_t i = 0; i < grouped.size(); ++i) grouped[i]->tabOrder_ = static_cast<int>(i);
+    for (TControl* c : controls_)
+        if (auto* win = dynamic_cast<TWinControl*>(c)) win->OrderTabStops();
+}
+
+void TWinControl::CollectTabChain(std::vector<QWidget*>& chain) const {
     std::vector<TControl*> ordered;
     for (TControl* c : controls_)
         if (c->GetTabOrder() >= 0 && c->GetWidget()) ordered.push_back(c);
     std::stable_sort(ordered.begin(), ordered.end(),
                      [](TControl* a, TControl* b) { return a->GetTabOrder() < b->GetTabOrder(); });
-    for (size_t i = 1; i < ordered.size(); ++i)
-        QWidget::setTabOrder(ordered[i - 1]->GetWidget(), ordered[i]->GetWidget());
+    if (ordered.empty()) {
+        // A control made of parts (a spin edit) goes in whole; Qt puts its
+        // focus proxy in its place.
+        if (QWidget* w = GetWidget()) chain.push_back(w);
+        return;
+    }
+    for (TControl* c : ordered) {
+        if (auto* win = dynamic_cast<TWinControl*>(c))
+            win->CollectTabChain(chain);
+        else
+            chain.push_back(c->GetWidget());
+    }
+}
+
+void TWinControl::ApplyTabOrder() {
+    OrderTabStops();
+    std::vector<QWidget*> chain;
+    CollectTabChain(chain);
+    for (size_t i = 1; i < chain.size(); ++i) QWidget::setTabOrder(chain[i - 1], chain[i]);
+    UpdateRadioStops(true);
+}
+
+void TWinControl::UpdateRadioStops(bool below) {
+    // The group's one stop is its checked button, or its first while none is.
+    std::vector<TControl*> radios;
     for (TControl* c : controls_)
-        if (auto* win = dynamic_cast<TWinControl*>(c)) win->ApplyTabOrder();
+        if (c->IsRadioGroupMember() && c->GetWidget()) radios.push_back(c);
+    if (!radios.empty()) {
+        TControl* stop = nullptr;
+        for (TControl* r : radios)
+            if (r->IsRadioChecked()) stop = r;
+        if (!stop)
+            stop = *std::min_element(radios.begin(), radios.end(),
+                                     [](TControl* a, TControl* b) { return a->GetTabOrder() < b->GetTabOrder(); });
+        for (TControl* r : radios) r->GetWidget()->setFocusPolicy(r == stop ? Qt::StrongFocus : Qt::ClickFocus);
+    }
+    if (!below) return;
+    for (TControl* c : controls_)
+        if (auto* win = dynamic_cast<TWinControl*>(c)) win->UpdateRadioStops(true);
 }
 
 }  // namespace vmk

@@ -27,6 +27,12 @@ struct TFont {
 
 enum class TAlignment { taLeftJustify, taRightJustify, taCenter };
 
+// The desktop's font against the layout's own 11-pixel font: every font is
+// that much larger, and a form's layout grows with it (never below 1).
+double DesktopScale();
+void SetDesktopScale(double scale);
+int ScaledPixels(int pixels);
+
 class TControl : public TComponent {
 public:
     ~TControl() override;
@@ -60,6 +66,9 @@ public:
 
     int GetTabOrder() const { return tabOrder_; }
     void SetTabOrder(int value);
+    // Radio buttons with one parent form a group with one tab stop.
+    virtual bool IsRadioGroupMember() const { return false; }
+    virtual bool IsRadioChecked() const { return false; }
 
     const TFont& GetFont() const { return font_; }
     void SetFont(const TFont& font);
@@ -103,6 +112,8 @@ protected:
     virtual void ApplyBounds();
     // Takes the bounds from the widget (a window the user resized).
     void SyncBoundsFromWidget();
+    // Scales the bounds by DesktopScale, and those of every control below.
+    virtual void ScaleForDesktop();
 
 private:
     friend class TControlHook;
@@ -133,15 +144,29 @@ public:
     bool Focused() const;
     bool CanFocus() const;
 
-    // Orders Qt's Tab chain by the TabOrder of the children, for this control
-    // and every control below it.
+    // Numbers the tab stops of this control and of every control below it in
+    // reading order (columns left to right, each top to bottom, a row left to
+    // right), the radio buttons of one parent together at the place of the
+    // first, and chains Qt's Tab order so. Controls added anywhere slot in by
+    // where they are.
     void ApplyTabOrder();
+    // Makes the checked radio button of the children (the first while none is)
+    // their group's one tab stop; below: also in every control further down.
+    void UpdateRadioStops(bool below = false);
 
     // Where children's widgets go (the page area of a notebook page, for example).
     virtual QWidget* ClientWidget() const { return GetWidget(); }
 
+    // Appends the widgets that take focus, in Tab order: the children's, in
+    // their TabOrder, or the control's own when it holds no tab stops.
+    virtual void CollectTabChain(std::vector<QWidget*>& chain) const;
+
 protected:
     TWinControl(TComponent* owner, QWidget* widget);
+    void ScaleForDesktop() override;
+    void ScaleChildrenForDesktop();
+    // Renumbers the children's tab stops by position, then theirs.
+    void OrderTabStops();
 
 private:
     friend class TControl;

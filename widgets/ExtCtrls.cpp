@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFrame>
 #include <QImage>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
@@ -47,7 +48,8 @@ public:
 protected:
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
-        p.setPen(QPen(Qt::black, 1));
+        // The outline in the desktop's text colour, so a dark theme shows it too.
+        p.setPen(QPen(palette().color(QPalette::WindowText), 1));
         p.setBrush(ToQColor(owner_->GetBrushColor()));
         int w = width(), h = height();
         int x = 0, y = 0;
@@ -356,13 +358,52 @@ void TImage::Paint(QWidget& target, const QRect& area) {
 // ---- TTabbedNotebook
 
 namespace {
-constexpr int kTabBarHeight = 21;
-constexpr int kPageLeft = 4, kPageTop = 24, kPageRight = 4, kPageBottom = 4;
+// The tabs' height follows the font; the page starts 3 pixels below them.
+int TabBarHeight() { return ScaledPixels(21); }
+int PageTop() { return TabBarHeight() + 3; }
+constexpr int kPageLeft = 4, kPageRight = 4, kPageBottom = 4;
 }  // namespace
 
 class TTabbedNotebook::TabBar : public QTabBar {
 public:
     using QTabBar::QTabBar;
+};
+
+// Watches every key of the application for the page keys of the notebook's
+// window: a focused list or edit would otherwise take Ctrl+Page Down itself.
+class TTabbedNotebook::PageKeys : public QObject {
+public:
+    PageKeys(TTabbedNotebook* owner, QObject* parent) : QObject(parent), owner_(owner) {}
+
+    static int StepOf(const QKeyEvent& ke) {
+        const Qt::KeyboardModifiers mods = ke.modifiers() & ~Qt::KeypadModifier;
+        if (!(mods & Qt::ControlModifier) || (mods & (Qt::AltModifier | Qt::MetaModifier))) return 0;
+        const bool shift = (mods & Qt::ShiftModifier) != 0;
+        switch (ke.key()) {
+        case Qt::Key_Tab: return shift ? -1 : 1;
+        case Qt::Key_Backtab: return -1;
+        case Qt::Key_PageDown: return shift ? 0 : 1;
+        case Qt::Key_PageUp: return shift ? 0 : -1;
+        default: return 0;
+        }
+    }
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        const QEvent::Type type = event->type();
+        if (type != QEvent::KeyPress && type != QEvent::ShortcutOverride) return false;
+        auto* ke = static_cast<QKeyEvent*>(event);
+        const int step = StepOf(*ke);
+        auto* target = qobject_cast<QWidget*>(watched);
+        QWidget* own = owner_->GetWidget();
+        if (step == 0 || !target || !own || !own->isVisible() || target->window() != own->window()) return false;
+        // Claimed before any shortcut; the key press itself then changes the page.
+        ke->accept();
+        if (type == QEvent::KeyPress) owner_->StepPage(step);
+        return true;
+    }
+
+private:
+    TTabbedNotebook* owner_;
 };
 
 TTabPage::TTabPage(TComponent* owner, const std::string& caption) : TWinControl(owner, new QWidget), caption_(caption) {
@@ -378,6 +419,7 @@ TTabbedNotebook::TTabbedNotebook(TComponent* owner) : TWinControl(owner, new QWi
     bar_->setExpanding(false);
     bar_->setFocusPolicy(Qt::TabFocus);
     WatchChild(bar_);
+    if (QCoreApplication* app = QCoreApplication::instance()) app->installEventFilter(new PageKeys(this, bar_));
     QObject::connect(bar_, &QTabBar::currentChanged, bar_, [this](int index) {
         if (switching_ || index == pageIndex_) return;
         // The bar moved on its own; the page changes only through ChangePage.
@@ -448,15 +490,40 @@ void TTabbedNotebook::SetBounds(int left, int top, int width, int height) {
 
 void TTabbedNotebook::LayoutPages() {
     const int w = GetWidth(), h = GetHeight();
-    bar_->setGeometry(2, 0, std::max(w - 4, 0), kTabBarHeight);
-    frame_->setGeometry(0, kTabBarHeight - 1, w, std::max(h - kTabBarHeight + 1, 0));
+    const int barHeight = TabBarHeight(), pageTop = PageTop();
+    bar_->setGeometry(2, 0, std::max(w - 4, 0), barHeight);
+    frame_->setGeometry(0, barHeight - 1, w, std::max(h - barHeight + 1, 0));
     for (TTabPage* page : pages_)
-        page->SetBounds(kPageLeft, kPageTop, std::max(w - kPageLeft - kPageRight, 0),
-                        std::max(h - kPageTop - kPageBottom, 0));
+        page->SetBounds(kPageLeft, pageTop, std::max(w - kPageLeft - kPageRight, 0),
+                        std::max(h - pageTop - kPageBottom, 0));
     bar_->raise();
 }
 
 bool TTabbedNotebook::HandleEvent(QObject* target, QEvent* event) { return TWinControl::HandleEvent(target, event); }
+
+void TTabbedNotebook::CollectTabChain(std::vector<QWidget*>& chain) const {
+    chain.push_back(bar_);
+    for (TTabPage* page : pages_) page->CollectTabChain(chain);
+}
+
+void TTabbedNotebook::StepPage(int step) {
+    const int count = GetPageCount();
+    if (count < 2 || !bar_->isEnabled()) return;
+    TTabPage* old = GetPage(pageIndex_);
+    QWidget* focus = QApplication::focusWidget();
+    const bool focusOnPage = focus && old && old->GetWidget() && old->GetWidget()->isAncestorOf(focus);
+    SelectByUser(((pageIndex_ + step) % count + count) % count);
+    TTabPage* now = GetPage(pageIndex_);
+    if (now == old || !focusOnPage) return;
+    std::vector<QWidget*> chain;
+    now->CollectTabChain(chain);
+    for (QWidget* w : chain)
+        if (w->isVisible() && w->isEnabled() && (w->focusPolicy() & Qt::TabFocus)) {
+            w->setFocus(Qt::TabFocusReason);
+            return;
+        }
+    bar_->setFocus(Qt::TabFocusReason);
+}
 
 // ---- TTimer
 

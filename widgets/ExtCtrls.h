@@ -34,7 +34,7 @@ private:
 
 enum class TShapeType { stRectangle, stSquare, stEllipse, stCircle };
 
-// A plain filled shape with a black outline.
+// A plain filled shape with an outline in the text colour (black in a light palette).
 class TShape : public TControl {
 public:
     explicit TShape(TComponent* owner);
@@ -127,6 +127,8 @@ class TTabPage : public TWinControl {
 public:
     TTabPage(TComponent* owner, const std::string& caption);
     const std::string& GetCaption() const { return caption_; }
+    // The notebook places the page; only its controls scale.
+    void ScaleForDesktop() override { ScaleChildrenForDesktop(); }
 
 private:
     std::string caption_;
@@ -156,6 +158,13 @@ public:
     void SetTabsEnabled(bool value);
 
     void SetBounds(int left, int top, int width, int height) override;
+    // The tabs, then the shown page's controls.
+    void CollectTabChain(std::vector<QWidget*>& chain) const override;
+    // The user's step to the next page (1) or the one before (-1), round the
+    // ends, as Ctrl+Tab and Ctrl+Page Down (Ctrl+Shift+Tab, Ctrl+Page Up) do
+    // anywhere in the window. Focus on the page left goes to the new page's
+    // first control.
+    void StepPage(int step);
 
     TTabChangeEvent OnChange;
 
@@ -163,6 +172,7 @@ protected:
     bool HandleEvent(QObject* target, QEvent* event) override;
 
 private:
+    class PageKeys;
     void ChangePage(int index);
     void LayoutPages();
     std::vector<TTabPage*> pages_;

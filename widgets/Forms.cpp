@@ -3,15 +3,21 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCursor>
+#include <QFontDatabase>
+#include <QFontInfo>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QPainter>
 #include <QProxyStyle>
 #include <QPushButton>
 #include <QScreen>
 #include <QStyleFactory>
+#include <QStyleOption>
 #include <QTimer>
 #include <QWidget>
 #include <QWindow>
+
+#include <algorithm>
 
 #include "core/Exception.h"
 #include "widgets/Dialogs.h"
@@ -42,7 +48,35 @@ public:
         default: return QProxyStyle::pixelMetric(metric, option, widget);
         }
     }
+    // A focused push button gets the classic dotted ring inside its edge:
+    // Fusion marks focus and the default button alike, so the large default
+    // Process button would never show that it has the focus.
+    void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
+                     const QWidget* widget) const override {
+        QProxyStyle::drawControl(element, option, painter, widget);
+        if (element != CE_PushButton || !(option->state & State_HasFocus)) return;
+        painter->save();
+        QPen pen(option->palette.color(QPalette::ButtonText), 1, Qt::DotLine);
+        painter->setPen(pen);
+        painter->setBrush(Qt::NoBrush);
+        painter->drawRect(option->rect.adjusted(4, 4, -5, -5));
+        painter->restore();
+    }
 };
+}  // namespace
+
+// The desktop's font size against the layout's 11 pixels, as the desktop
+// was when the program started. The offscreen platform has no desktop: there
+// the layout keeps its own size, the same on every machine.
+namespace {
+double DesktopFontScale() {
+    static const double scale = [] {
+        if (QGuiApplication::platformName() == QStringLiteral("offscreen")) return 1.0;
+        const QFontInfo desktop(QFontDatabase::systemFont(QFontDatabase::GeneralFont));
+        return desktop.pixelSize() > 0 ? desktop.pixelSize() / 11.0 : 1.0;
+    }();
+    return scale;
+}
 }  // namespace
 
 TApplication* Application = &gApplication;
@@ -83,10 +117,80 @@ void TForm::SetOuterSize(int width, int height) {
 void TForm::SetMinOuterSize(int width, int height) {
     minOuterWidth_ = width;
     minOuterHeight_ = height;
-    if (QWidget* w = GetWidget()) {
-        const QSize extra = FrameExtra(*w);
-        w->setMinimumSize(width - extra.width(), height - extra.height());
+    ApplyMinimum();
+}
+
+void TForm::SetMinClientSize(int width, int height) {
+    minClientWidth_ = width;
+    minClientHeight_ = height;
+    ApplyMinimum();
+}
+
+void TForm::ApplyMinimum() {
+    QWidget* w = GetWidget();
+    if (!w) return;
+    QSize extra = FrameExtra(*w);
+    if (w->windowHandle()) {
+        const QMargins m = w->windowHandle()->frameMargins();
+        extra = extra.expandedTo(QSize(m.left() + m.right(), m.top() + m.bottom()));
     }
+    w->setMinimumSize(std::max(minOuterWidth_ - extra.width(), minClientWidth_),
+                      std::max(minOuterHeight_ - extra.height(), minClientHeight_));
+}
+
+void TForm::ScaleForDesktop() {
+    ScaleChildrenForDesktop();
+    if (outerWidth_ > 0) SetOuterSize(ScaledPixels(outerWidth_), ScaledPixels(outerHeight_));
+    if (minOuterWidth_ > 0) SetMinOuterSize(ScaledPixels(minOuterWidth_), ScaledPixels(minOuterHeight_));
+}
+
+TForm::TPlacement TForm::GetPlacement() const {
+    TPlacement p;
+    QWidget* w = GetWidget();
+    if (!w) return p;
+    const QRect client = w->isMaximized() || w->isFullScreen() ? w->normalGeometry() : w->geometry();
+    QMargins m;
+    if (w->windowHandle()) m = w->windowHandle()->frameMargins();
+    p.Left = client.left() - m.left();
+    p.Top = client.top() - m.top();
+    p.Width = client.width() + m.left() + m.right();
+    p.Height = client.height() + m.top() + m.bottom();
+    p.Maximized = w->isVisible() ? w->isMaximized() : maximized_;
+    return p;
+}
+
+void TForm::SetPlacement(int left, int top, int width, int height) {
+    QWidget* w = GetWidget();
+    if (!w) return;
+    // The screen the window's middle is on, else the one its corner is on.
+    const QPoint middle(left + width / 2, top + height / 2);
+    QScreen* screen = QGuiApplication::screenAt(middle);
+    if (!screen) screen = QGuiApplication::screenAt(QPoint(left, top));
+    if (!screen) {
+        // Off every screen now (a screen gone since): its size, in the middle.
+        SetOuterSize(width, height);
+        CenterOnScreen();
+        return;
+    }
+    const QRect area = screen->availableGeometry();
+    width = std::min(width, area.width());
+    height = std::min(height, area.height());
+    SetOuterSize(width, height);
+    const QSize outer = QSize(width, height).expandedTo(w->frameGeometry().size());
+    left = std::clamp(left, area.left(), std::max(area.left(), area.left() + area.width() - outer.width()));
+    top = std::clamp(top, area.top(), std::max(area.top(), area.top() + area.height() - outer.height()));
+    w->move(left, top);
+    placed_ = true;
+}
+
+void TForm::SetMaximized(bool value) {
+    maximized_ = value;
+    QWidget* w = GetWidget();
+    if (!w || !w->isVisible()) return;
+    if (value)
+        w->showMaximized();
+    else
+        w->showNormal();
 }
 
 int TForm::GetClientWidth() const { return GetWidget() ? GetWidget()->width() : 0; }
@@ -111,7 +215,10 @@ void TForm::SetIconResource(const std::string& path) {
 
 void TForm::ShowWindow() {
     if (QWidget* w = GetWidget()) {
-        w->show();
+        if (maximized_)
+            w->showMaximized();
+        else
+            w->show();
         w->activateWindow();
     }
 }
@@ -122,9 +229,11 @@ void TForm::FitFrame() {
     const QMargins m = w->windowHandle()->frameMargins();
     const int fw = m.left() + m.right(), fh = m.top() + m.bottom();
     if (fw <= 0 && fh <= 0) return;  // no frame (offscreen, or not known yet)
-    if (minOuterWidth_ > 0) w->setMinimumSize(minOuterWidth_ - fw, minOuterHeight_ - fh);
+    ApplyMinimum();
+    if (w->isMaximized()) return;
     if (outerWidth_ > 0) w->resize(outerWidth_ - fw, outerHeight_ - fh);
-    CenterOnScreen();
+    // A window put in its place stays there; only a new one is centred.
+    if (!placed_) CenterOnScreen();
 }
 
 void TForm::Close() {
@@ -257,6 +366,7 @@ void TApplication::Initialize() {
     }
     if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance())) {
         app->setQuitOnLastWindowClosed(false);
+        SetDesktopScale(DesktopFontScale());
         app->setStyle(new TClassicStyle);
         QApplication::setFont(ToQFont(TFont{}));
     }

@@ -31,6 +31,26 @@ public:
     void SetClientSize(int width, int height);
     // Centres the window on the primary screen.
     void CenterOnScreen();
+
+    // The window's size and place as the user left them: the outer bounds of
+    // its normal (not maximised) state.
+    struct TPlacement {
+        int Left = 0, Top = 0, Width = 0, Height = 0;
+        bool Maximized = false;
+    };
+    TPlacement GetPlacement() const;
+    // Outer bounds, kept within the available area of the screen they lie on
+    // (the primary screen when they lie on none); the window then stays where
+    // it is put rather than being centred.
+    void SetPlacement(int left, int top, int width, int height);
+    // The window opens (or is) maximised.
+    void SetMaximized(bool value);
+    // A client area below which the window does not shrink, beside the outer
+    // minimum: the larger of the two holds.
+    void SetMinClientSize(int width, int height);
+    // The layout grows with the desktop's font: every control, the window's
+    // sizes and minimum.
+    void ScaleForDesktop() override;
     // The window's icon, from a Qt resource path (":/vellumark.png").
     void SetIconResource(const std::string& path);
 
@@ -58,9 +78,13 @@ private:
     // Outer sizes are set before the window manager has framed the window;
     // once it has, the client area is made to fit them.
     void FitFrame();
+    void ApplyMinimum();
     std::string caption_;
     int outerWidth_ = 0, outerHeight_ = 0, minOuterWidth_ = 0, minOuterHeight_ = 0;
+    int minClientWidth_ = 0, minClientHeight_ = 0;
     bool frameFitted_ = false;
+    bool placed_ = false;
+    bool maximized_ = false;
 };
 
 enum TCursor : int { crDefault = 0, crArrow = -2, crCross = -3, crHourGlass = -11 };

@@ -8,6 +8,9 @@
 #include <QPushButton>
 #include <QRadioButton>
 
+#include <algorithm>
+#include <vector>
+
 #include "core/Exception.h"
 #include "core/StringList.h"
 #include "widgets/Forms.h"
@@ -100,8 +103,8 @@ void TRadioButton::SetChecked(bool value) {
     if (checked_ == value) return;
     checked_ = value;
     ShowChecked(value);
-    if (!value) return;
-    if (TWinControl* parent = GetParent()) {
+    TWinControl* parent = GetParent();
+    if (value && parent) {
         for (int i = 0; i < parent->GetControlCount(); ++i) {
             auto* sibling = dynamic_cast<TRadioButton*>(parent->GetControl(i));
             if (sibling && sibling != this && sibling->checked_) {
@@ -110,7 +113,38 @@ void TRadioButton::SetChecked(bool value) {
             }
         }
     }
-    if (OnClick) OnClick(this);
+    if (parent) parent->UpdateRadioStops();
+    if (value && OnClick) OnClick(this);
+}
+
+bool TRadioButton::HandleEvent(QObject* target, QEvent* event) {
+    TWinControl* parent = GetParent();
+    if (event->type() != QEvent::KeyPress || target != GetWidget() || !parent)
+        return TButtonControl::HandleEvent(target, event);
+    auto* ke = static_cast<QKeyEvent*>(event);
+    int step = 0;
+    if (ke->modifiers() == Qt::NoModifier || ke->modifiers() == Qt::KeypadModifier) {
+        if (ke->key() == Qt::Key_Down || ke->key() == Qt::Key_Right) step = 1;
+        if (ke->key() == Qt::Key_Up || ke->key() == Qt::Key_Left) step = -1;
+    }
+    if (step == 0) return TButtonControl::HandleEvent(target, event);
+    std::vector<TRadioButton*> group;
+    for (int i = 0; i < parent->GetControlCount(); ++i)
+        if (auto* r = dynamic_cast<TRadioButton*>(parent->GetControl(i))) group.push_back(r);
+    std::stable_sort(group.begin(), group.end(),
+                     [](TRadioButton* a, TRadioButton* b) { return a->GetTabOrder() < b->GetTabOrder(); });
+    const auto self = std::find(group.begin(), group.end(), this);
+    const auto n = static_cast<std::ptrdiff_t>(group.size());
+    // Round the group, past buttons that cannot take the focus, as far as back here.
+    for (std::ptrdiff_t k = 1; k < n; ++k) {
+        const std::ptrdiff_t at = ((self - group.begin()) + step * k % n + n) % n;
+        TRadioButton* next = group[static_cast<size_t>(at)];
+        if (!next->CanFocus()) continue;
+        next->SetFocus();
+        next->Click();
+        break;
+    }
+    return true;
 }
 
 void TRadioButton::Click() {
@@ -214,7 +248,7 @@ int TListItems::Add(const std::string& text) {
     if (!list) return -1;
     owner_.settingIndex_ = true;
     auto* item = new QListWidgetItem(ToQ(text));
-    item->setSizeHint(QSize(0, owner_.itemHeight_));
+    item->setSizeHint(QSize(0, ScaledPixels(owner_.itemHeight_)));
     list->addItem(item);
     owner_.settingIndex_ = false;
     return list->count() - 1;
@@ -306,7 +340,7 @@ void TListBox::SetItemIndex(int index) {
 void TListBox::SetItemHeight(int value) {
     itemHeight_ = value;
     if (QListWidget* list = ListOf(*this))
-        for (int i = 0; i < list->count(); ++i) list->item(i)->setSizeHint(QSize(0, value));
+        for (int i = 0; i < list->count(); ++i) list->item(i)->setSizeHint(QSize(0, ScaledPixels(value)));
 }
 
 void TListBox::SelectByUser(int index) {

@@ -90,6 +90,13 @@ public:
     void SetChecked(bool value) override;
     // A user's click switches the button on (no change when it is on already).
     void Click() override;
+
+    bool IsRadioGroupMember() const override { return true; }
+    bool IsRadioChecked() const override { return checked_; }
+
+protected:
+    // The arrow keys move within the group and switch on where they land.
+    bool HandleEvent(QObject* target, QEvent* event) override;
 };
 
 // A single-line text box.

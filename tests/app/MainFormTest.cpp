@@ -53,7 +53,8 @@ TEST_F(MainFormTest, EveryControlIsWhereTheLayoutPutsIt) {
         {"FilesList", Is<TListBox>(), "0", 0, 104, 129, 201, 4, nullptr},
         {"Delete", Is<TButton>(), "0", 0, 312, 131, 25, 5, "&Delete Selected"},
         {"PreviewFiles", Is<TImage>(), "0", 136, 8, 185, 329, -1, nullptr},
-        {"Panel2", Is<TPanel>(), "1", 0, 0, 329, 345, 0, nullptr},
+        // The panel fills its page.
+        {"Panel2", Is<TPanel>(), "1", 0, 0, 329, 341, 0, nullptr},
         {"Label3", Is<TLabel>(), "Panel2", 8, 4, -1, 13, -1, "File Name:"},
         {"CoverFile", Is<TEdit>(), "Panel2", 8, 20, 161, 21, 11, nullptr},
         {"Browse", Is<TButton>(), "Panel2", 8, 48, 161, 25, 10, "&Browse"},
@@ -153,7 +154,9 @@ TEST_F(MainFormTest, EveryControlIsWhereTheLayoutPutsIt) {
         if (r.height >= 0) {
             EXPECT_EQ(control->GetHeight(), r.height);
         }
-        EXPECT_EQ(control->GetTabOrder(), r.tabOrder);
+        // Which controls are tab stops; their order follows their places
+        // (KeyboardTest checks it).
+        EXPECT_EQ(control->GetTabOrder() >= 0, r.tabOrder >= 0);
         if (r.caption) {
             EXPECT_EQ(CaptionOf(c), r.caption);
         }
@@ -177,7 +180,8 @@ TEST_F(MainFormTest, ControlsCarryTheirSettings) {
     const QIcon icon = form_->GetWidget()->windowIcon();
     ASSERT_FALSE(icon.isNull());
     EXPECT_EQ(icon.availableSizes().value(0), QSize(32, 32));
-    EXPECT_EQ(form_->GetWidget()->minimumSize(), QSize(350, 400));
+    // Wide enough for the cover page's right-hand column, with a margin.
+    EXPECT_EQ(form_->GetWidget()->minimumSize(), QSize(354, 400));
     EXPECT_EQ(form_->PreviewFiles->GetHint(), "Preview of selected");
     EXPECT_TRUE(form_->PreviewFiles->GetShowHint());
     EXPECT_TRUE(form_->PreviewFiles->GetAutoSize());
@@ -241,45 +245,80 @@ TEST_F(MainFormTest, CreationOpensOnTheFirstPageWithTheThreeLineCaption) {
     EXPECT_FALSE(modal_->HasBox());
 }
 
+// At 600 x 400 each page is 596 x 376, the layout's 329 x 341 grown by 267 x 35.
 TEST_F(MainFormTest, ResizeFillsTheWindowAt600By400) {
     ShowAt(600, 400);
     EXPECT_EQ(form_->Tabs->GetWidth(), 604);
     EXPECT_EQ(form_->Tabs->GetHeight(), 404);
-    EXPECT_EQ(form_->PreviewFiles->GetWidth(), 604 - 144);
-    EXPECT_EQ(form_->PreviewFiles->GetHeight(), 404 - 16);
-    EXPECT_EQ(form_->Panel2->GetWidth(), 604);
-    EXPECT_EQ(form_->Panel2->GetHeight(), 404);
-    EXPECT_EQ(form_->PreviewCover->GetWidth(), 604 - 185);
-    EXPECT_EQ(form_->PreviewCover->GetHeight(), 404 - 220);
-    EXPECT_EQ(form_->PreviewSave->GetWidth(), 604 - 120);
-    EXPECT_EQ(form_->PreviewSave->GetHeight(), 404 - 16);
+    EXPECT_EQ(form_->Tabs->GetPage(0)->GetWidth(), 596);
+    EXPECT_EQ(form_->Tabs->GetPage(0)->GetHeight(), 376);
+    // Previews keep the layout's margins to their page's right and bottom.
+    EXPECT_EQ(form_->PreviewFiles->GetWidth(), 185 + 267);
+    EXPECT_EQ(form_->PreviewFiles->GetHeight(), 329 + 35);
+    EXPECT_EQ(form_->Panel2->GetWidth(), 596);
+    EXPECT_EQ(form_->Panel2->GetHeight(), 376);
+    EXPECT_EQ(form_->PreviewCover->GetWidth(), 145 + 267);
+    EXPECT_EQ(form_->PreviewCover->GetHeight(), 117 + 35);
+    EXPECT_EQ(form_->PreviewSave->GetWidth(), 209 + 267);
+    EXPECT_EQ(form_->PreviewSave->GetHeight(), 329 + 35);
+    // Lists grow downwards and the buttons under them move along; the output
+    // folder field grows to the right and its Browse button moves along.
+    EXPECT_EQ(form_->FilesList->GetHeight(), 265 + 35);
+    EXPECT_EQ(form_->Delete->GetTop(), 312 + 35);
+    EXPECT_EQ(form_->FileListSave->GetHeight(), 89 + 35);
+    EXPECT_EQ(form_->Update->GetTop(), 312 + 35);
+    EXPECT_EQ(form_->Path->GetWidth(), 233 + 267);
+    EXPECT_EQ(form_->Button1->GetLeft(), 248 + 267);
+    for (TImage* i : {form_->PreviewFiles, form_->PreviewSave})
+        EXPECT_EQ(i->GetLeft() + i->GetWidth(), 596 - 8) << i->GetName();
 }
 
-TEST_F(MainFormTest, ResizeAtTheMinimumKeepsEveryPreviewPositive) {
-    ShowAt(350, 400);
-    EXPECT_EQ(form_->GetClientWidth(), 350);
-    EXPECT_EQ(form_->Tabs->GetWidth(), 354);
-    EXPECT_EQ(form_->Tabs->GetHeight(), 404);
-    EXPECT_EQ(form_->PreviewFiles->GetWidth(), 210);
-    EXPECT_EQ(form_->PreviewCover->GetWidth(), 169);
-    EXPECT_EQ(form_->PreviewSave->GetWidth(), 234);
-    for (TImage* i : {form_->PreviewFiles, form_->PreviewCover, form_->PreviewSave}) {
-        EXPECT_GT(i->GetWidth(), 0);
-        EXPECT_EQ(i->GetHeight(), i == form_->PreviewCover ? 404 - 220 : 388);
+namespace {
+// Every control of the window below parent, with its bounds within parent.
+void ForEachControl(TWinControl* parent, const std::function<void(TControl&)>& visit) {
+    for (int i = 0; i < parent->GetControlCount(); ++i) {
+        TControl* c = parent->GetControl(i);
+        visit(*c);
+        if (auto* win = dynamic_cast<TWinControl*>(c)) ForEachControl(win, visit);
     }
+}
+}  // namespace
+
+TEST_F(MainFormTest, AtTheMinimumNothingIsCutOff) {
+    ShowAt(200, 200);
+    // The window does not go below its minimum, worked out from the layout.
+    // and from the outer minimum of 350 x 400 (there is no frame offscreen).
+    EXPECT_EQ(form_->GetMinClientWidth(), 354);
+    EXPECT_EQ(form_->GetMinClientHeight(), 365);
+    EXPECT_EQ(form_->GetClientWidth(), 354);
+    EXPECT_EQ(form_->GetClientHeight(), 400);
+    EXPECT_EQ(form_->Tabs->GetWidth(), 358);
+    // Every control, the hidden ones of a run among them, lies whole within
+    // its parent, and every preview and list keeps a box.
+    ForEachControl(form_->Tabs, [](TControl& c) {
+        const TWinControl* parent = c.GetParent();
+        if (dynamic_cast<TTabPage*>(&c)) return;
+        EXPECT_GE(c.GetLeft(), 0) << c.GetName();
+        EXPECT_GE(c.GetTop(), 0) << c.GetName();
+        if (dynamic_cast<TButtonControl*>(&c)) {
+            // A check box's box may run past its panel; its caption may not.
+            EXPECT_LE(c.GetWidget()->sizeHint().width(), parent->GetWidth() - c.GetLeft()) << c.GetName();
+        } else {
+            EXPECT_LE(c.GetLeft() + c.GetWidth(), parent->GetWidth()) << c.GetName();
+        }
+        EXPECT_LE(c.GetTop() + c.GetHeight(), parent->GetHeight()) << c.GetName();
+        if (dynamic_cast<TImage*>(&c) || dynamic_cast<TListBox*>(&c)) {
+            EXPECT_GT(c.GetWidth(), 32) << c.GetName();
+            EXPECT_GT(c.GetHeight(), 32) << c.GetName();
+        }
+    });
     // Nothing on the cover page overlaps (beyond the one-pixel overlap of the
-    // layout's 17-pixel rows at a 16-pixel pitch), and everything lies within the page.
-    std::vector<TControl*> parts;
-    for (int i = 0; i < form_->GetComponentCount(); ++i)
-        if (auto* c = dynamic_cast<TControl*>(form_->GetComponent(i)); c && c->GetParent() == form_->Panel2)
-            parts.push_back(c);
+    // layout's 17-pixel rows at a 16-pixel pitch).
+    std::vector<TControl*> parts(static_cast<size_t>(form_->Panel2->GetControlCount()));
+    for (size_t i = 0; i < parts.size(); ++i) parts[i] = form_->Panel2->GetControl(static_cast<int>(i));
     ASSERT_GT(parts.size(), 30u);
-    const int pageWidth = form_->Tabs->GetWidth() - 8;
     for (size_t a = 0; a < parts.size(); ++a) {
         const TControl& p = *parts[a];
-        if (p.GetName() != "PreviewCover") {
-            EXPECT_LE(p.GetLeft() + p.GetWidth(), pageWidth) << p.GetName();
-        }
         for (size_t b = a + 1; b < parts.size(); ++b) {
             const TControl& q = *parts[b];
             const bool apart = p.GetLeft() + p.GetWidth() <= q.GetLeft() || q.GetLeft() + q.GetWidth() <= p.GetLeft() ||
@@ -288,29 +327,35 @@ TEST_F(MainFormTest, ResizeAtTheMinimumKeepsEveryPreviewPositive) {
             EXPECT_TRUE(apart) << p.GetName() << " and " << q.GetName();
         }
     }
-    // The window does not go below its minimum.
-    form_->SetClientSize(200, 200);
-    QCoreApplication::processEvents();
-    EXPECT_EQ(form_->GetClientWidth(), 350);
-    EXPECT_EQ(form_->GetClientHeight(), 400);
-    EXPECT_EQ(form_->Tabs->GetWidth(), 354);
 }
 
-TEST_F(MainFormTest, ALargerWindowOnlyEnlargesTheNotebookPanelAndPreviews) {
+TEST_F(MainFormTest, ALargerWindowGrowsPreviewsListsAndTheFolderFieldOnly) {
     ShowAt(600, 400);
-    const int openWidth = form_->Open->GetWidth(), listHeight = form_->FilesList->GetHeight();
+    const int openWidth = form_->Open->GetWidth(), processWidth = form_->Process->GetWidth();
+    const int listBottom = form_->FilesList->GetTop() + form_->FilesList->GetHeight();
     ShowAt(1024, 700);
     EXPECT_EQ(form_->Tabs->GetWidth(), 1028);
     EXPECT_EQ(form_->Tabs->GetHeight(), 704);
-    EXPECT_EQ(form_->Panel2->GetWidth(), 1028);
-    EXPECT_EQ(form_->Panel2->GetHeight(), 704);
-    EXPECT_EQ(form_->PreviewFiles->GetWidth(), 1028 - 144);
-    EXPECT_EQ(form_->PreviewCover->GetHeight(), 704 - 220);
-    EXPECT_EQ(form_->PreviewSave->GetHeight(), 704 - 16);
+    EXPECT_EQ(form_->Panel2->GetWidth(), 1020);
+    EXPECT_EQ(form_->Panel2->GetHeight(), 676);
+    EXPECT_EQ(form_->PreviewFiles->GetWidth(), 185 + 691);
+    EXPECT_EQ(form_->PreviewCover->GetHeight(), 117 + 335);
+    EXPECT_EQ(form_->PreviewSave->GetHeight(), 329 + 335);
+    EXPECT_EQ(form_->FilesList->GetTop() + form_->FilesList->GetHeight(), listBottom + 300);
+    EXPECT_EQ(form_->Delete->GetTop(), 312 + 335);
+    EXPECT_EQ(form_->Path->GetWidth(), 233 + 691);
+    EXPECT_EQ(form_->Button1->GetLeft() + form_->Button1->GetWidth(), 1020 - (329 - 323));
+    // The rest keeps its place and size.
     EXPECT_EQ(form_->Open->GetWidth(), openWidth);
-    EXPECT_EQ(form_->FilesList->GetHeight(), listHeight);
-    EXPECT_EQ(form_->Update->GetTop(), 312);
+    EXPECT_EQ(form_->Process->GetWidth(), processWidth);
+    EXPECT_EQ(form_->Process->GetTop(), 56);
+    EXPECT_EQ(form_->CoverFile->GetWidth(), 161);
     EXPECT_EQ(form_->PreviewSave->GetLeft(), 112);
+    EXPECT_EQ(form_->PreviewCover->GetTop(), 212);
+    // And back: the layout as built, grown by what the window has over it.
+    ShowAt(600, 400);
+    EXPECT_EQ(form_->Delete->GetTop(), 312 + 35);
+    EXPECT_EQ(form_->Path->GetWidth(), 233 + 267);
 }
 
 class ProcessEnabling : public MainFormTest {

@@ -2,7 +2,11 @@
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <QGuiApplication>
+#include <QRect>
+#include <QScreen>
 #include <climits>
+#include <cstdio>
 #include <filesystem>
 
 #include "app/MainForm.h"
@@ -35,6 +39,20 @@ std::string On(TMainForm& form, std::initializer_list<const char*> group) {
 std::string Position(TMainForm& f) { return On(f, {"LT", "LB", "RT", "RB", "OtherPos"}); }
 std::string Format(TMainForm& f) { return On(f, {"BMP", "JPG", "AsIs", "PNG", "WEBP", "TIFF"}); }
 std::string Fix(TMainForm& f) { return On(f, {"Prefix", "Suffix"}); }
+
+// The store's text without the window's own values (its size, place and
+// page), which depend on the screen; their own tests check them.
+std::string WithoutWindow(const std::string& text) {
+    std::string out;
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find('\n', at);
+        end = end == std::string::npos ? text.size() : end + 1;
+        if (text.compare(at, 7, "\"Window") != 0) out += text.substr(at, end - at);
+        at = end;
+    }
+    return out;
+}
 
 class SettingsTest : public testing::Test {
 protected:
@@ -314,30 +332,30 @@ TEST_F(SettingsTest, SaveWritesTheTwelveValuesInOrder) {
     form.FileFix->SetText("");
     form.Path->SetText("/out/");
     Close();
-    EXPECT_EQ(ReadWholeFile(store), kHeader +
-                                        "\"CoverFile\"=\"/home/me/Logo \\\"1\\\".bmp\"\n"
-                                        "\"PosType\"=dword:00000003\n"
-                                        "\"CoverLeft\"=dword:fffffff1\n"
-                                        "\"CoverTop\"=dword:80000000\n"
-                                        "\"Transparent\"=dword:00000000\n"
-                                        "\"AutoTrans\"=dword:00000001\n"
-                                        "\"TransColor\"=dword:ff123456\n"
-                                        "\"Type\"=dword:00000001\n"
-                                        "\"JPGQ\"=dword:00000064\n"
-                                        "\"FixType\"=dword:00000001\n"
-                                        "\"FileFix\"=\"\"\n"
-                                        "\"SavePath\"=\"/out/\"\n"
-                                        // The cover's further settings, after them, at their defaults.
-                                        "\"CoverAnchor\"=dword:00000000\n"
-                                        "\"MarginPercent\"=dword:00000000\n"
-                                        "\"MarginX\"=dword:00000000\n"
-                                        "\"MarginY\"=dword:00000000\n"
-                                        "\"Opacity\"=dword:00000064\n"
-                                        "\"CoverSize\"=dword:00000000\n"
-                                        "\"SizePercent\"=dword:00000014\n"
-                                        // The folder choices, at their defaults.
-                                        "\"Subfolders\"=dword:00000000\n"
-                                        "\"KeepSubfolders\"=dword:00000001\n");
+    EXPECT_EQ(WithoutWindow(ReadWholeFile(store)), kHeader +
+                                                       "\"CoverFile\"=\"/home/me/Logo \\\"1\\\".bmp\"\n"
+                                                       "\"PosType\"=dword:00000003\n"
+                                                       "\"CoverLeft\"=dword:fffffff1\n"
+                                                       "\"CoverTop\"=dword:80000000\n"
+                                                       "\"Transparent\"=dword:00000000\n"
+                                                       "\"AutoTrans\"=dword:00000001\n"
+                                                       "\"TransColor\"=dword:ff123456\n"
+                                                       "\"Type\"=dword:00000001\n"
+                                                       "\"JPGQ\"=dword:00000064\n"
+                                                       "\"FixType\"=dword:00000001\n"
+                                                       "\"FileFix\"=\"\"\n"
+                                                       "\"SavePath\"=\"/out/\"\n"
+                                                       // The cover's further settings, after them, at their defaults.
+                                                       "\"CoverAnchor\"=dword:00000000\n"
+                                                       "\"MarginPercent\"=dword:00000000\n"
+                                                       "\"MarginX\"=dword:00000000\n"
+                                                       "\"MarginY\"=dword:00000000\n"
+                                                       "\"Opacity\"=dword:00000064\n"
+                                                       "\"CoverSize\"=dword:00000000\n"
+                                                       "\"SizePercent\"=dword:00000014\n"
+                                                       // The folder choices, at their defaults.
+                                                       "\"Subfolders\"=dword:00000000\n"
+                                                       "\"KeepSubfolders\"=dword:00000001\n");
     EXPECT_FALSE(modal->HasBox());
     // The first save, key and all, replaces the file once; so does the next.
     EXPECT_EQ(saves.Count(), 1);
@@ -470,4 +488,93 @@ TEST_F(SettingsTest, ASetupFileIsReplacedWholeOrNotAtAllAndLeavesTheStoreAlone) 
     EXPECT_THROW(LoadSettingsFromFile(form, temp.Path("nothing.reg")), EFOpenError);
     EXPECT_FALSE(modal->HasBox());
     Close();
+}
+
+// ---- The window's size, place and page
+
+namespace {
+QRect Available() { return QGuiApplication::primaryScreen()->availableGeometry(); }
+std::string Hex(int value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%08x", static_cast<unsigned>(value));
+    return text;
+}
+}  // namespace
+
+TEST_F(SettingsTest, TheWindowReopensWithItsSizePlaceAndPage) {
+    TMainForm& form = Start();
+    form.ShowWindow();
+    const QRect area = Available();
+    form.SetPlacement(area.left() + 40, area.top() + 30, 500, 450);
+    form.Tabs->SelectByUser(2);
+    Close();
+    EXPECT_EQ(Reader()->ReadInteger("WindowLeft"), area.left() + 40);
+    EXPECT_EQ(Reader()->ReadInteger("WindowTop"), area.top() + 30);
+    EXPECT_EQ(Reader()->ReadInteger("WindowWidth"), 500);
+    EXPECT_EQ(Reader()->ReadInteger("WindowHeight"), 450);
+    EXPECT_EQ(Reader()->ReadInteger("WindowPage"), 2);
+    EXPECT_FALSE(Reader()->ReadBool("WindowMaximized"));
+
+    TMainForm& again = Start();
+    EXPECT_EQ(again.Tabs->GetPageIndex(), 2);
+    const TForm::TPlacement p = again.GetPlacement();
+    EXPECT_EQ(p.Left, area.left() + 40);
+    EXPECT_EQ(p.Top, area.top() + 30);
+    EXPECT_EQ(p.Width, 500);
+    EXPECT_EQ(p.Height, 450);
+}
+
+TEST_F(SettingsTest, AStoredProcessPageIsCheckedAsAnyOpening) {
+    // The page opens through TabsChange: with no pictures, Process is off.
+    Seed("\"CoverFile\"=\"/nowhere/cover.bmp\"\n\"WindowPage\"=dword:00000003\n");
+    TMainForm& form = Start();
+    EXPECT_EQ(form.Tabs->GetPageIndex(), 3);
+    EXPECT_FALSE(form.Process->GetEnabled());
+}
+
+TEST_F(SettingsTest, AWindowBeyondTheScreenComesBackOntoIt) {
+    const QRect area = Available();
+    // Partly off the right and bottom edges, and larger than the screen.
+    Seed("\"WindowLeft\"=dword:" + Hex(area.right() - 100) + "\n\"WindowTop\"=dword:" + Hex(area.bottom() - 50) +
+         "\n\"WindowWidth\"=dword:00002000\n\"WindowHeight\"=dword:00001000\n");
+    TMainForm& form = Start();
+    const TForm::TPlacement p = form.GetPlacement();
+    EXPECT_EQ(p.Width, area.width());
+    EXPECT_EQ(p.Height, area.height());
+    EXPECT_EQ(p.Left, area.left());
+    EXPECT_EQ(p.Top, area.top());
+    Close();
+    // Left of and above every screen (a screen gone since): centred at its size.
+    Seed(
+        "\"WindowLeft\"=dword:ffff0000\n\"WindowTop\"=dword:ffff0000\n\"WindowWidth\"=dword:000001f4\n"
+        "\"WindowHeight\"=dword:000001c2\n");
+    TMainForm& centred = Start();
+    const TForm::TPlacement c = centred.GetPlacement();
+    EXPECT_EQ(c.Width, 500);
+    EXPECT_EQ(c.Left, area.left() + (area.width() - 500) / 2);
+    EXPECT_EQ(c.Top, area.top() + (area.height() - 450) / 2);
+}
+
+TEST_F(SettingsTest, WindowValuesAnOlderOrDamagedStoreLacksFallBack) {
+    // An older store: 600 x 400, centred, the first page.
+    Seed("\"FileFix\"=\"x\"\n");
+    TMainForm& form = Start();
+    TForm::TPlacement p = form.GetPlacement();
+    EXPECT_EQ(p.Width, 600);
+    EXPECT_EQ(p.Height, 400);
+    EXPECT_EQ(p.Left, Available().left() + (Available().width() - 600) / 2);
+    EXPECT_EQ(form.Tabs->GetPageIndex(), 0);
+    Close();
+    // Texts where numbers belong, a page that does not exist, a size of nothing.
+    Seed(
+        "\"WindowWidth\"=\"wide\"\n\"WindowHeight\"=dword:00000000\n\"WindowPage\"=dword:00000009\n"
+        "\"WindowLeft\"=\"x\"\n");
+    TMainForm& damaged = Start();
+    p = damaged.GetPlacement();
+    EXPECT_EQ(p.Width, 600);
+    EXPECT_EQ(p.Height, 400);
+    EXPECT_EQ(damaged.Tabs->GetPageIndex(), 0);
+    Close();
+    Seed("\"WindowPage\"=dword:ffffffff\n");
+    EXPECT_EQ(Start().Tabs->GetPageIndex(), 0);
 }

@@ -274,9 +274,9 @@ TEST_F(FileListTest, TwelveMegapixelJpegPreviews) {
     // AutoSize takes the picture's size only up to the room the page shows;
     // the rest scrolls, with both bars inside the page.
     TControl* page = form_->PreviewFiles->GetParent();
-    EXPECT_EQ(form_->PreviewFiles->GetWidth(), form_->Tabs->GetWidth() - (136 + 8));
-    EXPECT_EQ(form_->PreviewFiles->GetLeft() + form_->PreviewFiles->GetWidth(), page->GetWidth());
-    EXPECT_EQ(form_->PreviewFiles->GetTop() + form_->PreviewFiles->GetHeight(), page->GetHeight());
+    // The box keeps the layout's margins within the page.
+    EXPECT_EQ(form_->PreviewFiles->GetLeft() + form_->PreviewFiles->GetWidth(), page->GetWidth() - 8);
+    EXPECT_EQ(form_->PreviewFiles->GetTop() + form_->PreviewFiles->GetHeight(), page->GetHeight() - 4);
     form_->PreviewFiles->ScrollTo(4000, 3000);
     EXPECT_EQ(form_->PreviewFiles->GetScrollLeft() + form_->PreviewFiles->GetViewWidth(), 4000);
     EXPECT_EQ(form_->PreviewFiles->GetScrollTop() + form_->PreviewFiles->GetViewHeight(), 3000);
