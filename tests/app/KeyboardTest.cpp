@@ -137,7 +137,7 @@ TEST_F(KeyboardTest, PageKeysDoNothingWhileTheTabsAreOff) {
 }
 
 TEST_F(KeyboardTest, EachPageIsTabbedTopToBottomLeftToRight) {
-    EXPECT_EQ(TabRound(), (std::vector<std::string>{"Open", "FilesList", "Delete"}));
+    EXPECT_EQ(TabRound(), (std::vector<std::string>{"Open", "AddFolder", "Subfolders", "KeepSubfolders", "FilesList", "Delete"}));
 
     form_->Tabs->SelectByUser(1);
     // Everything enabled but the margins, which a free place has no use for.

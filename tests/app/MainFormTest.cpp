@@ -263,7 +263,7 @@ TEST_F(MainFormTest, ResizeFillsTheWindowAt600By400) {
     EXPECT_EQ(form_->PreviewSave->GetHeight(), 329 + 35);
     // Lists grow downwards and the buttons under them move along; the output
     // folder field grows to the right and its Browse button moves along.
-    EXPECT_EQ(form_->FilesList->GetHeight(), 265 + 35);
+    EXPECT_EQ(form_->FilesList->GetHeight(), 201 + 35);
     EXPECT_EQ(form_->Delete->GetTop(), 312 + 35);
     EXPECT_EQ(form_->FileListSave->GetHeight(), 89 + 35);
     EXPECT_EQ(form_->Update->GetTop(), 312 + 35);

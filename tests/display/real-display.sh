@@ -129,7 +129,7 @@ focus_main
 
 # A picture previewed: a click on the list's second line (13 pixels a line, scaled).
 geometry
-xdotool mousemove --window "$main" $((page_left + 20)) $((page_top + $(px 40) + 2 + $(px 13) + $(px 6))) click 1
+xdotool mousemove --window "$main" $((page_left + 20)) $((page_top + $(px 104) + 2 + $(px 13) + $(px 6))) click 1
 # The preview: right of the list, down to the window's bottom. A 12-megapixel
 # photo takes a moment to decode on a busy machine.
 pl=$((page_left + $(px 140))) pt=$((page_top + $(px 8)))
