@@ -9,6 +9,7 @@
 #include <QImage>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QThread>
 #include <QUrl>
 #include <QWidget>
 #include <clocale>
@@ -297,9 +298,27 @@ private:
     // How many threads the next runs use; 0: every core.
     void Workers(const Words& w) { Form().RunState.Workers = ParseInt(w[1]); }
 
+    // The platform may still hold geometry changes of its own (the window's
+    // first showing) when the script resizes; on a busy machine they arrive
+    // later and undo the script's size. So the window settles first, and the
+    // size is set until it stays.
     void Resize(const Words& w) {
-        Form().SetClientSize(ParseInt(w[1]), ParseInt(w[2]));
-        QCoreApplication::processEvents();
+        const int width = ParseInt(w[1]), height = ParseInt(w[2]);
+        QWidget* widget = Form().GetWidget();
+        Settle();
+        for (int tries = 0; tries < 20; ++tries) {
+            Form().SetClientSize(width, height);
+            Settle();
+            if (widget->width() == width && widget->height() == height) break;
+        }
+    }
+
+    static void Settle() {
+        for (int i = 0; i < 5; ++i) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents);
+            QCoreApplication::sendPostedEvents();
+            QThread::msleep(2);
+        }
     }
 
     void CloseWindow(const Words&) {
