@@ -78,6 +78,11 @@ TMainForm::TMainForm(TComponent* owner) : TForm(owner) {
     UpdTimer->SetEnabled(false);
     UpdTimer->SetInterval(1000);
 
+    // The save preview's refresh after a change, once the changes stop.
+    SaveTimer = TComponent::Create<TTimer>(*this, "SaveTimer");
+    SaveTimer->SetEnabled(false);
+    SaveTimer->SetInterval(150);
+
     Tabs = Place<TTabbedNotebook>(*this, this, "Tabs", -2, -2, 337, 369, 0);
     BuildFilesPage(Tabs->AddPage("Files to Edit"));
     BuildCoverPage(Tabs->AddPage("Cover File"));
@@ -105,6 +110,19 @@ void TMainForm::BuildFilesPage(TWinControl* page) {
     PreviewFiles->SetHint("Preview of selected");
     PreviewFiles->SetShowHint(true);
     PreviewFiles->SetAutoSize(true);
+    // Fitted preview, a list of many selections with its count and a Clear.
+    FilesList->SetHeight(217);
+    FilesList->SetMultiSelect(true);
+    FilesCount = Place<TLabel>(*this, page, "FilesCount", 0, 260, 129, 13);
+    FilesCount->SetAutoSize(false);
+    FilesCount->SetCaption("0 pictures");
+    ClearList = Place<TButton>(*this, page, "ClearList", 0, 280, 131, 25, 3);
+    ClearList->SetCaption("&Clear List");
+    FitFiles = Place<TCheckBox>(*this, page, "FitFiles", 136, 6, 120, 17, 4);
+    FitFiles->SetCaption("Fi&t to the box");
+    FitFiles->SetChecked(true);
+    PreviewFiles->SetBounds(136, 26, 185, 311);
+    PreviewFiles->SetFit(true);
 }
 
 void TMainForm::BuildCoverPage(TWinControl* page) {
@@ -213,6 +231,10 @@ void TMainForm::BuildCoverPage(TWinControl* page) {
     PreviewCover->SetShowHint(true);
     PreviewCover->SetTransparent(true);
     PreviewCover->SetShowAlpha(true);
+    // Fitted cover preview: off, the cover shows pixel for pixel for picking.
+    FitCover = Place<TCheckBox>(*this, Panel2, "FitCover", 177, 210, 120, 17, 23);
+    FitCover->SetCaption("F&it to the box");
+    PreviewCover->SetBounds(177, 230, 145, 99);
 }
 
 void TMainForm::BuildSaveOptionsPage(TWinControl* page) {
@@ -256,6 +278,12 @@ void TMainForm::BuildSaveOptionsPage(TWinControl* page) {
     Update->SetCaption("&Update");
     Update->SetDefault(true);
     PreviewSave = Place<TImage>(*this, page, "PreviewSave", 112, 8, 209, 329);
+    // Fitted save preview.
+    FitSave = Place<TCheckBox>(*this, page, "FitSave", 112, 6, 120, 17, 11);
+    FitSave->SetCaption("Fi&t to the box");
+    FitSave->SetChecked(true);
+    PreviewSave->SetBounds(112, 26, 209, 311);
+    PreviewSave->SetFit(true);
 }
 
 void TMainForm::BuildProcessPage(TWinControl* page) {
@@ -279,6 +307,11 @@ void TMainForm::BuildProcessPage(TWinControl* page) {
     Cancel->SetCaption("Cancel");
     Cancel->SetCancel(true);
     Cancel->SetVisible(false);
+    // Why Process is greyed, while it is.
+    ProcessWhy = Place<TLabel>(*this, page, "ProcessWhy", 8, 182, 313, 17);
+    ProcessWhy->SetAutoSize(false);
+    ProcessWhy->SetAlignment(TAlignment::taCenter);
+    ProcessWhy->SetVisible(false);
 }
 
 void TMainForm::BuildAboutPage(TWinControl* page) {
@@ -359,6 +392,32 @@ void TMainForm::BindEvents() {
     FilesList->OnDropFiles = [this](TObject* s, const std::vector<std::string>& f) { FilesListDropFiles(s, f); };
     CoverFile->SetDragAcceptFiles(true);
     CoverFile->OnDropFiles = [this](TObject* s, const std::vector<std::string>& f) { CoverFileDropFiles(s, f); };
+
+    // Fitted previews, the batch list, the save preview that keeps up.
+    FitFiles->OnClick = [this](TObject* s) { FitFilesClick(s); };
+    FitCover->OnClick = [this](TObject* s) { FitCoverClick(s); };
+    FitSave->OnClick = [this](TObject* s) { FitSaveClick(s); };
+    ClearList->OnClick = [this](TObject* s) { ClearListClick(s); };
+    FilesList->OnKeyDown = [this](TObject* s, uint16_t& k, TShiftState sh) { FilesListKeyDown(s, k, sh); };
+    SaveTimer->OnTimer = [this](TObject* s) { SaveTimerTimer(s); };
+    // Every setting the save preview shows marks it stale before its own
+    // handler runs, so a handler's failure still leaves the preview to follow.
+    const auto follows = [this](auto& event) {
+        event = [this, own = event](TObject* s, auto&&... more) {
+            SavePreviewStale(s);
+            if (own) own(s, more...);
+        };
+    };
+    for (TRadioButton* b : {LT,       RT,        LB,         RB,          OtherPos, TC,  BC,   LM,  RM,   CC,
+                            SizeAsIs, SizeWidth, SizeHeight, SizeShorter, BMP,      JPG, AsIs, PNG, WEBP, TIFF})
+        follows(b->OnClick);
+    for (TCheckBox* b : {CoverTransparent, AutoDetTrans, MarginPercent}) follows(b->OnClick);
+    for (TCustomEdit* e : std::initializer_list<TCustomEdit*>{CoverFile, CoverLeft, CoverTop, MarginX, MarginY, Opacity,
+                                                              SizePercent, JPGQuality})
+        follows(e->OnChange);
+    follows(SetTColor->OnClick);
+    follows(UpdTimer->OnTimer);
+    follows(PreviewCover->OnMouseUp);
 }
 
 void TMainForm::FormCreate(TObject*) {
@@ -382,9 +441,22 @@ void TMainForm::FormResize(TObject*) {
 }
 
 void TMainForm::TabsChange(TObject*, int NewTab, bool&) {
+    // Showing the save options shows their preview anew.
+    if (NewTab == 2) SavePreviewStale(this);
     if (NewTab != 3) return;
+    const std::string why = ProcessBlocker();
+    Process->SetEnabled(why.empty());
+    ProcessWhy->SetCaption(why);
+    ProcessWhy->SetVisible(!why.empty());
+}
+
+std::string TMainForm::ProcessBlocker() const {
     const std::string cover = CoverFile->GetText();
-    Process->SetEnabled(FilePaths().GetCount() > 0 && !cover.empty() && IsCoverPath(cover) && FileExists(cover));
+    if (FilePaths().GetCount() == 0) return "No pictures to process: add some on \"Files to Edit\".";
+    if (cover.empty()) return "No cover: choose one on \"Cover File\".";
+    if (!FileExists(cover)) return "The cover file does not exist.";
+    if (!IsCoverPath(cover)) return "The cover must be a .bmp or .png picture.";
+    return "";
 }
 
 void TMainForm::FormClose(TObject*, TCloseAction& Action) {

@@ -109,6 +109,15 @@ public:
     TRadioButton* SizeHeight;
     TRadioButton* SizeShorter;
 
+    // Fitted previews, a batch list to manage, and what Process waits for.
+    TCheckBox* FitFiles;
+    TCheckBox* FitCover;
+    TCheckBox* FitSave;
+    TButton* ClearList;
+    TLabel* FilesCount;
+    TLabel* ProcessWhy;
+    TTimer* SaveTimer;  // a save preview due after a change of what it shows
+
     // Handlers.
     void OpenClick(TObject* Sender);                                               // inputs/
     void DeleteClick(TObject* Sender);                                             // inputs/
@@ -152,6 +161,19 @@ public:
     void CoverFieldKeyDown(TObject* Sender, uint16_t& Key, TShiftState Shift);  // inputs/
     void CoverFieldKeyUp(TObject* Sender, uint16_t& Key, TShiftState Shift);    // inputs/
 
+    // Fitted previews, the batch list, the save preview that keeps up.
+    void FitFilesClick(TObject* Sender);                                       // inputs/
+    void FitCoverClick(TObject* Sender);                                       // inputs/
+    void FitSaveClick(TObject* Sender);                                        // output/
+    void ClearListClick(TObject* Sender);                                      // inputs/
+    void FilesListKeyDown(TObject* Sender, uint16_t& Key, TShiftState Shift);  // inputs/
+    void SavePreviewStale(TObject* Sender);                                    // output/
+    void SaveTimerTimer(TObject* Sender);                                      // output/
+    // "N pictures" under the list.
+    void ShowBatchCount();  // inputs/
+    // Why Process cannot run now, in one line; "" when it can.
+    std::string ProcessBlocker() const;  // app/
+
     // The batch run while it lasts: events keep coming, so the window's
     // handlers need to know. Workers 0 takes every core; tests set it, and
     // OnStep, which runs after each entry the run has finished with.
@@ -164,6 +186,16 @@ public:
     } RunState;
 
 private:
+    // The save preview's refresh: one at a time; a change during one asks for
+    // one more, never for a queue. A failure of an automatic refresh is shown
+    // once, not at every change after it.
+    bool savePreviewRunning_ = false;
+    bool savePreviewAgain_ = false;
+    std::string savePreviewFailure_;
+    void RefreshSavePreview(bool byUser);  // output/
+    // The batch line the file preview shows, -1 for none: removing it empties the preview.
+    int previewedLine_ = -1;
+
     void BuildFilesPage(TWinControl* page);
     void BuildCoverPage(TWinControl* page);
     void BuildSaveOptionsPage(TWinControl* page);

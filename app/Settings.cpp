@@ -63,6 +63,20 @@ void LoadCoverExtras(TMainForm& form, TRegistry& reg) {
     Dispatch([&] { form.SizePercent->SetValue(sizePercent); });
 }
 
+// Fitted previews: window-only values, each falling back to its default.
+constexpr TStoredValue<bool> kStoredFitFiles{"FitFiles", true};
+constexpr TStoredValue<bool> kStoredFitCover{"FitCover", false};
+constexpr TStoredValue<bool> kStoredFitSave{"FitSave", true};
+
+void LoadFitToggles(TMainForm& form, TRegistry& reg) {
+    const bool files = ReadStoredFlag(reg, kStoredFitFiles);
+    Dispatch([&] { form.FitFiles->SetChecked(files); });
+    const bool cover = ReadStoredFlag(reg, kStoredFitCover);
+    Dispatch([&] { form.FitCover->SetChecked(cover); });
+    const bool save = ReadStoredFlag(reg, kStoredFitSave);
+    Dispatch([&] { form.FitSave->SetChecked(save); });
+}
+
 }  // namespace
 
 // Every value goes in through its control, so the control's handler runs when the
@@ -98,6 +112,7 @@ void LoadSettings(TMainForm& form) {
         const std::string savePath = ReadStoredText(reg, kStoredSavePath);
         Dispatch([&] { form.Path->SetText(savePath); });
         LoadCoverExtras(form, reg);
+        LoadFitToggles(form, reg);
     } else {
         // First start: everything else keeps its layout value.
         Dispatch([&] { form.LT->SetChecked(true); });
@@ -149,6 +164,9 @@ void SaveSettings(TMainForm& form) {
                 if (SizeButton(form, size.Sizing)->GetChecked()) sizing = size.Stored;
             reg.WriteInteger(kStoredCoverSize.Name, sizing);
             reg.WriteInteger(kStoredSizePercent.Name, form.SizePercent->GetValue());
+            reg.WriteBool(kStoredFitFiles.Name, form.FitFiles->GetChecked());
+            reg.WriteBool(kStoredFitCover.Name, form.FitCover->GetChecked());
+            reg.WriteBool(kStoredFitSave.Name, form.FitSave->GetChecked());
             reg.CommitBatch();
         });
     }

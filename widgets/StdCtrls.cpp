@@ -252,6 +252,16 @@ std::vector<std::string> TListItems::ToVector() const {
     return out;
 }
 
+std::string TListItems::GetHint(int index) const {
+    CheckListIndex(index, GetCount());
+    return FromQ(ListOf(owner_)->item(index)->toolTip());
+}
+
+void TListItems::SetHint(int index, const std::string& hint) {
+    CheckListIndex(index, GetCount());
+    ListOf(owner_)->item(index)->setToolTip(ToQ(hint));
+}
+
 TListBox::TListBox(TComponent* owner) : TWinControl(owner, new QListWidget), items_(*this) {
     QListWidget* list = ListOf(*this);
     list->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -289,6 +299,32 @@ void TListBox::SetItemIndex(int index) {
     settingIndex_ = false;
 }
 
+void TListBox::SetMultiSelect(bool value) {
+    multiSelect_ = value;
+    if (QListWidget* list = ListOf(*this))
+        list->setSelectionMode(value ? QAbstractItemView::ExtendedSelection : QAbstractItemView::SingleSelection);
+}
+
+std::vector<int> TListBox::GetSelectedIndices() const {
+    std::vector<int> out;
+    QListWidget* list = ListOf(*this);
+    if (!list) return out;
+    for (int i = 0; i < list->count(); ++i)
+        if (list->item(i)->isSelected()) out.push_back(i);
+    return out;
+}
+
+void TListBox::SetSelected(int index, bool value) {
+    QListWidget* list = ListOf(*this);
+    if (!list || index < 0 || index >= list->count()) return;
+    settingIndex_ = true;
+    if (multiSelect_)
+        list->item(index)->setSelected(value);
+    else
+        SetItemIndex(value ? index : (index == GetItemIndex() ? -1 : GetItemIndex()));
+    settingIndex_ = false;
+}
+
 void TListBox::SetItemHeight(int value) {
     itemHeight_ = value;
     if (QListWidget* list = ListOf(*this))
@@ -310,6 +346,15 @@ void TListBox::SelectByUser(int index) {
 
 bool TListBox::HandleEvent(QObject* target, QEvent* event) {
     QListWidget* list = ListOf(*this);
+    if (list && target == list && event->type() == QEvent::KeyPress && OnKeyDown) {
+        auto* ke = static_cast<QKeyEvent*>(event);
+        const uint16_t vk = VirtualKeyFromQt(ke->key(), ke->modifiers().toInt());
+        uint16_t key = vk;
+        const TShiftState shift = ShiftFromQt(ke->modifiers().toInt(), 0);
+        if (!Dispatch([&] { OnKeyDown(this, key, shift); })) return true;
+        // A handler that clears the key has taken it.
+        if (vk != 0 && key == 0) return true;
+    }
     if (list && target == list->viewport()) {
         if (event->type() == QEvent::MouseButtonPress) {
             rowAtPress_ = GetItemIndex();
