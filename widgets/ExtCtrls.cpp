@@ -137,6 +137,12 @@ QImage ScaledImage(const TBitmap& bitmap, bool seeThrough, bool showAlpha, int w
     const bool alpha = showAlpha && bitmap.GetAlphaChannel();
     const TPixelFormat format = bitmap.GetPixelFormat();
     const bool plain = !alpha && !seeThrough && (format == TPixelFormat::pf24bit || format == TPixelFormat::pfDevice);
+    if (plain && ph > 1 && bitmap.GetScanline(1) - bitmap.GetScanline(0) == bitmap.GetStride()) {
+        // Plain rows top down, as Qt reads them: its own smooth scaling, which
+        // averages areas too, works on them in place.
+        const QImage rows(bitmap.GetScanline(0), pw, ph, bitmap.GetStride(), QImage::Format_BGR888);
+        return rows.scaled(w, h, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    }
     const auto width = static_cast<size_t>(rw) * static_cast<size_t>(k);
     std::vector<uint32_t> sums(static_cast<size_t>(rw) * 4);
     std::vector<TColor> colors(plain ? 0 : width);

@@ -1,7 +1,9 @@
 // "Files to Edit" as a list to manage: many selections, the Delete key, Clear,
 // the count and the full paths; the fitted previews of the files and the cover.
 
+#include <QImage>
 #include <QListWidget>
+#include <QWidget>
 
 #include "support/WindowFixture.h"
 
@@ -194,6 +196,33 @@ TEST_F(BatchListTest, FittedCoverPreviewPicksTheCoversOwnPixel) {
     EXPECT_EQ(Screen->GetCursor(), crCross);
     MouseMove(preview, shownW, 1);
     EXPECT_EQ(Screen->GetCursor(), crDefault);
+}
+
+// What the screen shows: the whole picture, scaled, its see-through colour
+// left out in the cover preview as at 100 %.
+TEST_F(BatchListTest, FittedPreviewsPaintTheWholePicture) {
+    const auto halves = [](int x, int) { return x < 300 ? RGBColor(255, 0, 0) : RGBColor(0, 0, 255); };
+    Add({MakeBmp("halves.bmp", 600, 400, halves)});
+    form_->FilesList->SelectByUser(0);
+    TImage& files = *form_->PreviewFiles;
+    ASSERT_LT(files.GetShownWidth(), 600);
+    form_->Tabs->SelectByUser(0);
+    const QImage shot = files.GetWidget()->grab().toImage();
+    const int w = files.GetShownWidth(), h = files.GetShownHeight();
+    EXPECT_EQ(QColor(shot.pixel(2, h / 2)), QColor(255, 0, 0));
+    EXPECT_EQ(QColor(shot.pixel(w - 3, h / 2)), QColor(0, 0, 255));
+    EXPECT_EQ(QColor(shot.pixel(w - 3, h - 3)), QColor(0, 0, 255));
+
+    // A cover whose left half is its see-through colour (bottom-left pixel).
+    form_->CoverFile->SetText(MakeBmp("cover.bmp", 600, 400, halves));
+    form_->CoverTransparent->SetChecked(true);
+    form_->FitCover->Click();
+    form_->Tabs->SelectByUser(1);
+    TImage& cover = *form_->PreviewCover;
+    const QImage coverShot = cover.GetWidget()->grab().toImage();
+    const int cw = cover.GetShownWidth(), ch = cover.GetShownHeight();
+    EXPECT_NE(QColor(coverShot.pixel(2, ch / 2)), QColor(255, 0, 0));
+    EXPECT_EQ(QColor(coverShot.pixel(cw - 3, ch / 2)), QColor(0, 0, 255));
 }
 
 TEST_F(BatchListTest, ACoverNameThatLeadsNowhereClearsTheCoverPreview) {
