@@ -438,6 +438,9 @@ void TMainForm::FormResize(TObject*) {
     PreviewCover->SetHeight(Tabs->GetHeight() - (PreviewCover->GetTop() + 8));
     PreviewSave->SetWidth(Tabs->GetWidth() - (PreviewSave->GetLeft() + 8));
     PreviewSave->SetHeight(Tabs->GetHeight() - (PreviewSave->GetTop() + 8));
+    // A fitted preview decoded for a smaller box is read again for this one.
+    RefitFilePreview();
+    RefitSavePreview();
 }
 
 void TMainForm::TabsChange(TObject*, int NewTab, bool&) {

@@ -195,6 +195,15 @@ private:
     void RefreshSavePreview(bool byUser);  // output/
     // The batch line the file preview shows, -1 for none: removing it empties the preview.
     int previewedLine_ = -1;
+    // A fitted JPEG preview's decode scale (a TJPEGReduceBy) and the picture's
+    // whole size: a box grown past what that scale fills reads it again.
+    struct TFitDecode {
+        int Reduce = 0;
+        int Width = 0, Height = 0;
+    } filesDecode_, saveDecode_;
+    void ShowFilePreview(int line);  // inputs/
+    void RefitFilePreview();         // inputs/
+    void RefitSavePreview();         // output/
 
     void BuildFilesPage(TWinControl* page);
     void BuildCoverPage(TWinControl* page);

@@ -58,6 +58,7 @@ void TMainForm::DeleteClick(TObject*) {
     if (std::find(chosen.begin(), chosen.end(), previewedLine_) != chosen.end()) {
         PreviewFiles->GetPicture().Assign(nullptr);
         previewedLine_ = -1;
+        filesDecode_ = {};
     } else if (previewedLine_ >= 0) {
         previewedLine_ -= static_cast<int>(
             std::count_if(chosen.begin(), chosen.end(), [&](int line) { return line < previewedLine_; }));
@@ -81,6 +82,7 @@ void TMainForm::ClearListClick(TObject*) {
     PreviewFiles->GetPicture().Assign(nullptr);
     PreviewSave->GetPicture().Assign(nullptr);
     previewedLine_ = -1;
+    filesDecode_ = {};
     ShowBatchCount();
 }
 
@@ -92,29 +94,52 @@ void TMainForm::ShowBatchCount() {
 void TMainForm::FitFilesClick(TObject*) {
     PreviewFiles->SetFit(FitFiles->GetChecked());
     // A JPEG decoded for the fitted box is read again at its own size.
-    if (FilesList->GetItemIndex() >= 0 && PreviewFiles->GetPicture().GetGraphic()) FilesListClick(FilesList);
+    if (previewedLine_ >= 0 && PreviewFiles->GetPicture().GetGraphic()) ShowFilePreview(previewedLine_);
 }
 
 void TMainForm::FilesListClick(TObject*) {
     const std::string path = FilePaths().Get(FilesList->GetItemIndex());
-    const std::string ext = ExtractFileExt(path);
-    if (IsPicturePath(path)) {
-        TPicture loaded;
-        // On failure the preview keeps the picture it showed.
-        NamingFile(path, [&] {
-            loaded.LoadFromFile(path);
-            // Fitted, a JPEG is decoded no larger than the box needs.
-            if (auto* jpeg = dynamic_cast<TJPEGImage*>(loaded.GetGraphic()); jpeg && PreviewFiles->GetFit())
-                jpeg->ReduceToFill(PreviewFiles->GetFitBoxWidth(), PreviewFiles->GetFitBoxHeight());
-            // Decoded here, so that a file whose header reads but whose data
-            // does not fails now, once, rather than painting nothing.
-            TBitmap probe;
-            if (TGraphic* graphic = loaded.GetGraphic()) probe.Assign(*graphic);
-        });
-        PreviewFiles->GetPicture().Assign(loaded.GetGraphic());
-        previewedLine_ = FilesList->GetItemIndex();
-    } else {
-        ShowMessage("Invalid File Extension: '" + ext + "'!");
+    if (IsPicturePath(path))
+        ShowFilePreview(FilesList->GetItemIndex());
+    else
+        ShowMessage("Invalid File Extension: '" + ExtractFileExt(path) + "'!");
+}
+
+void TMainForm::ShowFilePreview(int line) {
+    const std::string path = FilePaths().Get(line);
+    TPicture loaded;
+    TFitDecode decode;
+    // On failure the preview keeps the picture it showed.
+    NamingFile(path, [&] {
+        loaded.LoadFromFile(path);
+        // Fitted, a JPEG is decoded no larger than the box needs.
+        if (auto* jpeg = dynamic_cast<TJPEGImage*>(loaded.GetGraphic()); jpeg && PreviewFiles->GetFit()) {
+            decode.Width = jpeg->GetWidth();
+            decode.Height = jpeg->GetHeight();
+            jpeg->ReduceToFill(PreviewFiles->GetFitBoxWidth(), PreviewFiles->GetFitBoxHeight());
+            decode.Reduce = static_cast<int>(jpeg->GetReduceBy());
+        }
+        // Decoded here, so that a file whose header reads but whose data
+        // does not fails now, once, rather than painting nothing.
+        TBitmap probe;
+        if (TGraphic* graphic = loaded.GetGraphic()) probe.Assign(*graphic);
+    });
+    PreviewFiles->GetPicture().Assign(loaded.GetGraphic());
+    previewedLine_ = line;
+    filesDecode_ = decode;
+}
+
+void TMainForm::RefitFilePreview() {
+    if (filesDecode_.Reduce == 0 || previewedLine_ < 0 || !PreviewFiles->GetFit()) return;
+    const TJPEGReduceBy needed = ReductionToFill(filesDecode_.Width, filesDecode_.Height,
+                                                 PreviewFiles->GetFitBoxWidth(), PreviewFiles->GetFitBoxHeight());
+    if (static_cast<int>(needed) >= filesDecode_.Reduce) return;
+    try {
+        ShowFilePreview(previewedLine_);
+    } catch (const std::exception&) {
+        // A resize is no moment for a box: the picture shown stays, and its
+        // failure is said when the user next picks the line.
+        filesDecode_ = {};
     }
 }
 

@@ -42,9 +42,11 @@ void TMainForm::FileListSaveClick(TObject*) {
                                      ? ReductionToFill(working.Width(), working.Height(), PreviewSave->GetFitBoxWidth(),
                                                        PreviewSave->GetFitBoxHeight())
                                      : TJPEGReduceBy::ReduceNone;
-    if (format == TWriteFormat::Jpeg)
+    saveDecode_ = {};
+    if (format == TWriteFormat::Jpeg) {
+        saveDecode_ = {static_cast<int>(reduce), working.Width(), working.Height()};
         JpegTrial(working, output.Quality, TrialFolder(ApplicationFolder()), markers, reduce);
-    else if (IsLossyFormat(format))
+    } else if (IsLossyFormat(format))
         ResultTrial(working, format, output.Quality, markers);
     PreviewSave->GetPicture().Assign(&working);
     // The stamp is what the user came to see: its place on the picture comes
@@ -103,6 +105,13 @@ void TMainForm::RefreshSavePreview(bool byUser) {
             if (!repeated) throw;
         }
     } while (savePreviewAgain_);
+}
+
+void TMainForm::RefitSavePreview() {
+    if (saveDecode_.Reduce == 0 || !PreviewSave->GetFit()) return;
+    const TJPEGReduceBy needed = ReductionToFill(saveDecode_.Width, saveDecode_.Height, PreviewSave->GetFitBoxWidth(),
+                                                 PreviewSave->GetFitBoxHeight());
+    if (static_cast<int>(needed) < saveDecode_.Reduce) SavePreviewStale(this);
 }
 
 void TMainForm::FitSaveClick(TObject*) {

@@ -168,6 +168,22 @@ TEST_F(BatchListTest, FittedFilePreviewShowsTheWholePhotoFromAReducedDecode) {
     EXPECT_FALSE(modal_->HasBox());
 }
 
+TEST_F(BatchListTest, AGrownBoxReadsTheFittedPhotoAgainAtTheScaleItNeeds) {
+    ShowAt(400, 400);
+    Add({MakeJpeg("photo.jpg", 1600, 1200, RGBColor(30, 120, 200))});
+    form_->FilesList->SelectByUser(0);
+    TImage& preview = *form_->PreviewFiles;
+    EXPECT_EQ(preview.GetPicture().GetWidth(), 400);  // a quarter fills 260 x 370
+    // Smaller again: what was read still fills the box; nothing is read.
+    TGraphic* shown = preview.GetPicture().GetGraphic();
+    ShowAt(380, 400);
+    EXPECT_EQ(preview.GetPicture().GetGraphic(), shown);
+    ShowAt(1200, 900);
+    EXPECT_EQ(preview.GetPicture().GetWidth(), 1600);
+    EXPECT_LT(preview.GetShownWidth(), 1600);
+    EXPECT_FALSE(modal_->HasBox());
+}
+
 TEST_F(BatchListTest, FittedCoverPreviewPicksTheCoversOwnPixel) {
     // A cover much larger than its box, its right half blue and left half red.
     const std::string cover = MakeBmp("big-cover.bmp", 600, 400,
