@@ -79,6 +79,11 @@ TMainForm::TMainForm(TComponent* owner) : TForm(owner) {
     UpdTimer->SetEnabled(false);
     UpdTimer->SetInterval(1000);
 
+    // The save preview's refresh after a change, once the changes stop.
+    SaveTimer = TComponent::Create<TTimer>(*this, "SaveTimer");
+    SaveTimer->SetEnabled(false);
+    SaveTimer->SetInterval(150);
+
     Tabs = Place<TTabbedNotebook>(*this, this, "Tabs", -2, -2, 337, 369, 0);
     BuildFilesPage(Tabs->AddPage("Files to Edit"));
     BuildCoverPage(Tabs->AddPage("Cover File"));
@@ -109,6 +114,19 @@ void TMainForm::BuildFilesPage(TWinControl* page) {
     PreviewFiles->SetShowHint(true);
     PreviewFiles->SetAutoSize(true);
     BuildFolderControls(page);
+    // Fitted preview, a list of many selections with its count and a Clear.
+    FilesList->SetHeight(152);  // below the folder controls
+    FilesList->SetMultiSelect(true);
+    FilesCount = Place<TLabel>(*this, page, "FilesCount", 0, 260, 129, 13);
+    FilesCount->SetAutoSize(false);
+    FilesCount->SetCaption("0 pictures");
+    ClearList = Place<TButton>(*this, page, "ClearList", 0, 280, 131, 25, 3);
+    ClearList->SetCaption("&Clear List");
+    FitFiles = Place<TCheckBox>(*this, page, "FitFiles", 136, 6, 120, 17, 4);
+    FitFiles->SetCaption("Fi&t to the box");
+    FitFiles->SetChecked(true);
+    PreviewFiles->SetBounds(136, 26, 185, 311);
+    PreviewFiles->SetFit(true);
 }
 
 // Whole folders: the buttons and choices go above the list, which gives up
@@ -240,6 +258,10 @@ void TMainForm::BuildCoverPage(TWinControl* page) {
     PreviewCover->SetShowHint(true);
     PreviewCover->SetTransparent(true);
     PreviewCover->SetShowAlpha(true);
+    // Fitted cover preview: off, the cover shows pixel for pixel for picking.
+    FitCover = Place<TCheckBox>(*this, Panel2, "FitCover", 177, 210, 120, 17, 23);
+    FitCover->SetCaption("F&it to the box");
+    PreviewCover->SetBounds(177, 230, 145, 99);
 }
 
 void TMainForm::BuildSaveOptionsPage(TWinControl* page) {
@@ -283,6 +305,12 @@ void TMainForm::BuildSaveOptionsPage(TWinControl* page) {
     Update->SetCaption("&Update");
     Update->SetDefault(true);
     PreviewSave = Place<TImage>(*this, page, "PreviewSave", 112, 8, 209, 329);
+    // Fitted save preview.
+    FitSave = Place<TCheckBox>(*this, page, "FitSave", 112, 6, 120, 17, 11);
+    FitSave->SetCaption("Fi&t to the box");
+    FitSave->SetChecked(true);
+    PreviewSave->SetBounds(112, 26, 209, 311);
+    PreviewSave->SetFit(true);
 }
 
 void TMainForm::BuildProcessPage(TWinControl* page) {
@@ -306,6 +334,11 @@ void TMainForm::BuildProcessPage(TWinControl* page) {
     Cancel->SetCaption("Cancel");
     Cancel->SetCancel(true);
     Cancel->SetVisible(false);
+    // Why Process is greyed, while it is.
+    ProcessWhy = Place<TLabel>(*this, page, "ProcessWhy", 8, 182, 313, 17);
+    ProcessWhy->SetAutoSize(false);
+    ProcessWhy->SetAlignment(TAlignment::taCenter);
+    ProcessWhy->SetVisible(false);
 }
 
 void TMainForm::BuildAboutPage(TWinControl* page) {
@@ -414,6 +447,32 @@ void TMainForm::BindEvents() {
     AddFolder->OnClick = [this](TObject* s) { AddFolderClick(s); };
     SaveSettings->OnClick = [this](TObject* s) { SaveSettingsClick(s); };
     LoadSettings->OnClick = [this](TObject* s) { LoadSettingsClick(s); };
+
+    // Fitted previews, the batch list, the save preview that keeps up.
+    FitFiles->OnClick = [this](TObject* s) { FitFilesClick(s); };
+    FitCover->OnClick = [this](TObject* s) { FitCoverClick(s); };
+    FitSave->OnClick = [this](TObject* s) { FitSaveClick(s); };
+    ClearList->OnClick = [this](TObject* s) { ClearListClick(s); };
+    FilesList->OnKeyDown = [this](TObject* s, uint16_t& k, TShiftState sh) { FilesListKeyDown(s, k, sh); };
+    SaveTimer->OnTimer = [this](TObject* s) { SaveTimerTimer(s); };
+    // Every setting the save preview shows marks it stale before its own
+    // handler runs, so a handler's failure still leaves the preview to follow.
+    const auto follows = [this](auto& event) {
+        event = [this, own = event](TObject* s, auto&&... more) {
+            SavePreviewStale(s);
+            if (own) own(s, more...);
+        };
+    };
+    for (TRadioButton* b : {LT,       RT,        LB,         RB,          OtherPos, TC,  BC,   LM,  RM,   CC,
+                            SizeAsIs, SizeWidth, SizeHeight, SizeShorter, BMP,      JPG, AsIs, PNG, WEBP, TIFF})
+        follows(b->OnClick);
+    for (TCheckBox* b : {CoverTransparent, AutoDetTrans, MarginPercent}) follows(b->OnClick);
+    for (TCustomEdit* e : std::initializer_list<TCustomEdit*>{CoverFile, CoverLeft, CoverTop, MarginX, MarginY, Opacity,
+                                                              SizePercent, JPGQuality})
+        follows(e->OnChange);
+    follows(SetTColor->OnClick);
+    follows(UpdTimer->OnTimer);
+    follows(PreviewCover->OnMouseUp);
 }
 
 void TMainForm::FormCreate(TObject*) {
@@ -427,6 +486,9 @@ void TMainForm::FormResize(TObject*) {
     Tabs->SetHeight(h + 4);
     Tabs->SetWidth(w + 4);
     Grow();
+    // A fitted preview decoded for a smaller box is read again for this one.
+    RefitFilePreview();
+    RefitSavePreview();
 }
 
 // ---- Sizing
@@ -534,9 +596,22 @@ void TMainForm::Grow() {
 }
 
 void TMainForm::TabsChange(TObject*, int NewTab, bool&) {
+    // Showing the save options shows their preview anew.
+    if (NewTab == 2) SavePreviewStale(this);
     if (NewTab != 3) return;
+    const std::string why = ProcessBlocker();
+    Process->SetEnabled(why.empty());
+    ProcessWhy->SetCaption(why);
+    ProcessWhy->SetVisible(!why.empty());
+}
+
+std::string TMainForm::ProcessBlocker() const {
     const std::string cover = CoverFile->GetText();
-    Process->SetEnabled(FilePaths().GetCount() > 0 && !cover.empty() && IsCoverPath(cover) && FileExists(cover));
+    if (FilePaths().GetCount() == 0) return "No pictures to process: add some on \"Files to Edit\".";
+    if (cover.empty()) return "No cover: choose one on \"Cover File\".";
+    if (!FileExists(cover)) return "The cover file does not exist.";
+    if (!IsCoverPath(cover)) return "The cover must be a .bmp or .png picture.";
+    return "";
 }
 
 void TMainForm::FormClose(TObject*, TCloseAction& Action) {

@@ -119,6 +119,15 @@ public:
     TApOpenDialog* SaveSettingsDialog;
     TApOpenDialog* LoadSettingsDialog;
 
+    // Fitted previews, a batch list to manage, and what Process waits for.
+    TCheckBox* FitFiles;
+    TCheckBox* FitCover;
+    TCheckBox* FitSave;
+    TButton* ClearList;
+    TLabel* FilesCount;
+    TLabel* ProcessWhy;
+    TTimer* SaveTimer;  // a save preview due after a change of what it shows
+
     // Handlers.
     void OpenClick(TObject* Sender);                                               // inputs/
     void DeleteClick(TObject* Sender);                                             // inputs/
@@ -170,6 +179,19 @@ public:
     std::string LastPictureFolder;
     std::string LastAddedFolder;
 
+    // Fitted previews, the batch list, the save preview that keeps up.
+    void FitFilesClick(TObject* Sender);                                       // inputs/
+    void FitCoverClick(TObject* Sender);                                       // inputs/
+    void FitSaveClick(TObject* Sender);                                        // output/
+    void ClearListClick(TObject* Sender);                                      // inputs/
+    void FilesListKeyDown(TObject* Sender, uint16_t& Key, TShiftState Shift);  // inputs/
+    void SavePreviewStale(TObject* Sender);                                    // output/
+    void SaveTimerTimer(TObject* Sender);                                      // output/
+    // "N pictures" under the list.
+    void ShowBatchCount();  // inputs/
+    // Why Process cannot run now, in one line; "" when it can.
+    std::string ProcessBlocker() const;  // app/
+
     // The batch run while it lasts: events keep coming, so the window's
     // handlers need to know. Workers 0 takes every core; tests set it, and
     // OnStep, which runs after each entry the run has finished with.
@@ -201,6 +223,24 @@ private:
     void Grow();
     std::vector<TGrowth> growth_;
     int minClientWidth_ = 0, minClientHeight_ = 0;
+    // The save preview's refresh: one at a time; a change during one asks for
+    // one more, never for a queue. A failure of an automatic refresh is shown
+    // once, not at every change after it.
+    bool savePreviewRunning_ = false;
+    bool savePreviewAgain_ = false;
+    std::string savePreviewFailure_;
+    void RefreshSavePreview(bool byUser);  // output/
+    // The batch line the file preview shows, -1 for none: removing it empties the preview.
+    int previewedLine_ = -1;
+    // A fitted JPEG preview's decode scale (a TJPEGReduceBy) and the picture's
+    // whole size: a box grown past what that scale fills reads it again.
+    struct TFitDecode {
+        int Reduce = 0;
+        int Width = 0, Height = 0;
+    } filesDecode_, saveDecode_;
+    void ShowFilePreview(int line);  // inputs/
+    void RefitFilePreview();         // inputs/
+    void RefitSavePreview();         // output/
 
     void BuildFilesPage(TWinControl* page);
     void BuildCoverPage(TWinControl* page);

@@ -107,6 +107,26 @@ void SaveWindowPlacement(TMainForm& form, TRegistry& reg) {
     reg.WriteInteger(kStoredWindowPage.Name, form.Tabs->GetPageIndex());
 }
 
+// Fitted previews: window-only values, each falling back to its default.
+constexpr TStoredValue<bool> kStoredFitFiles{"FitFiles", true};
+constexpr TStoredValue<bool> kStoredFitCover{"FitCover", false};
+constexpr TStoredValue<bool> kStoredFitSave{"FitSave", true};
+
+void LoadFitToggles(TMainForm& form, TRegistry& reg) {
+    const bool files = ReadStoredFlag(reg, kStoredFitFiles);
+    Dispatch([&] { form.FitFiles->SetChecked(files); });
+    const bool cover = ReadStoredFlag(reg, kStoredFitCover);
+    Dispatch([&] { form.FitCover->SetChecked(cover); });
+    const bool save = ReadStoredFlag(reg, kStoredFitSave);
+    Dispatch([&] { form.FitSave->SetChecked(save); });
+}
+
+void SaveFitToggles(TMainForm& form, TRegistry& reg) {
+    reg.WriteBool(kStoredFitFiles.Name, form.FitFiles->GetChecked());
+    reg.WriteBool(kStoredFitCover.Name, form.FitCover->GetChecked());
+    reg.WriteBool(kStoredFitSave.Name, form.FitSave->GetChecked());
+}
+
 }  // namespace
 
 // Every value goes in through its control, so the control's handler runs when the
@@ -118,7 +138,11 @@ void LoadSettings(TMainForm& form) {
     LoadSettingsFrom(form, reg);
     // The window's place belongs to this store only, not to set-up files.
     reg.SetRootKey(HKEY_LOCAL_MACHINE);
-    if (reg.OpenKey(kSettingsKey, false)) LoadWindowPlacement(form, reg);
+    // So do the previews' Fit toggles.
+    if (reg.OpenKey(kSettingsKey, false)) {
+        LoadFitToggles(form, reg);
+        LoadWindowPlacement(form, reg);
+    }
     reg.CloseKey();
 }
 
@@ -174,8 +198,10 @@ void SaveSettings(TMainForm& form) {
     if (reg.OpenKey(kSettingsKey, true)) {
         Dispatch([&] {
             WriteSettingsTo(form, reg);
-            // The window's place belongs to this store only, not to set-up files.
+            // The window's place and the previews' Fit toggles belong to this store
+            // only, not to set-up files.
             SaveWindowPlacement(form, reg);
+            SaveFitToggles(form, reg);
             reg.CommitBatch();
         });
     }

@@ -348,7 +348,8 @@ void ResultTrial(TBitmap& working, TWriteFormat format, int quality, const TJPEG
     working.Assign(*reader);
 }
 
-void JpegTrial(TBitmap& working, int quality, const std::string& folder, const TJPEGMarkers& markers) {
+void JpegTrial(TBitmap& working, int quality, const std::string& folder, const TJPEGMarkers& markers,
+               TJPEGReduceBy reduce) {
     auto trial = std::make_unique<TJPEGImage>();
     trial->Assign(working);
     trial->SetSaveQuality(JpegQuality(quality));
@@ -361,6 +362,7 @@ void JpegTrial(TBitmap& working, int quality, const std::string& folder, const T
     }
     TrialFile file(path);  // written: from here on it is removed however we leave
     trial->LoadFromFile(path);
+    trial->SetReduceBy(reduce);
     working.Assign(*trial);
 }
 

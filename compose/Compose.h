@@ -12,6 +12,7 @@
 #include "core/Streams.h"
 #include "imaging/Exif.h"
 #include "imaging/Graphics.h"
+#include "imaging/JpegReader.h"
 
 namespace vmk {
 
@@ -154,7 +155,9 @@ void ComposeResult(TBitmap& working, const std::string& sourcePath, TCoverCache&
 // quality into "Test" + n + ".jpg" in folder (the first free n), reads it back
 // into the working bitmap and deletes the file, also when reading it back fails.
 // The markers go in as the run writes them, so the trial is the result's twin.
-void JpegTrial(TBitmap& working, int quality, const std::string& folder, const TJPEGMarkers& markers = {});
+// reduce: the scale it is read back at (a fitted preview needs no more).
+void JpegTrial(TBitmap& working, int quality, const std::string& folder, const TJPEGMarkers& markers = {},
+               TJPEGReduceBy reduce = TJPEGReduceBy::ReduceNone);
 
 // The trial of the lossy formats besides JPEG (WebP, HEIC, AVIF): the
 // result's bytes made in memory and read back into the working bitmap.

@@ -147,6 +147,30 @@ void TJPEGImage::SetReduceBy(TJPEGReduceBy value) {
     options_.ReduceBy = value;
 }
 
+void TJPEGImage::ReduceToFill(int boxWidth, int boxHeight) {
+    if (decoded_) return;
+    SetReduceBy(TJPEGReduceBy::ReduceNone);
+    SetReduceBy(ReductionToFill(GetWidth(), GetHeight(), boxWidth, boxHeight));
+}
+
+TJPEGReduceBy ReductionToFill(int width, int height, int boxWidth, int boxHeight) {
+    if (width <= 0 || height <= 0 || boxWidth <= 0 || boxHeight <= 0) return TJPEGReduceBy::ReduceNone;
+    if (width <= boxWidth && height <= boxHeight) return TJPEGReduceBy::ReduceNone;
+    // The shown size, as a fitted view rounds it: the tighter side fills the box.
+    int64_t shownW = boxWidth, shownH = boxHeight;
+    if (int64_t{boxWidth} * height <= int64_t{boxHeight} * width)
+        shownH = std::max<int64_t>(int64_t{height} * boxWidth / width, 1);
+    else
+        shownW = std::max<int64_t>(int64_t{width} * boxHeight / height, 1);
+    // libjpeg rounds a scaled side up.
+    for (const TJPEGReduceBy reduce :
+         {TJPEGReduceBy::ReduceEighth, TJPEGReduceBy::ReduceQuarter, TJPEGReduceBy::ReduceHalf}) {
+        const int64_t d = int64_t{1} << static_cast<unsigned>(reduce);
+        if ((width + d - 1) / d >= shownW && (height + d - 1) / d >= shownH) return reduce;
+    }
+    return TJPEGReduceBy::ReduceNone;
+}
+
 bool TJPEGImage::GetEmpty() const {
     if (data_->JpegBytes) return false;
     return !decoded_ || decoded_->GetEmpty();

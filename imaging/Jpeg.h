@@ -26,6 +26,12 @@ void DisplayDefaults(int screenBitsPerPixel);
 void RegisterJpegFormat(int screenBitsPerPixel = 24);
 void UnregisterJpegFormat();
 
+// The smallest decode scale (1/8, 1/4, 1/2 or whole) at which a picture of
+// width x height, shrunk to fit a box of boxWidth x boxHeight with its sides in
+// proportion, still has a pixel for every pixel shown: a fitted preview decodes
+// little more than it shows. A picture that fits the box is decoded whole.
+TJPEGReduceBy ReductionToFill(int width, int height, int boxWidth, int boxHeight);
+
 // A fixed halftone palette of 236 colours (a 6x6x6 cube and 20 grays).
 HPALETTE CreateHalftonePalette();
 
@@ -111,6 +117,9 @@ public:
     void SetMultiScan(bool value) { multiScan_ = value; }
     TJPEGReduceBy GetReduceBy() const { return options_.ReduceBy; }
     void SetReduceBy(TJPEGReduceBy value);
+    // Sets the scale of the next decode for a preview in a box of that size
+    // (see ReductionToFill); an already decoded picture stays as it is.
+    void ReduceToFill(int boxWidth, int boxHeight);
     bool GetBlockSmoothing() const { return options_.BlockSmoothing; }
     void SetBlockSmoothing(bool value) { options_.BlockSmoothing = value; }
 

@@ -66,8 +66,14 @@ void TMainForm::CoverFileChange(TObject*) {
     // Runs on every keystroke: a partial name simply loads nothing. Only a regular
     // file is read: a pipe named like a bitmap would block the program for good.
     const std::string path = CoverFile->GetText();
-    if (FileExists(path) && IsCoverPath(path)) ShowCover(*PreviewCover, path);
+    if (FileExists(path) && IsCoverPath(path))
+        ShowCover(*PreviewCover, path);
+    else
+        // A name that leads nowhere shows no cover rather than the last one.
+        PreviewCover->GetPicture().Assign(nullptr);
 }
+
+void TMainForm::FitCoverClick(TObject*) { PreviewCover->SetFit(FitCover->GetChecked()); }
 
 void TMainForm::CoverFileDropFiles(TObject*, const std::vector<std::string>& Files) {
     // The whole text becomes the dropped path, as if typed over a selection;

@@ -1,6 +1,7 @@
 // "Files to Edit": the batch of source pictures and its preview. The file-path
 // list, FilesList and FileListSave change only here, and always together.
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -8,6 +9,8 @@
 #include "core/Exception.h"
 #include "core/FileUtils.h"
 #include "core/FolderWalk.h"
+#include "imaging/Jpeg.h"
+#include "widgets/Keys.h"
 
 namespace vmk {
 
@@ -19,10 +22,11 @@ void AppendToBatch(TMainForm& form, const std::vector<std::string>& chosen) {
     FilePaths().AddStrings(chosen);
     for (const std::string& path : chosen) {
         const std::string name = ExtractFileName(path);
-        form.FilesList->GetItems().Add(name);
-        form.FileListSave->GetItems().Add(name);
+        form.FilesList->GetItems().SetHint(form.FilesList->GetItems().Add(name), path);
+        form.FileListSave->GetItems().SetHint(form.FileListSave->GetItems().Add(name), path);
     }
     if (!chosen.empty()) form.LastPictureFolder = ExtractFilePath(chosen.back());
+    form.ShowBatchCount();
 }
 
 // Whole folders. Each path keeps the folder it was added from (the list's tag),
@@ -61,8 +65,9 @@ void AppendFolderBatch(TMainForm& form, const TFolderBatch& batch) {
                                    batch.Roots[i]);
             i = end;
         }
-        form.FilesList->GetItems().AddStrings(names);
-        form.FileListSave->GetItems().AddStrings(names);
+        form.FilesList->GetItems().AddStrings(names, batch.Paths);
+        form.FileListSave->GetItems().AddStrings(names, batch.Paths);
+        form.ShowBatchCount();
         if (!batch.Paths.empty()) form.LastPictureFolder = ExtractFilePath(batch.Paths.back());
         Screen->SetCursor(before);
     }
@@ -110,29 +115,101 @@ void TMainForm::AddFolderClick(TObject*) {
 void TMainForm::DeleteClick(TObject*) {
     // With no line selected the index is -1: the path list refuses it first,
     // so nothing has been removed anywhere when the error is shown.
-    const int index = FilesList->GetItemIndex();
-    FilePaths().Delete(index);
-    FileListSave->GetItems().Delete(FilesList->GetItemIndex());
-    FilesList->GetItems().Delete(FilesList->GetItemIndex());
+    std::vector<int> chosen = FilesList->GetSelectedIndices();
+    if (chosen.empty()) FilePaths().Delete(-1);
+    // From the last up, so that each index still names its line.
+    for (auto it = chosen.rbegin(); it != chosen.rend(); ++it) {
+        FilePaths().Delete(*it);
+        FileListSave->GetItems().Delete(*it);
+        FilesList->GetItems().Delete(*it);
+    }
     FilesList->SetItemIndex(-1);
+    // A removed picture is no longer shown; another keeps its preview.
+    if (std::find(chosen.begin(), chosen.end(), previewedLine_) != chosen.end()) {
+        PreviewFiles->GetPicture().Assign(nullptr);
+        previewedLine_ = -1;
+        filesDecode_ = {};
+    } else if (previewedLine_ >= 0) {
+        previewedLine_ -= static_cast<int>(
+            std::count_if(chosen.begin(), chosen.end(), [&](int line) { return line < previewedLine_; }));
+    }
+    if (FilePaths().GetCount() == 0) PreviewSave->GetPicture().Assign(nullptr);
+    ShowBatchCount();
+}
+
+// ---- the batch list: many selections, the Delete key, Clear, the count
+
+void TMainForm::FilesListKeyDown(TObject*, uint16_t& Key, TShiftState) {
+    if (Key != VK_DELETE || FilesList->GetSelCount() == 0) return;
+    Key = 0;
+    DeleteClick(FilesList);
+}
+
+void TMainForm::ClearListClick(TObject*) {
+    FilePaths().Clear();
+    FilesList->GetItems().Clear();
+    FileListSave->GetItems().Clear();
+    PreviewFiles->GetPicture().Assign(nullptr);
+    PreviewSave->GetPicture().Assign(nullptr);
+    previewedLine_ = -1;
+    filesDecode_ = {};
+    ShowBatchCount();
+}
+
+void TMainForm::ShowBatchCount() {
+    const int count = FilePaths().GetCount();
+    FilesCount->SetCaption(std::to_string(count) + (count == 1 ? " picture" : " pictures"));
+}
+
+void TMainForm::FitFilesClick(TObject*) {
+    PreviewFiles->SetFit(FitFiles->GetChecked());
+    // A JPEG decoded for the fitted box is read again at its own size.
+    if (previewedLine_ >= 0 && PreviewFiles->GetPicture().GetGraphic()) ShowFilePreview(previewedLine_);
 }
 
 void TMainForm::FilesListClick(TObject*) {
     const std::string path = FilePaths().Get(FilesList->GetItemIndex());
-    const std::string ext = ExtractFileExt(path);
-    if (IsPicturePath(path)) {
-        TPicture loaded;
-        // On failure the preview keeps the picture it showed.
-        NamingFile(path, [&] {
-            loaded.LoadFromFile(path);
-            // Decoded here, so that a file whose header reads but whose data
-            // does not fails now, once, rather than painting nothing.
-            TBitmap probe;
-            if (TGraphic* graphic = loaded.GetGraphic()) probe.Assign(*graphic);
-        });
-        PreviewFiles->GetPicture().Assign(loaded.GetGraphic());
-    } else {
-        ShowMessage("Invalid File Extension: '" + ext + "'!");
+    if (IsPicturePath(path))
+        ShowFilePreview(FilesList->GetItemIndex());
+    else
+        ShowMessage("Invalid File Extension: '" + ExtractFileExt(path) + "'!");
+}
+
+void TMainForm::ShowFilePreview(int line) {
+    const std::string path = FilePaths().Get(line);
+    TPicture loaded;
+    TFitDecode decode;
+    // On failure the preview keeps the picture it showed.
+    NamingFile(path, [&] {
+        loaded.LoadFromFile(path);
+        // Fitted, a JPEG is decoded no larger than the box needs.
+        if (auto* jpeg = dynamic_cast<TJPEGImage*>(loaded.GetGraphic()); jpeg && PreviewFiles->GetFit()) {
+            decode.Width = jpeg->GetWidth();
+            decode.Height = jpeg->GetHeight();
+            jpeg->ReduceToFill(PreviewFiles->GetFitBoxWidth(), PreviewFiles->GetFitBoxHeight());
+            decode.Reduce = static_cast<int>(jpeg->GetReduceBy());
+        }
+        // Decoded here, so that a file whose header reads but whose data
+        // does not fails now, once, rather than painting nothing.
+        TBitmap probe;
+        if (TGraphic* graphic = loaded.GetGraphic()) probe.Assign(*graphic);
+    });
+    PreviewFiles->GetPicture().Assign(loaded.GetGraphic());
+    previewedLine_ = line;
+    filesDecode_ = decode;
+}
+
+void TMainForm::RefitFilePreview() {
+    if (filesDecode_.Reduce == 0 || previewedLine_ < 0 || !PreviewFiles->GetFit()) return;
+    const TJPEGReduceBy needed = ReductionToFill(filesDecode_.Width, filesDecode_.Height,
+                                                 PreviewFiles->GetFitBoxWidth(), PreviewFiles->GetFitBoxHeight());
+    if (static_cast<int>(needed) >= filesDecode_.Reduce) return;
+    try {
+        ShowFilePreview(previewedLine_);
+    } catch (const std::exception&) {
+        // A resize is no moment for a box: the picture shown stays, and its
+        // failure is said when the user next picks the line.
+        filesDecode_ = {};
     }
 }
 

@@ -5,6 +5,7 @@
 #include "core/Exception.h"
 #include "core/FileUtils.h"
 #include "core/Saturate.h"
+#include "imaging/Jpeg.h"
 #include "output/FormSettings.h"
 #include "widgets/Keys.h"
 #include "widgets/SpinEditKeys.h"
@@ -35,9 +36,17 @@ void TMainForm::FileListSaveClick(TObject*) {
     // For the lossy formats the preview shows what a reader of the result will
     // see, losses included.
     const TWriteFormat format = WriteFormatFor(output.SaveAs, source);
-    if (format == TWriteFormat::Jpeg)
-        JpegTrial(working, output.Quality, TrialFolder(ApplicationFolder()), markers);
-    else if (IsLossyFormat(format))
+    // The result is made at full size; a fitted view reads it back no larger
+    // than it shows it.
+    const TJPEGReduceBy reduce = PreviewSave->GetFit()
+                                     ? ReductionToFill(working.Width(), working.Height(), PreviewSave->GetFitBoxWidth(),
+                                                       PreviewSave->GetFitBoxHeight())
+                                     : TJPEGReduceBy::ReduceNone;
+    saveDecode_ = {};
+    if (format == TWriteFormat::Jpeg) {
+        saveDecode_ = {static_cast<int>(reduce), working.Width(), working.Height()};
+        JpegTrial(working, output.Quality, TrialFolder(ApplicationFolder()), markers, reduce);
+    } else if (IsLossyFormat(format))
         ResultTrial(working, format, output.Quality, markers);
     PreviewSave->GetPicture().Assign(&working);
     // The stamp is what the user came to see: its place on the picture comes
@@ -49,8 +58,65 @@ void TMainForm::FileListSaveClick(TObject*) {
     if (stamp.Width() > 0 && stamp.Height() > 0) PreviewSave->ScrollInView(stamp);
 }
 
-void TMainForm::UpdateClick(TObject* Sender) {
-    if (FileListSave->GetItemIndex() >= 0) FileListSaveClick(Sender);
+void TMainForm::UpdateClick(TObject*) { RefreshSavePreview(true); }
+
+// ---- the save preview that keeps up
+
+void TMainForm::SavePreviewStale(TObject*) {
+    // A fresh countdown: the refresh comes once the changes stop for a moment,
+    // however many there were.
+    SaveTimer->SetEnabled(false);
+    SaveTimer->SetEnabled(true);
+}
+
+void TMainForm::SaveTimerTimer(TObject*) {
+    SaveTimer->SetEnabled(false);
+    // Off the page the refresh waits until the page is shown.
+    if (Tabs->GetPageIndex() != 2) return;
+    RefreshSavePreview(false);
+}
+
+void TMainForm::RefreshSavePreview(bool byUser) {
+    if (savePreviewRunning_) {
+        // A box of this refresh is open: one more follows it, however many ask.
+        savePreviewAgain_ = true;
+        return;
+    }
+    const int index = FileListSave->GetItemIndex();
+    if (index < 0) return;
+    // A refused name was said when its line was chosen; not at every change.
+    if (!byUser && !IsPicturePath(FilePaths().Get(index))) return;
+    struct Running {
+        TMainForm& form;
+        explicit Running(TMainForm& f) : form(f) { form.savePreviewRunning_ = true; }
+        ~Running() { form.savePreviewRunning_ = false; }
+    };
+    do {
+        savePreviewAgain_ = false;
+        Running running(*this);
+        try {
+            FileListSaveClick(FileListSave);
+            savePreviewFailure_.clear();
+        } catch (const std::exception& e) {
+            // The same failure again, after a change that did not mend it, is
+            // not shown again unless the user asks.
+            const bool repeated = !byUser && savePreviewFailure_ == e.what();
+            savePreviewFailure_ = e.what();
+            if (!repeated) throw;
+        }
+    } while (savePreviewAgain_);
+}
+
+void TMainForm::RefitSavePreview() {
+    if (saveDecode_.Reduce == 0 || !PreviewSave->GetFit()) return;
+    const TJPEGReduceBy needed = ReductionToFill(saveDecode_.Width, saveDecode_.Height, PreviewSave->GetFitBoxWidth(),
+                                                 PreviewSave->GetFitBoxHeight());
+    if (static_cast<int>(needed) < saveDecode_.Reduce) SavePreviewStale(this);
+}
+
+void TMainForm::FitSaveClick(TObject*) {
+    PreviewSave->SetFit(FitSave->GetChecked());
+    RefreshSavePreview(false);
 }
 
 void TMainForm::BMPClick(TObject*) {

@@ -124,6 +124,69 @@ void NeedScrollBars(int pw, int ph, int w, int h, int bar, bool& needH, bool& ne
     if (needV && !needH) needH = pw > w - bar;
 }
 
+// The whole bitmap scaled down to w x h: averaged over whole blocks first
+// (cheap, and it keeps the detail a plain resample would alias away), then
+// resampled smoothly to the exact size. Averaging is done on premultiplied
+// colour, so see-through pixels do not darken their neighbours.
+QImage ScaledImage(const TBitmap& bitmap, bool seeThrough, bool showAlpha, int w, int h) {
+    const int pw = bitmap.Width(), ph = bitmap.Height();
+    if (w <= 0 || h <= 0 || pw <= 0 || ph <= 0) return QImage();
+    const int k = std::max(1, std::min(pw / w, ph / h));
+    const int rw = pw / k, rh = ph / k;
+    QImage reduced(rw, rh, QImage::Format_ARGB32_Premultiplied);
+    if (reduced.isNull()) return reduced;
+    const TColor clear = bitmap.GetTransparentColor();
+    const bool alpha = showAlpha && bitmap.GetAlphaChannel();
+    const TPixelFormat format = bitmap.GetPixelFormat();
+    const bool plain = !alpha && !seeThrough && (format == TPixelFormat::pf24bit || format == TPixelFormat::pfDevice);
+    if (plain && ph > 1 && bitmap.GetScanline(1) - bitmap.GetScanline(0) == bitmap.GetStride()) {
+        // Plain rows top down, as Qt reads them: its own smooth scaling, which
+        // averages areas too, works on them in place.
+        const QImage rows(bitmap.GetScanline(0), pw, ph, bitmap.GetStride(), QImage::Format_BGR888);
+        return rows.scaled(w, h, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    }
+    const auto width = static_cast<size_t>(rw) * static_cast<size_t>(k);
+    std::vector<uint32_t> sums(static_cast<size_t>(rw) * 4);
+    std::vector<TColor> colors(plain ? 0 : width);
+    const uint32_t n = static_cast<uint32_t>(k) * static_cast<uint32_t>(k);
+    for (int ry = 0; ry < rh; ++ry) {
+        std::fill(sums.begin(), sums.end(), 0u);
+        for (int dy = 0; dy < k; ++dy) {
+            const int y = ry * k + dy;
+            const uint8_t* row = bitmap.GetScanline(y);
+            if (plain) {
+                for (size_t x = 0; x < width; ++x) {
+                    uint32_t* sum = &sums[x / static_cast<size_t>(k) * 4];
+                    sum[0] += row[3 * x + 2];
+                    sum[1] += row[3 * x + 1];
+                    sum[2] += row[3 * x];
+                    sum[3] += 255;
+                }
+                continue;
+            }
+            bitmap.GetRowColors(y, 0, static_cast<int>(width), colors.data());
+            for (size_t x = 0; x < width; ++x) {
+                const TColor c = colors[x];
+                uint32_t a = alpha ? row[x * 4 + 3] : 255;
+                if (seeThrough && c == clear) a = 0;
+                uint32_t* sum = &sums[x / static_cast<size_t>(k) * 4];
+                sum[0] += GetRValue(c) * a / 255;
+                sum[1] += GetGValue(c) * a / 255;
+                sum[2] += GetBValue(c) * a / 255;
+                sum[3] += a;
+            }
+        }
+        auto* dst = reinterpret_cast<QRgb*>(reduced.scanLine(ry));
+        for (int x = 0; x < rw; ++x) {
+            const uint32_t* sum = &sums[static_cast<size_t>(x) * 4];
+            dst[x] = qRgba(static_cast<int>(sum[0] / n), static_cast<int>(sum[1] / n), static_cast<int>(sum[2] / n),
+                           static_cast<int>(sum[3] / n));
+        }
+    }
+    if (rw == w && rh == h) return reduced;
+    return reduced.scaled(w, h, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
 }  // namespace
 
 // The control's widget: paints the visible part of the picture and holds the
@@ -163,6 +226,7 @@ struct TImage::Cache {
     int width = -1, height = -1;
     std::unique_ptr<TBitmap> decoded;  // a picture of another kind, decoded once
     bool decodeFailed = false;
+    QImage fitted;  // the fitted picture, made for its shown size
 };
 
 TImage::TImage(TComponent* owner)
@@ -194,6 +258,57 @@ void TImage::SetTransparent(bool value) {
 void TImage::SetShowAlpha(bool value) {
     showAlpha_ = value;
     PictureChanged();
+}
+
+void TImage::SetFit(bool value) {
+    if (fit_ == value) return;
+    fit_ = value;
+    // An auto-sized control sizes itself anew for the picture as now shown.
+    if (autoSize_) TControl::SetBounds(GetLeft(), GetTop(), boxWidth_, boxHeight_);
+    PictureChanged();
+}
+
+int TImage::GetFitBoxWidth() const {
+    int roomW = 0, roomH = 0;
+    RoomInParents(roomW, roomH);
+    return std::min(boxWidth_, roomW);
+}
+
+int TImage::GetFitBoxHeight() const {
+    int roomW = 0, roomH = 0;
+    RoomInParents(roomW, roomH);
+    return std::min(boxHeight_, roomH);
+}
+
+void TImage::FittedSize(int pw, int ph, int& w, int& h) const {
+    w = pw;
+    h = ph;
+    const int bw = GetFitBoxWidth(), bh = GetFitBoxHeight();
+    if (!fit_ || (pw <= bw && ph <= bh) || pw <= 0 || ph <= 0) return;
+    if (bw <= 0 || bh <= 0) {
+        w = h = 0;
+        return;
+    }
+    // The side that is tighter decides; the other follows, rounded down.
+    if (int64_t{bw} * ph <= int64_t{bh} * pw) {
+        w = bw;
+        h = static_cast<int>(std::max<int64_t>(int64_t{ph} * bw / pw, 1));
+    } else {
+        h = bh;
+        w = static_cast<int>(std::max<int64_t>(int64_t{pw} * bh / ph, 1));
+    }
+}
+
+int TImage::GetShownWidth() const {
+    int w = 0, h = 0;
+    FittedSize(picture_->GetWidth(), picture_->GetHeight(), w, h);
+    return w;
+}
+
+int TImage::GetShownHeight() const {
+    int w = 0, h = 0;
+    FittedSize(picture_->GetWidth(), picture_->GetHeight(), w, h);
+    return h;
 }
 
 void TImage::SetBounds(int left, int top, int width, int height) {
@@ -255,10 +370,11 @@ void TImage::Layout() {
     const int w = std::min(GetWidth(), roomW), h = std::min(GetHeight(), roomH);
     const int bar = view_->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, view_);
     bool needH = false, needV = false;
-    NeedScrollBars(pw, ph, w, h, bar, needH, needV);
+    if (!fit_) NeedScrollBars(pw, ph, w, h, bar, needH, needV);
     const int viewW = std::max(w - (needV ? bar : 0), 0);
     const int viewH = std::max(h - (needH ? bar : 0), 0);
     view_->viewArea = QRect(0, 0, viewW, viewH);
+    cache_->fitted = QImage();
     QScrollBar* horz = view_->horz;
     QScrollBar* vert = view_->vert;
     horz->setRange(0, needH ? pw - viewW : 0);
@@ -279,6 +395,7 @@ void TImage::PictureChanged() {
     const bool newPicture = graphic != cache_->graphic;
     cache_->decoded.reset();
     cache_->decodeFailed = false;
+    cache_->fitted = QImage();
     cache_->graphic = graphic;
     cache_->width = picture_->GetWidth();
     cache_->height = picture_->GetHeight();
@@ -290,9 +407,11 @@ void TImage::PictureChanged() {
         RoomInParents(roomW, roomH);
         const int boxW = std::min(boxWidth_, roomW), boxH = std::min(boxHeight_, roomH);
         bool needH = false, needV = false;
-        NeedScrollBars(cache_->width, cache_->height, boxW, boxH, bar, needH, needV);
-        const int w = std::min(cache_->width + (needV ? bar : 0), boxW);
-        const int h = std::min(cache_->height + (needH ? bar : 0), boxH);
+        int shownW = 0, shownH = 0;
+        FittedSize(cache_->width, cache_->height, shownW, shownH);
+        if (!fit_) NeedScrollBars(cache_->width, cache_->height, boxW, boxH, bar, needH, needV);
+        const int w = std::min(shownW + (needV ? bar : 0), boxW);
+        const int h = std::min(shownH + (needH ? bar : 0), boxH);
         TControl::SetBounds(GetLeft(), GetTop(), w, h);
     }
     Layout();
@@ -310,9 +429,52 @@ bool TImage::MapMousePoint(QWidget* source, bool button, int& x, int& y) const {
         x = y = -1;
         return true;
     }
+    int shownW = 0, shownH = 0;
+    const int pw = picture_->GetWidth(), ph = picture_->GetHeight();
+    FittedSize(pw, ph, shownW, shownH);
+    if (shownW != pw || shownH != ph) {
+        // The picture's own pixel under the pointer; past the shown picture,
+        // points past the picture, so that they lie on none of its pixels.
+        const auto axis = [](int at, int shown, int full) {
+            if (at >= shown) return full + (at - shown);
+            return static_cast<int>(int64_t{at} * full / shown);
+        };
+        x = axis(p.x(), shownW, pw);
+        y = axis(p.y(), shownH, ph);
+        return true;
+    }
     x = p.x() + GetScrollLeft();
     y = p.y() + GetScrollTop();
     return true;
+}
+
+TBitmap* TImage::PaintedBitmap() {
+    TGraphic* graphic = picture_->GetGraphic();
+    if (!graphic || graphic->GetEmpty()) return nullptr;
+    TBitmap* bitmap = dynamic_cast<TBitmap*>(graphic);
+    if (bitmap) return bitmap;
+    if (!cache_->decoded && !cache_->decodeFailed) {
+        try {
+            auto decoded = std::make_unique<TBitmap>();
+            decoded->Assign(*graphic);
+            cache_->decoded = std::move(decoded);
+        } catch (const std::exception&) {
+            // Painting cannot report: the handlers decode a picture before
+            // they show it, so only a picture handed over undecoded gets here.
+            cache_->decodeFailed = true;
+        }
+    }
+    return cache_->decoded.get();
+}
+
+void TImage::PaintFitted(QPainter& p, const TBitmap& bitmap, const QRect& shown, int w, int h) {
+    if (cache_->fitted.width() != w || cache_->fitted.height() != h)
+        cache_->fitted = ScaledImage(bitmap, transparent_, showAlpha_, w, h);
+    if (cache_->fitted.isNull()) return;
+    const QRect under = shown & QRect(0, 0, w, h);
+    if (under.isEmpty()) return;
+    if (showAlpha_ && bitmap.GetAlphaChannel()) PaintCheckerboard(p, under, 0, 0);
+    p.drawImage(under.topLeft(), cache_->fitted, under);
 }
 
 void TImage::Paint(QWidget& target, const QRect& area) {
@@ -321,38 +483,29 @@ void TImage::Paint(QWidget& target, const QRect& area) {
     // Only the part that shows is converted: a large photo need not be whole.
     const QRect shown = area & view_->viewArea;
     if (shown.isEmpty()) return;
-    TGraphic* graphic = picture_->GetGraphic();
-    if (!graphic || graphic->GetEmpty()) return;
-    TBitmap* bitmap = dynamic_cast<TBitmap*>(graphic);
-    if (!bitmap) {
-        if (!cache_->decoded && !cache_->decodeFailed) {
-            try {
-                auto decoded = std::make_unique<TBitmap>();
-                decoded->Assign(*graphic);
-                cache_->decoded = std::move(decoded);
-            } catch (const std::exception&) {
-                // Painting cannot report: the handlers decode a picture before
-                // they show it, so only a picture handed over undecoded gets here.
-                cache_->decodeFailed = true;
-            }
-        }
-        bitmap = cache_->decoded.get();
-    }
+    TBitmap* bitmap = PaintedBitmap();
     if (!bitmap) return;
+    int shownW = 0, shownH = 0;
+    FittedSize(bitmap->Width(), bitmap->Height(), shownW, shownH);
+    if (shownW != bitmap->Width() || shownH != bitmap->Height()) {
+        PaintFitted(p, *bitmap, shown, shownW, shownH);
+        return;
+    }
     const QImage image = ToQImage(*bitmap, transparent_, showAlpha_, shown.translated(sx, sy));
     if (image.isNull()) return;
-    if (showAlpha_ && bitmap->GetAlphaChannel()) {
-        // A light checkerboard under the picture, fixed to it, so that what
-        // is see-through shows as such.
-        constexpr int kSquare = 8;
-        const QRect under(shown.topLeft(), image.size());
-        p.fillRect(under, QColor(255, 255, 255));
-        for (int y = (under.top() + sy) / kSquare * kSquare - sy; y < under.bottom() + 1; y += kSquare)
-            for (int x = (under.left() + sx) / kSquare * kSquare - sx; x < under.right() + 1; x += kSquare)
-                if (((x + sx) / kSquare + (y + sy) / kSquare) % 2 != 0)
-                    p.fillRect(QRect(x, y, kSquare, kSquare) & under, QColor(214, 214, 214));
-    }
+    if (showAlpha_ && bitmap->GetAlphaChannel()) PaintCheckerboard(p, QRect(shown.topLeft(), image.size()), sx, sy);
     p.drawImage(shown.topLeft(), image);
+}
+
+void TImage::PaintCheckerboard(QPainter& p, const QRect& under, int sx, int sy) {
+    // A light checkerboard under the picture, fixed to it, so that what is
+    // see-through shows as such.
+    constexpr int kSquare = 8;
+    p.fillRect(under, QColor(255, 255, 255));
+    for (int y = (under.top() + sy) / kSquare * kSquare - sy; y < under.bottom() + 1; y += kSquare)
+        for (int x = (under.left() + sx) / kSquare * kSquare - sx; x < under.right() + 1; x += kSquare)
+            if (((x + sx) / kSquare + (y + sy) / kSquare) % 2 != 0)
+                p.fillRect(QRect(x, y, kSquare, kSquare) & under, QColor(214, 214, 214));
 }
 
 // ---- TTabbedNotebook

@@ -13,6 +13,7 @@
 
 class QTimer;
 class QRect;
+class QPainter;
 
 namespace vmk {
 
@@ -56,7 +57,9 @@ private:
 // handler reads the pixel under the pointer however far the view is scrolled.
 // A point outside the picture's view (over a scroll bar, or beyond the control
 // while a button is held) lies on no pixel: a move there reports (-1, -1), and
-// a button there is not reported.
+// a button there is not reported. With Fit on, a picture larger than the box is
+// shown whole instead, scaled down smoothly, and mouse events report the
+// picture's own point under the pointer all the same.
 class TImage : public TControl {
 public:
     explicit TImage(TComponent* owner);
@@ -78,6 +81,17 @@ public:
     // honoured; off, it is shown opaque.
     bool GetShowAlpha() const { return showAlpha_; }
     void SetShowAlpha(bool value);
+    // On: a picture larger than the box is scaled down to fit it, its sides in
+    // proportion, with no scroll bars; a smaller one shows at 100 %.
+    bool GetFit() const { return fit_; }
+    void SetFit(bool value);
+    // The picture's size as it is drawn: scaled with Fit on, else its own.
+    int GetShownWidth() const;
+    int GetShownHeight() const;
+    // The box a fitted picture is scaled to: the size its bounds last set,
+    // within what its parents show.
+    int GetFitBoxWidth() const;
+    int GetFitBoxHeight() const;
 
     void SetBounds(int left, int top, int width, int height) override;
 
@@ -112,7 +126,13 @@ private:
     // edges of its parents.
     void RoomInParents(int& width, int& height) const;
     void WheelScroll(int dx, int dy);
+    // The shown size of a pw x ph picture in a box of bw x bh.
+    void FittedSize(int pw, int ph, int& w, int& h) const;
+    TBitmap* PaintedBitmap();
+    void PaintFitted(QPainter& p, const TBitmap& bitmap, const QRect& shown, int w, int h);
+    static void PaintCheckerboard(QPainter& p, const QRect& under, int sx, int sy);
     std::unique_ptr<TPicture> picture_;
+    bool fit_ = false;
     bool autoSize_ = false;
     bool transparent_ = false;
     bool showAlpha_ = false;

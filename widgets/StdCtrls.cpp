@@ -254,14 +254,15 @@ int TListItems::Add(const std::string& text) {
     return list->count() - 1;
 }
 
-void TListItems::AddStrings(const std::vector<std::string>& texts) {
+void TListItems::AddStrings(const std::vector<std::string>& texts, const std::vector<std::string>& hints) {
     QListWidget* list = ListOf(owner_);
     if (!list || texts.empty()) return;
     owner_.settingIndex_ = true;
     list->setUpdatesEnabled(false);
-    for (const std::string& text : texts) {
-        auto* item = new QListWidgetItem(ToQ(text));
+    for (size_t i = 0; i < texts.size(); ++i) {
+        auto* item = new QListWidgetItem(ToQ(texts[i]));
         item->setSizeHint(QSize(0, owner_.itemHeight_));
+        if (i < hints.size()) item->setToolTip(ToQ(hints[i]));
         list->addItem(item);
     }
     list->setUpdatesEnabled(true);
@@ -298,6 +299,16 @@ std::vector<std::string> TListItems::ToVector() const {
     out.reserve(static_cast<size_t>(GetCount()));
     for (int i = 0; i < GetCount(); ++i) out.push_back(Get(i));
     return out;
+}
+
+std::string TListItems::GetHint(int index) const {
+    CheckListIndex(index, GetCount());
+    return FromQ(ListOf(owner_)->item(index)->toolTip());
+}
+
+void TListItems::SetHint(int index, const std::string& hint) {
+    CheckListIndex(index, GetCount());
+    ListOf(owner_)->item(index)->setToolTip(ToQ(hint));
 }
 
 TListBox::TListBox(TComponent* owner) : TWinControl(owner, new QListWidget), items_(*this) {
@@ -337,6 +348,32 @@ void TListBox::SetItemIndex(int index) {
     settingIndex_ = false;
 }
 
+void TListBox::SetMultiSelect(bool value) {
+    multiSelect_ = value;
+    if (QListWidget* list = ListOf(*this))
+        list->setSelectionMode(value ? QAbstractItemView::ExtendedSelection : QAbstractItemView::SingleSelection);
+}
+
+std::vector<int> TListBox::GetSelectedIndices() const {
+    std::vector<int> out;
+    QListWidget* list = ListOf(*this);
+    if (!list) return out;
+    for (int i = 0; i < list->count(); ++i)
+        if (list->item(i)->isSelected()) out.push_back(i);
+    return out;
+}
+
+void TListBox::SetSelected(int index, bool value) {
+    QListWidget* list = ListOf(*this);
+    if (!list || index < 0 || index >= list->count()) return;
+    settingIndex_ = true;
+    if (multiSelect_)
+        list->item(index)->setSelected(value);
+    else
+        SetItemIndex(value ? index : (index == GetItemIndex() ? -1 : GetItemIndex()));
+    settingIndex_ = false;
+}
+
 void TListBox::SetItemHeight(int value) {
     itemHeight_ = value;
     if (QListWidget* list = ListOf(*this))
@@ -358,6 +395,15 @@ void TListBox::SelectByUser(int index) {
 
 bool TListBox::HandleEvent(QObject* target, QEvent* event) {
     QListWidget* list = ListOf(*this);
+    if (list && target == list && event->type() == QEvent::KeyPress && OnKeyDown) {
+        auto* ke = static_cast<QKeyEvent*>(event);
+        const uint16_t vk = VirtualKeyFromQt(ke->key(), ke->modifiers().toInt());
+        uint16_t key = vk;
+        const TShiftState shift = ShiftFromQt(ke->modifiers().toInt(), 0);
+        if (!Dispatch([&] { OnKeyDown(this, key, shift); })) return true;
+        // A handler that clears the key has taken it.
+        if (vk != 0 && key == 0) return true;
+    }
     if (list && target == list->viewport()) {
         if (event->type() == QEvent::MouseButtonPress) {
             rowAtPress_ = GetItemIndex();

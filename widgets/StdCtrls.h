@@ -151,11 +151,15 @@ public:
     int Add(const std::string& text);
     // Appends every text in one update of the list: a folder's thousands of
     // names without a repaint for each.
-    void AddStrings(const std::vector<std::string>& texts);
+    // Adds many lines in one update; hints, when given, are their tool tips.
+    void AddStrings(const std::vector<std::string>& texts, const std::vector<std::string>& hints = {});
     void Delete(int index);  // EListError when out of range
     void Clear();
     int IndexOf(const std::string& text) const;
     std::vector<std::string> ToVector() const;
+    // The tool tip of one line ("" for none); EListError when out of range.
+    std::string GetHint(int index) const;
+    void SetHint(int index, const std::string& hint);
 
 private:
     TListBox& owner_;
@@ -178,8 +182,20 @@ public:
     // A user's selection of line index; runs OnClick through the event dispatch.
     void SelectByUser(int index);
 
+    // On: several lines can be selected (Shift for a range, Ctrl for one more);
+    // the item index is the line last clicked while it stays selected.
+    bool GetMultiSelect() const { return multiSelect_; }
+    void SetMultiSelect(bool value);
+    // Every selected line, in order.
+    std::vector<int> GetSelectedIndices() const;
+    int GetSelCount() const { return static_cast<int>(GetSelectedIndices().size()); }
+    // Selects or deselects one line from code; runs nothing.
+    void SetSelected(int index, bool value);
+
     // Runs when the user selects a line, by mouse or keyboard.
     TNotifyEvent OnClick;
+    // A key going down while the list has the focus, with its virtual-key code.
+    TKeyEvent OnKeyDown;
 
 protected:
     bool HandleEvent(QObject* target, QEvent* event) override;
@@ -190,6 +206,7 @@ private:
     int itemHeight_ = 13;
     int rowAtPress_ = -2;
     bool settingIndex_ = false;
+    bool multiSelect_ = false;
 };
 
 class TLabel : public TControl {

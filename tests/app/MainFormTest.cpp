@@ -50,9 +50,13 @@ TEST_F(MainFormTest, EveryControlIsWhereTheLayoutPutsIt) {
         {"AddFolder", Is<TButton>(), "0", 0, 37, 129, 25, 1, "Add &Folder..."},
         {"Subfolders", Is<TCheckBox>(), "0", 0, 66, 129, 17, 2, "Include s&ubfolders"},
         {"KeepSubfolders", Is<TCheckBox>(), "0", 0, 84, 129, 17, 3, "&Keep subfolders"},
-        {"FilesList", Is<TListBox>(), "0", 0, 104, 129, 201, 4, nullptr},
+        {"FilesList", Is<TListBox>(), "0", 0, 104, 129, 152, 4, nullptr},
+        // Under the list, how many it holds and the way to empty it.
+        {"FilesCount", Is<TLabel>(), "0", 0, 260, 129, 13, -1, "0 pictures"},
+        {"ClearList", Is<TButton>(), "0", 0, 280, 131, 25, 3, "&Clear List"},
+        {"FitFiles", Is<TCheckBox>(), "0", 136, 6, 120, 17, 4, "Fi&t to the box"},
         {"Delete", Is<TButton>(), "0", 0, 312, 131, 25, 5, "&Delete Selected"},
-        {"PreviewFiles", Is<TImage>(), "0", 136, 8, 185, 329, -1, nullptr},
+        {"PreviewFiles", Is<TImage>(), "0", 136, 26, 185, 311, -1, nullptr},
         // The panel fills its page.
         {"Panel2", Is<TPanel>(), "1", 0, 0, 329, 341, 0, nullptr},
         {"Label3", Is<TLabel>(), "Panel2", 8, 4, -1, 13, -1, "File Name:"},
@@ -97,7 +101,8 @@ TEST_F(MainFormTest, EveryControlIsWhereTheLayoutPutsIt) {
         {"SizeWidth", Is<TRadioButton>(), "Panel3", 84, 0, 84, 17, 1, "of &width"},
         {"SizeHeight", Is<TRadioButton>(), "Panel3", 0, 16, 80, 17, 2, "of &height"},
         {"SizeShorter", Is<TRadioButton>(), "Panel3", 0, 32, 160, 17, 3, "of the &shorter side"},
-        {"PreviewCover", Is<TImage>(), "Panel2", 177, 212, 145, 117, -1, nullptr},
+        {"FitCover", Is<TCheckBox>(), "Panel2", 177, 210, 120, 17, 23, "F&it to the box"},
+        {"PreviewCover", Is<TImage>(), "Panel2", 177, 230, 145, 99, -1, nullptr},
         {"Label4", Is<TLabel>(), "2", 8, 0, -1, 13, -1, "Save As:"},
         {"BMP", Is<TRadioButton>(), "2", 8, 16, 49, 17, 0, "BMP"},
         {"JPG", Is<TRadioButton>(), "2", 8, 32, 49, 17, 1, "JPG"},
@@ -115,7 +120,8 @@ TEST_F(MainFormTest, EveryControlIsWhereTheLayoutPutsIt) {
         {"Label5", Is<TLabel>(), "2", 8, 200, -1, 13, -1, "Preview:"},
         {"FileListSave", Is<TListBox>(), "2", 8, 216, 97, 89, 6, nullptr},
         {"Update", Is<TButton>(), "2", 8, 312, 97, 25, 7, "&Update"},
-        {"PreviewSave", Is<TImage>(), "2", 112, 8, 209, 329, -1, nullptr},
+        {"FitSave", Is<TCheckBox>(), "2", 112, 6, 120, 17, 11, "Fi&t to the box"},
+        {"PreviewSave", Is<TImage>(), "2", 112, 26, 209, 311, -1, nullptr},
         {"Label12", Is<TLabel>(), "3", 8, 8, -1, 13, -1, "Save files to (Empty to put in same directory as original):"},
         {"Path", Is<TEdit>(), "3", 8, 24, 233, 21, 1, nullptr},
         {"Button1", Is<TButton>(), "3", 248, 22, 75, 25, 2, "Browse"},
@@ -124,6 +130,8 @@ TEST_F(MainFormTest, EveryControlIsWhereTheLayoutPutsIt) {
         // Beneath it, shown only while a run lasts: how far it is, and the way out.
         {"ProgressBar1", Is<TProgressBar>(), "3", 8, 224, 313, 21, -1, nullptr},
         {"Cancel", Is<TButton>(), "3", 124, 256, 81, 25, 3, "Cancel"},
+        // Under the button while it is greyed: why.
+        {"ProcessWhy", Is<TLabel>(), "3", 8, 182, 313, 17, -1, ""},
         {"StaticText1", Is<TStaticText>(), "4", 8, 8, -1, -1, 0, "Vellumark v1.0.1"},
         {"StaticText2", Is<TStaticText>(), "4", 8, 32, -1, -1, 1, nullptr},
         {"StaticText3", Is<TStaticText>(), "4", 8, 48, -1, -1, 2, nullptr},
@@ -161,9 +169,9 @@ TEST_F(MainFormTest, EveryControlIsWhereTheLayoutPutsIt) {
             EXPECT_EQ(CaptionOf(c), r.caption);
         }
     }
-    // These 81, the notebook, and the eight components.
-    EXPECT_EQ(std::size(rows), 81u);
-    EXPECT_EQ(form_->GetComponentCount(), 90);
+    // These rows, the notebook, and the components.
+    EXPECT_EQ(std::size(rows), 84u);
+    EXPECT_EQ(form_->GetComponentCount(), 92);
     // The run's own controls stay out of sight until a run starts.
     EXPECT_FALSE(form_->ProgressBar1->GetVisible());
     EXPECT_FALSE(form_->Cancel->GetVisible());
@@ -435,6 +443,28 @@ TEST_F(ProcessEnabling, RefusesACoverThatIsNoRegularFileOrHoldsANul) {
     Open(1);
     form_->CoverFile->SetText((scratch / "linked.bmp").string());
     Open(3);
+    EXPECT_TRUE(form_->Process->GetEnabled());
+}
+
+TEST_F(ProcessEnabling, SaysInOneLineWhatIsMissing) {
+    ShowAt(600, 400);
+    const auto why = [&](const std::string& cover) {
+        Open(0);
+        form_->CoverFile->SetText(cover);
+        Open(3);
+        EXPECT_EQ(form_->ProcessWhy->GetVisible(), !form_->Process->GetEnabled());
+        return form_->ProcessWhy->GetVisible() ? form_->ProcessWhy->GetCaption() : std::string("(none)");
+    };
+    const std::string cover = Bitmap("cover.bmp");
+    // No pictures is said first, whatever the cover.
+    EXPECT_EQ(why(cover), "No pictures to process: add some on \"Files to Edit\".");
+    FilePaths().Add("/pics/a.jpg");
+    EXPECT_EQ(why(""), "No cover: choose one on \"Cover File\".");
+    EXPECT_EQ(why((scratch / "gone.bmp").string()), "The cover file does not exist.");
+    std::filesystem::create_directories(scratch / "folder.bmp");
+    EXPECT_EQ(why((scratch / "folder.bmp").string()), "The cover file does not exist.");
+    EXPECT_EQ(why(Touch("photo.jpg")), "The cover must be a .bmp or .png picture.");
+    EXPECT_EQ(why(cover), "(none)");
     EXPECT_TRUE(form_->Process->GetEnabled());
 }
 

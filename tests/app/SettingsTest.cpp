@@ -355,7 +355,11 @@ TEST_F(SettingsTest, SaveWritesTheTwelveValuesInOrder) {
                                                        "\"SizePercent\"=dword:00000014\n"
                                                        // The folder choices, at their defaults.
                                                        "\"Subfolders\"=dword:00000000\n"
-                                                       "\"KeepSubfolders\"=dword:00000001\n");
+                                                       "\"KeepSubfolders\"=dword:00000001\n"
+                                                       // The previews' Fit toggles, window-only.
+                                                       "\"FitFiles\"=dword:00000001\n"
+                                                       "\"FitCover\"=dword:00000000\n"
+                                                       "\"FitSave\"=dword:00000001\n");
     EXPECT_FALSE(modal->HasBox());
     // The first save, key and all, replaces the file once; so does the next.
     EXPECT_EQ(saves.Count(), 1);
@@ -415,6 +419,29 @@ TEST_F(SettingsTest, TheCoversFurtherSettingsFallBackAndSurvive) {
     EXPECT_TRUE(again.SizeAsIs->GetChecked());
     EXPECT_EQ(again.SizePercent->GetValue(), 100);
     EXPECT_EQ(again.MarginX->GetValue(), 0);
+}
+
+// An older store has no Fit toggles: they take their defaults, and chosen
+// ones survive a restart.
+TEST_F(SettingsTest, TheFitTogglesFallBackAndSurvive) {
+    Seed("\"PosType\"=dword:00000003\n\"FitSave\"=\"not a number\"\n");
+    {
+        TMainForm& form = Start();
+        EXPECT_TRUE(form.FitFiles->GetChecked());
+        EXPECT_FALSE(form.FitCover->GetChecked());
+        EXPECT_TRUE(form.FitSave->GetChecked());
+        EXPECT_TRUE(form.PreviewFiles->GetFit());
+        EXPECT_FALSE(form.PreviewCover->GetFit());
+        form.FitFiles->SetChecked(false);
+        form.FitCover->SetChecked(true);
+        Close();
+    }
+    TMainForm& form = Start();
+    EXPECT_FALSE(form.FitFiles->GetChecked());
+    EXPECT_FALSE(form.PreviewFiles->GetFit());
+    EXPECT_TRUE(form.FitCover->GetChecked());
+    EXPECT_TRUE(form.PreviewCover->GetFit());
+    EXPECT_TRUE(form.FitSave->GetChecked());
 }
 
 TEST_F(SettingsTest, AGroupWithNothingOnKeepsItsStoredValue) {

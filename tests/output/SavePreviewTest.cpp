@@ -193,6 +193,8 @@ protected:
         WriteCover(*cover);
         AddSource(dir_ + "photo.bmp");
         form_->Tabs->SelectByUser(2);
+        // At 100 %, where the stamp must be scrolled into view.
+        form_->FitSave->SetChecked(false);
     }
     TImage& Preview() { return *form_->PreviewSave; }
     // The cover's whole rectangle lies in the part of the picture that shows.

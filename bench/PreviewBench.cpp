@@ -1,0 +1,263 @@
+// Preview benchmark. Makes one photo-like JPEG (12 MP by default) and a cover,
+// then times, side by side in one process:
+//   file preview - a click on the line in "Files to Edit" until the preview is
+//                  painted, fitted to its box and at 100 %;
+//   save preview - a click on the line in "Save Options" (JPEG, quality 85, the
+//                  cover at the bottom right) until painted, fitted and at 100 %;
+//   floors       - bare libjpeg-turbo: a whole decode of the file; and decode,
+//                  a plain copy of the cover into the corner, encode at 85 and
+//                  decode again, for the save preview.
+// It prints the median processor time of each and its ratio to its floor. The window is shown
+// offscreen at 1000 x 700; painting is forced by grabbing the preview.
+//
+// usage: vmk-preview-bench [width=4000] [height=3000] [repeats=7]
+
+#include <QApplication>
+#include <QWidget>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <jpeglib.h>
+#include <unistd.h>
+
+#include "app/MainForm.h"
+#include "app/Program.h"
+#include "core/FileUtils.h"
+#include "widgets/Dialogs.h"
+
+namespace {
+
+// Processor time of the whole process (every thread): the machine this runs on
+// is shared, and wall time there says more about the neighbours than about us.
+struct Clock {
+    using time_point = double;
+    static double now() {
+        timespec t{};
+        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+    }
+};
+
+double Seconds(double since) { return Clock::now() - since; }
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+// A smooth field with fine noise, so that it compresses and decodes like a photo.
+std::vector<uint8_t> MakePhoto(int width, int height) {
+    std::mt19937 rng(7);
+    std::uniform_int_distribution<int> noise(-4, 4);
+    std::vector<uint8_t> rgb(static_cast<size_t>(width) * static_cast<size_t>(height) * 3);
+    size_t i = 0;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const int base[3] = {x * 255 / width, y * 255 / height, (x + y) * 255 / (width + height)};
+            for (int c : base) rgb[i++] = static_cast<uint8_t>(std::clamp(c + noise(rng), 0, 255));
+        }
+    return rgb;
+}
+
+std::vector<uint8_t> Encode(const uint8_t* rgb, int width, int height, int quality) {
+    jpeg_compress_struct c{};
+    jpeg_error_mgr err{};
+    c.err = jpeg_std_error(&err);
+    jpeg_create_compress(&c);
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&c, &out, &size);
+    c.image_width = static_cast<JDIMENSION>(width);
+    c.image_height = static_cast<JDIMENSION>(height);
+    c.input_components = 3;
+    c.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&c);
+    jpeg_set_quality(&c, quality, TRUE);
+    jpeg_start_compress(&c, TRUE);
+    while (c.next_scanline < c.image_height) {
+        JSAMPROW row =
+            const_cast<uint8_t*>(rgb + static_cast<size_t>(c.next_scanline) * static_cast<size_t>(width) * 3);
+        jpeg_write_scanlines(&c, &row, 1);
+    }
+    jpeg_finish_compress(&c);
+    std::vector<uint8_t> bytes(out, out + size);
+    jpeg_destroy_compress(&c);
+    std::free(out);
+    return bytes;
+}
+
+void Decode(const std::vector<uint8_t>& bytes, std::vector<uint8_t>& rgb, int& width, int& height, unsigned denom = 1) {
+    jpeg_decompress_struct d{};
+    jpeg_error_mgr err{};
+    d.err = jpeg_std_error(&err);
+    jpeg_create_decompress(&d);
+    jpeg_mem_src(&d, bytes.data(), static_cast<unsigned long>(bytes.size()));
+    jpeg_read_header(&d, TRUE);
+    d.scale_num = 1;
+    d.scale_denom = denom;
+    jpeg_start_decompress(&d);
+    width = static_cast<int>(d.output_width);
+    height = static_cast<int>(d.output_height);
+    rgb.resize(static_cast<size_t>(width) * static_cast<size_t>(height) * 3);
+    while (d.output_scanline < d.output_height) {
+        JSAMPROW row = rgb.data() + static_cast<size_t>(d.output_scanline) * static_cast<size_t>(width) * 3;
+        jpeg_read_scanlines(&d, &row, 1);
+    }
+    jpeg_finish_decompress(&d);
+    jpeg_destroy_decompress(&d);
+}
+
+std::vector<uint8_t> ReadWhole(const std::string& path) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) std::exit(1);
+    std::fseek(f, 0, SEEK_END);
+    std::vector<uint8_t> out(static_cast<size_t>(std::ftell(f)));
+    std::fseek(f, 0, SEEK_SET);
+    if (std::fread(out.data(), 1, out.size(), f) != out.size()) std::exit(1);
+    std::fclose(f);
+    return out;
+}
+
+void WriteWhole(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) std::exit(1);
+    std::fclose(f);
+}
+
+double FileFloor(const std::string& photo, unsigned denom = 1) {
+    const auto start = Clock::now();
+    std::vector<uint8_t> rgb;
+    int w = 0, h = 0;
+    Decode(ReadWhole(photo), rgb, w, h, denom);
+    return Seconds(start);
+}
+
+double SaveFloor(const std::string& photo, int coverW, int coverH) {
+    const auto start = Clock::now();
+    std::vector<uint8_t> rgb;
+    int w = 0, h = 0;
+    Decode(ReadWhole(photo), rgb, w, h);
+    for (int y = h - coverH; y < h; ++y)
+        std::fill_n(
+            rgb.data() + (static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(w - coverW)) * 3,
+            static_cast<size_t>(coverW) * 3, uint8_t{200});
+    const std::vector<uint8_t> bytes = Encode(rgb.data(), w, h, 85);
+    Decode(bytes, rgb, w, h);
+    return Seconds(start);
+}
+
+// A click on the list's line until the preview is painted.
+double PreviewPass(vmk::TListBox& list, vmk::TImage& preview) {
+    const auto start = Clock::now();
+    list.SelectByUser(0);
+    (void)preview.GetWidget()->grab();
+    return Seconds(start);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int width = argc > 1 ? std::atoi(argv[1]) : 4000;
+    const int height = argc > 2 ? std::atoi(argv[2]) : 3000;
+    const int repeats = argc > 3 ? std::atoi(argv[3]) : 7;
+    if (width < 400 || height < 300 || repeats < 1) {
+        std::fprintf(stderr, "usage: vmk-preview-bench [width>=400] [height>=300] [repeats>=1]\n");
+        return 2;
+    }
+    char dirTemplate[] = "/tmp/vmk-preview-bench-XXXXXX";
+    const std::string dir = mkdtemp(dirTemplate);
+    setenv("VELLUMARK_REGISTRY", (dir + "/registry.reg").c_str(), 1);
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+
+    const std::string photo = dir + "/photo.jpg";
+    {
+        const std::vector<uint8_t> rgb = MakePhoto(width, height);
+        WriteWhole(photo, Encode(rgb.data(), width, height, 92));
+    }
+    const int coverW = 400, coverH = 200;
+    const std::string coverPath = dir + "/cover.bmp";
+    {
+        vmk::TBitmap cover;
+        cover.SetPixelFormat(vmk::TPixelFormat::pf24bit);
+        cover.SetSize(coverW, coverH);
+        for (int y = 0; y < coverH; ++y) std::fill_n(cover.GetScanline(y), coverW * 3, uint8_t{200});
+        cover.SaveToFile(coverPath);
+    }
+
+    int qtArgc = 1;
+    QApplication platform(qtArgc, argv);
+    vmk::InitializeModules();
+    auto owned = std::make_unique<vmk::TScriptedModal>();
+    vmk::TScriptedModal& modal = *owned;
+    vmk::SetModalInterface(std::move(owned));
+    vmk::RunProgram([&] {
+        using namespace vmk;
+        TMainForm& form = *MainForm;
+        form.SetClientSize(1000, 700);
+        modal.QueuePaths("OpenFiles", {photo});
+        form.OpenClick(form.Open);
+        form.CoverFile->SetText(coverPath);
+        form.RB->SetChecked(true);
+        form.CoverTransparent->SetChecked(false);
+        form.JPG->SetChecked(true);
+        form.JPGQuality->SetValue(85);
+
+        struct Row {
+            const char* label;
+            std::function<double()> pass;
+            std::function<double()> floor;
+        };
+        const auto files = [&](bool fit) {
+            return [&form, fit] {
+                form.Tabs->SetPageIndex(0);
+                form.FitFiles->SetChecked(fit);
+                return PreviewPass(*form.FilesList, *form.PreviewFiles);
+            };
+        };
+        const auto saves = [&](bool fit) {
+            return [&form, fit] {
+                form.Tabs->SetPageIndex(2);
+                form.FitSave->SetChecked(fit);
+                return PreviewPass(*form.FileListSave, *form.PreviewSave);
+            };
+        };
+        const auto fileFloor = [&] { return FileFloor(photo); };
+        const auto saveFloor = [&] { return SaveFloor(photo, coverW, coverH); };
+        const auto scaledFloor = [&](unsigned denom) { return [&photo, denom] { return FileFloor(photo, denom); }; };
+        const Row rows[] = {
+            {"bare decode at 1/2", scaledFloor(2), fileFloor}, {"bare decode at 1/4", scaledFloor(4), fileFloor},
+            {"bare decode at 1/8", scaledFloor(8), fileFloor}, {"file preview, fitted", files(true), fileFloor},
+            {"file preview, 100 %", files(false), fileFloor},  {"save preview, fitted", saves(true), saveFloor},
+            {"save preview, 100 %", saves(false), saveFloor},
+        };
+        std::printf("%d x %d JPEG, window 1000 x 700, processor time, median of %d\n", width, height, repeats);
+        std::printf("%-24s %10s %10s %7s\n", "", "preview", "floor", "ratio");
+        for (const Row& row : rows) {
+            row.pass();  // warm-up: page in the code and the file
+            row.floor();
+            std::vector<double> p, f;
+            for (int i = 0; i < repeats; ++i) {
+                p.push_back(row.pass());
+                f.push_back(row.floor());
+            }
+            const double pm = Median(p), fm = Median(f);
+            std::printf("%-24s %8.1f ms %8.1f ms %7.2f\n", row.label, pm * 1000, fm * 1000, pm / fm);
+        }
+        if (!modal.Boxes().empty()) {
+            std::fprintf(stderr, "a box was shown: %s\n", modal.Boxes().front().text.c_str());
+            std::exit(1);
+        }
+    });
+    vmk::FinalizeModules();
+    std::filesystem::remove_all(dir);
+    return 0;
+}
