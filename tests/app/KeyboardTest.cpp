@@ -137,7 +137,8 @@ TEST_F(KeyboardTest, PageKeysDoNothingWhileTheTabsAreOff) {
 }
 
 TEST_F(KeyboardTest, EachPageIsTabbedTopToBottomLeftToRight) {
-    EXPECT_EQ(TabRound(), (std::vector<std::string>{"Open", "AddFolder", "Subfolders", "KeepSubfolders", "FilesList", "Delete"}));
+    EXPECT_EQ(TabRound(), (std::vector<std::string>{"Open", "AddFolder", "Subfolders", "KeepSubfolders", "FilesList",
+                                                    "ClearList", "Delete", "FitFiles"}));
 
     form_->Tabs->SelectByUser(1);
     // Everything enabled but the margins, which a free place has no use for.

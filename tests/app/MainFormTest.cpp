@@ -170,8 +170,8 @@ TEST_F(MainFormTest, EveryControlIsWhereTheLayoutPutsIt) {
         }
     }
     // These rows, the notebook, and the components.
-    EXPECT_EQ(std::size(rows), 84u);
-    EXPECT_EQ(form_->GetComponentCount(), 92);
+    EXPECT_EQ(std::size(rows), 87u);
+    EXPECT_EQ(form_->GetComponentCount(), 97);
     // The run's own controls stay out of sight until a run starts.
     EXPECT_FALSE(form_->ProgressBar1->GetVisible());
     EXPECT_FALSE(form_->Cancel->GetVisible());
@@ -262,16 +262,16 @@ TEST_F(MainFormTest, ResizeFillsTheWindowAt600By400) {
     EXPECT_EQ(form_->Tabs->GetPage(0)->GetHeight(), 376);
     // Previews keep the layout's margins to their page's right and bottom.
     EXPECT_EQ(form_->PreviewFiles->GetWidth(), 185 + 267);
-    EXPECT_EQ(form_->PreviewFiles->GetHeight(), 329 + 35);
+    EXPECT_EQ(form_->PreviewFiles->GetHeight(), 311 + 35);
     EXPECT_EQ(form_->Panel2->GetWidth(), 596);
     EXPECT_EQ(form_->Panel2->GetHeight(), 376);
     EXPECT_EQ(form_->PreviewCover->GetWidth(), 145 + 267);
-    EXPECT_EQ(form_->PreviewCover->GetHeight(), 117 + 35);
+    EXPECT_EQ(form_->PreviewCover->GetHeight(), 99 + 35);
     EXPECT_EQ(form_->PreviewSave->GetWidth(), 209 + 267);
-    EXPECT_EQ(form_->PreviewSave->GetHeight(), 329 + 35);
+    EXPECT_EQ(form_->PreviewSave->GetHeight(), 311 + 35);
     // Lists grow downwards and the buttons under them move along; the output
     // folder field grows to the right and its Browse button moves along.
-    EXPECT_EQ(form_->FilesList->GetHeight(), 201 + 35);
+    EXPECT_EQ(form_->FilesList->GetHeight(), 152 + 35);
     EXPECT_EQ(form_->Delete->GetTop(), 312 + 35);
     EXPECT_EQ(form_->FileListSave->GetHeight(), 89 + 35);
     EXPECT_EQ(form_->Update->GetTop(), 312 + 35);
@@ -347,8 +347,8 @@ TEST_F(MainFormTest, ALargerWindowGrowsPreviewsListsAndTheFolderFieldOnly) {
     EXPECT_EQ(form_->Panel2->GetWidth(), 1020);
     EXPECT_EQ(form_->Panel2->GetHeight(), 676);
     EXPECT_EQ(form_->PreviewFiles->GetWidth(), 185 + 691);
-    EXPECT_EQ(form_->PreviewCover->GetHeight(), 117 + 335);
-    EXPECT_EQ(form_->PreviewSave->GetHeight(), 329 + 335);
+    EXPECT_EQ(form_->PreviewCover->GetHeight(), 99 + 335);
+    EXPECT_EQ(form_->PreviewSave->GetHeight(), 311 + 335);
     EXPECT_EQ(form_->FilesList->GetTop() + form_->FilesList->GetHeight(), listBottom + 300);
     EXPECT_EQ(form_->Delete->GetTop(), 312 + 335);
     EXPECT_EQ(form_->Path->GetWidth(), 233 + 691);
@@ -359,7 +359,7 @@ TEST_F(MainFormTest, ALargerWindowGrowsPreviewsListsAndTheFolderFieldOnly) {
     EXPECT_EQ(form_->Process->GetTop(), 56);
     EXPECT_EQ(form_->CoverFile->GetWidth(), 161);
     EXPECT_EQ(form_->PreviewSave->GetLeft(), 112);
-    EXPECT_EQ(form_->PreviewCover->GetTop(), 212);
+    EXPECT_EQ(form_->PreviewCover->GetTop(), 230);
     // And back: the layout as built, grown by what the window has over it.
     ShowAt(600, 400);
     EXPECT_EQ(form_->Delete->GetTop(), 312 + 35);
