@@ -108,6 +108,17 @@ public:
     TRadioButton* SizeWidth;
     TRadioButton* SizeHeight;
     TRadioButton* SizeShorter;
+    // Run rules: what a result whose name is taken does, and what a failure does.
+    TPanel* ExistPanel;
+    TLabel* ExistLabel;
+    TRadioButton* ExistOverwrite;
+    TRadioButton* ExistSkip;
+    TRadioButton* ExistKeepBoth;
+    TPanel* FailPanel;
+    TLabel* FailLabel;
+    TRadioButton* FailStop;
+    TRadioButton* FailGoOn;
+    void ExistOverwriteClick(TObject* Sender);  // output/: serves the three "When a result exists" buttons
 
     // Handlers.
     void OpenClick(TObject* Sender);                                               // inputs/

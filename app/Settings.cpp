@@ -98,6 +98,11 @@ void LoadSettings(TMainForm& form) {
         const std::string savePath = ReadStoredText(reg, kStoredSavePath);
         Dispatch([&] { form.Path->SetText(savePath); });
         LoadCoverExtras(form, reg);
+        // Run rules
+        const TExisting existing = ExistingForStored(ReadStoredNumber(reg, kStoredExisting));
+        Dispatch([&] { ExistingButton(form, existing)->SetChecked(true); });
+        const TOnFailure onFailure = OnFailureForStored(ReadStoredNumber(reg, kStoredOnFailure));
+        Dispatch([&] { OnFailureButton(form, onFailure)->SetChecked(true); });
     } else {
         // First start: everything else keeps its layout value.
         Dispatch([&] { form.LT->SetChecked(true); });
@@ -149,6 +154,12 @@ void SaveSettings(TMainForm& form) {
                 if (SizeButton(form, size.Sizing)->GetChecked()) sizing = size.Stored;
             reg.WriteInteger(kStoredCoverSize.Name, sizing);
             reg.WriteInteger(kStoredSizePercent.Name, form.SizePercent->GetValue());
+            // Run rules
+            const TRunRules rules = RunRulesOf(form);
+            for (const auto& choice : kExistingNames)
+                if (choice.Value == rules.Existing) reg.WriteInteger(kStoredExisting.Name, choice.Stored);
+            for (const auto& choice : kOnFailureNames)
+                if (choice.Value == rules.OnFailure) reg.WriteInteger(kStoredOnFailure.Name, choice.Stored);
             reg.CommitBatch();
         });
     }

@@ -40,8 +40,6 @@ struct TOptions {
     int Jobs = 0;  // every core
     std::optional<TShard> Shard;
     bool DryRun = false;
-    bool SkipExisting = false;
-    bool KeepGoing = false;
     bool Json = false;
     bool Verbose = false;
     bool Help = false;

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "compose/Compose.h"
+#include "compose/RunRules.h"
 
 namespace vmk {
 
@@ -49,6 +50,11 @@ inline constexpr TStoredValue<int32_t> kStoredMarginY{"MarginY", 0};
 inline constexpr TStoredValue<int32_t> kStoredOpacity{"Opacity", 100};
 inline constexpr TStoredValue<int32_t> kStoredCoverSize{"CoverSize", 0};
 inline constexpr TStoredValue<int32_t> kStoredSizePercent{"SizePercent", 20};
+
+// Run rules: what a taken result name does and whether a failure ends the run
+// (the numbers of kExistingNames and kOnFailureNames).
+inline constexpr TStoredValue<int32_t> kStoredExisting{"Existing", 0};
+inline constexpr TStoredValue<int32_t> kStoredOnFailure{"OnFailure", 0};
 
 // The JPEG quality's range, as the window's spin edit keeps it.
 inline constexpr int kMinQuality = 1;
@@ -126,6 +132,7 @@ bool ReadStoredFlag(TRegistry& reg, const TStoredValue<bool>& value);
 struct TStoredSettings {
     TCoverSettings Cover;
     TOutputSettings Output;
+    TRunRules Rules;
 };
 
 // The settings a store holds, as the window would show them after loading it:

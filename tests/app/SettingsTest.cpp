@@ -334,7 +334,10 @@ TEST_F(SettingsTest, SaveWritesTheTwelveValuesInOrder) {
                                         "\"MarginY\"=dword:00000000\n"
                                         "\"Opacity\"=dword:00000064\n"
                                         "\"CoverSize\"=dword:00000000\n"
-                                        "\"SizePercent\"=dword:00000014\n");
+                                        "\"SizePercent\"=dword:00000014\n"
+                                        // Run rules, at their defaults.
+                                        "\"Existing\"=dword:00000000\n"
+                                        "\"OnFailure\"=dword:00000000\n");
     EXPECT_FALSE(modal->HasBox());
     // The first save, key and all, replaces the file once; so does the next.
     EXPECT_EQ(saves.Count(), 1);
@@ -436,4 +439,33 @@ TEST_F(SettingsTest, AStoreThatCannotBeCreatedTakesNothingAndSaysNothing) {
     EXPECT_TRUE(Application->GetTerminated());
     EXPECT_FALSE(modal->HasBox());
     EXPECT_TRUE(std::filesystem::is_directory(store));
+}
+
+// Run rules: a store written before them loads to overwrite and stop; chosen
+// ones survive a restart; a number that names none falls back.
+TEST_F(SettingsTest, RunRulesFallBackAndSurvive) {
+    Seed("\"PosType\"=dword:00000001\n");
+    {
+        TMainForm& form = Start();
+        EXPECT_EQ(On(form, {"ExistOverwrite", "ExistSkip", "ExistKeepBoth"}), "ExistOverwrite");
+        EXPECT_EQ(On(form, {"FailStop", "FailGoOn"}), "FailStop");
+        EXPECT_EQ(form.Process->GetCaption(), kProcessCaption);
+        form.ExistKeepBoth->SetChecked(true);
+        form.FailGoOn->SetChecked(true);
+        Close();
+    }
+    EXPECT_EQ(Reader()->ReadInteger("Existing"), 2);
+    EXPECT_EQ(Reader()->ReadInteger("OnFailure"), 1);
+    {
+        TMainForm& form = Start();
+        EXPECT_EQ(On(form, {"ExistOverwrite", "ExistSkip", "ExistKeepBoth"}), "ExistKeepBoth");
+        EXPECT_EQ(On(form, {"FailStop", "FailGoOn"}), "FailGoOn");
+        EXPECT_EQ(form.Process->GetCaption(),
+                  "Click to Process all Files\r\n\r\n(Existing files are kept: new results get a number)");
+        Close();
+    }
+    Seed("\"Existing\"=dword:00000007\n\"OnFailure\"=\"go-on\"\n");
+    TMainForm& form = Start();
+    EXPECT_EQ(On(form, {"ExistOverwrite", "ExistSkip", "ExistKeepBoth"}), "ExistOverwrite");
+    EXPECT_EQ(On(form, {"FailStop", "FailGoOn"}), "FailStop");
 }
