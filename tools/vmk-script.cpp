@@ -220,6 +220,7 @@ private:
             {"pixel", 5, 5, &Interpreter::Pixel},
             {"save-picture", 3, 3, &Interpreter::SavePicture},
             {"screenshot", 2, 2, &Interpreter::Screenshot},
+            {"screenshot-box", 2, 2, &Interpreter::ScreenshotBox},
         };
         for (const Command& c : kCommands) {
             if (w[0] != c.name) continue;
@@ -375,6 +376,13 @@ private:
         if (!Form().GetWidget()->grab().save(QString::fromStdString(w[1]), "PNG")) Fail(1, "cannot write " + w[1]);
     }
 
+    // A PNG of a box as the program shows it: the newest unchecked one, else the one last checked.
+    void ScreenshotBox(const Words& w) {
+        const TScriptedModal::Box box = modal_.HasBox() ? modal_.Boxes().back() : lastBox_;
+        if (box.text.empty()) Fail(1, "no box to show");
+        if (!SnapshotBox(box, w[1])) Fail(1, "cannot write " + w[1]);
+    }
+
     void Answer(const std::vector<std::string>& w) {
         if (w.size() < 3) Fail(2, "answer needs a dialog and an answer");
         const std::string& dialog = w[1];
@@ -519,7 +527,7 @@ private:
 
     TMainForm* form_;
     TScriptedModal& modal_;
-    TScriptedModal::Box lastBox_{TScriptedModal::Box::Message, {}, {}, {}, {}};
+    TScriptedModal::Box lastBox_{TScriptedModal::Box::Message, {}, {}, {}, {}, {}};
     bool closed_ = false;
 };
 

@@ -18,6 +18,7 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
+#include <memory>
 #include <utility>
 
 #include "widgets/Forms.h"
@@ -117,15 +118,11 @@ void TQtModal::ErrorBox(const std::string& caption, const std::string& text) {
     box.exec();
 }
 
-bool TQtModal::Question(const std::string& caption, const std::string& text) {
-    QMessageBox box(QMessageBox::Warning, ToQ(caption), ToQ(text), QMessageBox::Yes | QMessageBox::No, ActiveParent());
-    // Stopping loses nothing: it is what Enter does.
-    box.setDefaultButton(QMessageBox::No);
-    return box.exec() == QMessageBox::Yes;
-}
+namespace {
 
-void TQtModal::EndMessage(const std::string& caption, const TEndMessage& message) {
-    QDialog box(ActiveParent());
+// The end message's window: sentence, the scrolling list with its copy button,
+// the folder line and its open button.
+void BuildEndMessage(QDialog& box, const std::string& caption, const TEndMessage& message) {
     box.setWindowTitle(ToQ(caption));
     auto* layout = new QVBoxLayout(&box);
     auto* top = new QHBoxLayout;
@@ -148,7 +145,7 @@ void TQtModal::EndMessage(const std::string& caption, const TEndMessage& message
         list->setObjectName(QStringLiteral("EndDetails"));
         list->setReadOnly(true);
         list->setLineWrapMode(QPlainTextEdit::NoWrap);
-        list->setMinimumSize(460, 120);
+        list->setMinimumSize(600, 160);
         layout->addWidget(list, 1);
     }
     if (!message.Folder.empty()) {
@@ -172,7 +169,51 @@ void TQtModal::EndMessage(const std::string& caption, const TEndMessage& message
     QObject::connect(buttons, &QDialogButtonBox::accepted, &box, &QDialog::accept);
     buttons->button(QDialogButtonBox::Ok)->setDefault(true);
     layout->addWidget(buttons);
+}
+
+void BuildQuestion(QMessageBox& box) {
+    box.setIcon(QMessageBox::Warning);
+    box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+    // Stopping loses nothing: it is what Enter does.
+    box.setDefaultButton(QMessageBox::No);
+}
+
+}  // namespace
+
+void TQtModal::EndMessage(const std::string& caption, const TEndMessage& message) {
+    QDialog box(ActiveParent());
+    BuildEndMessage(box, caption, message);
     box.exec();
+}
+
+bool TQtModal::Question(const std::string& caption, const std::string& text) {
+    QMessageBox box(ActiveParent());
+    box.setWindowTitle(ToQ(caption));
+    box.setText(ToQ(text));
+    BuildQuestion(box);
+    return box.exec() == QMessageBox::Yes;
+}
+
+bool SnapshotBox(const TScriptedModal::Box& box, const std::string& png) {
+    std::unique_ptr<QWidget> shown;
+    if (box.kind == TScriptedModal::Box::Question) {
+        auto question = std::make_unique<QMessageBox>(ActiveParent());
+        question->setWindowTitle(ToQ(box.caption));
+        question->setText(ToQ(box.text));
+        BuildQuestion(*question);
+        shown = std::move(question);
+    } else {
+        auto end = std::make_unique<QDialog>(ActiveParent());
+        std::string text = box.text;
+        if (!box.details.empty()) text.resize(text.size() - box.details.size() - 1);
+        BuildEndMessage(*end, box.caption, TEndMessage{text, box.details, box.folder, box.openFolder});
+        shown = std::move(end);
+    }
+    shown->show();
+    for (int i = 0; i < 10; ++i) QApplication::processEvents();
+    const bool saved = shown->grab().save(ToQ(png), "PNG");
+    shown->close();
+    return saved;
 }
 
 bool TQtModal::ExecuteOpen(TApOpenDialog& dialog) {
@@ -242,7 +283,7 @@ void TScriptedModal::QueueAnswer(bool yes) {
 }
 
 bool TScriptedModal::Question(const std::string& caption, const std::string& text) {
-    Record(Box{Box::Question, caption, text, {}, {}});
+    Record(Box{Box::Question, caption, text, {}, {}, {}});
     Answer a;
     return Next("Question", a);
 }
@@ -250,7 +291,7 @@ bool TScriptedModal::Question(const std::string& caption, const std::string& tex
 void TScriptedModal::EndMessage(const std::string& caption, const TEndMessage& message) {
     std::string text = message.Text;
     if (!message.Details.empty()) text += "\n" + message.Details;
-    Record(Box{Box::Message, caption, std::move(text), message.Folder, message.OpenFolder});
+    Record(Box{Box::Message, caption, std::move(text), message.Folder, message.OpenFolder, message.Details});
 }
 
 TScriptedModal::Box TScriptedModal::TakeBox() {
@@ -279,11 +320,11 @@ void TScriptedModal::Record(Box box) {
 }
 
 void TScriptedModal::MessageBox(const std::string& caption, const std::string& text) {
-    Record(Box{Box::Message, caption, text, {}, {}});
+    Record(Box{Box::Message, caption, text, {}, {}, {}});
 }
 
 void TScriptedModal::ErrorBox(const std::string& caption, const std::string& text) {
-    Record(Box{Box::Error, caption, text, {}, {}});
+    Record(Box{Box::Error, caption, text, {}, {}, {}});
 }
 
 bool TScriptedModal::ExecuteOpen(TApOpenDialog& dialog) {

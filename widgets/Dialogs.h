@@ -154,6 +154,7 @@ public:
         // An end message's folder line and the folder its button opens.
         std::string folder;
         std::string openFolder;
+        std::string details;  // an end message's lines alone
     };
 
     // The next Execute of the dialog of that name: confirmed with these paths
@@ -204,5 +205,8 @@ bool AskYesNo(const std::string& text);
 void ShowEndMessage(const TEndMessage& message);
 // Whether a folder can be opened in the file manager here (xdg-open is installed).
 bool CanOpenFolders();
+// Writes a PNG of a recorded box as the program would show it, for pictures of
+// the program; false when it cannot be written.
+bool SnapshotBox(const TScriptedModal::Box& box, const std::string& png);
 
 }  // namespace vmk

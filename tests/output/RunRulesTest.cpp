@@ -54,7 +54,7 @@ protected:
     // The one box the run showed: an end message.
     TScriptedModal::Box EndBox() {
         EXPECT_EQ(modal_->Boxes().size(), 1u);
-        if (!modal_->HasBox()) return {TScriptedModal::Box::Error, {}, {}, {}, {}};
+        if (!modal_->HasBox()) return {TScriptedModal::Box::Error, {}, {}, {}, {}, {}};
         TScriptedModal::Box box = modal_->TakeBox();
         EXPECT_EQ(box.kind, TScriptedModal::Box::Message) << box.text;
         return box;
