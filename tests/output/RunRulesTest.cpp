@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <map>
 
 #include "compose/RunRules.h"
 #include "core/Streams.h"
@@ -324,4 +325,31 @@ TEST_F(RunRulesTest, ControlsAreNamedAndGrouped) {
     EXPECT_FALSE(form_->ExistOverwrite->GetChecked());
     EXPECT_TRUE(form_->FailGoOn->GetChecked());
     EXPECT_EQ(RunRulesOf(*form_), (TRunRules{TExisting::KeepBoth, TOnFailure::GoOn}));
+}
+
+// Into an empty folder every choice writes the same bytes under the same
+// names as the default does, in every format family.
+TEST_F(RunRulesTest, EveryChoiceWritesTheDefaultsBytes) {
+    Source("a.bmp");
+    SaveJpeg(*MakeGradient(40, 30), dir_ + "b.jpg");
+    AddSource(dir_ + "b.jpg");
+    for (TRadioButton* format : {form_->BMP, form_->JPG, form_->AsIs}) {
+        SCOPED_TRACE(format->GetName());
+        format->SetChecked(true);
+        std::map<std::string, std::vector<uint8_t>> first;
+        int run = 0;
+        for (TRadioButton* choice : {form_->ExistOverwrite, form_->ExistSkip, form_->ExistKeepBoth}) {
+            const std::string out = dir_ + format->GetName() + std::to_string(run++) + "/";
+            form_->Path->SetText(out);
+            choice->SetChecked(true);
+            form_->FailGoOn->SetChecked(run == 2);
+            RunProcess();
+            EXPECT_EQ(TakeBoxes(), std::vector<std::string>{kDone});
+            std::map<std::string, std::vector<uint8_t>> files;
+            for (const std::string& name : Names(out)) files[name] = ReadBytes(out + name);
+            if (first.empty()) first = files;
+            EXPECT_EQ(files.size(), 2u);
+            EXPECT_TRUE(files == first);
+        }
+    }
 }
