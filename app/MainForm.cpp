@@ -339,6 +339,28 @@ void TMainForm::BuildProcessPage(TWinControl* page) {
     ProcessWhy->SetAutoSize(false);
     ProcessWhy->SetAlignment(TAlignment::taCenter);
     ProcessWhy->SetVisible(false);
+
+    // Run rules, each a row of its own under the run's progress.
+    ExistPanel = Place<TPanel>(*this, page, "ExistPanel", 8, 288, 313, 17, 4);
+    ExistPanel->SetBevelOuter(TPanelBevel::bvNone);
+    ExistLabel = Place<TLabel>(*this, ExistPanel, "ExistLabel", 0, 2, 106, 13);
+    ExistLabel->SetCaption("When a result exists:");
+    ExistOverwrite = Place<TRadioButton>(*this, ExistPanel, "ExistOverwrite", 108, 0, 72, 17, 0);
+    ExistOverwrite->SetCaption("O&verwrite");
+    ExistOverwrite->SetChecked(true);
+    ExistSkip = Place<TRadioButton>(*this, ExistPanel, "ExistSkip", 182, 0, 46, 17, 1);
+    ExistSkip->SetCaption("S&kip");
+    ExistKeepBoth = Place<TRadioButton>(*this, ExistPanel, "ExistKeepBoth", 230, 0, 83, 17, 2);
+    ExistKeepBoth->SetCaption("Keep &both");
+    FailPanel = Place<TPanel>(*this, page, "FailPanel", 8, 310, 313, 17, 5);
+    FailPanel->SetBevelOuter(TPanelBevel::bvNone);
+    FailLabel = Place<TLabel>(*this, FailPanel, "FailLabel", 0, 2, 70, 13);
+    FailLabel->SetCaption("On a failure:");
+    FailStop = Place<TRadioButton>(*this, FailPanel, "FailStop", 72, 0, 92, 17, 0);
+    FailStop->SetCaption("Stop the r&un");
+    FailStop->SetChecked(true);
+    FailGoOn = Place<TRadioButton>(*this, FailPanel, "FailGoOn", 164, 0, 149, 17, 1);
+    FailGoOn->SetCaption("Skip the file and &go on");
 }
 
 void TMainForm::BuildAboutPage(TWinControl* page) {
@@ -436,6 +458,9 @@ void TMainForm::BindEvents() {
     Process->OnClick = [this](TObject* s) { ProcessClick(s); };
     Cancel->OnClick = [this](TObject* s) { CancelClick(s); };
     Button1->OnClick = [this](TObject* s) { Button1Click(s); };
+    // Run rules
+    for (TRadioButton* b : {ExistOverwrite, ExistSkip, ExistKeepBoth})
+        b->OnClick = [this](TObject* s) { ExistOverwriteClick(s); };
 
     // Files dragged from a file manager.
     FilesList->SetDragAcceptFiles(true);

@@ -128,6 +128,18 @@ public:
     TLabel* ProcessWhy;
     TTimer* SaveTimer;  // a save preview due after a change of what it shows
 
+    // Run rules: what a result whose name is taken does, and what a failure does.
+    TPanel* ExistPanel;
+    TLabel* ExistLabel;
+    TRadioButton* ExistOverwrite;
+    TRadioButton* ExistSkip;
+    TRadioButton* ExistKeepBoth;
+    TPanel* FailPanel;
+    TLabel* FailLabel;
+    TRadioButton* FailStop;
+    TRadioButton* FailGoOn;
+    void ExistOverwriteClick(TObject* Sender);  // output/: serves the three "When a result exists" buttons
+
     // Handlers.
     void OpenClick(TObject* Sender);                                               // inputs/
     void DeleteClick(TObject* Sender);                                             // inputs/

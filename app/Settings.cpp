@@ -175,6 +175,11 @@ void LoadSettingsFrom(TMainForm& form, TRegistry& reg) {
         Dispatch([&] { form.Path->SetText(savePath); });
         LoadCoverExtras(form, reg);
         LoadFolderChoices(form, reg);
+        // Run rules
+        const TExisting existing = ExistingForStored(ReadStoredNumber(reg, kStoredExisting));
+        Dispatch([&] { ExistingButton(form, existing)->SetChecked(true); });
+        const TOnFailure onFailure = OnFailureForStored(ReadStoredNumber(reg, kStoredOnFailure));
+        Dispatch([&] { OnFailureButton(form, onFailure)->SetChecked(true); });
     } else {
         // First start: everything else keeps its layout value.
         Dispatch([&] { form.LT->SetChecked(true); });
@@ -239,6 +244,12 @@ void WriteSettingsTo(TMainForm& form, TRegistry& reg) {
     reg.WriteInteger(kStoredCoverSize.Name, sizing);
     reg.WriteInteger(kStoredSizePercent.Name, form.SizePercent->GetValue());
     WriteFolderChoices(form, reg);
+    // Run rules
+    const TRunRules rules = RunRulesOf(form);
+    for (const auto& choice : kExistingNames)
+        if (choice.Value == rules.Existing) reg.WriteInteger(kStoredExisting.Name, choice.Stored);
+    for (const auto& choice : kOnFailureNames)
+        if (choice.Value == rules.OnFailure) reg.WriteInteger(kStoredOnFailure.Name, choice.Stored);
 }
 
 }  // namespace vmk

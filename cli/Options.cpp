@@ -262,10 +262,39 @@ std::vector<TOptionRow> RunRows() {
          }},
         {"--dry-run", "", "say what would be written where; read and write no picture", nullptr,
          [](TOptions& o, const std::string&) { o.DryRun = true; }},
-        {"--skip-existing", "", "leave results that already exist", nullptr,
-         [](TOptions& o, const std::string&) { o.SkipExisting = true; }},
-        {"--keep-going", "", "go on after a failure and list every failure at the end", nullptr,
-         [](TOptions& o, const std::string&) { o.KeepGoing = true; }},
+        {"--exists", nullptr,
+         "when a result's name is taken: replace it, leave it, or keep both (the new one as \"name (2).ext\")",
+         [](const TStoredSettings& s) {
+             return std::string(NameOf(kExistingNames, s.Rules.Existing, &TRuleName<TExisting>::Value));
+         },
+         [](TOptions& o, const std::string& v) {
+             for (const auto& row : kExistingNames)
+                 if (v == row.Name) {
+                     o.Settings.push_back([e = row.Value](TStoredSettings& s) { s.Rules.Existing = e; });
+                     return;
+                 }
+             Refuse("--exists", v, "give " + Names(kExistingNames));
+         }},
+        {"--skip-existing", "", "the same as --exists skip", nullptr,
+         [](TOptions& o, const std::string&) {
+             o.Settings.push_back([](TStoredSettings& s) { s.Rules.Existing = TExisting::Skip; });
+         }},
+        {"--on-failure", nullptr, "stop at the first failure, or go on and list every failure at the end",
+         [](const TStoredSettings& s) {
+             return std::string(NameOf(kOnFailureNames, s.Rules.OnFailure, &TRuleName<TOnFailure>::Value));
+         },
+         [](TOptions& o, const std::string& v) {
+             for (const auto& row : kOnFailureNames)
+                 if (v == row.Name) {
+                     o.Settings.push_back([f = row.Value](TStoredSettings& s) { s.Rules.OnFailure = f; });
+                     return;
+                 }
+             Refuse("--on-failure", v, "give " + Names(kOnFailureNames));
+         }},
+        {"--keep-going", "", "the same as --on-failure go-on", nullptr,
+         [](TOptions& o, const std::string&) {
+             o.Settings.push_back([](TStoredSettings& s) { s.Rules.OnFailure = TOnFailure::GoOn; });
+         }},
         {"--json", "", "one JSON object per picture on standard output", nullptr,
          [](TOptions& o, const std::string&) { o.Json = true; }},
         {"--verbose", "", "one line per result on standard output", nullptr,
@@ -291,6 +320,8 @@ std::string ArgName(const TOptionRow& row) {
     if (row.Arg) return row.Arg;
     if (std::string(row.Name) == "--position") return PlaceNames();
     if (std::string(row.Name) == "--size") return Names(kSizingNames);
+    if (std::string(row.Name) == "--exists") return Names(kExistingNames);
+    if (std::string(row.Name) == "--on-failure") return Names(kOnFailureNames);
     return Names(kFormatNames);
 }
 

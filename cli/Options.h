@@ -43,8 +43,6 @@ struct TOptions {
     int Jobs = 0;  // every core
     std::optional<TShard> Shard;
     bool DryRun = false;
-    bool SkipExisting = false;
-    bool KeepGoing = false;
     bool Json = false;
     bool Verbose = false;
     bool Help = false;

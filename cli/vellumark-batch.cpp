@@ -176,8 +176,9 @@ struct TPlan {
     std::vector<TBatchEntry> Entries;
 };
 
-TPlan PlanRun(const TOptions& options, const TOutputSettings& output, const std::string& appFolder,
+TPlan PlanRun(const TOptions& options, const TStoredSettings& settings, const std::string& appFolder,
               std::vector<TItem>& items) {
+    const TOutputSettings& output = settings.Output;
     TPlan plan;
     std::vector<std::string> sources, roots;
     for (size_t i = 0; i < items.size(); ++i)
@@ -186,8 +187,9 @@ TPlan PlanRun(const TOptions& options, const TOutputSettings& output, const std:
             sources.push_back(items[i].Source);
             roots.push_back(options.KeepSubfolders ? items[i].Root : std::string());
         }
-    plan.Entries = PlanBatch(sources, roots, output, appFolder);
-    if (!options.SkipExisting && !options.DryRun) return plan;
+    plan.Entries = PlanBatch(sources, roots, output, appFolder, settings.Rules.Existing);
+    const bool skipping = settings.Rules.Existing == TExisting::Skip;
+    if (!skipping && !options.DryRun) return plan;
     std::vector<size_t> kept;
     std::vector<std::string> keptSources, keptRoots;
     for (size_t e = 0; e < plan.Entries.size(); ++e) {
@@ -196,7 +198,7 @@ TPlan PlanRun(const TOptions& options, const TOutputSettings& output, const std:
         if (!plan.Entries[e].Accepted) {
             item.Status = options.DryRun ? "refused" : "";
             item.Message = "Invalid file extension";
-        } else if (options.SkipExisting && EntryExists(plan.Entries[e].Target)) {
+        } else if (plan.Entries[e].Skipped) {
             item.Status = "skipped";
             item.Message = "the result exists";
             continue;
@@ -208,7 +210,7 @@ TPlan PlanRun(const TOptions& options, const TOutputSettings& output, const std:
         keptRoots.push_back(roots[e]);
     }
     plan.Todo = std::move(kept);
-    plan.Entries = PlanBatch(keptSources, keptRoots, output, appFolder);
+    plan.Entries = PlanBatch(keptSources, keptRoots, output, appFolder, settings.Rules.Existing);
     return plan;
 }
 
@@ -221,7 +223,7 @@ int Run(const TOptions& options) {
     const TStoredSettings settings = SettingsOf(options);
     const std::string appFolder = RelativeOutputBase(ApplicationFolder());
     std::vector<TItem> items = ItemsOf(options, settings.Output, appFolder);
-    const TPlan plan = PlanRun(options, settings.Output, appFolder, items);
+    const TPlan plan = PlanRun(options, settings, appFolder, items);
     TReporter reporter(options, items);
     if (options.DryRun) {
         for (const TItem& item : items)
@@ -232,9 +234,9 @@ int Run(const TOptions& options) {
     return Execute(options, settings, plan, items, reporter);
 }
 
-// One execution of the plan: a batch run over the list, and after a failure
-// with --keep-going a new one over the rest, each entry's outcome told in
-// list order as the writer makes it known.
+// One execution of the plan: a batch run over the list, each entry's outcome
+// told in list order as the writer makes it known; going on after a failure
+// is the run's own rule.
 class TExecution {
 public:
     TExecution(const TOptions& options, const TPlan& plan, std::vector<TItem>& items, TReporter& reporter)
@@ -249,12 +251,12 @@ public:
     int Execute(const TStoredSettings& settings);
 
 private:
-    // A run over the entries from start on; where the next run starts.
-    size_t RunFrom(size_t start, TBitmap& cover, const TStoredSettings& settings, int jobs);
-    void Fail(size_t at, const std::string& message, size_t& next);
+    // A run over the entries from start on.
+    void RunFrom(size_t start, TBitmap& cover, const TStoredSettings& settings, int jobs);
+    void Fail(size_t at, const std::string& message);
     // Tells what became of the committed entries, as far as the writer has
     // gone; at the end (final) also of those never written.
-    void Settle(TBatchRun& run, size_t start, int committed, bool final, int& told, size_t& next);
+    void Settle(TBatchRun& run, size_t start, int committed, bool final, int& told);
     // Waits until done; false when a stop signal came first.
     bool WaitUntil(const std::function<bool()>& done);
     // Writes what is committed, then flushes; a stop signal drops the rest.
@@ -272,6 +274,7 @@ private:
     std::mutex lock_;
     std::condition_variable woken_;
     std::vector<std::string> failures_;
+    bool goOn_ = false;
     int saved_ = 0;
     bool stopped_ = false;
 };
@@ -287,16 +290,14 @@ int TExecution::Execute(const TStoredSettings& settings) {
         return 1;
     }
     const int jobs = options_.Jobs > 0 ? options_.Jobs : UsableCores();
+    goOn_ = settings.Rules.OnFailure == TOnFailure::GoOn;
     int accepted = 0;
     for (const TBatchEntry& e : entries_) accepted += e.Accepted ? 1 : 0;
-    // A failure stops the workers of a run; going on after one means a new run
-    // over the rest of the list.
-    size_t start = 0;
-    while (start < entries_.size() && !stopped_ && gSignal == 0) start = RunFrom(start, cover, settings, jobs);
+    RunFrom(0, cover, settings, jobs);
     return Report(accepted);
 }
 
-size_t TExecution::RunFrom(size_t start, TBitmap& cover, const TStoredSettings& settings, int jobs) {
+void TExecution::RunFrom(size_t start, TBitmap& cover, const TStoredSettings& settings, int jobs) {
     std::vector<TBatchEntry> rest(entries_.begin() + static_cast<std::ptrdiff_t>(start), entries_.end());
     for (TBatchEntry& e : rest)
         e.ReadAfter = e.ReadAfter >= static_cast<int>(start) ? e.ReadAfter - static_cast<int>(start) : -1;
@@ -304,14 +305,13 @@ size_t TExecution::RunFrom(size_t start, TBitmap& cover, const TStoredSettings& 
         const std::lock_guard<std::mutex> hold(lock_);
         woken_.notify_all();
     };
-    TBatchRun run(std::move(rest), cover, settings.Cover, settings.Output.Quality, jobs, wake);
-    size_t next = entries_.size();
+    TBatchRun run(std::move(rest), cover, settings.Cover, settings.Output.Quality, jobs, wake, settings.Rules);
     int committed = 0, told = 0;
     for (int i = 0; i < run.Count(); ++i) {
         if (!WaitUntil([&] { return run.IsReady(i); })) break;
         // A refused name's line, or a failure, comes once every earlier result is on disk.
         if (run.NeedsWritesFirst(i) && !WaitUntil([&] { return run.WritesDone(); })) break;
-        Settle(run, start, committed, false, told, next);
+        Settle(run, start, committed, false, told);
         if (run.WriteFailedAt() >= 0) break;
         const size_t at = start + static_cast<size_t>(i);
         TItem& item = items_[todo_[at]];
@@ -326,44 +326,43 @@ size_t TExecution::RunFrom(size_t start, TBitmap& cover, const TStoredSettings& 
                 Say("Error with file " + item.Source + ": " + item.Message);
             }
         } catch (const std::exception& e) {
-            Fail(at, e.what(), next);
-            break;
+            Fail(at, e.what());
+            if (!goOn_) break;
         }
-        Settle(run, start, committed, false, told, next);
+        Settle(run, start, committed, false, told);
         progress_.Step(static_cast<int>(at + 1));
     }
     EndRun(run);
-    Settle(run, start, committed, true, told, next);
+    Settle(run, start, committed, true, told);
     // Leaving here stops the workers: pictures in hand are dropped and nothing
     // of theirs has reached the disk.
-    return next;
 }
 
-void TExecution::Fail(size_t at, const std::string& message, size_t& next) {
+void TExecution::Fail(size_t at, const std::string& message) {
     TItem& item = items_[todo_[at]];
     item.Status = "failed";
     item.Message = message;
     failures_.push_back("Error with file " + item.Source + ": " + message);
     progress_.Clear();
     Say(failures_.back());
-    if (!options_.KeepGoing) stopped_ = true;
-    next = std::min(next, at + 1);
+    if (!goOn_) stopped_ = true;
 }
 
-void TExecution::Settle(TBatchRun& run, size_t start, int committed, bool final, int& told, size_t& next) {
+void TExecution::Settle(TBatchRun& run, size_t start, int committed, bool final, int& told) {
     while (told < committed) {
         const size_t at = start + static_cast<size_t>(told);
         TItem& item = items_[todo_[at]];
+        const TEntryReport report = run.Report(told);
         if (!item.Status.empty()) {  // refused or failed at its commit
-        } else if (run.IsWritten(told)) {
+        } else if (report.Outcome == TOutcome::Written) {
             item.Status = "written";
+            item.Result = report.WrittenTo;
             ++saved_;
-        } else if (run.WriteFailedAt() == told) {
-            try {
-                std::rethrow_exception(run.WriteFailure());
-            } catch (const std::exception& e) {
-                Fail(at, e.what(), next);
-            }
+        } else if (report.Outcome == TOutcome::Skipped) {
+            item.Status = "skipped";
+            item.Message = "the result exists";
+        } else if (report.Outcome == TOutcome::Failed) {
+            Fail(at, report.Reason);
         } else if (!final) {
             break;  // still to be written
         }
@@ -410,7 +409,7 @@ int TExecution::Report(int accepted) {
     }
     reporter_.Close("not run");
     if (failures_.empty()) return 0;
-    if (options_.KeepGoing) {
+    if (goOn_) {
         Say(std::to_string(failures_.size()) + " of " + std::to_string(accepted) + " files failed:");
         for (const std::string& f : failures_) std::cerr << "  " << f << "\n";
     } else {

@@ -9,6 +9,7 @@
 #include "core/FolderWalk.h"
 #include "core/Stop.h"
 #include "core/Streams.h"
+#include "imaging/JpegCodec.h"
 
 namespace vmk {
 
@@ -20,6 +21,13 @@ struct TBatchRun::Slot {
     // lent until it is written, since its file is as big as the picture.
     std::unique_ptr<TMemoryStream> encoded;
     TBitmap* lent = nullptr;
+    // How its write ended: where the result went, or skipped, or why it failed
+    // (only when the run goes on after a failure; otherwise the run's failure).
+    std::string writtenTo;
+    bool skipped = false;
+    std::exception_ptr writeFailure;
+    bool coverOutside = false;
+    bool cutShort = false;
 };
 
 namespace {
@@ -49,12 +57,12 @@ std::vector<std::string> FileKeys(const std::string& path) {
 }  // namespace
 
 std::vector<TBatchEntry> PlanBatch(const std::vector<std::string>& sources, const TOutputSettings& output,
-                                   const std::string& appFolder) {
-    return PlanBatch(sources, {}, output, appFolder);
+                                   const std::string& appFolder, TExisting existing) {
+    return PlanBatch(sources, {}, output, appFolder, existing);
 }
 
 std::vector<TBatchEntry> PlanBatch(const std::vector<std::string>& sources, const std::vector<std::string>& roots,
-                                   const TOutputSettings& output, const std::string& appFolder) {
+                                   const TOutputSettings& output, const std::string& appFolder, TExisting existing) {
     CheckFileFix(output.FileFix);  // before anything is made or written
     std::vector<TBatchEntry> entries;
     entries.reserve(sources.size());
@@ -72,6 +80,11 @@ std::vector<TBatchEntry> PlanBatch(const std::vector<std::string>& sources, cons
                 e.Folder += RelativeFolder(roots[entries.size()], source);
             e.Target = e.Folder + OutputFileName(source, output);
             e.Format = WriteFormatFor(output.SaveAs, source);
+            e.Skipped = existing == TExisting::Skip && EntryExists(e.Target);
+            if (e.Skipped) {
+                entries.push_back(std::move(e));
+                continue;
+            }
             for (const std::string& key : FileKeys(e.Target)) lastWriter[key] = static_cast<int>(entries.size());
         }
         entries.push_back(std::move(e));
@@ -95,8 +108,12 @@ std::function<void(int)>& WorkHook() {
 void TBatchRun::SetWorkHook(std::function<void(int index)> hook) { WorkHook() = std::move(hook); }
 
 TBatchRun::TBatchRun(std::vector<TBatchEntry> entries, TBitmap& cover, const TCoverSettings& coverSettings, int quality,
-                     int workers, std::function<void()> wake)
-    : entries_(std::move(entries)), coverSettings_(coverSettings), quality_(quality), wake_(std::move(wake)) {
+                     int workers, std::function<void()> wake, TRunRules rules)
+    : entries_(std::move(entries)),
+      coverSettings_(coverSettings),
+      quality_(quality),
+      wake_(std::move(wake)),
+      rules_(rules) {
     slots_.reserve(entries_.size());
     for (size_t i = 0; i < entries_.size(); ++i) slots_.push_back(std::make_unique<Slot>());
     const int count = entries_.empty() ? 0 : BatchWorkerCount(workers, Count());
@@ -199,6 +216,39 @@ bool TBatchRun::IsWritten(int index) const {
     return slots_.at(static_cast<size_t>(index))->written;
 }
 
+TEntryReport TBatchRun::Report(int index) const {
+    const TBatchEntry& entry = entries_.at(static_cast<size_t>(index));
+    TEntryReport report;
+    report.Source = entry.Source;
+    const auto why = [&](const std::exception_ptr& failure) {
+        try {
+            std::rethrow_exception(failure);
+        } catch (const std::exception& e) {
+            return std::string(e.what());
+        } catch (...) {
+            return std::string("Unknown failure");
+        }
+    };
+    const std::lock_guard<std::mutex> hold(lock_);
+    const Slot& slot = *slots_.at(static_cast<size_t>(index));
+    if (!entry.Accepted) {
+        if (index < committed_) report.Outcome = TOutcome::Refused, report.Reason = "Invalid file extension";
+    } else if (entry.Skipped || slot.skipped) {
+        report.Outcome = TOutcome::Skipped;
+    } else if (slot.written) {
+        report.Outcome = TOutcome::Written;
+        report.WrittenTo = slot.writtenTo;
+        report.CoverOutside = slot.coverOutside;
+        report.CutShort = slot.cutShort;
+    } else if (index < committed_ && slot.failure) {
+        report.Outcome = TOutcome::Failed, report.Reason = why(slot.failure);
+    } else if (slot.writeFailure || (writeFailure_ && writeFailedAt_ == index)) {
+        report.Outcome = TOutcome::Failed;
+        report.Reason = why(slot.writeFailure ? slot.writeFailure : writeFailure_);
+    }
+    return report;
+}
+
 void TBatchRun::Work() {
     // A Cancel reaches the codecs and the drawing through this thread's flag.
     const TThreadStopScope stopScope(&stop_);
@@ -211,13 +261,15 @@ void TBatchRun::Work() {
         const int index = next_++;
         Slot& slot = *slots_[static_cast<size_t>(index)];
         const TBatchEntry& entry = entries_[static_cast<size_t>(index)];
-        if (entry.Accepted) {
+        if (entry.Accepted && !entry.Skipped) {
             // An earlier result that replaces this source is written first.
             changed_.wait(hold, [&] { return stopping_ || written_ > entry.ReadAfter; });
             if (stopping_) return;
             hold.unlock();
             std::exception_ptr failure;
             std::unique_ptr<TMemoryStream> encoded;
+            const uint64_t cutBefore = JpegCutShortCount();
+            static_cast<void>(TCoverCache::TakeMissedNote());
             try {
                 if (WorkHook()) WorkHook()(index);
                 if (entry.Format != TWriteFormat::Bmp) {
@@ -232,11 +284,16 @@ void TBatchRun::Work() {
                 encoded.reset();
                 working.FreeImage();
             }
+            const bool cutShort = JpegCutShortCount() != cutBefore;
+            const bool coverOutside = TCoverCache::TakeMissedNote();
             hold.lock();
             if (stop_.load()) return;  // a picture left half-made by a Cancel is no failure of its own
             slot.failure = failure;
+            slot.cutShort = cutShort;
+            slot.coverOutside = coverOutside;
             if (failure) {
-                if (failedAt_ < 0 || index < failedAt_) failedAt_ = index;
+                // Going on, the workers never stop at a failure.
+                if (rules_.OnFailure == TOnFailure::Stop && (failedAt_ < 0 || index < failedAt_)) failedAt_ = index;
             } else if (encoded) {
                 slot.encoded = std::move(encoded);
             } else {
@@ -263,17 +320,40 @@ void TBatchRun::Commit(int index) {
         committed_ = std::max(committed_, index + 1);
     }
     changed_.notify_all();
-    if (!entry.Accepted || !slot.failure) return;
+    if (!entry.Accepted || entry.Skipped || !slot.failure) return;
     // As the one-thread run did: the folder first, even for a source that failed.
     // A folder that cannot be made says nothing here: the failure is the source's.
     static_cast<void>(ForceDirectories(entry.Folder));
     std::rethrow_exception(slot.failure);
 }
 
-void TBatchRun::WriteOne(int index, Slot& slot) {
+void TBatchRun::WriteOne(int index, Slot& slot, std::string& writtenTo, bool& skipped) {
     const TBatchEntry& entry = entries_[static_cast<size_t>(index)];
     // A folder that cannot be made says nothing itself: the file then cannot be written.
     static_cast<void>(ForceDirectories(entry.Folder));
+    if (rules_.Existing != TExisting::Overwrite) {
+        // Never over anything: the name is taken in one step, or given up.
+        TNewFileStream file(entry.Folder, entry.Target);
+        if (slot.lent)
+            EncodeResult(*slot.lent, file, entry.Format, quality_);
+        else
+            file.WriteBuffer(slot.encoded->Memory(), slot.encoded->GetSize());
+        CheckStop();
+        for (int n = 1; n <= kMaxNumberedName; ++n) {
+            const std::string name = n == 1 ? entry.Target : NumberedName(entry.Target, n);
+            if (file.CommitAs(name)) {
+                writtenTo = name;
+                return;
+            }
+            if (rules_.Existing == TExisting::Skip) {
+                skipped = true;
+                return;
+            }
+        }
+        throw EFCreateError("Cannot create file \"" + entry.Target + "\". Every numbered name up to " +
+                            std::to_string(kMaxNumberedName) + " is taken.");
+    }
+    writtenTo = entry.Target;
     TSafeFileStream file(entry.Target);
     if (slot.lent)
         EncodeResult(*slot.lent, file, entry.Format, quality_);
@@ -295,30 +375,40 @@ void TBatchRun::Write() {
         if (!stopping_ && !writeFailure_ && written_ < committed_) {
             const int index = written_;
             Slot& slot = *slots_[static_cast<size_t>(index)];
-            if (!slot.lent && !slot.encoded) {  // refused or failed: nothing to write
+            if (!slot.lent && !slot.encoded) {  // refused, failed or skipped: nothing to write
                 ++written_;
+                hold.unlock();
                 changed_.notify_all();
+                // Someone may wait for the writes to be done (a failure's turn, going on).
+                if (wake_) wake_();
+                hold.lock();
                 continue;
             }
             hold.unlock();
             std::exception_ptr failure;
             bool cancelled = false;
+            std::string writtenTo;
+            bool skipped = false;
             try {
-                WriteOne(index, slot);
+                WriteOne(index, slot, writtenTo, skipped);
             } catch (const EAbort&) {
                 cancelled = true;
             } catch (...) {
                 failure = std::current_exception();
             }
             hold.lock();
-            if (!failure && !cancelled) {
+            slot.skipped = skipped;
+            if (!failure && !cancelled && !skipped) {
+                slot.writtenTo = writtenTo;
                 ++saved_;
                 slot.written = true;
                 const std::string& folder = entries_[static_cast<size_t>(index)].Folder;
                 if (std::find(writtenFolders_.begin(), writtenFolders_.end(), folder) == writtenFolders_.end())
                     writtenFolders_.push_back(folder);
             }
-            if (failure) {
+            if (failure && rules_.OnFailure == TOnFailure::GoOn) {
+                slot.writeFailure = failure;  // its own entry's failure alone
+            } else if (failure) {
                 writeFailure_ = failure;
                 writeFailedAt_ = index;
             }

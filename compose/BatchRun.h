@@ -19,6 +19,7 @@
 
 #include "compose/Compose.h"
 #include "compose/CoverStamp.h"
+#include "compose/RunRules.h"
 
 namespace vmk {
 
@@ -32,16 +33,21 @@ struct TBatchEntry {
     // The last earlier entry whose result lands on this source, or -1: this
     // source is read only after that result is written.
     int ReadAfter = -1;
+    // Its result exists already and is to be left as it is (TExisting::Skip).
+    bool Skipped = false;
 };
 
 // The entries for the sources, in list order.
+// With TExisting::Skip, an entry whose result exists (any entry of that name,
+// a link too) is marked Skipped and costs no work.
 std::vector<TBatchEntry> PlanBatch(const std::vector<std::string>& sources, const TOutputSettings& output,
-                                   const std::string& appFolder);
+                                   const std::string& appFolder, TExisting existing = TExisting::Overwrite);
 // Keeping subfolders: roots holds, for each source, the folder it was added
 // from ("" for one added on its own). With an output folder set, a result goes
 // into the source's subfolder below its root, under the output folder.
 std::vector<TBatchEntry> PlanBatch(const std::vector<std::string>& sources, const std::vector<std::string>& roots,
-                                   const TOutputSettings& output, const std::string& appFolder);
+                                   const TOutputSettings& output, const std::string& appFolder,
+                                   TExisting existing = TExisting::Overwrite);
 
 // The number of workers for a batch: the machine's cores when asked for 0, never
 // more than the pictures, at least one.
@@ -52,9 +58,10 @@ public:
     // Starts the workers and the writer. The cover is prepared already; the
     // workers share it, and each scaled copy of it, through one cache. wake runs on a
     // worker or the writer each time an entry becomes ready to commit or a write
-    // ends (it must be safe to call from any thread).
+    // ends (it must be safe to call from any thread). The rules say what a
+    // taken name and a failure do (see Commit).
     TBatchRun(std::vector<TBatchEntry> entries, TBitmap& cover, const TCoverSettings& coverSettings, int quality,
-              int workers, std::function<void()> wake = {});
+              int workers, std::function<void()> wake = {}, TRunRules rules = {});
     // Stops, drops what is not written and joins every thread.
     ~TBatchRun();
     TBatchRun(const TBatchRun&) = delete;
@@ -76,6 +83,11 @@ public:
     // entry only moves the run on. A failed one makes its output folder and
     // throws its failure. Otherwise the result goes to the writer, which makes
     // the folder and writes the file (whole or not at all) on its own thread.
+    // With TOnFailure::GoOn a failure (still thrown here) stops nothing: the
+    // workers go on, and a write that fails only fails its own entry. Without
+    // TExisting::Overwrite a result never replaces anything: its name is taken
+    // in one step, or the entry is skipped (Skip) or the next free numbered name
+    // is tried (KeepBoth).
     void Commit(int index);
     // True when nothing handed to the writer is left to write, or a write failed.
     bool WritesDone() const;
@@ -87,6 +99,9 @@ public:
     // Results on disk so far, and whether entry index's is one of them.
     int Saved() const;
     bool IsWritten(int index) const;
+    // What became of entry index so far: written (where to), skipped, refused,
+    // failed (why) or still pending; with what was noticed on the way.
+    TEntryReport Report(int index) const;
     // No more commits: the writer writes what it holds, then flushes every file
     // system it wrote to, so that what was written survives a power cut; Finished()
     // then holds. Also after a Cancel, for what was written before it.
@@ -106,8 +121,9 @@ private:
     struct Slot;
     void Work();
     void Write();
-    // Writes one committed result (the lock not held).
-    void WriteOne(int index, Slot& slot);
+    // Writes one committed result (the lock not held): where it went, or
+    // skipped when its name is taken and the rules leave it.
+    void WriteOne(int index, Slot& slot, std::string& writtenTo, bool& skipped);
     // Whether a worker may start on entry index now (the lock held).
     bool MayTake(int index) const;
 
@@ -115,6 +131,7 @@ private:
     TCoverSettings coverSettings_;
     int quality_;
     std::function<void()> wake_;
+    TRunRules rules_;
 
     mutable std::mutex lock_;
     std::condition_variable changed_;

@@ -3,6 +3,8 @@
 #include <stb_image_resize.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <utility>
 #include <vector>
 
 namespace vmk {
@@ -79,8 +81,18 @@ TCoverCache::TCoverCache(TBitmap& cover, const TCoverSettings& settings)
     original_->Assign(cover);
 }
 
+namespace {
+thread_local bool coverMissed = false;
+}  // namespace
+
+bool TCoverCache::TakeMissedNote() { return std::exchange(coverMissed, false); }
+
 std::shared_ptr<TBitmap> TCoverCache::For(int pictureW, int pictureH) {
     const TCoverSize size = ScaledCoverSize(settings_, pictureW, pictureH, original_->Width(), original_->Height());
+    // Asked for once per picture, at the size it is drawn: note whether any of it lands.
+    const TCoverPosition at = CoverPlacement(settings_, pictureW, pictureH, size.Width, size.Height);
+    coverMissed = int64_t{at.X} >= pictureW || int64_t{at.X} + size.Width <= 0 || int64_t{at.Y} >= pictureH ||
+                  int64_t{at.Y} + size.Height <= 0;
     if (size.Width == original_->Width() && size.Height == original_->Height()) return original_;
     const std::lock_guard<std::mutex> hold(lock_);
     const auto key = std::make_pair(size.Width, size.Height);

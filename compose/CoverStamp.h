@@ -41,6 +41,9 @@ public:
     // The cover for a picture of that size; it never changes afterwards, so
     // threads may draw it at once. Any thread.
     std::shared_ptr<TBitmap> For(int pictureW, int pictureH);
+    // Whether the cover this thread last asked For lies wholly outside its
+    // picture (so none of it shows); the note is cleared.
+    static bool TakeMissedNote();
 
 private:
     // A run of photos from a few cameras meets a few sizes; more are dropped

@@ -76,6 +76,9 @@ TStoredSettings DefaultStoredSettings() {
     s.Output.Prefix = kStoredFixType.Fallback != 1;
     s.Output.FileFix = kStoredFileFix.Fallback;
     s.Output.Path = kStoredSavePath.Fallback;
+    // Run rules
+    s.Rules.Existing = ExistingForStored(kStoredExisting.Fallback);
+    s.Rules.OnFailure = OnFailureForStored(kStoredOnFailure.Fallback);
     return s;
 }
 
@@ -108,6 +111,9 @@ TStoredSettings ReadStoredSettings(TRegistry& reg) {
     s.Output.Prefix = ReadStoredNumber(reg, kStoredFixType) != 1;
     s.Output.FileFix = ReadStoredText(reg, kStoredFileFix);
     s.Output.Path = ReadStoredText(reg, kStoredSavePath);
+    // Run rules
+    s.Rules.Existing = ExistingForStored(ReadStoredNumber(reg, kStoredExisting));
+    s.Rules.OnFailure = OnFailureForStored(ReadStoredNumber(reg, kStoredOnFailure));
     reg.CloseKey();
     return s;
 }

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "compose/Compose.h"
+#include "compose/RunRules.h"
 
 namespace vmk {
 
@@ -64,6 +65,11 @@ inline constexpr TStoredValue<int32_t> kStoredWindowWidth{"WindowWidth", 600};
 inline constexpr TStoredValue<int32_t> kStoredWindowHeight{"WindowHeight", 400};
 inline constexpr TStoredValue<bool> kStoredWindowMaximized{"WindowMaximized", false};
 inline constexpr TStoredValue<int32_t> kStoredWindowPage{"WindowPage", 0};
+
+// Run rules: what a taken result name does and whether a failure ends the run
+// (the numbers of kExistingNames and kOnFailureNames).
+inline constexpr TStoredValue<int32_t> kStoredExisting{"Existing", 0};
+inline constexpr TStoredValue<int32_t> kStoredOnFailure{"OnFailure", 0};
 
 // The JPEG quality's range, as the window's spin edit keeps it.
 inline constexpr int kMinQuality = 1;
@@ -141,6 +147,7 @@ bool ReadStoredFlag(TRegistry& reg, const TStoredValue<bool>& value);
 struct TStoredSettings {
     TCoverSettings Cover;
     TOutputSettings Output;
+    TRunRules Rules;
 };
 
 // The settings a store holds, as the window would show them after loading it:

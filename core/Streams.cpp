@@ -6,6 +6,7 @@
 #include <unistd.h>
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <random>
 
@@ -393,6 +394,72 @@ void TSafeFileStream::Commit(TFlush flush) {
         unlink(temp_.c_str());
         throw EFCreateError("Cannot create file " + Quoted(ShownName()) + ". " + why);
     }
+}
+
+// ---- TNewFileStream
+
+TNewFileStream::TNewFileStream(const std::string& folder, const std::string& shownPath) : TFileStream(shownPath) {
+    if (HasNulCharacter(folder))
+        throw EFCreateError("Cannot create file " + Quoted(shownPath) + ". The name holds a NUL character.");
+    int error = EEXIST;
+    for (int attempt = 0; attempt < 100 && error == EEXIST; ++attempt) {
+        std::string temp = folder + "vellumark-" + RandomPart() + ".tmp";
+        const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            temp_ = std::move(temp);
+            try {
+                Attach(fd, temp_);
+            } catch (...) {
+                unlink(temp_.c_str());
+                throw;
+            }
+            return;
+        }
+        error = errno;
+    }
+    throw EFCreateError("Cannot create file " + Quoted(shownPath) + ". " + std::strerror(error));
+}
+
+TNewFileStream::~TNewFileStream() {
+    if (committed_) return;
+    if (!closed_) {
+        try {
+            Close(false);
+        } catch (...) {  // the file is being discarded anyway
+        }
+    }
+    unlink(temp_.c_str());
+}
+
+bool TNewFileStream::CommitAs(const std::string& path) {
+    if (committed_) return true;
+    const auto fail = [&](int error) {
+        throw EFCreateError("Cannot create file " + Quoted(path) + ". " + std::strerror(error));
+    };
+    if (HasNulCharacter(path)) fail(EINVAL);
+    if (!closed_) {
+        closed_ = true;
+        // New files are flushed all at once at the end of a run (SyncFileSystems).
+        Close(false);
+    }
+    if (renameat2(AT_FDCWD, temp_.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) == 0) {
+        committed_ = true;
+        return true;
+    }
+    int error = errno;
+    if (error == EEXIST) return false;
+    if (error != EINVAL && error != ENOSYS && error != EOPNOTSUPP) fail(error);
+    // A file system without the one-step rename: a hard link is refused the
+    // same way when the name is taken.
+    if (link(temp_.c_str(), path.c_str()) == 0) {
+        unlink(temp_.c_str());
+        committed_ = true;
+        return true;
+    }
+    error = errno;
+    if (error == EEXIST) return false;
+    fail(error);
+    return false;
 }
 
 }  // namespace vmk

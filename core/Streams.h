@@ -141,4 +141,25 @@ private:
     bool committed_ = false;
 };
 
+// A new file written whole under a name nothing has yet: the bytes go to a
+// temporary file in the folder (made as TSafeFileStream makes its own), and
+// CommitAs gives them a name only when no entry, not even a link, has it, in
+// one step, so that another program taking the same name at the same moment
+// never loses its file to ours nor ours to it. Destroyed without a commit, the
+// temporary file goes.
+class TNewFileStream : public TFileStream {
+public:
+    // folder ends in "/"; messages name shownPath.
+    TNewFileStream(const std::string& folder, const std::string& shownPath);
+    ~TNewFileStream() override;
+    // Closes the bytes (once) and names them path; false when an entry has
+    // that name, the bytes then kept for another name.
+    bool CommitAs(const std::string& path);
+
+private:
+    std::string temp_;
+    bool closed_ = false;
+    bool committed_ = false;
+};
+
 }  // namespace vmk

@@ -24,6 +24,14 @@ uint64_t SteadyTicks() {
 
 CodecTickSource tickSource = &SteadyTicks;
 
+thread_local uint64_t cutShort = 0;
+
+}  // namespace
+
+uint64_t JpegCutShortCount() { return cutShort; }
+
+namespace {
+
 CodecContext& ContextOf(j_common_ptr codec) { return *reinterpret_cast<CodecErrorManager*>(codec->err)->context; }
 
 // --- error manager -------------------------------------------------------
@@ -33,8 +41,11 @@ void CodecErrorExit(j_common_ptr codec) {
     std::longjmp(errors->jump, 1);
 }
 
-// Warnings and traces are dropped: a damaged file decodes as far as it goes.
-void CodecEmitMessage(j_common_ptr, int) {}
+// Warnings and traces are not shown: a damaged file decodes as far as it goes.
+// A source that ends early is counted, so that a run can name it.
+void CodecEmitMessage(j_common_ptr codec, int level) {
+    if (level < 0 && (codec->err->msg_code == JWRN_JPEG_EOF || codec->err->msg_code == JWRN_HIT_MARKER)) ++cutShort;
+}
 void CodecOutputMessage(j_common_ptr) {}
 void CodecFormatMessage(j_common_ptr, char* buffer) { buffer[0] = '\0'; }
 void CodecResetErrors(j_common_ptr codec) {

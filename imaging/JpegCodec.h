@@ -44,6 +44,11 @@ using CodecTickSource = uint64_t (*)();
 void SetCodecTickSource(CodecTickSource source);
 uint64_t CodecTickCount();
 
+// How many times this thread's decoders found their data ended early (libjpeg's
+// "premature end" warnings): the picture is still decoded as far as it goes,
+// and a caller that wants to say so compares the count before and after.
+uint64_t JpegCutShortCount();
+
 struct CodecErrorManager {
     jpeg_error_mgr pub;  // must stay first: libjpeg sees only this part
     std::jmp_buf jump;

@@ -82,4 +82,37 @@ TOutputSettings OutputSettingsOf(const TMainForm& form) {
     return s;
 }
 
+// Run rules
+
+TRadioButton* ExistingButton(const TMainForm& form, TExisting existing) {
+    switch (existing) {
+    case TExisting::Skip: return form.ExistSkip;
+    case TExisting::KeepBoth: return form.ExistKeepBoth;
+    case TExisting::Overwrite: break;
+    }
+    return form.ExistOverwrite;
+}
+
+TRadioButton* OnFailureButton(const TMainForm& form, TOnFailure onFailure) {
+    return onFailure == TOnFailure::GoOn ? form.FailGoOn : form.FailStop;
+}
+
+TRunRules RunRulesOf(const TMainForm& form) {
+    TRunRules rules;
+    for (const auto& choice : kExistingNames)
+        if (ExistingButton(form, choice.Value)->GetChecked()) rules.Existing = choice.Value;
+    rules.OnFailure = form.FailGoOn->GetChecked() ? TOnFailure::GoOn : TOnFailure::Stop;
+    return rules;
+}
+
+const char* ProcessCaptionFor(TExisting existing) {
+    switch (existing) {
+    case TExisting::Skip: return "Click to Process all Files\r\n\r\n(Existing files will be left as they are)";
+    case TExisting::KeepBoth:
+        return "Click to Process all Files\r\n\r\n(Existing files are kept: new results get a number)";
+    case TExisting::Overwrite: break;
+    }
+    return kProcessCaption;
+}
+
 }  // namespace vmk

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "compose/Compose.h"
+#include "compose/RunRules.h"
 
 namespace vmk {
 
@@ -34,5 +35,14 @@ const TPositionChoice* CheckedPosition(const TMainForm& form);
 
 TCoverSettings CoverSettingsOf(const TMainForm& form);
 TOutputSettings OutputSettingsOf(const TMainForm& form);
+
+// Run rules: the checked "When a result exists" and "On a failure" buttons,
+// and the buttons that show a choice.
+TRunRules RunRulesOf(const TMainForm& form);
+TRadioButton* ExistingButton(const TMainForm& form, TExisting existing);
+TRadioButton* OnFailureButton(const TMainForm& form, TOnFailure onFailure);
+// The Process button's caption for a choice: the first warns that existing
+// files are overwritten, the others say what becomes of them.
+const char* ProcessCaptionFor(TExisting existing);
 
 }  // namespace vmk

@@ -8,7 +8,9 @@
 #include "compose/BatchRun.h"
 #include "compose/Compose.h"
 #include "core/FileUtils.h"
+#include "core/Stop.h"
 #include "output/FormSettings.h"
+#include "widgets/Dialogs.h"
 
 namespace vmk {
 
@@ -62,6 +64,33 @@ private:
     std::vector<std::pair<TControl*, bool>> disabled_;
 };
 
+// The end message: what became of each entry, and where the results went.
+TEndMessage EndMessageFor(const std::vector<TEntryReport>& reports, const std::string& pathText,
+                          const std::string& appFolder) {
+    const TEndText text = EndMessageText(reports);
+    TEndMessage message{text.Text, text.Details, {}, {}};
+    std::string open;
+    if (pathText.empty()) {
+        message.Folder = "beside each source";
+        // Sources of one folder have one place worth opening.
+        for (const TEntryReport& r : reports) {
+            if (r.WrittenTo.empty()) continue;
+            const std::string folder = ExtractFilePath(r.WrittenTo);
+            if (open.empty()) {
+                open = folder;
+            } else if (open != folder) {
+                open.clear();
+                break;
+            }
+        }
+    } else {
+        message.Folder = OutputFolder(pathText, std::string(), appFolder);
+        open = message.Folder;
+    }
+    if (!open.empty() && DirectoryExists(open) && CanOpenFolders()) message.OpenFolder = open;
+    return message;
+}
+
 }  // namespace
 
 void TMainForm::ProcessClick(TObject*) {
@@ -74,22 +103,32 @@ void TMainForm::ProcessClick(TObject*) {
     if (KeepSubfolders->GetChecked())
         for (int i = 0; i < FilePaths().GetCount(); ++i) roots.push_back(FilePaths().GetTag(i));
     const int total = static_cast<int>(sources.size());
+    const TCoverSettings coverSettings = CoverSettingsOf(*this);
+    const TOutputSettings output = OutputSettingsOf(*this);
+    const TRunRules rules = RunRulesOf(*this);
+    const bool goOn = rules.OnFailure == TOnFailure::GoOn;
+    const std::string appFolder = RelativeOutputBase(ApplicationFolder());
+    TBitmap cover;  // read once, drawn by every worker
+    PrepareCover(cover, coverSettings);
+    std::vector<TBatchEntry> plan = PlanBatch(sources, roots, output, appFolder, rules.Existing);
+    // Before anything is written: results that would replace one another or
+    // their own sources are asked about once (only overwriting loses them).
+    if (rules.Existing == TExisting::Overwrite) {
+        const std::string question = ClashQuestion(plan, FindClashes(plan));
+        if (!question.empty() && !AskYesNo(question)) return;
+    }
     int saved = 0;
     bool cancelled = false;
+    std::vector<TEntryReport> reports;
     {
         TRunningState running(*this, total);
-        TBitmap cover;  // read once, drawn by every worker
-        const TCoverSettings coverSettings = CoverSettingsOf(*this);
-        const TOutputSettings output = OutputSettingsOf(*this);
-        PrepareCover(cover, coverSettings);
-        const std::string appFolder = RelativeOutputBase(ApplicationFolder());
 
         // The workers load, stamp and compress ahead; here, in list order, each
         // entry's message is shown or its result handed to the writer, as one
         // thread would. Events are handled between every two steps, so Cancel,
         // Esc and a close are answered however far ahead the workers are.
-        TBatchRun run(PlanBatch(sources, roots, output, appFolder), cover, coverSettings, output.Quality,
-                      RunState.Workers, &TApplication::WakeUp);
+        TBatchRun run(std::move(plan), cover, coverSettings, output.Quality, RunState.Workers, &TApplication::WakeUp,
+                      rules);
         const auto waitFor = [&](const std::function<bool()>& done) {
             Application->ProcessMessages();
             Application->ProcessMessagesUntil([&] { return RunState.CancelRequested || done(); });
@@ -104,7 +143,15 @@ void TMainForm::ProcessClick(TObject*) {
                 const TBatchEntry& entry = run.Entry(i);
                 if (!entry.Accepted) {
                     run.Commit(i);
-                    ShowMessage("Error with file " + entry.Source + ": Invalid file extension");
+                    // Going on, the end message names it with the rest.
+                    if (!goOn) ShowMessage("Error with file " + entry.Source + ": Invalid file extension");
+                } else if (goOn) {
+                    try {
+                        run.Commit(i);
+                    } catch (const EAbort&) {
+                        throw;
+                    } catch (const std::exception&) {  // the end message names it
+                    }
                 } else {
                     NamingFile(entry.Source, [&] { run.Commit(i); });
                 }
@@ -138,6 +185,7 @@ void TMainForm::ProcessClick(TObject*) {
         });
         saved = run.Saved();
         if (!cancelled) run.CheckWrites();
+        for (int i = 0; i < run.Count(); ++i) reports.push_back(run.Report(i));
         // Leaving here stops the workers: pictures still in hand are dropped,
         // and nothing of theirs has reached the disk.
     }
@@ -150,8 +198,10 @@ void TMainForm::ProcessClick(TObject*) {
                     " files have been saved.");
         return;
     }
-    ShowMessage("Operation done! All files have been saved successfully.");
+    ShowEndMessage(EndMessageFor(reports, output.Path, appFolder));
 }
+
+void TMainForm::ExistOverwriteClick(TObject*) { Process->SetCaption(ProcessCaptionFor(RunRulesOf(*this).Existing)); }
 
 void TMainForm::CancelClick(TObject*) {
     if (RunState.Active) RunState.CancelRequested = true;

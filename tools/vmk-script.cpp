@@ -215,9 +215,13 @@ private:
             {"expect-message", 2, 2, &Interpreter::ExpectBox},
             {"expect-error", 2, 2, &Interpreter::ExpectBox},
             {"expect-no-message", 1, 1, &Interpreter::ExpectNoBox},
+            {"expect-question", 2, 2, &Interpreter::ExpectBox},
+            {"expect-folder", 2, 2, &Interpreter::ExpectFolder},
+            {"expect-open-folder", 2, 2, &Interpreter::ExpectFolder},
             {"pixel", 5, 5, &Interpreter::Pixel},
             {"save-picture", 3, 3, &Interpreter::SavePicture},
             {"screenshot", 2, 2, &Interpreter::Screenshot},
+            {"screenshot-box", 2, 2, &Interpreter::ScreenshotBox},
         };
         for (const Command& c : kCommands) {
             if (w[0] != c.name) continue;
@@ -333,16 +337,27 @@ private:
     }
 
     static const char* BoxName(TScriptedModal::Box::Kind kind) {
-        return kind == TScriptedModal::Box::Message ? "message" : "error";
+        return kind == TScriptedModal::Box::Message ? "message"
+               : kind == TScriptedModal::Box::Error ? "error"
+                                                    : "question";
     }
 
     void ExpectBox(const Words& w) {
-        const auto kind = w[0] == "expect-message" ? TScriptedModal::Box::Message : TScriptedModal::Box::Error;
+        const auto kind = w[0] == "expect-message"    ? TScriptedModal::Box::Message
+                          : w[0] == "expect-question" ? TScriptedModal::Box::Question
+                                                      : TScriptedModal::Box::Error;
         if (!modal_.HasBox()) Fail(1, std::string("expected ") + BoxName(kind) + " " + w[1] + ", got no box");
         const TScriptedModal::Box box = modal_.TakeBox();
+        lastBox_ = box;
         if (box.kind != kind || box.text != w[1])
             Fail(1,
                  std::string("expected ") + BoxName(kind) + " " + w[1] + ", got " + BoxName(box.kind) + " " + box.text);
+    }
+
+    // The folder line of the end message last checked, or the folder its button opens ("" for no button).
+    void ExpectFolder(const Words& w) {
+        const std::string& got = w[0] == "expect-folder" ? lastBox_.folder : lastBox_.openFolder;
+        if (got != w[1]) Fail(1, "expected " + w[1] + ", got " + got);
     }
 
     void ExpectNoBox(const Words&) {
@@ -380,9 +395,22 @@ private:
         if (!Form().GetWidget()->grab().save(QString::fromStdString(w[1]), "PNG")) Fail(1, "cannot write " + w[1]);
     }
 
+    // A PNG of a box as the program shows it: the newest unchecked one, else the one last checked.
+    void ScreenshotBox(const Words& w) {
+        const TScriptedModal::Box box = modal_.HasBox() ? modal_.Boxes().back() : lastBox_;
+        if (box.text.empty()) Fail(1, "no box to show");
+        if (!SnapshotBox(box, w[1])) Fail(1, "cannot write " + w[1]);
+    }
+
     void Answer(const std::vector<std::string>& w) {
         if (w.size() < 3) Fail(2, "answer needs a dialog and an answer");
         const std::string& dialog = w[1];
+        if (dialog == "Question") {  // the next yes-or-no question
+            Need(w, 3, 3);
+            if (w[2] != "yes" && w[2] != "no") Fail(2, "a question is answered yes or no");
+            modal_.QueueAnswer(w[2] == "yes");
+            return;
+        }
         TComponent& c = Find(dialog);
         if (w[2] == "cancel" && w.size() == 3) {
             modal_.QueueCancel(dialog);
@@ -524,6 +552,7 @@ private:
 
     TMainForm* form_;
     TScriptedModal& modal_;
+    TScriptedModal::Box lastBox_{TScriptedModal::Box::Message, {}, {}, {}, {}, {}};
     bool closed_ = false;
 };
 
@@ -548,7 +577,10 @@ int main(int argc, char** argv) {
     auto scripted = std::make_unique<vmk::TScriptedModal>();
     vmk::TScriptedModal& modal = *scripted;
     modal.OnBox = [](const vmk::TScriptedModal::Box& box) {
-        std::cout << (box.kind == vmk::TScriptedModal::Box::Message ? "message: " : "error: ") << box.text << std::endl;
+        const char* kind = box.kind == vmk::TScriptedModal::Box::Message ? "message: "
+                           : box.kind == vmk::TScriptedModal::Box::Error ? "error: "
+                                                                         : "question: ";
+        std::cout << kind << box.text << std::endl;
     };
     vmk::SetModalInterface(std::move(scripted));
     vmk::InitializeModules();

@@ -1,12 +1,24 @@
 #include "widgets/Dialogs.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QColorDialog>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
 #include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QPushButton>
 #include <QStandardPaths>
+#include <QStyle>
+#include <QVBoxLayout>
 
+#include <memory>
 #include <utility>
 
 #include "widgets/Forms.h"
@@ -37,6 +49,16 @@ bool TApFolderDialog::Execute() { return ModalInterface().ExecuteFolder(*this); 
 void ShowMessage(const std::string& text) {
     ModalInterface().MessageBox(Application ? Application->GetTitle() : std::string(), text);
 }
+
+bool AskYesNo(const std::string& text) {
+    return ModalInterface().Question(Application ? Application->GetTitle() : std::string(), text);
+}
+
+void ShowEndMessage(const TEndMessage& message) {
+    ModalInterface().EndMessage(Application ? Application->GetTitle() : std::string(), message);
+}
+
+bool CanOpenFolders() { return !QStandardPaths::findExecutable(QStringLiteral("xdg-open")).isEmpty(); }
 
 // ---- the modal interface in use
 
@@ -94,6 +116,104 @@ void TQtModal::MessageBox(const std::string& caption, const std::string& text) {
 void TQtModal::ErrorBox(const std::string& caption, const std::string& text) {
     QMessageBox box(QMessageBox::Critical, ToQ(caption), ToQ(text), QMessageBox::Ok, ActiveParent());
     box.exec();
+}
+
+namespace {
+
+// The end message's window: sentence, the scrolling list with its copy button,
+// the folder line and its open button.
+void BuildEndMessage(QDialog& box, const std::string& caption, const TEndMessage& message) {
+    box.setWindowTitle(ToQ(caption));
+    auto* layout = new QVBoxLayout(&box);
+    auto* top = new QHBoxLayout;
+    auto* icon = new QLabel(&box);
+    const bool clean = message.Details.empty();
+    const QStyle::StandardPixmap kind = clean ? QStyle::SP_MessageBoxInformation : QStyle::SP_MessageBoxWarning;
+    const int side = box.style()->pixelMetric(QStyle::PM_MessageBoxIconSize, nullptr, &box);
+    icon->setPixmap(box.style()->standardIcon(kind, nullptr, &box).pixmap(side, side));
+    icon->setAlignment(Qt::AlignTop);
+    top->addWidget(icon);
+    auto* text = new QLabel(ToQ(message.Text), &box);
+    text->setObjectName(QStringLiteral("EndText"));
+    text->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    top->addWidget(text, 1);
+    layout->addLayout(top);
+    QPlainTextEdit* list = nullptr;
+    if (!clean) {
+        // However many entries failed, the box stays on the screen: the list scrolls.
+        list = new QPlainTextEdit(ToQ(message.Details), &box);
+        list->setObjectName(QStringLiteral("EndDetails"));
+        list->setReadOnly(true);
+        list->setLineWrapMode(QPlainTextEdit::NoWrap);
+        list->setMinimumSize(600, 160);
+        layout->addWidget(list, 1);
+    }
+    if (!message.Folder.empty()) {
+        auto* folder = new QLabel(QStringLiteral("Saved in: ") + ToQ(message.Folder), &box);
+        folder->setObjectName(QStringLiteral("EndFolder"));
+        folder->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        layout->addWidget(folder);
+    }
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, &box);
+    if (list) {
+        QPushButton* copy = buttons->addButton(QStringLiteral("&Copy List"), QDialogButtonBox::ActionRole);
+        QObject::connect(copy, &QPushButton::clicked, &box,
+                         [details = ToQ(message.Details)] { QGuiApplication::clipboard()->setText(details); });
+    }
+    if (!message.OpenFolder.empty()) {
+        QPushButton* open = buttons->addButton(QStringLiteral("&Open Folder"), QDialogButtonBox::ActionRole);
+        QObject::connect(open, &QPushButton::clicked, &box, [folder = ToQ(message.OpenFolder)] {
+            QProcess::startDetached(QStringLiteral("xdg-open"), {folder});
+        });
+    }
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &box, &QDialog::accept);
+    buttons->button(QDialogButtonBox::Ok)->setDefault(true);
+    layout->addWidget(buttons);
+}
+
+void BuildQuestion(QMessageBox& box) {
+    box.setIcon(QMessageBox::Warning);
+    box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+    // Stopping loses nothing: it is what Enter does.
+    box.setDefaultButton(QMessageBox::No);
+}
+
+}  // namespace
+
+void TQtModal::EndMessage(const std::string& caption, const TEndMessage& message) {
+    QDialog box(ActiveParent());
+    BuildEndMessage(box, caption, message);
+    box.exec();
+}
+
+bool TQtModal::Question(const std::string& caption, const std::string& text) {
+    QMessageBox box(ActiveParent());
+    box.setWindowTitle(ToQ(caption));
+    box.setText(ToQ(text));
+    BuildQuestion(box);
+    return box.exec() == QMessageBox::Yes;
+}
+
+bool SnapshotBox(const TScriptedModal::Box& box, const std::string& png) {
+    std::unique_ptr<QWidget> shown;
+    if (box.kind == TScriptedModal::Box::Question) {
+        auto question = std::make_unique<QMessageBox>(ActiveParent());
+        question->setWindowTitle(ToQ(box.caption));
+        question->setText(ToQ(box.text));
+        BuildQuestion(*question);
+        shown = std::move(question);
+    } else {
+        auto end = std::make_unique<QDialog>(ActiveParent());
+        std::string text = box.text;
+        if (!box.details.empty()) text.resize(text.size() - box.details.size() - 1);
+        BuildEndMessage(*end, box.caption, TEndMessage{text, box.details, box.folder, box.openFolder});
+        shown = std::move(end);
+    }
+    shown->show();
+    for (int i = 0; i < 10; ++i) QApplication::processEvents();
+    const bool saved = shown->grab().save(ToQ(png), "PNG");
+    shown->close();
+    return saved;
 }
 
 bool TQtModal::ExecuteOpen(TApOpenDialog& dialog) {
@@ -164,6 +284,24 @@ void TScriptedModal::QueueColor(const std::string& dialog, TColor color) {
 
 void TScriptedModal::QueueCancel(const std::string& dialog) { answers_[dialog].push_back(Answer{}); }
 
+void TScriptedModal::QueueAnswer(bool yes) {
+    Answer a;
+    a.ok = yes;
+    answers_["Question"].push_back(std::move(a));
+}
+
+bool TScriptedModal::Question(const std::string& caption, const std::string& text) {
+    Record(Box{Box::Question, caption, text, {}, {}, {}});
+    Answer a;
+    return Next("Question", a);
+}
+
+void TScriptedModal::EndMessage(const std::string& caption, const TEndMessage& message) {
+    std::string text = message.Text;
+    if (!message.Details.empty()) text += "\n" + message.Details;
+    Record(Box{Box::Message, caption, std::move(text), message.Folder, message.OpenFolder, message.Details});
+}
+
 TScriptedModal::Box TScriptedModal::TakeBox() {
     Box b = boxes_.front();
     boxes_.pop_front();
@@ -190,11 +328,11 @@ void TScriptedModal::Record(Box box) {
 }
 
 void TScriptedModal::MessageBox(const std::string& caption, const std::string& text) {
-    Record(Box{Box::Message, caption, text});
+    Record(Box{Box::Message, caption, text, {}, {}, {}});
 }
 
 void TScriptedModal::ErrorBox(const std::string& caption, const std::string& text) {
-    Record(Box{Box::Error, caption, text});
+    Record(Box{Box::Error, caption, text, {}, {}, {}});
 }
 
 bool TScriptedModal::ExecuteOpen(TApOpenDialog& dialog) {

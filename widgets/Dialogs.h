@@ -110,6 +110,16 @@ private:
     std::string folder_;
 };
 
+// The end of a run: its sentence; a line for each entry that was not simply
+// saved (shown scrollable, with a button that copies them); where the results
+// went; and the folder a button opens in the file manager ("" for no button).
+struct TEndMessage {
+    std::string Text;
+    std::string Details;
+    std::string Folder;
+    std::string OpenFolder;
+};
+
 // Every modal window of the program.
 class TModalInterface {
 public:
@@ -121,6 +131,9 @@ public:
     virtual bool ExecuteOpen(TApOpenDialog& dialog) = 0;
     virtual bool ExecuteColor(TApColorDialog& dialog) = 0;
     virtual bool ExecuteFolder(TApFolderDialog& dialog) = 0;
+    // A question with Yes and No; true for Yes.
+    virtual bool Question(const std::string& caption, const std::string& text) = 0;
+    virtual void EndMessage(const std::string& caption, const TEndMessage& message) = 0;
 };
 
 // The modal interface in use: Qt's unless one was installed.
@@ -136,6 +149,8 @@ public:
     bool ExecuteOpen(TApOpenDialog& dialog) override;
     bool ExecuteColor(TApColorDialog& dialog) override;
     bool ExecuteFolder(TApFolderDialog& dialog) override;
+    bool Question(const std::string& caption, const std::string& text) override;
+    void EndMessage(const std::string& caption, const TEndMessage& message) override;
 };
 
 // A scripted user: dialogs take queued answers (a dialog with none is cancelled)
@@ -143,9 +158,13 @@ public:
 class TScriptedModal : public TModalInterface {
 public:
     struct Box {
-        enum Kind { Message, Error } kind;
+        enum Kind { Message, Error, Question } kind;
         std::string caption;
-        std::string text;
+        std::string text;  // an end message's: its sentence, then its lines
+        // An end message's folder line and the folder its button opens.
+        std::string folder;
+        std::string openFolder;
+        std::string details;  // an end message's lines alone
     };
 
     // The next Execute of the dialog of that name: confirmed with these paths
@@ -153,6 +172,8 @@ public:
     void QueuePaths(const std::string& dialog, std::vector<std::string> paths);
     void QueueColor(const std::string& dialog, TColor color);
     void QueueCancel(const std::string& dialog);
+    // The next question's answer: Yes or No. A question with none queued is answered No.
+    void QueueAnswer(bool yes);
 
     // Unchecked boxes, oldest first.
     const std::deque<Box>& Boxes() const { return boxes_; }
@@ -170,6 +191,8 @@ public:
     bool ExecuteOpen(TApOpenDialog& dialog) override;
     bool ExecuteColor(TApColorDialog& dialog) override;
     bool ExecuteFolder(TApFolderDialog& dialog) override;
+    bool Question(const std::string& caption, const std::string& text) override;
+    void EndMessage(const std::string& caption, const TEndMessage& message) override;
 
 private:
     struct Answer {
@@ -186,5 +209,14 @@ private:
 
 // A modal box with the application title as caption, the text and one OK button.
 void ShowMessage(const std::string& text);
+// The same with Yes and No; true for Yes.
+bool AskYesNo(const std::string& text);
+// A run's end message, with the application title as caption.
+void ShowEndMessage(const TEndMessage& message);
+// Whether a folder can be opened in the file manager here (xdg-open is installed).
+bool CanOpenFolders();
+// Writes a PNG of a recorded box as the program would show it, for pictures of
+// the program; false when it cannot be written.
+bool SnapshotBox(const TScriptedModal::Box& box, const std::string& png);
 
 }  // namespace vmk

@@ -132,6 +132,16 @@ TEST_F(MainFormTest, EveryControlIsWhereTheLayoutPutsIt) {
         {"Cancel", Is<TButton>(), "3", 124, 256, 81, 25, 3, "Cancel"},
         // Under the button while it is greyed: why.
         {"ProcessWhy", Is<TLabel>(), "3", 8, 182, 313, 17, -1, ""},
+        // Run rules: a row each, under the run's progress.
+        {"ExistPanel", Is<TPanel>(), "3", 8, 288, 313, 17, 4, nullptr},
+        {"ExistLabel", Is<TLabel>(), "ExistPanel", 0, 2, -1, 13, -1, "When a result exists:"},
+        {"ExistOverwrite", Is<TRadioButton>(), "ExistPanel", 108, 0, 72, 17, 0, "O&verwrite"},
+        {"ExistSkip", Is<TRadioButton>(), "ExistPanel", 182, 0, 46, 17, 1, "S&kip"},
+        {"ExistKeepBoth", Is<TRadioButton>(), "ExistPanel", 230, 0, 83, 17, 2, "Keep &both"},
+        {"FailPanel", Is<TPanel>(), "3", 8, 310, 313, 17, 5, nullptr},
+        {"FailLabel", Is<TLabel>(), "FailPanel", 0, 2, -1, 13, -1, "On a failure:"},
+        {"FailStop", Is<TRadioButton>(), "FailPanel", 72, 0, 92, 17, 0, "Stop the r&un"},
+        {"FailGoOn", Is<TRadioButton>(), "FailPanel", 164, 0, 149, 17, 1, "Skip the file and &go on"},
         {"StaticText1", Is<TStaticText>(), "4", 8, 8, -1, -1, 0, "Vellumark v1.0.1"},
         {"StaticText2", Is<TStaticText>(), "4", 8, 32, -1, -1, 1, nullptr},
         {"StaticText3", Is<TStaticText>(), "4", 8, 48, -1, -1, 2, nullptr},
@@ -170,8 +180,8 @@ TEST_F(MainFormTest, EveryControlIsWhereTheLayoutPutsIt) {
         }
     }
     // These rows, the notebook, and the components.
-    EXPECT_EQ(std::size(rows), 87u);
-    EXPECT_EQ(form_->GetComponentCount(), 97);
+    EXPECT_EQ(std::size(rows), 96u);
+    EXPECT_EQ(form_->GetComponentCount(), 106);
     // The run's own controls stay out of sight until a run starts.
     EXPECT_FALSE(form_->ProgressBar1->GetVisible());
     EXPECT_FALSE(form_->Cancel->GetVisible());

@@ -356,6 +356,9 @@ TEST_F(SettingsTest, SaveWritesTheTwelveValuesInOrder) {
                                                        // The folder choices, at their defaults.
                                                        "\"Subfolders\"=dword:00000000\n"
                                                        "\"KeepSubfolders\"=dword:00000001\n"
+                                                       // Run rules, at their defaults.
+                                                       "\"Existing\"=dword:00000000\n"
+                                                       "\"OnFailure\"=dword:00000000\n"
                                                        // The previews' Fit toggles, window-only.
                                                        "\"FitFiles\"=dword:00000001\n"
                                                        "\"FitCover\"=dword:00000000\n"
@@ -604,4 +607,33 @@ TEST_F(SettingsTest, WindowValuesAnOlderOrDamagedStoreLacksFallBack) {
     Close();
     Seed("\"WindowPage\"=dword:ffffffff\n");
     EXPECT_EQ(Start().Tabs->GetPageIndex(), 0);
+}
+
+// Run rules: a store written before them loads to overwrite and stop; chosen
+// ones survive a restart; a number that names none falls back.
+TEST_F(SettingsTest, RunRulesFallBackAndSurvive) {
+    Seed("\"PosType\"=dword:00000001\n");
+    {
+        TMainForm& form = Start();
+        EXPECT_EQ(On(form, {"ExistOverwrite", "ExistSkip", "ExistKeepBoth"}), "ExistOverwrite");
+        EXPECT_EQ(On(form, {"FailStop", "FailGoOn"}), "FailStop");
+        EXPECT_EQ(form.Process->GetCaption(), kProcessCaption);
+        form.ExistKeepBoth->SetChecked(true);
+        form.FailGoOn->SetChecked(true);
+        Close();
+    }
+    EXPECT_EQ(Reader()->ReadInteger("Existing"), 2);
+    EXPECT_EQ(Reader()->ReadInteger("OnFailure"), 1);
+    {
+        TMainForm& form = Start();
+        EXPECT_EQ(On(form, {"ExistOverwrite", "ExistSkip", "ExistKeepBoth"}), "ExistKeepBoth");
+        EXPECT_EQ(On(form, {"FailStop", "FailGoOn"}), "FailGoOn");
+        EXPECT_EQ(form.Process->GetCaption(),
+                  "Click to Process all Files\r\n\r\n(Existing files are kept: new results get a number)");
+        Close();
+    }
+    Seed("\"Existing\"=dword:00000007\n\"OnFailure\"=\"go-on\"\n");
+    TMainForm& form = Start();
+    EXPECT_EQ(On(form, {"ExistOverwrite", "ExistSkip", "ExistKeepBoth"}), "ExistOverwrite");
+    EXPECT_EQ(On(form, {"FailStop", "FailGoOn"}), "FailStop");
 }

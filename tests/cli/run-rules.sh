@@ -56,6 +56,19 @@ expect_status 0 vb "${C[@]}" --output out2 --skip-existing --json "$p/rgb24.bmp"
 [ -s out2/VMK_pal8.bmp ] || fail "--skip-existing made nothing"
 python3 -c 'import json, sys; rows = [json.loads(l) for l in open(sys.argv[1])]; assert [r["status"] for r in rows] == ["skipped", "written"], rows' skip.json
 
+# --exists keep-both: the taken name left, the new result under the first
+# free number; --exists skip as --skip-existing; --on-failure go-on as
+# --keep-going. The window's rules, so its results.
+echo keep > out2/VMK_pal4.bmp
+expect_status 0 vb "${C[@]}" --output out2 --exists keep-both --json "$p/pal4.bmp" "$p/pal4.bmp" > both.json
+[ "$(cat out2/VMK_pal4.bmp)" = keep ] || fail "--exists keep-both replaced a result"
+cmp -s "out2/VMK_pal4 (2).bmp" "out2/VMK_pal4 (3).bmp" || fail "--exists keep-both: $(ls out2)"
+grep -qF "\"result\":\"$work/out2/VMK_pal4 (3).bmp\"" both.json || fail "--json does not name the kept name: $(cat both.json)"
+expect_status 0 vb "${C[@]}" --output out2 --exists skip "$p/pal4.bmp"
+[ "$(cat out2/VMK_pal4.bmp)" = keep ] || fail "--exists skip replaced a result"
+expect_status 1 vb "${C[@]}" --output out5 --on-failure go-on "$p/damaged.jpg" "$p/rgb24.bmp" > /dev/null 2> goon.err
+[ -f out5/VMK_rgb24.bmp ] && grep -q "1 of 2 files failed:" goon.err || fail "--on-failure go-on: $(cat goon.err)"
+
 # --dry-run reads no picture (not even a damaged cover) and writes nothing.
 printf 'BMjunk' > broken-cover.bmp
 expect_status 0 vb --cover broken-cover.bmp --output dry --dry-run "$p/damaged.jpg" "$p/rgb24.bmp" > dry.out
@@ -99,6 +112,8 @@ usage "--left: '1.5' is not allowed" "${C[@]}" --left 1.5 "$p/rgb24.bmp"
 usage "--top: '99999999999'" "${C[@]}" --top 99999999999 "$p/rgb24.bmp"
 usage "--key-colour: 'red' is not allowed; give six hex digits" "${C[@]}" --key-colour red "$p/rgb24.bmp"
 usage "--jobs: '0' is not allowed" "${C[@]}" --jobs 0 "$p/rgb24.bmp"
+usage "--exists: 'both' is not allowed; give overwrite|skip|keep-both" "${C[@]}" --exists both "$p/rgb24.bmp"
+usage "--on-failure: 'continue' is not allowed; give stop|go-on" "${C[@]}" --on-failure continue "$p/rgb24.bmp"
 usage "--shard: '5/4' is not allowed; give K/N with 1 <= K <= N" "${C[@]}" --shard 5/4 "$p/rgb24.bmp"
 usage "--shard: '0/4'" "${C[@]}" --shard 0/4 "$p/rgb24.bmp"
 usage "--shard: '2'" "${C[@]}" --shard 2 "$p/rgb24.bmp"
@@ -114,11 +129,11 @@ usage "--cover: '$work/nothing.bmp' is not an existing .bmp or .png file" --cove
 # --help lists every option with its defaults; --version.
 expect_status 0 vb --help > help.txt
 for o in --cover --position --left --top --transparent --opaque --auto-detect --key-colour --format --quality \
-         --prefix --suffix --output --recursive --keep-subfolders --files-from -0 --jobs --shard --dry-run --skip-existing \
-         --keep-going --json --verbose --settings --help --version; do
+         --prefix --suffix --output --recursive --keep-subfolders --files-from -0 --jobs --shard --dry-run --exists \
+         --skip-existing --on-failure --keep-going --json --verbose --settings --help --version; do
   grep -qE "^  $o( |$)" help.txt || fail "--help lacks $o"
 done
-grep -qF '[as-is]' help.txt && grep -qF '[85]' help.txt && grep -qF '["VMK_"]' help.txt || fail "--help lacks defaults"
+grep -qF '[as-is]' help.txt && grep -qF '[85]' help.txt && grep -qF '[overwrite]' help.txt && grep -qF '[stop]' help.txt && grep -qF '["VMK_"]' help.txt || fail "--help lacks defaults"
 expect_status 0 vb --version > version.txt
 grep -qE '^vellumark-batch [0-9]+\.[0-9]+' version.txt || fail "--version: $(cat version.txt)"
 

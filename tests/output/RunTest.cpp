@@ -108,7 +108,14 @@ TEST_F(OutputTest, PlacementsAndTransparency) {
         Place(c.button, c.left, c.top);
         form_->CoverTransparent->SetChecked(c.transparent);
         RunProcess();
-        EXPECT_EQ(TakeBoxes(), std::vector<std::string>{kDone});
+        // A cover that lands nowhere is still written, and named at the end.
+        const bool outside = c.x >= 20 || c.y >= 12;
+        EXPECT_EQ(TakeBoxes(),
+                  std::vector<std::string>{outside ? kDone +
+                                                         "\n1 picture shows none of the cover: it lies "
+                                                         "wholly outside.\n" +
+                                                         dir_ + "pic.bmp: the cover lies wholly outside the picture"
+                                                   : kDone});
         ExpectSamePixels(*LoadBmp(dir_ + "VMK_pic.bmp"), *Expected(*source, *cover, c.x, c.y, c.transparent, kTrans));
     }
 }
@@ -212,8 +219,11 @@ TEST_F(OutputTest, InvalidExtensionIsSkipped) {
     Pic cover = MakeCover(2, 2, kTrans, {clBlack});
     WriteCover(*cover);
     RunProcess();
+    // Told as it comes, and again at the end, which no longer says all were saved.
     EXPECT_EQ(TakeBoxes(),
-              (std::vector<std::string>{"message: Error with file " + dir_ + "a.gif: Invalid file extension", kDone}));
+              (std::vector<std::string>{"message: Error with file " + dir_ + "a.gif: Invalid file extension",
+                                        "message: Operation done! 1 of 2 files have been saved.\n1 refused.\n" + dir_ +
+                                            "a.gif: Invalid file extension"}));
     EXPECT_TRUE(FileExists(dir_ + "VMK_b.bmp"));
     EXPECT_FALSE(FileExists(dir_ + "VMK_a.bmp"));
     EXPECT_FALSE(form_->Label8->GetVisible());
@@ -391,8 +401,13 @@ TEST_F(OutputTest, ResultReplacesItsSource) {
     const Pic decoded = DecodeJpeg(dir_ + "b.jpeg");
     Pic expectedB = Expected(*decoded, *cover, 0, 0, true, kTrans);
     const auto before = Listing(dir_);
+    modal_->QueueAnswer(true);  // asked first, since the originals go
     RunProcess();
-    EXPECT_EQ(TakeBoxes(), std::vector<std::string>{kDone});
+    EXPECT_EQ(TakeBoxes(),
+              (std::vector<std::string>{"question: Some results would replace their own originals: \"" + dir_ +
+                                            "a.bmp\" would be overwritten (2 originals in all)."
+                                            "\n\nGo on?",
+                                        kDone}));
     EXPECT_EQ(Listing(dir_), before);  // replaced in place, nothing beside
     ExpectSamePixels(*LoadBmp(dir_ + "a.bmp"), *Expected(*picture, *cover, 0, 0, true, kTrans));
     EXPECT_EQ(ReadBytes(dir_ + "b.jpeg"), EncodeJpeg(*expectedB, 85));
@@ -410,11 +425,13 @@ TEST_F(OutputTest, FailedReplaceKeepsTheSource) {
     const auto before = ReadBytes(dir_ + "a.bmp");
     const auto listing = Listing(dir_);
     if (!SetImmutable(dir_ + "a.bmp", true)) GTEST_SKIP() << "cannot make a file immutable here";
+    modal_->QueueAnswer(true);
     RunProcess();
     SetImmutable(dir_ + "a.bmp", false);
     const auto boxes = TakeBoxes();
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].rfind("error: ", 0), 0u) << boxes[0];
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[0].rfind("question: ", 0), 0u) << boxes[0];
+    EXPECT_EQ(boxes[1].rfind("error: ", 0), 0u) << boxes[1];
     EXPECT_EQ(ReadBytes(dir_ + "a.bmp"), before);
     EXPECT_EQ(Listing(dir_), listing);
 }
@@ -433,7 +450,12 @@ TEST_F(OutputTest, RefusedResultsEndTheRunWithTheirReason) {
     form_->Path->SetText(dir_ + "out/");
 
     form_->FileFix->SetText(std::string("pre\0", 4));
+    // The same picture twice: asked about once a run, and gone on with.
+    modal_->QueueAnswer(true);
+    modal_->QueueAnswer(true);
     RunProcess();
+    ASSERT_TRUE(modal_->HasBox());
+    EXPECT_EQ(modal_->TakeBox().kind, TScriptedModal::Box::Question);
     EXPECT_EQ(TakeBoxes(), std::vector<std::string>{"error: Error with file " + dir_ + "a.bmp: Cannot create file \"" +
                                                     dir_ + "out/pre\\0a.bmp\". The name holds a NUL character."});
     EXPECT_TRUE(Listing(dir_ + "out").empty());
@@ -443,6 +465,8 @@ TEST_F(OutputTest, RefusedResultsEndTheRunWithTheirReason) {
         const FileSizeLimit limit(1000);  // the result needs 3654 bytes
         RunProcess();
     }
+    ASSERT_TRUE(modal_->HasBox());
+    EXPECT_EQ(modal_->TakeBox().kind, TScriptedModal::Box::Question);
     EXPECT_EQ(TakeBoxes(), std::vector<std::string>{"error: Error with file " + dir_ + "a.bmp: Cannot write file \"" +
                                                     dir_ + "out/VMK_a.bmp\". File too large"});
     EXPECT_TRUE(Listing(dir_ + "out").empty());

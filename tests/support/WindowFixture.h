@@ -171,7 +171,10 @@ protected:
         std::vector<std::string> texts;
         while (modal_->HasBox()) {
             const auto box = modal_->TakeBox();
-            texts.push_back((box.kind == TScriptedModal::Box::Message ? "message: " : "error: ") + box.text);
+            const char* kind = box.kind == TScriptedModal::Box::Message ? "message: "
+                               : box.kind == TScriptedModal::Box::Error ? "error: "
+                                                                        : "question: ";
+            texts.push_back(kind + box.text);
         }
         return texts;
     }
