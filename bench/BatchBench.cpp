@@ -44,6 +44,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "BenchSupport.h"
 #include "app/MainForm.h"
 #include "app/Program.h"
 #include "compose/Compose.h"
@@ -54,7 +55,7 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using namespace bench;
 
 struct Rgb {
     std::vector<uint8_t> bgr;  // rows top first, 3 bytes a pixel, no padding
@@ -300,42 +301,6 @@ void Blend(uint8_t* top, ptrdiff_t step, int width, int height, const FloorLogo&
                 dp[c] = static_cast<uint8_t>((sp[c] * w + dp[c] * (full - w) + full / 2) / full);
         }
     }
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
-// Processor time of the whole process so far (every thread, user and system):
-// on a shared machine it shows what the work costs when wall time cannot.
-double CpuSeconds() {
-    rusage use{};
-    getrusage(RUSAGE_SELF, &use);
-    const auto sec = [](const timeval& t) {
-        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
-    };
-    return sec(use.ru_utime) + sec(use.ru_stime);
-}
-
-double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
-
-long ProcStatusKb(const char* field) {
-    std::ifstream in("/proc/self/status");
-    std::string line;
-    const size_t len = std::strlen(field);
-    while (std::getline(in, line))
-        if (line.compare(0, len, field) == 0) return std::strtol(line.c_str() + len + 1, nullptr, 10);
-    return -1;
-}
-
-// Resets the peak resident size so VmHWM measures from here on.
-bool ResetPeak() {
-    std::ofstream out("/proc/self/clear_refs");
-    out << "5";
-    out.flush();
-    return static_cast<bool>(out);
 }
 
 enum class Kind { JpegToJpeg, BmpToBmp, JpegToBmp };
@@ -690,10 +655,7 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    char dirTemplate[] = "/tmp/vmk-bench-XXXXXX";
-    const std::string dir = mkdtemp(dirTemplate);
-    setenv("VELLUMARK_REGISTRY", (dir + "/registry.reg").c_str(), 1);
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    const std::string dir = ScratchFolder("vmk-bench");
 
     std::printf("making %d photo-like pictures of %d x %d in %s ...\n", count, width, height, dir.c_str());
     std::fflush(stdout);

@@ -22,6 +22,7 @@
 #include <malloc.h>
 #include <unistd.h>
 
+#include "BenchSupport.h"
 #include "app/MainForm.h"
 #include "app/Program.h"
 #include "core/FileUtils.h"
@@ -30,30 +31,7 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
-long ProcStatusKb(const char* field) {
-    std::ifstream in("/proc/self/status");
-    std::string line;
-    const size_t len = std::strlen(field);
-    while (std::getline(in, line))
-        if (line.compare(0, len, field) == 0) return std::strtol(line.c_str() + len + 1, nullptr, 10);
-    return -1;
-}
-
-// Resets the peak resident size so VmHWM measures from here on.
-void ResetPeak() {
-    std::ofstream out("/proc/self/clear_refs");
-    out << "5";
-}
+using namespace bench;
 
 // A 1 x 1 24-bit bitmap: the walk reads names, not pixels, but the files are real.
 void WriteTinyBmp(const std::string& path) {
@@ -110,10 +88,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: vmk-folder-bench [files>=1] [repeats>=1]\n");
         return 2;
     }
-    char dirTemplate[] = "/tmp/vmk-folder-bench-XXXXXX";
-    const std::string dir = mkdtemp(dirTemplate);
-    setenv("VELLUMARK_REGISTRY", (dir + "/registry.reg").c_str(), 1);
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    const std::string dir = ScratchFolder("vmk-folder-bench");
 
     std::printf("making %d small pictures in %s, flat and in folders of 200 ...\n", files, dir.c_str());
     std::fflush(stdout);

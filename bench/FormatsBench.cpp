@@ -36,6 +36,7 @@
 #include <webp/decode.h>
 #include <webp/encode.h>
 
+#include "BenchSupport.h"
 #include "app/MainForm.h"
 #include "app/Program.h"
 #include "core/FileUtils.h"
@@ -43,7 +44,7 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using namespace bench;
 
 [[noreturn]] void Die(const std::string& what) {
     std::fprintf(stderr, "%s\n", what.c_str());
@@ -373,23 +374,6 @@ void FloorHeicToJpeg(const std::string& src, const std::string& target, const Rg
 
 // ---- timing
 
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
-double CpuSeconds() {
-    rusage use{};
-    getrusage(RUSAGE_SELF, &use);
-    const auto sec = [](const timeval& t) {
-        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
-    };
-    return sec(use.ru_utime) + sec(use.ru_stime);
-}
-
-double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
-
 enum class Result { Png, Webp, Tiff, Jpeg };
 
 struct Case {
@@ -505,10 +489,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: vmk-bench-formats [pictures>=1] [width>=400] [height>=200] [repeats>=1] [case]\n");
         return 2;
     }
-    char dirTemplate[] = "/tmp/vmk-bench-formats-XXXXXX";
-    const std::string dir = mkdtemp(dirTemplate);
-    setenv("VELLUMARK_REGISTRY", (dir + "/registry.reg").c_str(), 1);
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    const std::string dir = ScratchFolder("vmk-bench-formats");
     TIFFSetWarningHandler(nullptr);
 
     const Rgb cover = MakeCover(400, 200);

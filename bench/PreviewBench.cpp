@@ -28,12 +28,15 @@
 #include <jpeglib.h>
 #include <unistd.h>
 
+#include "BenchSupport.h"
 #include "app/MainForm.h"
 #include "app/Program.h"
 #include "core/FileUtils.h"
 #include "widgets/Dialogs.h"
 
 namespace {
+
+using bench::Median;
 
 // Processor time of the whole process (every thread): the machine this runs on
 // is shared, and wall time there says more about the neighbours than about us.
@@ -47,12 +50,6 @@ struct Clock {
 };
 
 double Seconds(double since) { return Clock::now() - since; }
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
 
 // A smooth field with fine noise, so that it compresses and decodes like a photo.
 std::vector<uint8_t> MakePhoto(int width, int height) {
@@ -173,10 +170,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: vmk-preview-bench [width>=400] [height>=300] [repeats>=1]\n");
         return 2;
     }
-    char dirTemplate[] = "/tmp/vmk-preview-bench-XXXXXX";
-    const std::string dir = mkdtemp(dirTemplate);
-    setenv("VELLUMARK_REGISTRY", (dir + "/registry.reg").c_str(), 1);
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    const std::string dir = bench::ScratchFolder("vmk-preview-bench");
 
     const std::string photo = dir + "/photo.jpg";
     {
