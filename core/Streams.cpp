@@ -139,6 +139,22 @@ std::string RandomPart() {
     return out;
 }
 
+// Makes a temporary file of a random name in folder, never following or
+// reusing a name already there. Returns its descriptor and sets temp, or
+// returns -1 with errno set.
+int OpenFreshTemp(const std::string& folder, std::string& temp) {
+    errno = EEXIST;
+    for (int attempt = 0; attempt < 100 && errno == EEXIST; ++attempt) {
+        std::string name = folder + "vellumark-" + RandomPart() + ".tmp";
+        const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            temp = std::move(name);
+            return fd;
+        }
+    }
+    return -1;
+}
+
 }  // namespace
 
 bool TMemoryStream::SaveToNewFile(const std::string& path) const {
@@ -288,22 +304,17 @@ void TSafeFileStream::Open(const std::string& target) {
     // part and O_EXCL | O_NOFOLLOW keep a name planted in a shared folder from
     // redirecting the write.
     const std::string folder = ExtractFilePath(target_);
-    int error = EEXIST;
-    for (int attempt = 0; attempt < 100 && error == EEXIST; ++attempt) {
-        std::string temp = folder + "vellumark-" + RandomPart() + ".tmp";
-        const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0666);
-        if (fd >= 0) {
-            temp_ = std::move(temp);
-            try {
-                Attach(fd, temp_);
-            } catch (...) {
-                unlink(temp_.c_str());
-                throw;
-            }
-            return;
+    const int fd = OpenFreshTemp(folder, temp_);
+    if (fd >= 0) {
+        try {
+            Attach(fd, temp_);
+        } catch (...) {
+            unlink(temp_.c_str());
+            throw;
         }
-        error = errno;
+        return;
     }
+    const int error = errno;
     if (targetFd_ >= 0 && (error == EACCES || error == EPERM)) {
         // The folder takes no new files but the file itself may be written.
         memory_ = std::make_unique<TMemoryStream>();
@@ -401,22 +412,17 @@ void TSafeFileStream::Commit(TFlush flush) {
 TNewFileStream::TNewFileStream(const std::string& folder, const std::string& shownPath) : TFileStream(shownPath) {
     if (HasNulCharacter(folder))
         throw EFCreateError("Cannot create file " + Quoted(shownPath) + ". The name holds a NUL character.");
-    int error = EEXIST;
-    for (int attempt = 0; attempt < 100 && error == EEXIST; ++attempt) {
-        std::string temp = folder + "vellumark-" + RandomPart() + ".tmp";
-        const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0666);
-        if (fd >= 0) {
-            temp_ = std::move(temp);
-            try {
-                Attach(fd, temp_);
-            } catch (...) {
-                unlink(temp_.c_str());
-                throw;
-            }
-            return;
+    const int fd = OpenFreshTemp(folder, temp_);
+    if (fd >= 0) {
+        try {
+            Attach(fd, temp_);
+        } catch (...) {
+            unlink(temp_.c_str());
+            throw;
         }
-        error = errno;
+        return;
     }
+    const int error = errno;
     throw EFCreateError("Cannot create file " + Quoted(shownPath) + ". " + std::strerror(error));
 }
 
