@@ -5,20 +5,17 @@
 #include <unordered_map>
 
 #include "compose/BatchRun.h"
+#include "compose/StoredChoice.h"
 #include "core/FileUtils.h"
 
 namespace vmk {
 
 TExisting ExistingForStored(int32_t stored) {
-    for (const auto& n : kExistingNames)
-        if (n.Stored == stored) return n.Value;
-    return kExistingNames.front().Value;
+    return ChoiceForStored(kExistingNames, stored, &TRuleName<TExisting>::Value, kExistingNames.front().Value);
 }
 
 TOnFailure OnFailureForStored(int32_t stored) {
-    for (const auto& n : kOnFailureNames)
-        if (n.Stored == stored) return n.Value;
-    return kOnFailureNames.front().Value;
+    return ChoiceForStored(kOnFailureNames, stored, &TRuleName<TOnFailure>::Value, kOnFailureNames.front().Value);
 }
 
 std::string NumberedName(const std::string& path, int n) {

@@ -3,32 +3,25 @@
 #include <algorithm>
 #include <exception>
 
+#include "compose/StoredChoice.h"
 #include "core/Registry.h"
 
 namespace vmk {
 
 TCoverPlace PlaceForStored(int32_t stored) {
-    for (const TPlaceName& place : kPlaceNames)
-        if (place.Stored == stored) return place.Place;
-    return kPlaceNames.front().Place;
+    return ChoiceForStored(kPlaceNames, stored, &TPlaceName::Place, kPlaceNames.front().Place);
 }
 
 TCoverPlace AnchorForStored(int32_t stored, TCoverPlace place) {
-    for (const TPlaceName& anchor : kAnchorNames)
-        if (anchor.Stored == stored) return anchor.Place;
-    return place;
+    return ChoiceForStored(kAnchorNames, stored, &TPlaceName::Place, place);
 }
 
 TCoverSizing SizingForStored(int32_t stored) {
-    for (const TSizingName& sizing : kSizingNames)
-        if (sizing.Stored == stored) return sizing.Sizing;
-    return kSizingNames.front().Sizing;
+    return ChoiceForStored(kSizingNames, stored, &TSizingName::Sizing, kSizingNames.front().Sizing);
 }
 
 TSaveAs SaveAsForStored(int32_t stored) {
-    for (const TFormatName& format : kFormatNames)
-        if (format.Stored == stored) return format.SaveAs;
-    return TSaveAs::AsIs;
+    return ChoiceForStored(kFormatNames, stored, &TFormatName::SaveAs, TSaveAs::AsIs);
 }
 
 std::string ReadStoredText(TRegistry& reg, const TStoredValue<const char*>& value) {
