@@ -1,6 +1,7 @@
 #include "compose/Compose.h"
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 #include <memory>
 
@@ -244,6 +245,19 @@ std::unique_ptr<TForeignImage> ForeignWriter(TWriteFormat format) {
     }
 }
 
+// JPEG holds no alpha: a see-through picture is laid on white, as image
+// editors export it, rather than showing whatever colour its clear pixels hide.
+void FlattenOntoWhite(TBitmap& working) {
+    if (working.GetPixelFormat() != TPixelFormat::pf32bit || !working.GetAlphaChannel()) return;
+    TBitmap white;
+    white.SetPixelFormat(TPixelFormat::pf24bit);
+    white.SetSize(working.Width(), working.Height());
+    for (int y = 0; y < white.Height(); ++y)
+        std::memset(white.GetScanline(y), 0xFF, static_cast<size_t>(white.Width()) * 3);
+    white.GetCanvas().DrawBlended(0, 0, working, 100);
+    working.Assign(white);
+}
+
 }  // namespace
 
 void EncodeResult(TBitmap& working, TStream& out, TWriteFormat format, int quality, const TJPEGMarkers& markers) {
@@ -263,8 +277,11 @@ void EncodeResult(TBitmap& working, TStream& out, TWriteFormat format, int quali
         foreign->SaveToStream(out);
         return;
     }
+    TBitmap flat;  // shares the picture unless it has alpha to flatten
+    flat.Assign(working);
+    FlattenOntoWhite(flat);
     auto writer = std::make_unique<TJPEGImage>();
-    writer->Assign(working);
+    writer->Assign(flat);
     writer->SetSaveQuality(JpegQuality(quality));
     SetResultMarkers(*writer, markers, working.Width(), working.Height());
     writer->SaveToStream(out);
@@ -350,8 +367,11 @@ void ResultTrial(TBitmap& working, TWriteFormat format, int quality, const TJPEG
 
 void JpegTrial(TBitmap& working, int quality, const std::string& folder, const TJPEGMarkers& markers,
                TJPEGReduceBy reduce) {
+    TBitmap flat;  // as the result is written
+    flat.Assign(working);
+    FlattenOntoWhite(flat);
     auto trial = std::make_unique<TJPEGImage>();
-    trial->Assign(working);
+    trial->Assign(flat);
     trial->SetSaveQuality(JpegQuality(quality));
     SetResultMarkers(*trial, markers, working.Width(), working.Height());
     std::string path;

@@ -2,12 +2,15 @@
 
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cstdlib>
 #include <thread>
 #include <tuple>
 
 #include "compose/Compose.h"
 #include "core/FileUtils.h"
+#include "core/Streams.h"
 #include "core/TempFolder.h"
+#include "imaging/Jpeg.h"
 #include "support/PictureBytes.h"
 #include "support/WindowFixture.h"
 
@@ -264,6 +267,45 @@ TEST(Compose, TrialInAFolderThatCannotBeWritten) {
     EXPECT_EQ(Listing(dir), std::vector<std::string>{"blocker"});
     EXPECT_EQ(ReadBytes(dir + "blocker").size(), 17u);
     EXPECT_GT(MeanError(working, *picture), 0.0);
+}
+
+// JPEG holds no alpha: see-through pixels are laid on white in the result and
+// in its trial alike; formats that hold alpha keep it.
+TEST(Compose, AJpegResultLaysASeeThroughPictureOnWhite) {
+    TBitmap picture;
+    picture.SetPixelFormat(TPixelFormat::pf32bit);
+    picture.SetAlphaChannel(true);
+    picture.SetSize(16, 16);
+    for (int y = 0; y < 16; ++y) {
+        uint8_t* row = picture.GetScanline(y);
+        for (int x = 0; x < 16; ++x) {
+            uint8_t* p = row + x * 4;  // B, G, R, A: clear black left, half red right
+            const bool left = x < 8;
+            p[0] = 0, p[1] = 0, p[2] = left ? 0 : 255, p[3] = left ? 0 : 128;
+        }
+    }
+    const auto near = [](const TBitmap& b, int x, int y, int blue, int green, int red) {
+        const uint8_t* p = b.GetScanline(y) + x * (b.GetPixelFormat() == TPixelFormat::pf32bit ? 4 : 3);
+        return std::abs(p[0] - blue) <= 6 && std::abs(p[1] - green) <= 6 && std::abs(p[2] - red) <= 6;
+    };
+    TMemoryStream bytes;
+    EncodeResult(picture, bytes, TWriteFormat::Jpeg, 95, {});
+    bytes.SetPosition(0);
+    TJPEGImage result;
+    result.LoadFromStream(bytes);
+    TBitmap shown;
+    shown.Assign(result);
+    EXPECT_TRUE(near(shown, 2, 8, 255, 255, 255));   // white, not the hidden black
+    EXPECT_TRUE(near(shown, 13, 8, 127, 127, 255));  // red at half over white
+    const TempFolder temp;
+    TBitmap trial;
+    trial.Assign(picture);
+    JpegTrial(trial, 95, temp.Path());
+    EXPECT_TRUE(near(trial, 2, 8, 255, 255, 255));
+    EXPECT_TRUE(near(trial, 13, 8, 127, 127, 255));
+    // The picture itself keeps its alpha for the formats that hold it.
+    EXPECT_TRUE(picture.GetAlphaChannel());
+    EXPECT_EQ(picture.GetScanline(8)[3], 0);
 }
 
 // Offsets at the ends of the integer range draw nothing and touch nothing else.
