@@ -59,7 +59,7 @@ inline bool ResetPeak() {
 // in this process keeps its store there and runs offscreen unless told otherwise.
 inline std::string ScratchFolder(const std::string& name) {
     std::string pattern = "/tmp/" + name + "-XXXXXX";
-    const std::string dir = mkdtemp(pattern.data());
+    std::string dir = mkdtemp(pattern.data());
     setenv("VELLUMARK_REGISTRY", (dir + "/registry.reg").c_str(), 1);
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     return dir;
