@@ -358,6 +358,9 @@ void TExecution::Settle(TBatchRun& run, size_t start, int committed, bool final,
             item.Status = "written";
             item.Result = report.WrittenTo;
             ++saved_;
+            // Written all the same, as the window writes it, with a word on stderr.
+            item.Message = WrittenNote(report);
+            if (!item.Message.empty()) Say("Note on file " + item.Source + ": " + item.Message);
         } else if (report.Outcome == TOutcome::Skipped) {
             item.Status = "skipped";
             item.Message = "the result exists";

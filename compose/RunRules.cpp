@@ -86,6 +86,13 @@ std::string ClashQuestion(const std::vector<TBatchEntry>& entries, const TClashe
     return text;
 }
 
+std::string WrittenNote(const TEntryReport& entry) {
+    std::string note;
+    if (entry.CoverOutside) note = "the cover lies wholly outside the picture";
+    if (entry.CutShort) note += (note.empty() ? "" : "; ") + std::string("cut short, its JPEG data ends early");
+    return note;
+}
+
 TEndText EndMessageText(const std::vector<TEntryReport>& entries) {
     int written = 0, skipped = 0, refused = 0, failed = 0, missed = 0, cut = 0, other = 0;
     std::string details;
@@ -98,8 +105,10 @@ TEndText EndMessageText(const std::vector<TEntryReport>& entries) {
         case TOutcome::Failed: ++failed, why = e.Reason; break;
         case TOutcome::Pending: ++other, why = "not processed"; break;
         }
-        if (e.CoverOutside) ++missed, why = "the cover lies wholly outside the picture";
-        if (e.CutShort) ++cut, why += (why.empty() ? "" : "; ") + std::string("cut short, its JPEG data ends early");
+        missed += e.CoverOutside ? 1 : 0;
+        cut += e.CutShort ? 1 : 0;
+        if (const std::string note = WrittenNote(e); !note.empty())
+            why = e.CoverOutside ? note : why + (why.empty() ? "" : "; ") + note;
         if (!why.empty()) details += e.Source + ": " + why + "\n";
     }
     if (!details.empty()) details.pop_back();

@@ -79,6 +79,10 @@ struct TEntryReport {
     bool CutShort = false;      // written, but its JPEG data ended early
 };
 
+// What is worth a word about a written entry: the cover missed it, or its
+// JPEG data was cut short ("" when neither).
+std::string WrittenNote(const TEntryReport& entry);
+
 // The end message: its sentence, and one line per entry that was not simply
 // saved (empty when every entry was).
 struct TEndText {

@@ -126,6 +126,14 @@ usage "--cover: '$p/photo.jpg' is not an existing .bmp or .png file" --cover "$p
 usage "--cover: '$work/nothing.bmp' is not an existing .bmp or .png file" --cover "$work/nothing.bmp" "$p/rgb24.bmp"
 [ ! -e "$work/VMK_rgb24.bmp" ] && [ ! -e "$p/VMK_rgb24.bmp" ] || fail "a usage error wrote a result"
 
+# A JPEG cut short is written as the window writes it, exit 0, with a note on
+# standard error and in its JSON message.
+head -c "$(($(stat -c %s "$p/photo.jpg") / 2))" "$p/photo.jpg" > "$p/half.jpg"
+expect_status 0 vb "${C[@]}" --output outcut --json "$p/half.jpg" > cut.json 2> cut.err
+[ -f outcut/VMK_half.jpg ] || fail "a JPEG cut short was not written"
+grep -qF "Note on file $p/half.jpg: cut short, its JPEG data ends early" cut.err || fail "cut short not told: $(cat cut.err)"
+grep -qF '"message":"cut short, its JPEG data ends early"' cut.json || fail "cut short not in JSON: $(cat cut.json)"
+
 # --help lists every option with its defaults; --version.
 expect_status 0 vb --help > help.txt
 for o in --cover --position --left --top --transparent --opaque --auto-detect --key-colour --format --quality \
