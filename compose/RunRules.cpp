@@ -107,8 +107,11 @@ TEndText EndMessageText(const std::vector<TEntryReport>& entries) {
         }
         missed += e.CoverOutside ? 1 : 0;
         cut += e.CutShort ? 1 : 0;
-        if (const std::string note = WrittenNote(e); !note.empty())
-            why = e.CoverOutside ? note : why + (why.empty() ? "" : "; ") + note;
+        if (const std::string note = WrittenNote(e); !note.empty()) {
+            if (e.CoverOutside) why.clear();  // the cover's word comes first
+            if (!why.empty()) why += "; ";
+            why += note;
+        }
         if (!why.empty()) details += e.Source + ": " + why + "\n";
     }
     if (!details.empty()) details.pop_back();
