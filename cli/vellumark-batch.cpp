@@ -433,6 +433,7 @@ int Execute(const TOptions& options, const TStoredSettings& settings, const TPla
 
 int main(int argc, char** argv) {
     using namespace vmk::cli;
+    vmk::KeepBatchBuffers();
     try {
         const TOptions options = ParseOptions(std::vector<std::string>(argv + 1, argv + argc));
         if (options.Help) {

@@ -1,5 +1,6 @@
 #include "compose/BatchRun.h"
 
+#include <malloc.h>
 #include <sys/stat.h>
 #include <algorithm>
 #include <filesystem>
@@ -96,6 +97,11 @@ int BatchWorkerCount(int asked, int pictures) {
     int n = asked;
     if (n <= 0) n = static_cast<int>(std::thread::hardware_concurrency());
     return std::max(1, std::min(n, pictures));
+}
+
+void KeepBatchBuffers() {
+    mallopt(M_MMAP_THRESHOLD, 32 << 20);
+    mallopt(M_TRIM_THRESHOLD, 64 << 20);
 }
 
 namespace {

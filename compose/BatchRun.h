@@ -53,6 +53,13 @@ std::vector<TBatchEntry> PlanBatch(const std::vector<std::string>& sources, cons
 // more than the pictures, at least one.
 int BatchWorkerCount(int asked, int pictures);
 
+// Sets the allocator up for batches, once at a program's start: a batch frees
+// and takes again buffers of the same sizes for every picture. With glibc's
+// starting limits each block above 128 KiB went back to the system when freed
+// and came back zeroed and faulted in for the next picture; these are the
+// limits it reaches by itself after a long-lived program's first large free.
+void KeepBatchBuffers();
+
 class TBatchRun {
 public:
     // Starts the workers and the writer. The cover is prepared already; the
