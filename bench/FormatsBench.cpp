@@ -8,9 +8,9 @@
 //           pixels out, the same colour-keyed stamp, encode with the settings
 //           the run uses (PNG zlib level 2; WebP lossy at 85; TIFF Deflate
 //           level 1 with the horizontal predictor; JPEG at 85).
-// It prints the median time per picture of each, run / floor for 1 and 2
-// workers, and the processor time of both (on a shared machine it shows the
-// work when wall time cannot).
+// It prints the median time per picture of each, the median of the passes'
+// run / floor ratios for 1 and 2 workers, and the processor time of both (on
+// a shared machine it shows the work when wall time cannot).
 //
 // usage: vmk-bench-formats [pictures=4] [width=4000] [height=3000] [repeats=3]
 
@@ -456,21 +456,36 @@ void Table(const std::vector<Case>& cases, const std::string& coverPath, vmk::TS
         FloorPass(c, buffers);  // warm-up: the code and the files paged in
         RunPass(c, coverPath, modal, 1);
         for (const int workers : {1, 2}) {
-            std::vector<double> run, floor, runCpu, floorCpu;
-            for (int r = 0; r < repeats; ++r) {  // interleaved, so drift hits both alike
-                SettleDisk(c.outDir);
-                const Pass f = FloorPass(c, buffers);
-                SettleDisk(c.outDir);
-                const Pass p = RunPass(c, coverPath, modal, workers);
+            // Interleaved, in turns, so drift hits both alike; the ratios are
+            // taken pass by pass and their median shown.
+            std::vector<double> run, floor, runCpu, floorCpu, ratio, cpuRatio;
+            for (int r = 0; r < repeats; ++r) {
+                Pass f, p;
+                const auto floorPass = [&] {
+                    SettleDisk(c.outDir);
+                    f = FloorPass(c, buffers);
+                };
+                const auto runPass = [&] {
+                    SettleDisk(c.outDir);
+                    p = RunPass(c, coverPath, modal, workers);
+                };
+                if (r % 2 == 0) {
+                    floorPass();
+                    runPass();
+                } else {
+                    runPass();
+                    floorPass();
+                }
                 floor.push_back(f.wall);
                 floorCpu.push_back(f.cpu);
                 run.push_back(p.wall);
                 runCpu.push_back(p.cpu);
+                ratio.push_back(p.wall / f.wall);
+                cpuRatio.push_back(p.cpu / f.cpu);
             }
-            const double mr = Median(run) * 1000, mf = Median(floor) * 1000;
-            const double cr = Median(runCpu) * 1000, cf = Median(floorCpu) * 1000;
-            std::printf("%-14s %-8d %11.1f %12.1f %7.3f %11.1f %12.1f %9.3f\n", c.label, workers, mr, mf, mr / mf, cr,
-                        cf, cr / cf);
+            std::printf("%-14s %-8d %11.1f %12.1f %7.3f %11.1f %12.1f %9.3f\n", c.label, workers, Median(run) * 1000,
+                        Median(floor) * 1000, Median(ratio), Median(runCpu) * 1000, Median(floorCpu) * 1000,
+                        Median(cpuRatio));
             std::fflush(stdout);
         }
     }

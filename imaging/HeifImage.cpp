@@ -6,6 +6,7 @@
 
 #include <libheif/heif.h>
 
+#include "imaging/ChannelOrder.h"
 #include "imaging/HevcParams.h"
 #include "imaging/JpegCodec.h"
 
@@ -148,16 +149,9 @@ bool THEIFImage::Decode(const uint8_t* data, size_t size, TBitmap& bitmap, TPict
     CheckPictureSize(format, w, h, 4);
     PrepareBitmap(bitmap, w, h, alpha);
     const size_t bytes = alpha ? 4 : 3;
-    for (int y = 0; y < h; ++y) {
-        const uint8_t* from = plane + static_cast<ptrdiff_t>(y) * stride;
-        uint8_t* to = bitmap.GetScanline(y);
-        for (size_t x = 0; x < static_cast<size_t>(w); ++x, from += bytes, to += bytes) {
-            to[0] = from[2];
-            to[1] = from[1];
-            to[2] = from[0];
-            if (alpha) to[3] = from[3];
-        }
-    }
+    for (int y = 0; y < h; ++y)
+        detail::SwapRedBlue(plane + static_cast<ptrdiff_t>(y) * stride, bitmap.GetScanline(y), static_cast<size_t>(w),
+                            static_cast<int>(bytes));
     // The file's transformations made the picture upright; its EXIF
     // orientation describes the stored pixels and no longer applies.
     MarkExifBlockUpright(metadata.Exif);
@@ -194,14 +188,8 @@ void THEIFImage::Encode(const TBitmap& bitmap, TStream& out) {
     std::vector<TColor> colors(static_cast<size_t>(w));
     for (int y = 0; y < h; ++y) {
         uint8_t* to = plane + static_cast<ptrdiff_t>(y) * stride;
-        if (alpha) {
-            const uint8_t* from = bitmap.GetScanline(y);
-            for (size_t x = 0; x < static_cast<size_t>(w); ++x, from += 4, to += 4) {
-                to[0] = from[2];
-                to[1] = from[1];
-                to[2] = from[0];
-                to[3] = from[3];
-            }
+        if (alpha || bitmap.GetPixelFormat() == TPixelFormat::pf24bit) {
+            detail::SwapRedBlue(bitmap.GetScanline(y), to, static_cast<size_t>(w), alpha ? 4 : 3);
             continue;
         }
         bitmap.GetRowColors(y, 0, w, colors.data());

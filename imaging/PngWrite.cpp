@@ -7,6 +7,8 @@
 
 #include <spng.h>
 
+#include "imaging/ChannelOrder.h"
+
 namespace vmk {
 
 namespace {
@@ -77,13 +79,8 @@ void WritePng(const TBitmap& bitmap, const TPictureMetadata& metadata, TStream& 
     std::vector<TColor> colors(static_cast<size_t>(width));
     for (int y = 0; y < height; ++y) {
         if (alpha || bitmap.GetPixelFormat() == TPixelFormat::pf24bit) {
-            const uint8_t* from = bitmap.GetScanline(y);
-            for (size_t x = 0; x < static_cast<size_t>(width); ++x) {
-                row[x * bytes] = from[x * bytes + 2];
-                row[x * bytes + 1] = from[x * bytes + 1];
-                row[x * bytes + 2] = from[x * bytes];
-                if (alpha) row[x * 4 + 3] = from[x * 4 + 3];
-            }
+            detail::SwapRedBlue(bitmap.GetScanline(y), row.data(), static_cast<size_t>(width),
+                                static_cast<int>(bytes));
         } else {
             bitmap.GetRowColors(y, 0, width, colors.data());
             for (size_t x = 0; x < static_cast<size_t>(width); ++x) {

@@ -8,6 +8,7 @@
 
 #include <tiffio.h>
 
+#include "imaging/ChannelOrder.h"
 #include "imaging/JpegCodec.h"
 #include "imaging/TiffExif.h"
 
@@ -215,20 +216,11 @@ public:
     void Convert(const uint8_t* row, uint8_t* to) const {
         // The common layouts alone, in tight loops: 8-bit RGB, and RGBA with straight alpha.
         if (l_.photometric == PHOTOMETRIC_RGB && l_.bits == 8 && l_.samples == 3) {
-            for (size_t x = 0; x < width_; ++x, row += 3, to += 3) {
-                to[0] = row[2];
-                to[1] = row[1];
-                to[2] = row[0];
-            }
+            detail::SwapRedBlue(row, to, width_, 3);
             return;
         }
         if (l_.photometric == PHOTOMETRIC_RGB && l_.bits == 8 && l_.samples == 4 && l_.alpha && !l_.associated) {
-            for (size_t x = 0; x < width_; ++x, row += 4, to += 4) {
-                to[0] = row[2];
-                to[1] = row[1];
-                to[2] = row[0];
-                to[3] = row[3];
-            }
+            detail::SwapRedBlue(row, to, width_, 4);
             return;
         }
         Any(row, to);
@@ -587,20 +579,8 @@ std::vector<uint8_t> TiffBytes(const TBitmap& bitmap, const TPictureMetadata& me
         std::vector<uint8_t> row(static_cast<size_t>(width) * samples);
         std::vector<TColor> colors(static_cast<size_t>(width));
         for (int y = 0; y < height; ++y) {
-            const uint8_t* from = bitmap.GetScanline(y);
-            if (alpha) {
-                for (size_t x = 0; x < static_cast<size_t>(width); ++x) {
-                    row[x * 4] = from[x * 4 + 2];
-                    row[x * 4 + 1] = from[x * 4 + 1];
-                    row[x * 4 + 2] = from[x * 4];
-                    row[x * 4 + 3] = from[x * 4 + 3];
-                }
-            } else if (bitmap.GetPixelFormat() == TPixelFormat::pf24bit) {
-                for (size_t x = 0; x < static_cast<size_t>(width); ++x) {
-                    row[x * 3] = from[x * 3 + 2];
-                    row[x * 3 + 1] = from[x * 3 + 1];
-                    row[x * 3 + 2] = from[x * 3];
-                }
+            if (alpha || bitmap.GetPixelFormat() == TPixelFormat::pf24bit) {
+                detail::SwapRedBlue(bitmap.GetScanline(y), row.data(), static_cast<size_t>(width), samples);
             } else {
                 // Any other held format, through its colours (0x00BBGGRR).
                 bitmap.GetRowColors(y, 0, width, colors.data());
