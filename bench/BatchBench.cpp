@@ -551,9 +551,9 @@ void CliTable(const Case& jj, const Rgb& cover, const std::string& coverPath, Fl
             cliFloor.push_back(cli.back() / floor.back());
             cpuRatio.push_back(cliCpu.back() / runCpu.back());
         }
-        std::printf("%-18s %-5d %11.1f %11.1f %11.1f %8.3f %8.3f %12.1f %12.1f %8.3f\n", "", jobs,
-                    Median(cli) * 1000, Median(run) * 1000, Median(floor) * 1000, Median(cliRun), Median(cliFloor),
-                    Median(cliCpu) * 1000, Median(runCpu) * 1000, Median(cpuRatio));
+        std::printf("%-18s %-5d %11.1f %11.1f %11.1f %8.3f %8.3f %12.1f %12.1f %8.3f\n", "", jobs, Median(cli) * 1000,
+                    Median(run) * 1000, Median(floor) * 1000, Median(cliRun), Median(cliFloor), Median(cliCpu) * 1000,
+                    Median(runCpu) * 1000, Median(cpuRatio));
         std::fflush(stdout);
     }
 }

@@ -26,8 +26,7 @@ size_t SwapPlain(const uint8_t* from, uint8_t* to, size_t pixels, size_t bytes) 
 // pixels go five a step: the sixteenth byte is written back as it was read
 // and taken again by the next step, so the loop stops while a whole
 // sixteen bytes still lie ahead.
-__attribute__((target("ssse3"))) size_t SwapShuffled(const uint8_t* from, uint8_t* to, size_t pixels,
-                                                     size_t bytes) {
+__attribute__((target("ssse3"))) size_t SwapShuffled(const uint8_t* from, uint8_t* to, size_t pixels, size_t bytes) {
     size_t done = 0;
     if (bytes == 3) {
         const __m128i order = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15);

@@ -79,8 +79,7 @@ void WritePng(const TBitmap& bitmap, const TPictureMetadata& metadata, TStream& 
     std::vector<TColor> colors(static_cast<size_t>(width));
     for (int y = 0; y < height; ++y) {
         if (alpha || bitmap.GetPixelFormat() == TPixelFormat::pf24bit) {
-            detail::SwapRedBlue(bitmap.GetScanline(y), row.data(), static_cast<size_t>(width),
-                                static_cast<int>(bytes));
+            detail::SwapRedBlue(bitmap.GetScanline(y), row.data(), static_cast<size_t>(width), static_cast<int>(bytes));
         } else {
             bitmap.GetRowColors(y, 0, width, colors.data());
             for (size_t x = 0; x < static_cast<size_t>(width); ++x) {
