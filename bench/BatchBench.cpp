@@ -540,13 +540,7 @@ void CliTable(const Case& jj, const Rgb& cover, const std::string& coverPath, Fl
                 cliCpu.push_back(cpu);
             };
             floor.push_back(FloorPass(jj, cover, buffers));
-            if (r % 2 == 0) {
-                runPass();
-                cliPass();
-            } else {
-                cliPass();
-                runPass();
-            }
+            InTurns(r, runPass, cliPass);
             cliRun.push_back(cli.back() / run.back());
             cliFloor.push_back(cli.back() / floor.back());
             cpuRatio.push_back(cliCpu.back() / runCpu.back());

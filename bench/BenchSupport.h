@@ -24,6 +24,20 @@ inline double Median(std::vector<double> v) {
     return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
+// Two passes of a repeat in turns, a then b on even repeats, b then a on odd
+// ones, so that whatever one pass leaves behind (warm caches, dirty pages)
+// weighs on both alike.
+template <class A, class B>
+void InTurns(int repeat, A&& a, B&& b) {
+    if (repeat % 2 == 0) {
+        a();
+        b();
+    } else {
+        b();
+        a();
+    }
+}
+
 inline double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
 
 // Processor time of the whole process so far (every thread, user and system):

@@ -469,13 +469,7 @@ void Table(const std::vector<Case>& cases, const std::string& coverPath, vmk::TS
                     SettleDisk(c.outDir);
                     p = RunPass(c, coverPath, modal, workers);
                 };
-                if (r % 2 == 0) {
-                    floorPass();
-                    runPass();
-                } else {
-                    runPass();
-                    floorPass();
-                }
+                InTurns(r, floorPass, runPass);
                 floor.push_back(f.wall);
                 floorCpu.push_back(f.cpu);
                 run.push_back(p.wall);
