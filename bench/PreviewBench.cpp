@@ -14,6 +14,7 @@
 // where rows, when given, keeps the rows whose label starts with it.
 
 #include <QApplication>
+#include <QImage>
 #include <QWidget>
 
 #include <algorithm>
@@ -33,6 +34,7 @@
 #include "app/MainForm.h"
 #include "app/Program.h"
 #include "core/FileUtils.h"
+#include "imaging/Jpeg.h"
 #include "widgets/Dialogs.h"
 
 namespace {
@@ -131,15 +133,22 @@ void WriteWhole(const std::string& path, const std::vector<uint8_t>& bytes) {
     std::fclose(f);
 }
 
-double FileFloor(const std::string& photo, unsigned denom = 1) {
+// A decode, at 1/denom; with a box, then scaled smoothly by Qt into it as the
+// fitted preview is.
+double FileFloor(const std::string& photo, unsigned denom = 1, int boxW = 0, int boxH = 0) {
     const auto start = Clock::now();
     std::vector<uint8_t> rgb;
     int w = 0, h = 0;
     Decode(ReadWhole(photo), rgb, w, h, denom);
+    if (boxW > 0) {
+        const QImage rows(rgb.data(), w, h, w * 3, QImage::Format_RGB888);
+        (void)rows.scaled(boxW, boxH, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    }
     return Seconds(start);
 }
 
-double SaveFloor(const std::string& photo, int coverW, int coverH) {
+// Decode, the cover, encode at 85 and decode the result at 1/resultDenom.
+double SaveFloor(const std::string& photo, int coverW, int coverH, unsigned resultDenom = 1) {
     const auto start = Clock::now();
     std::vector<uint8_t> rgb;
     int w = 0, h = 0;
@@ -149,7 +158,7 @@ double SaveFloor(const std::string& photo, int coverW, int coverH) {
             rgb.data() + (static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(w - coverW)) * 3,
             static_cast<size_t>(coverW) * 3, uint8_t{200});
     const std::vector<uint8_t> bytes = Encode(rgb.data(), w, h, 85);
-    Decode(bytes, rgb, w, h);
+    Decode(bytes, rgb, w, h, resultDenom);
     return Seconds(start);
 }
 
@@ -229,11 +238,19 @@ int main(int argc, char** argv) {
         const auto fileFloor = [&] { return FileFloor(photo); };
         const auto saveFloor = [&] { return SaveFloor(photo, coverW, coverH); };
         const auto scaledFloor = [&](unsigned denom) { return [&photo, denom] { return FileFloor(photo, denom); }; };
+        // The least work the fitted previews can do: the decode at the scale
+        // that fills the box and Qt's smooth scaling; the whole save with its
+        // result decoded at that scale.
+        const int boxW = form.PreviewFiles->GetFitBoxWidth(), boxH = form.PreviewFiles->GetFitBoxHeight();
+        const unsigned fill = 1u << static_cast<unsigned>(ReductionToFill(width, height, boxW, boxH));
+        const auto fittedFloor = [&photo, fill, boxW, boxH] { return FileFloor(photo, fill, boxW, boxH); };
+        const auto fittedSaveFloor = [&photo, fill, coverW, coverH] { return SaveFloor(photo, coverW, coverH, fill); };
         const Row rows[] = {
             {"bare decode at 1/2", scaledFloor(2), fileFloor}, {"bare decode at 1/4", scaledFloor(4), fileFloor},
             {"bare decode at 1/8", scaledFloor(8), fileFloor}, {"file preview, fitted", files(true), fileFloor},
             {"file preview, 100 %", files(false), fileFloor},  {"save preview, fitted", saves(true), saveFloor},
-            {"save preview, 100 %", saves(false), saveFloor},
+            {"save preview, 100 %", saves(false), saveFloor},  {"bare fitted file", fittedFloor, fileFloor},
+            {"bare fitted save", fittedSaveFloor, saveFloor},
         };
         std::printf("%d x %d JPEG, window 1000 x 700, processor time, median of %d\n", width, height, repeats);
         std::printf("the file preview's box: %d x %d\n", form.PreviewFiles->GetFitBoxWidth(),
