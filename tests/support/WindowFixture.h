@@ -13,6 +13,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QThread>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -114,10 +115,26 @@ protected:
         form_->ShowWindow();
         modal_->ClearBoxes();
     }
+    // The platform may still hold geometry changes of its own (the window's
+    // first showing); on a busy machine they arrive late and undo the size
+    // set here. So the window settles first, and the size is set until it stays.
     void ShowAt(int width, int height) {
         form_->ShowWindow();
-        form_->SetClientSize(width, height);
-        QCoreApplication::processEvents();
+        Settle();
+        QWidget* widget = form_->GetWidget();
+        for (int tries = 0; tries < 20; ++tries) {
+            form_->SetClientSize(width, height);
+            Settle();
+            if (widget->width() == width && widget->height() == height) break;
+        }
+    }
+
+    static void Settle() {
+        for (int i = 0; i < 5; ++i) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents);
+            QCoreApplication::sendPostedEvents();
+            QThread::msleep(2);
+        }
     }
 
     std::string Path(const std::string& name) const { return (scratch / name).string(); }
