@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -117,11 +118,19 @@ protected:
     }
     // The platform may still hold geometry changes of its own (the window's
     // first showing); on a busy machine they arrive late and undo the size
-    // set here. So the window settles first, and the size is set until it stays.
+    // set here. And a window fits its frame a moment after it is first shown,
+    // taking its stored outer size again. So the window settles first (past
+    // that moment when it was just shown), and the size is set until it stays.
     void ShowAt(int width, int height) {
-        form_->ShowWindow();
-        Settle();
         QWidget* widget = form_->GetWidget();
+        const bool first = !widget->isVisible();
+        form_->ShowWindow();
+        if (first) {
+            QElapsedTimer since;
+            since.start();
+            while (since.elapsed() < 300) Settle();
+        }
+        Settle();
         for (int tries = 0; tries < 20; ++tries) {
             form_->SetClientSize(width, height);
             Settle();
