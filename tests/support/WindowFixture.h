@@ -119,18 +119,15 @@ protected:
     // The platform may still hold geometry changes of its own (the window's
     // first showing); on a busy machine they arrive late and undo the size
     // set here. And a window fits its frame a moment after it is first shown,
-    // taking its stored outer size again. So the window settles first (past
-    // that moment when it was just shown), and the size is set until it stays.
+    // taking its stored outer size again. So the window settles first, past
+    // that moment, and the size is set until it stays.
     void ShowAt(int width, int height) {
         QWidget* widget = form_->GetWidget();
-        const bool first = !widget->isVisible();
         form_->ShowWindow();
-        if (first) {
-            QElapsedTimer since;
-            since.start();
-            while (since.elapsed() < 300) Settle();
-        }
-        Settle();
+        // Past the frame fitting of a window shown before this call, too.
+        QElapsedTimer since;
+        since.start();
+        while (since.elapsed() < 300) Settle();
         for (int tries = 0; tries < 20; ++tries) {
             form_->SetClientSize(width, height);
             Settle();
