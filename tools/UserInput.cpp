@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QString>
+#include <QThread>
 
 #include "widgets/Keys.h"
 
@@ -68,6 +69,14 @@ void SendMouse(TControl& control, QEvent::Type type, int x, int y, Qt::MouseButt
     const Qt::MouseButtons held = type == QEvent::MouseButtonPress ? Qt::MouseButtons(button) : Qt::MouseButtons();
     QMouseEvent event(type, local, w->mapToGlobal(local), button, held, Qt::NoModifier);
     QCoreApplication::sendEvent(w, &event);
+}
+
+void SettleEvents() {
+    for (int i = 0; i < 5; ++i) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        QCoreApplication::sendPostedEvents();
+        QThread::msleep(2);
+    }
 }
 
 }  // namespace vmk

@@ -26,6 +26,10 @@ bool PressVirtualKey(TControl& control, uint16_t vk);
 // a character; capitals with Shift held.
 void TypeText(TCustomEdit& edit, const std::string& text);
 
+// A few passes of the event loop, a moment apart, so that what the platform
+// still holds (the geometry of a window's showing among it) arrives.
+void SettleEvents();
+
 // A pointer event at (x, y) of the control's widget; a press holds its button.
 void SendMouse(TControl& control, QEvent::Type type, int x, int y, Qt::MouseButton button = Qt::NoButton);
 

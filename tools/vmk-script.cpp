@@ -317,13 +317,7 @@ private:
         }
     }
 
-    static void Settle() {
-        for (int i = 0; i < 5; ++i) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents);
-            QCoreApplication::sendPostedEvents();
-            QThread::msleep(2);
-        }
-    }
+    static void Settle() { SettleEvents(); }
 
     void CloseWindow(const Words&) {
         Form().Close();

@@ -14,7 +14,6 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
-#include <QThread>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -135,13 +134,7 @@ protected:
         }
     }
 
-    static void Settle() {
-        for (int i = 0; i < 5; ++i) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents);
-            QCoreApplication::sendPostedEvents();
-            QThread::msleep(2);
-        }
-    }
+    static void Settle() { SettleEvents(); }
 
     std::string Path(const std::string& name) const { return (scratch / name).string(); }
 
