@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <memory>
 
 #include "compose/CoverStamp.h"
+#include "core/Exception.h"
 #include "core/FileUtils.h"
 #include "core/Saturate.h"
 #include "core/Streams.h"
@@ -365,25 +367,34 @@ void ResultTrial(TBitmap& working, TWriteFormat format, int quality, const TJPEG
     working.Assign(*reader);
 }
 
+namespace {
+
+// The trial file's part of a JPEG trial: the bytes written to a fresh trial
+// file, read back from it into working at the scale scaleFor picks for the
+// picture's whole size, and the file deleted.
+void ReadBackTrial(TBitmap& working, const TMemoryStream& bytes, const std::string& folder,
+                   const std::function<TJPEGReduceBy(int width, int height)>& scaleFor) {
+    TrialFile file(WriteTrialFile(folder, bytes));  // from here on it is removed however we leave
+    auto trial = std::make_unique<TJPEGImage>();
+    trial->LoadFromFile(file.Path());
+    trial->SetReduceBy(scaleFor(trial->GetWidth(), trial->GetHeight()));
+    working.Assign(*trial);
+}
+
+}  // namespace
+
 void JpegTrial(TBitmap& working, int quality, const std::string& folder, const TJPEGMarkers& markers,
                TJPEGReduceBy reduce) {
-    TBitmap flat;  // as the result is written
-    flat.Assign(working);
-    FlattenOntoWhite(flat);
-    auto trial = std::make_unique<TJPEGImage>();
-    trial->Assign(flat);
-    trial->SetSaveQuality(JpegQuality(quality));
-    SetResultMarkers(*trial, markers, working.Width(), working.Height());
-    std::string path;
-    {
-        TMemoryStream bytes;
-        trial->SaveToStream(bytes);
-        path = WriteTrialFile(folder, bytes);
-    }
-    TrialFile file(path);  // written: from here on it is removed however we leave
-    trial->LoadFromFile(path);
-    trial->SetReduceBy(reduce);
-    working.Assign(*trial);
+    TMemoryStream bytes;
+    EncodeResult(working, bytes, TWriteFormat::Jpeg, quality, markers);
+    ReadBackTrial(working, bytes, folder, [reduce](int, int) { return reduce; });
+}
+
+void JpegResultTrial(TBitmap& working, const std::string& sourcePath, TCoverCache& cover, int quality,
+                     const std::string& folder, const std::function<TJPEGReduceBy(int width, int height)>& scaleFor) {
+    TMemoryStream bytes;
+    NamingFile(sourcePath, [&] { ComposeJpegResult(working, sourcePath, cover, quality, bytes); });
+    ReadBackTrial(working, bytes, folder, scaleFor);
 }
 
 }  // namespace vmk

@@ -7,6 +7,7 @@
 // tests and benchmarks can drive the same steps.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "core/Streams.h"
@@ -158,6 +159,14 @@ void ComposeResult(TBitmap& working, const std::string& sourcePath, TCoverCache&
 // reduce: the scale it is read back at (a fitted preview needs no more).
 void JpegTrial(TBitmap& working, int quality, const std::string& folder, const TJPEGMarkers& markers = {},
                TJPEGReduceBy reduce = TJPEGReduceBy::ReduceNone);
+
+// The JPEG trial made from the source itself: the bytes the run writes for it
+// (ComposeJpegResult, a band of rows at a time where the picture allows, so that
+// no whole picture is held), written and read back as JpegTrial does, at the
+// scale scaleFor picks for the result's whole width and height. A failure while
+// the result is made names the source.
+void JpegResultTrial(TBitmap& working, const std::string& sourcePath, TCoverCache& cover, int quality,
+                     const std::string& folder, const std::function<TJPEGReduceBy(int width, int height)>& scaleFor);
 
 // The trial of the lossy formats besides JPEG (WebP, HEIC, AVIF): the
 // result's bytes made in memory and read back into the working bitmap.

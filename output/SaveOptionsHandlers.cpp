@@ -2,6 +2,7 @@
 
 #include "app/MainForm.h"
 #include "compose/Compose.h"
+#include "compose/CoverStamp.h"
 #include "core/Exception.h"
 #include "core/FileUtils.h"
 #include "core/Saturate.h"
@@ -22,39 +23,46 @@ void TMainForm::FileListSaveClick(TObject*) {
         return;
     }
 
-    TBitmap working;
-    TBitmap cover;
-    TJPEGMarkers markers;
-    NamingFile(source, [&] { LoadSource(working, source, markers); });
     const TCoverSettings coverSettings = CoverSettingsOf(*this);
+    TBitmap cover;
     PrepareCover(cover, coverSettings);  // read anew for every preview
-    DrawCover(working, cover, coverSettings);
-    const TCoverPosition at =
-        CoverPlacement(coverSettings, working.Width(), working.Height(), cover.Width(), cover.Height());
-
+    TCoverCache stamps(cover, coverSettings);
     const TOutputSettings output = OutputSettingsOf(*this);
     // For the lossy formats the preview shows what a reader of the result will
     // see, losses included.
     const TWriteFormat format = WriteFormatFor(output.SaveAs, source);
-    // The result is made at full size; a fitted view reads it back no larger
-    // than it shows it.
-    const TJPEGReduceBy reduce = PreviewSave->GetFit()
-                                     ? ReductionToFill(working.Width(), working.Height(), PreviewSave->GetFitBoxWidth(),
-                                                       PreviewSave->GetFitBoxHeight())
-                                     : TJPEGReduceBy::ReduceNone;
+    TBitmap working;
+    int width = 0, height = 0;  // the result's, whatever scale it is shown at
     saveDecode_ = {};
     if (format == TWriteFormat::Jpeg) {
-        saveDecode_ = {static_cast<int>(reduce), working.Width(), working.Height()};
-        JpegTrial(working, output.Quality, TrialFolder(ApplicationFolder()), markers, reduce);
-    } else if (IsLossyFormat(format))
-        ResultTrial(working, format, output.Quality, markers);
+        // The run's own bytes, made as the run makes them. The result is made
+        // at full size; a fitted view reads it back no larger than it shows it.
+        JpegResultTrial(working, source, stamps, output.Quality, TrialFolder(ApplicationFolder()), [&](int w, int h) {
+            width = w;
+            height = h;
+            const TJPEGReduceBy reduce = PreviewSave->GetFit() ? ReductionToFill(w, h, PreviewSave->GetFitBoxWidth(),
+                                                                                 PreviewSave->GetFitBoxHeight())
+                                                               : TJPEGReduceBy::ReduceNone;
+            saveDecode_ = {static_cast<int>(reduce), w, h};
+            return reduce;
+        });
+    } else {
+        TJPEGMarkers markers;
+        NamingFile(source, [&] { LoadSource(working, source, markers); });
+        DrawCover(working, stamps);
+        width = working.Width();
+        height = working.Height();
+        if (IsLossyFormat(format)) ResultTrial(working, format, output.Quality, markers);
+    }
     PreviewSave->GetPicture().Assign(&working);
     // The stamp is what the user came to see: its place on the picture comes
     // into view, however large the photo.
+    const std::shared_ptr<TBitmap> drawn = stamps.For(width, height);
+    const TCoverPosition at = CoverPlacement(coverSettings, width, height, drawn->Width(), drawn->Height());
     const TRect stamp{
         std::max(at.X, 0), std::max(at.Y, 0),
-        static_cast<int>(std::clamp<long long>(static_cast<long long>(at.X) + cover.Width(), 0, working.Width())),
-        static_cast<int>(std::clamp<long long>(static_cast<long long>(at.Y) + cover.Height(), 0, working.Height()))};
+        static_cast<int>(std::clamp<long long>(static_cast<long long>(at.X) + drawn->Width(), 0, width)),
+        static_cast<int>(std::clamp<long long>(static_cast<long long>(at.Y) + drawn->Height(), 0, height))};
     if (stamp.Width() > 0 && stamp.Height() > 0) PreviewSave->ScrollInView(stamp);
 }
 

@@ -238,6 +238,22 @@ TEST_F(LargePreviewTest, PreviewScrollsToTheCoversPlace) {
     Place(form_->OtherPos, 5000, 5000);
     form_->Update->Click();
     EXPECT_TRUE(TakeBoxes().empty());
+
+    // A cover sized to the photo is placed, and brought into view, at the
+    // size it is drawn (a tenth of 1600 wide: 160 x 120), in both previews.
+    form_->SizeWidth->SetChecked(true);
+    form_->SizePercent->SetValue(10);
+    Place(form_->RB);
+    for (TRadioButton* format : {form_->JPG, form_->BMP}) {
+        format->SetChecked(true);
+        form_->Update->Click();
+        EXPECT_TRUE(TakeBoxes().empty());
+        ExpectInView(1440, 1080, 160, 120);
+        Place(form_->CC);
+        form_->Update->Click();
+        ExpectInView(720, 540, 160, 120);
+        Place(form_->RB);
+    }
 }
 
 TEST_F(PreviewTest, DamagedSourceIsNamedInTheError) {
