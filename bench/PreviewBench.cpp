@@ -7,8 +7,11 @@
 //   floors       - bare libjpeg-turbo: a whole decode of the file; and decode,
 //                  a plain copy of the cover into the corner, encode at 85 and
 //                  decode again, for the save preview.
-// It prints the median processor time of each and its ratio to its floor. The window is shown
-// offscreen at 1000 x 700; painting is forced by grabbing the preview.
+// Each pass of a row runs the preview and its floor in turns; the row prints the
+// median processor time of each, and the medians of the per-pass ratios of
+// processor time and of wall time (the latency a user waits through, which a
+// second core may shorten). The window is shown offscreen at 1000 x 700;
+// painting is forced by grabbing the preview.
 //
 // usage: vmk-preview-bench [width=4000] [height=3000] [repeats=7] [rows]
 // where rows, when given, keeps the rows whose label starts with it.
@@ -43,16 +46,23 @@ using bench::Median;
 
 // Processor time of the whole process (every thread): the machine this runs on
 // is shared, and wall time there says more about the neighbours than about us.
-struct Clock {
-    using time_point = double;
-    static double now() {
-        timespec t{};
-        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
-    }
+double CpuNow() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+struct Cost {
+    double cpu = 0;
+    double wall = 0;
 };
 
-double Seconds(double since) { return Clock::now() - since; }
+Cost Measure(const std::function<void()>& work) {
+    const double cpu = CpuNow();
+    const auto wall = bench::Clock::now();
+    work();
+    return {CpuNow() - cpu, bench::Seconds(wall)};
+}
 
 // A smooth field with fine noise, so that it compresses and decodes like a photo.
 std::vector<uint8_t> MakePhoto(int width, int height) {
@@ -135,8 +145,7 @@ void WriteWhole(const std::string& path, const std::vector<uint8_t>& bytes) {
 
 // A decode, at 1/denom; with a box, then scaled smoothly by Qt into it as the
 // fitted preview is.
-double FileFloor(const std::string& photo, unsigned denom = 1, int boxW = 0, int boxH = 0) {
-    const auto start = Clock::now();
+void FileFloor(const std::string& photo, unsigned denom = 1, int boxW = 0, int boxH = 0) {
     std::vector<uint8_t> rgb;
     int w = 0, h = 0;
     Decode(ReadWhole(photo), rgb, w, h, denom);
@@ -144,12 +153,10 @@ double FileFloor(const std::string& photo, unsigned denom = 1, int boxW = 0, int
         const QImage rows(rgb.data(), w, h, w * 3, QImage::Format_RGB888);
         (void)rows.scaled(boxW, boxH, Qt::KeepAspectRatio, Qt::SmoothTransformation);
     }
-    return Seconds(start);
 }
 
 // Decode, the cover, encode at 85 and decode the result at 1/resultDenom.
-double SaveFloor(const std::string& photo, int coverW, int coverH, unsigned resultDenom = 1) {
-    const auto start = Clock::now();
+void SaveFloor(const std::string& photo, int coverW, int coverH, unsigned resultDenom = 1) {
     std::vector<uint8_t> rgb;
     int w = 0, h = 0;
     Decode(ReadWhole(photo), rgb, w, h);
@@ -159,15 +166,12 @@ double SaveFloor(const std::string& photo, int coverW, int coverH, unsigned resu
             static_cast<size_t>(coverW) * 3, uint8_t{200});
     const std::vector<uint8_t> bytes = Encode(rgb.data(), w, h, 85);
     Decode(bytes, rgb, w, h, resultDenom);
-    return Seconds(start);
 }
 
 // A click on the list's line until the preview is painted.
-double PreviewPass(vmk::TListBox& list, vmk::TImage& preview) {
-    const auto start = Clock::now();
+void PreviewPass(vmk::TListBox& list, vmk::TImage& preview) {
     list.SelectByUser(0);
     (void)preview.GetWidget()->grab();
-    return Seconds(start);
 }
 
 }  // namespace
@@ -218,33 +222,40 @@ int main(int argc, char** argv) {
 
         struct Row {
             const char* label;
-            std::function<double()> pass;
-            std::function<double()> floor;
+            std::function<Cost()> pass;
+            std::function<Cost()> floor;
         };
+        // The page and the toggle are set before each pass, outside its time.
         const auto files = [&](bool fit) {
             return [&form, fit] {
                 form.Tabs->SetPageIndex(0);
                 form.FitFiles->SetChecked(fit);
-                return PreviewPass(*form.FilesList, *form.PreviewFiles);
+                return Measure([&] { PreviewPass(*form.FilesList, *form.PreviewFiles); });
             };
         };
         const auto saves = [&](bool fit) {
             return [&form, fit] {
                 form.Tabs->SetPageIndex(2);
                 form.FitSave->SetChecked(fit);
-                return PreviewPass(*form.FileListSave, *form.PreviewSave);
+                return Measure([&] { PreviewPass(*form.FileListSave, *form.PreviewSave); });
             };
         };
-        const auto fileFloor = [&] { return FileFloor(photo); };
-        const auto saveFloor = [&] { return SaveFloor(photo, coverW, coverH); };
-        const auto scaledFloor = [&](unsigned denom) { return [&photo, denom] { return FileFloor(photo, denom); }; };
+        const auto fileFloor = [&] { return Measure([&] { FileFloor(photo); }); };
+        const auto saveFloor = [&] { return Measure([&] { SaveFloor(photo, coverW, coverH); }); };
+        const auto scaledFloor = [&](unsigned denom) {
+            return [&photo, denom] { return Measure([&] { FileFloor(photo, denom); }); };
+        };
         // The least work the fitted previews can do: the decode at the scale
         // that fills the box and Qt's smooth scaling; the whole save with its
         // result decoded at that scale.
         const int boxW = form.PreviewFiles->GetFitBoxWidth(), boxH = form.PreviewFiles->GetFitBoxHeight();
         const unsigned fill = 1u << static_cast<unsigned>(ReductionToFill(width, height, boxW, boxH));
-        const auto fittedFloor = [&photo, fill, boxW, boxH] { return FileFloor(photo, fill, boxW, boxH); };
-        const auto fittedSaveFloor = [&photo, fill, coverW, coverH] { return SaveFloor(photo, coverW, coverH, fill); };
+        const auto fittedFloor = [&photo, fill, boxW, boxH] {
+            return Measure([&] { FileFloor(photo, fill, boxW, boxH); });
+        };
+        const auto fittedSaveFloor = [&photo, fill, coverW, coverH] {
+            return Measure([&] { SaveFloor(photo, coverW, coverH, fill); });
+        };
         const Row rows[] = {
             {"bare decode at 1/2", scaledFloor(2), fileFloor}, {"bare decode at 1/4", scaledFloor(4), fileFloor},
             {"bare decode at 1/8", scaledFloor(8), fileFloor}, {"file preview, fitted", files(true), fileFloor},
@@ -252,21 +263,26 @@ int main(int argc, char** argv) {
             {"save preview, 100 %", saves(false), saveFloor},  {"bare fitted file", fittedFloor, fileFloor},
             {"bare fitted save", fittedSaveFloor, saveFloor},
         };
-        std::printf("%d x %d JPEG, window 1000 x 700, processor time, median of %d\n", width, height, repeats);
+        std::printf("%d x %d JPEG, window 1000 x 700, median of %d passes\n", width, height, repeats);
         std::printf("the file preview's box: %d x %d\n", form.PreviewFiles->GetFitBoxWidth(),
                     form.PreviewFiles->GetFitBoxHeight());
-        std::printf("%-24s %10s %10s %7s\n", "", "preview", "floor", "ratio");
+        std::printf("%-24s %10s %10s %9s %9s\n", "", "cpu", "floor cpu", "cpu ratio", "wall ratio");
         for (const Row& row : rows) {
             if (std::string(row.label).rfind(only, 0) != 0) continue;
             row.pass();  // warm-up: page in the code and the file
             row.floor();
-            std::vector<double> p, f;
+            std::vector<double> p, f, cpuRatio, wallRatio;
             for (int i = 0; i < repeats; ++i) {
-                p.push_back(row.pass());
-                f.push_back(row.floor());
+                Cost pass, floor;
+                bench::InTurns(
+                    i, [&] { pass = row.pass(); }, [&] { floor = row.floor(); });
+                p.push_back(pass.cpu);
+                f.push_back(floor.cpu);
+                cpuRatio.push_back(pass.cpu / floor.cpu);
+                wallRatio.push_back(pass.wall / floor.wall);
             }
-            const double pm = Median(p), fm = Median(f);
-            std::printf("%-24s %8.1f ms %8.1f ms %7.2f\n", row.label, pm * 1000, fm * 1000, pm / fm);
+            std::printf("%-24s %7.1f ms %7.1f ms %9.2f %9.2f\n", row.label, Median(p) * 1000, Median(f) * 1000,
+                        Median(cpuRatio), Median(wallRatio));
         }
         if (!modal.Boxes().empty()) {
             std::fprintf(stderr, "a box was shown: %s\n", modal.Boxes().front().text.c_str());
