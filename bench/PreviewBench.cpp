@@ -23,7 +23,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <filesystem>
 #include <functional>
 #include <random>
@@ -44,24 +43,16 @@ namespace {
 
 using bench::Median;
 
-// Processor time of the whole process (every thread): the machine this runs on
-// is shared, and wall time there says more about the neighbours than about us.
-double CpuNow() {
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
-}
-
 struct Cost {
     double cpu = 0;
     double wall = 0;
 };
 
 Cost Measure(const std::function<void()>& work) {
-    const double cpu = CpuNow();
+    const double cpu = bench::CpuSeconds();
     const auto wall = bench::Clock::now();
     work();
-    return {CpuNow() - cpu, bench::Seconds(wall)};
+    return {bench::CpuSeconds() - cpu, bench::Seconds(wall)};
 }
 
 // A smooth field with fine noise, so that it compresses and decodes like a photo.

@@ -79,4 +79,13 @@ void SettleEvents() {
     }
 }
 
+void ResizeUntilItStays(TForm& form, int width, int height) {
+    const QWidget* widget = form.GetWidget();
+    for (int tries = 0; tries < 20; ++tries) {
+        form.SetClientSize(width, height);
+        SettleEvents();
+        if (widget->width() == width && widget->height() == height) return;
+    }
+}
+
 }  // namespace vmk

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "widgets/Controls.h"
+#include "widgets/Forms.h"
 #include "widgets/StdCtrls.h"
 
 namespace vmk {
@@ -29,6 +30,11 @@ void TypeText(TCustomEdit& edit, const std::string& text);
 // A few passes of the event loop, a moment apart, so that what the platform
 // still holds (the geometry of a window's showing among it) arrives.
 void SettleEvents();
+
+// Sets the window's client size as a user's resize would, again until it
+// stays: geometry the platform still holds may arrive late on a busy machine
+// and undo it.
+void ResizeUntilItStays(TForm& form, int width, int height);
 
 // A pointer event at (x, y) of the control's widget; a press holds its button.
 void SendMouse(TControl& control, QEvent::Type type, int x, int y, Qt::MouseButton button = Qt::NoButton);

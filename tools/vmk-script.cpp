@@ -9,7 +9,6 @@
 #include <QImage>
 #include <QLineEdit>
 #include <QMimeData>
-#include <QThread>
 #include <QUrl>
 #include <QWidget>
 #include <clocale>
@@ -307,17 +306,9 @@ private:
     // later and undo the script's size. So the window settles first, and the
     // size is set until it stays.
     void Resize(const Words& w) {
-        const int width = ParseInt(w[1]), height = ParseInt(w[2]);
-        QWidget* widget = Form().GetWidget();
-        Settle();
-        for (int tries = 0; tries < 20; ++tries) {
-            Form().SetClientSize(width, height);
-            Settle();
-            if (widget->width() == width && widget->height() == height) break;
-        }
+        SettleEvents();
+        ResizeUntilItStays(Form(), ParseInt(w[1]), ParseInt(w[2]));
     }
-
-    static void Settle() { SettleEvents(); }
 
     void CloseWindow(const Words&) {
         Form().Close();

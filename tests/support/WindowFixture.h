@@ -121,20 +121,13 @@ protected:
     // taking its stored outer size again. So the window settles first, past
     // that moment, and the size is set until it stays.
     void ShowAt(int width, int height) {
-        QWidget* widget = form_->GetWidget();
         form_->ShowWindow();
         // Past the frame fitting of a window shown before this call, too.
         QElapsedTimer since;
         since.start();
-        while (since.elapsed() < 300) Settle();
-        for (int tries = 0; tries < 20; ++tries) {
-            form_->SetClientSize(width, height);
-            Settle();
-            if (widget->width() == width && widget->height() == height) break;
-        }
+        while (since.elapsed() < 300) SettleEvents();
+        ResizeUntilItStays(*form_, width, height);
     }
-
-    static void Settle() { SettleEvents(); }
 
     std::string Path(const std::string& name) const { return (scratch / name).string(); }
 
